@@ -1,0 +1,19 @@
+// weldrix: welds the vertices of an LDraw part and removes what that makes degenerate.
+#include <csignal>
+#include <cstdio>
+#include <new>
+
+#include "app/run.hpp"
+
+int main(int argc, char** argv) {
+    // A closed pipe on standard output must not kill the run before the output file is written.
+    std::signal(SIGPIPE, SIG_IGN);
+    weldrix::stdout_console out;
+    const auto wait_for_enter = [] { std::getchar(); };
+    try {
+        return weldrix::run(std::vector<std::string>(argv + 1, argv + argc), out, wait_for_enter);
+    } catch (const std::bad_alloc&) {
+        out.line("Out of memory");
+        return weldrix::exit_file_error;
+    }
+}

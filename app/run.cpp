@@ -1,0 +1,76 @@
+#include "app/run.hpp"
+
+#include "app/options.hpp"
+#include "document/ldraw_file.hpp"
+#include "document/search_paths.hpp"
+#include "document/settings.hpp"
+#include "geometry/number_format.hpp"
+
+namespace weldrix {
+namespace {
+
+void print_usage(console& out) {
+    out.line("Weldrix [options] InFile, Outfile");
+    out.line("-ut <val>: Vertices unification threshold (default 0.005)");
+    out.line("-s: Snap on subfiles");
+    out.line("-us <val>: Unification on subfiles threshold (default 0.005)");
+    out.line("-l \"path\": define ldraw search path");
+}
+
+int finish(console& out, const std::function<void()>& wait_for_enter, int code) {
+    out.line("Press <Enter> to quit");
+    wait_for_enter();
+    return code;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter) {
+    out.line();
+    out.line("Ldraw Weldrix 1.0 - by Orvel");
+    out.line("-------------------------------");
+
+    const std::optional<run_options> options = parse_options(args);
+    if (!options) {
+        print_usage(out);
+        return finish(out, wait_for_enter, exit_usage);
+    }
+    search_paths paths;
+    for (const std::string& directory : search_directories(*options)) paths.add_path(directory);
+    vertex_threshold = options->vertex_threshold;
+    subfile_threshold = options->subfile_threshold;
+
+    out.line("Vertices unification threshold: " + format_threshold(vertex_threshold));
+    if (options->snap_on_subfiles) out.line("Unification on subfiles threshold: " + format_threshold(subfile_threshold));
+
+    ldraw_file document;
+    out.line();
+    out.line("Reading input file " + options->input);
+    if (!document.read(options->input, out)) {
+        out.line(options->input + " not found");
+        return finish(out, wait_for_enter, exit_file_error);
+    }
+
+    if (options->snap_on_subfiles) {
+        out.line();
+        out.line("LDraw subfiles search locations:");
+        out.line(paths.as_text());
+        out.write("\nExpanding input file subfiles\n");
+        document.expand_subfiles(paths, out);
+        out.line();
+    }
+
+    out.line();
+    out.line("Unifying input file vertices");
+    document.unify_vertices();
+    out.line();
+
+    out.line("Writing output file " + options->output);
+    if (!document.write(options->output, out)) {
+        out.line(options->output + " Can't create");
+        return finish(out, wait_for_enter, exit_file_error);
+    }
+    return finish(out, wait_for_enter, exit_success);
+}
+
+}  // namespace weldrix

@@ -1,0 +1,39 @@
+// Where progress lines and statistics go. The tool writes everything to standard output, one line
+// at a time, flushing after each line so every phase is visible before the next one starts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace weldrix {
+
+class console {
+public:
+    virtual ~console() = default;
+    // Writes text without flushing.
+    virtual void write(std::string_view text) = 0;
+    virtual void flush() {}
+    // Writes text and a line end, then flushes.
+    void line(std::string_view text = {}) {
+        write(text);
+        write("\n");
+        flush();
+    }
+};
+
+// Standard output. Write errors (a closed or full stdout) are ignored: they must not stop the run
+// from writing its output file.
+class stdout_console final : public console {
+public:
+    void write(std::string_view text) override;
+    void flush() override;
+};
+
+// Collects the text, for tests.
+class string_console final : public console {
+public:
+    std::string text;
+    void write(std::string_view t) override { text += t; }
+};
+
+}  // namespace weldrix

@@ -1,0 +1,84 @@
+#include "document/host_paths.hpp"
+
+#include <algorithm>
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <sys/stat.h>
+#endif
+
+namespace weldrix {
+namespace {
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+std::optional<std::string> host_path_resolver::resolve(std::string_view candidate) {
+    return std::string(candidate);
+}
+
+const std::vector<std::string>& host_path_resolver::listing(const std::string& folder) { return listings_[folder]; }
+
+#else
+
+const std::vector<std::string>& host_path_resolver::listing(const std::string& folder) {
+    const auto found = listings_.find(folder);
+    if (found != listings_.end()) return found->second;
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return listings_.emplace(folder, std::move(names)).first->second;
+}
+
+std::optional<std::string> host_path_resolver::resolve(std::string_view candidate) {
+    std::string path(candidate);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.empty()) return std::nullopt;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return path;
+
+    std::string walked = path[0] == '/' ? "/" : "";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t stop = path.find('/', start);
+        if (stop == std::string::npos) stop = path.size();
+        const std::string_view component(path.data() + start, stop - start);
+        start = stop + 1;
+        if (component.empty()) continue;
+
+        std::string_view match = component;
+        if (component != "." && component != "..") {
+            const auto& names = listing(walked.empty() ? "." : walked);
+            const auto exact = std::lower_bound(names.begin(), names.end(), component);
+            if (exact == names.end() || *exact != component) {
+                const auto folded = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
+                    return equal_ignoring_case(name, component);
+                });
+                if (folded == names.end()) return std::nullopt;
+                match = *folded;
+            }
+        }
+        if (!walked.empty() && walked.back() != '/') walked += '/';
+        walked += match;
+    }
+    if (walked.empty()) return std::nullopt;
+    return walked;
+}
+
+#endif
+
+}  // namespace weldrix

@@ -1,0 +1,39 @@
+#include "document/line_reader.hpp"
+
+#include "elements/comment_line.hpp"
+#include "elements/cond_line.hpp"
+#include "elements/edge_line.hpp"
+#include "elements/quad_line.hpp"
+#include "elements/subfile_line.hpp"
+#include "elements/triangle_line.hpp"
+#include "geometry/number_parse.hpp"
+
+namespace weldrix {
+
+bool first_line_end_is_crlf(std::string_view bytes) {
+    const auto lf = bytes.find('\n');
+    return lf != std::string_view::npos && lf > 0 && bytes[lf - 1] == '\r';
+}
+
+std::unique_ptr<ldraw_line> make_line(std::string_view line) {
+    if (line.empty()) return nullptr;
+    const int_scan type = scan_int(line.data(), line.data() + line.size());
+    if (type.status != scan_status::number) return nullptr;
+    switch (type.value) {
+        case 0: {
+            // The first "0" byte may sit inside a signed type ("-0 x") or be followed by another
+            // ("00 x"); either way the comment starts two bytes after it.
+            const auto zero = line.find('0');
+            const auto start = zero + 2 > line.size() ? line.size() : zero + 2;
+            return std::make_unique<comment_line>(line.substr(start));
+        }
+        case 1: return std::make_unique<subfile_line>(line);
+        case 2: return std::make_unique<edge_line>(line);
+        case 3: return std::make_unique<triangle_line>(line);
+        case 4: return std::make_unique<quad_line>(line);
+        case 5: return std::make_unique<cond_line>(line);
+        default: return nullptr;
+    }
+}
+
+}  // namespace weldrix

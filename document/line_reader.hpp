@@ -1,0 +1,43 @@
+// Turning the bytes of an LDraw file into lines and lines into elements; the same rules serve the
+// input file and every subfile.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "elements/ldraw_line.hpp"
+
+namespace weldrix {
+
+// Calls f(line) for every line of bytes, in order. A line feed ends a line; one carriage return
+// directly before it is not part of the line, nor is a carriage return that is the last byte of
+// the input. A last line without a line end counts like any other. A NUL byte ends the text of its
+// line. Lines of any length are passed whole. Empty lines are passed too.
+template <class F>
+void for_each_line(std::string_view bytes, F&& f) {
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p != end) {
+        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* line_end = lf ? lf : end;
+        const char* next = lf ? lf + 1 : end;
+        if (line_end != p && line_end[-1] == '\r') --line_end;  // the CR of CR LF, or a final CR
+        if (const auto* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(line_end - p)))) {
+            line_end = nul;
+        }
+        f(std::string_view(p, static_cast<std::size_t>(line_end - p)));
+        p = next;
+    }
+}
+
+// Whether the input's first line end is CR LF (the byte before its first line feed is a CR).
+bool first_line_end_is_crlf(std::string_view bytes);
+
+// The element for one line, or null for a line that is skipped: an empty line, one that does not
+// start with an integer ("%d", after optional white space), or one whose type is not 0 to 5.
+// A type 0 line keeps as comment text what follows its first "0" byte and the one byte after
+// that; types 1 to 5 are parsed from the whole line.
+std::unique_ptr<ldraw_line> make_line(std::string_view line);
+
+}  // namespace weldrix

@@ -1,0 +1,304 @@
+// Subfile expansion: inlining, at every depth, the files the document references.
+//
+// The result is the one of the straightforward algorithm, a single loop over a growing element
+// list in which every subfile reference appends the placed lines of its file behind everything
+// already there, level after level. What is kept of that list is what later steps need:
+//   * the vertices of inlined edges, triangles and quads go straight into the snap target set, in
+//     inlining order (the set keeps the first of any vertices closer than 0.001, so this is the
+//     set unification would build from the full list);
+//   * the references still to expand, kept per inlined copy of a file (one entry holds the
+//     placement of the copy; its references are placed when the loop reaches them), so a library
+//     that fans out costs memory per copy rather than per reference.
+// Placement: each inlined line is inverted when its reversal sign is -1 (triangles and quads),
+// then transformed by the reference's matrix, translated by its offset, and given the reference's
+// colour when its own colour is 16 or 24. A nested reference thus carries the composed matrix
+// (outermost on the left) and offsets of all its ancestors, and as its winding the INVERTNEXT
+// signs of all of them; the reversal sign adds the sign of its matrix's determinant.
+//
+// Each distinct file (by canonical path) is read and parsed once and reused for every further
+// reference; results, order and counts are those of re-reading it each time. A reference whose
+// file is already on its own chain of ancestors (the input file is the root of every chain) is
+// skipped like a missing file, with one message per distinct name. Inlining stops for good after
+// max_inlined_lines lines, with one message.
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+
+#include "document/file_io.hpp"
+#include "document/ldraw_file.hpp"
+#include "document/line_reader.hpp"
+#include "document/search_paths.hpp"
+#include "elements/comment_line.hpp"
+#include "elements/subfile_line.hpp"
+
+namespace weldrix {
+namespace {
+
+constexpr std::uint32_t none = UINT32_MAX;
+
+bool is_invertnext(const ldraw_line& line) {
+    return line.type_code() == 0 && static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
+}
+
+// A file's parsed lines, ready to be placed as often as it is referenced.
+struct parsed_file {
+    bool readable = false;
+    std::vector<std::unique_ptr<ldraw_line>> lines;
+    std::vector<bool> invertnext;              // per line: it is a BFC INVERTNEXT comment
+    std::vector<std::uint32_t> references;     // positions of the subfile reference lines
+    std::vector<std::uint32_t> reference_names;  // their name ids, parallel to references
+};
+
+// A reference in the main file's space, about to be expanded.
+struct reference {
+    point position;
+    matrix orientation;
+    std::int32_t colour;
+    std::int32_t winding;
+    bool after_invertnext;  // the element before it is a BFC INVERTNEXT comment
+    std::uint32_t chain;    // its chain of ancestor files
+    std::uint32_t name;
+};
+
+// The references of one inlined copy of a file, not yet expanded.
+struct pending_copy {
+    point position;  // placement of the copy
+    matrix orientation;
+    std::int32_t colour;
+    std::int32_t passed_sign;    // winding of the copy's references
+    bool first_after_invertnext;  // the element before the copy's first line is an INVERTNEXT
+    std::uint32_t file;
+    std::uint32_t chain;  // chain of the copy's references: its ancestors and its own file
+};
+
+class expansion {
+public:
+    expansion(const search_paths& paths, console& out, const inline_observer& observer, vertex_set& targets,
+              const std::string& root_name)
+        : paths_(paths), out_(out), observer_(observer), targets_(targets) {
+        chains_.push_back({file_id(root_name), none});
+    }
+
+    void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t main_count) {
+        // The first inlined line follows the file's own last line.
+        last_was_invertnext_ = main_count > 0 && is_invertnext(*elements[main_count - 1]);
+        for (std::size_t i = 0; i < main_count && !stopped_; ++i) {
+            if (elements[i]->type_code() != 1) continue;
+            const auto& line = static_cast<const subfile_line&>(*elements[i]);
+            expand({line.position, line.orientation, line.colour(), line.winding,
+                    i > 0 && is_invertnext(*elements[i - 1]), 0, name_id(line.file_name)});
+        }
+        while (!pending_.empty() && !stopped_) {
+            const pending_copy copy = pending_.front();
+            pending_.pop_front();
+            const parsed_file& file = files_[copy.file];
+            for (std::size_t k = 0; k < file.references.size() && !stopped_; ++k) {
+                const std::uint32_t at = file.references[k];
+                expand(place_reference(static_cast<const subfile_line&>(*file.lines[at]), copy,
+                                       at == 0 ? copy.first_after_invertnext : file.invertnext[at - 1],
+                                       file.reference_names[k]));
+            }
+        }
+    }
+
+    void print_statistics() const {
+        out_.line();
+        out_.line("Inlined from subfiles:");
+        print_count(edges_, " Edge lines");
+        print_count(conditionals_, " Conditional lines");
+        print_count(triangles_, " Triangles");
+        print_count(quads_, " Quads");
+    }
+
+private:
+    static reference place_reference(const subfile_line& line, const pending_copy& copy, bool after_invertnext,
+                                     std::uint32_t name) {
+        // The same operations, in the same order, as placing a copy of the line element.
+        point position = copy.orientation.transform(line.position);
+        position.translate(copy.position);
+        const std::int32_t c = line.colour();
+        return {position, copy.orientation.multiply(line.orientation), c == 16 || c == 24 ? copy.colour : c,
+                copy.passed_sign, after_invertnext, copy.chain, name};
+    }
+
+    void expand(const reference& ref) {
+        const std::uint32_t file = resolve(ref.name);
+        if (file == none) return;
+        if (on_chain(ref.chain, file)) {
+            report_cycle(ref.name);
+            return;
+        }
+        const std::int32_t passed_sign = ref.after_invertnext ? -ref.winding : ref.winding;
+        const std::int32_t reversal_sign = ref.orientation.determinant() < 0.0 ? -passed_sign : passed_sign;
+        const parsed_file& parsed = files_[file];
+        const bool first_after_invertnext = last_was_invertnext_;
+
+        for (std::size_t j = 0; j < parsed.lines.size(); ++j) {
+            if (inlined_ == max_inlined_lines) {
+                stop();
+                return;
+            }
+            ++inlined_;
+            const ldraw_line& proto = *parsed.lines[j];
+            const int type = proto.type_code();
+            switch (type) {
+                case 2: ++edges_; break;
+                case 3: ++triangles_; break;
+                case 4: ++quads_; break;
+                case 5: ++conditionals_; break;
+                default: break;
+            }
+            // Conditional lines supply no snap targets, and comments and references have no
+            // vertices: only an observer needs those placed.
+            if ((type >= 2 && type <= 4) || observer_) {
+                const auto element = proto.clone();
+                if ((type == 3 || type == 4) && reversal_sign == -1) element->invert();
+                element->transform(ref.orientation);
+                element->translate(ref.position);
+                const std::int32_t c = element->colour();
+                if (type != 0 && (c == 16 || c == 24)) element->set_colour(ref.colour);
+                if (type == 1) element->winding = passed_sign;
+                if (observer_) observer_(*element);
+                if (type >= 2 && type <= 4) element->collect_vertices(targets_, true);
+            }
+            last_was_invertnext_ = parsed.invertnext[j];
+        }
+        if (!parsed.references.empty()) {
+            pending_.push_back({ref.position, ref.orientation, ref.colour, passed_sign, first_after_invertnext, file,
+                                chain_child(ref.chain, file)});
+        }
+    }
+
+    void stop() {
+        stopped_ = true;
+        pending_.clear();
+        char buf[24];
+        const auto end = std::to_chars(buf, buf + sizeof buf, max_inlined_lines).ptr;
+        out_.line("Subfile expansion stopped: the limit of " + std::string(buf, end) +
+                  " inlined lines is reached; the rest is not inlined");
+    }
+
+    void report_cycle(std::uint32_t name) {
+        if (cycle_reported_.size() <= name) cycle_reported_.resize(name + 1, false);
+        if (cycle_reported_[name]) return;
+        cycle_reported_[name] = true;
+        out_.line("Circular subfile reference skipped: " + names_[name]);
+    }
+
+    void print_count(std::size_t n, std::string_view label) const {
+        char buf[24];
+        const auto end = std::to_chars(buf, buf + sizeof buf, n).ptr;
+        out_.write(std::string_view(buf, static_cast<std::size_t>(end - buf)));
+        out_.line(label);
+    }
+
+    std::uint32_t name_id(const std::string& name) {
+        const auto [it, inserted] = name_ids_.try_emplace(name, static_cast<std::uint32_t>(names_.size()));
+        if (inserted) {
+            names_.push_back(name);
+            resolved_.push_back(unresolved);
+        }
+        return it->second;
+    }
+
+    std::uint32_t file_id(const std::string& real_path) {
+        const auto [it, inserted] = file_ids_.try_emplace(real_path, static_cast<std::uint32_t>(files_.size()));
+        if (inserted) files_.emplace_back();
+        return it->second;
+    }
+
+    // The file a name finds along the search list (none when missing or unreadable), looked up
+    // once per run.
+    std::uint32_t resolve(std::uint32_t name) {
+        if (resolved_[name] != unresolved) return resolved_[name];
+        std::uint32_t result = none;
+        found_subfile found;
+        if (paths_.open_subfile(names_[name], found)) {
+            result = file_id(found.real_path);
+            parsed_file& file = files_[result];
+            if (!file.readable) load(found.fd, file);
+            ::close(found.fd);
+            if (!file.readable) result = none;
+        }
+        resolved_[name] = result;
+        return result;
+    }
+
+    void load(int fd, parsed_file& file) {
+        std::string bytes;
+        if (!read_descriptor(fd, bytes)) return;
+        file.readable = true;
+        for_each_line(bytes, [&](std::string_view text) {
+            auto line = make_line(text);
+            if (!line) return;
+            if (line->type_code() == 1) {
+                file.references.push_back(static_cast<std::uint32_t>(file.lines.size()));
+                file.reference_names.push_back(name_id(static_cast<const subfile_line&>(*line).file_name));
+            }
+            file.invertnext.push_back(is_invertnext(*line));
+            file.lines.push_back(std::move(line));
+        });
+    }
+
+    // Chains of ancestor files are interned: equal chains share one node, so the question "is
+    // this file among the ancestors" is answered once per chain and file.
+    std::uint32_t chain_child(std::uint32_t parent, std::uint32_t file) {
+        const std::uint64_t key = (std::uint64_t{parent} << 32) | file;
+        const auto [it, inserted] = chain_children_.try_emplace(key, static_cast<std::uint32_t>(chains_.size()));
+        if (inserted) chains_.push_back({file, parent});
+        return it->second;
+    }
+
+    bool on_chain(std::uint32_t chain, std::uint32_t file) {
+        const std::uint64_t key = (std::uint64_t{chain} << 32) | file;
+        const auto known = on_chain_.find(key);
+        if (known != on_chain_.end()) return known->second;
+        bool found = false;
+        for (std::uint32_t node = chain; node != none && !found; node = chains_[node].parent) {
+            found = chains_[node].file == file;
+        }
+        on_chain_.emplace(key, found);
+        return found;
+    }
+
+    struct chain_node {
+        std::uint32_t file;
+        std::uint32_t parent;
+    };
+    static constexpr std::uint32_t unresolved = UINT32_MAX - 1;
+
+    const search_paths& paths_;
+    console& out_;
+    const inline_observer& observer_;
+    vertex_set& targets_;
+
+    std::vector<std::string> names_;
+    std::unordered_map<std::string, std::uint32_t> name_ids_;
+    std::vector<std::uint32_t> resolved_;  // per name: file id, none, or unresolved
+    std::vector<bool> cycle_reported_;     // per name
+    std::deque<parsed_file> files_;  // a deque: references to its entries survive additions
+    std::unordered_map<std::string, std::uint32_t> file_ids_;
+    std::vector<chain_node> chains_;
+    std::unordered_map<std::uint64_t, std::uint32_t> chain_children_;
+    std::unordered_map<std::uint64_t, bool> on_chain_;
+
+    std::deque<pending_copy> pending_;
+    bool last_was_invertnext_ = false;
+    bool stopped_ = false;
+    std::size_t inlined_ = 0;
+    std::size_t edges_ = 0, conditionals_ = 0, triangles_ = 0, quads_ = 0;
+};
+
+}  // namespace
+
+void ldraw_file::expand_subfiles(const search_paths& paths, console& out, const inline_observer& observer) {
+    inlined_vertices_ = std::make_unique<vertex_set>(thresholds, search);
+    expansion run(paths, out, observer, *inlined_vertices_, real_name_);
+    run.run(elements, main_count);
+    run.print_statistics();
+}
+
+}  // namespace weldrix

@@ -1,0 +1,173 @@
+#include "document/vertex_set.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace weldrix {
+namespace {
+
+bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+// A threshold that admits some distance, or 0 for one that admits none (<= 0 or NaN).
+double usable(double t) { return t > 0 ? t : 0.0; }
+
+constexpr std::size_t not_found = std::numeric_limits<std::size_t>::max();
+
+}  // namespace
+
+// Why the index gives the linear results:
+//  * A vertex or representative with a non-finite coordinate is never in range of anything: its
+//    distance to anything is inf or NaN, and neither is below any threshold (an infinite
+//    threshold included, as the test is strict). So non-finite representatives are left out of
+//    the grid, and a non-finite vertex merges into nothing and snaps onto nothing.
+//  * add: every representative in range of v lies within the largest merge distance present, so
+//    the grid query returns it (vertex_grid.hpp); the smallest index among those in range is the
+//    first one the linear scan stops at.
+//  * snap: with S the largest snap distance present and R = min(S, 100000), the linear scan picks
+//    the earliest of the nearest representatives closer than 100000 (or the first one when none
+//    is). If its distance is below R the grid query returns it together with every nearer one. If
+//    no representative is closer than R, the scan's choice is at least R away: no snap when
+//    S <= 100000; when S > 100000 the choice is the first representative, tested directly.
+
+vertex_set::vertex_set(const unify_thresholds& thresholds, vertex_search search)
+    : thresholds_(thresholds), search_(search) {}
+
+bool vertex_set::indexed(const rep_vertex& r) const { return grid_ && finite(r); }
+
+// The largest distance any query of this set may need: merge and snap distances (the latter
+// capped at the snap start distance) of the kinds of representative present.
+static double needed_radius(bool has_main, bool has_subfile, const unify_thresholds& t) {
+    double r = 0.0;
+    if (has_main) r = std::max({r, usable(t.vertex_threshold), usable(std::min(t.vertex_threshold, snap_start_distance))});
+    if (has_subfile) {
+        r = std::max({r, subfile_merge_distance, usable(std::min(t.subfile_threshold, snap_start_distance))});
+    }
+    return r;
+}
+
+bool vertex_set::use_linear() const { return search_ == vertex_search::linear || reps_.size() >= vertex_grid::none; }
+
+bool vertex_set::cover_needed_radius() {
+    const double radius = needed_radius(has_main_, has_subfile_, thresholds_);
+    if (radius <= 0 || (grid_ && grid_->radius() >= radius)) return false;
+    grid_ = std::make_unique<vertex_grid>(radius);
+    for (std::size_t i = 0; i < reps_.size(); ++i) {
+        if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i]);
+    }
+    return true;
+}
+
+std::size_t vertex_set::linear_add_target(const point& v) const {
+    for (std::size_t i = 0; i < reps_.size(); ++i) {
+        if (reps_[i].manhattan_distance(v) < merge_distance(reps_[i])) return i;
+    }
+    return not_found;
+}
+
+std::size_t vertex_set::linear_snap_target(const point& v) const {
+    std::size_t best = 0;
+    double best_distance = snap_start_distance;
+    for (std::size_t i = 0; i < reps_.size(); ++i) {
+        const double d = reps_[i].manhattan_distance(v);
+        if (d < best_distance) {
+            best = i;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
+void vertex_set::add(const point& v, bool from_subfile) {
+    std::size_t target = not_found;
+    if (use_linear()) {
+        target = linear_add_target(v);
+    } else if (grid_ && finite(v)) {
+        double radius = 0.0;
+        if (has_main_) radius = usable(thresholds_.vertex_threshold);
+        if (has_subfile_) radius = std::max(radius, subfile_merge_distance);
+        if (radius > 0) {
+            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
+                if (id < target && reps_[id].manhattan_distance(v) < merge_distance(reps_[id])) target = id;
+            });
+        }
+    }
+
+    if (target != not_found) {
+        merge(target, v, from_subfile);
+        return;
+    }
+    reps_.emplace_back(v, from_subfile);
+    (from_subfile ? has_subfile_ : has_main_) = true;
+    if (use_linear()) return;
+    // A new grid files every representative, the new one included.
+    if (!cover_needed_radius() && indexed(reps_.back())) {
+        grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
+    }
+}
+
+void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
+    rep_vertex& r = reps_[index];
+    if (r.from_subfile) return;  // a subfile representative keeps its first vertex's position
+
+    const point old = r;
+    const bool was_indexed = indexed(r);
+    if (from_subfile) {
+        // Never happens in a run (a set holds one kind), kept for the general rule.
+        r.x_sum = v.x, r.y_sum = v.y, r.z_sum = v.z;
+        r.member_count = 1;
+        r.from_subfile = true;
+    } else {
+        r.x_sum += v.x, r.y_sum += v.y, r.z_sum += v.z;
+        ++r.member_count;
+    }
+    const auto count = static_cast<double>(r.member_count);
+    r.x = r.x_sum / count;
+    r.y = r.y_sum / count;
+    r.z = r.z_sum / count;
+
+    if (use_linear()) return;
+    const bool now_indexed = indexed(r);
+    if (was_indexed && now_indexed && grid_->same_cell(old, r)) {
+        // stays filed where it is
+    } else {
+        if (was_indexed) grid_->erase(static_cast<std::uint32_t>(index), old);
+        if (now_indexed) grid_->insert(static_cast<std::uint32_t>(index), r);
+    }
+    if (from_subfile && !has_subfile_) {
+        has_subfile_ = true;
+        cover_needed_radius();
+    }
+}
+
+void vertex_set::snap(point& v) const {
+    if (reps_.empty()) return;
+    std::size_t best = not_found;
+    if (use_linear()) {
+        best = linear_snap_target(v);
+    } else {
+        if (!finite(v)) return;
+        double largest = 0.0;
+        if (has_main_) largest = usable(thresholds_.vertex_threshold);
+        if (has_subfile_) largest = std::max(largest, usable(thresholds_.subfile_threshold));
+        const double radius = std::min(largest, snap_start_distance);
+        double best_distance = std::numeric_limits<double>::infinity();
+        if (radius > 0 && grid_) {
+            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
+                const double d = reps_[id].manhattan_distance(v);
+                if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
+                    best = id;
+                    best_distance = d;
+                }
+            });
+        }
+        if (best == not_found) {
+            if (!(largest > snap_start_distance)) return;
+            best = 0;
+        }
+    }
+    const rep_vertex& r = reps_[best];
+    if (r.manhattan_distance(v) < snap_distance(r)) v.assign(r);
+}
+
+}  // namespace weldrix

@@ -1,0 +1,91 @@
+// Representatives of vertex unification.
+//
+// A vertex_set is a list of representatives in creation order. `add` merges a vertex into the
+// FIRST representative (in creation order) closer than that representative's merge distance, or
+// appends a new one; main-file representatives move to the running average of their members as
+// they grow. `snap` moves a vertex onto its NEAREST representative (earliest created on ties,
+// found by a strict-less scan starting from the first representative with best distance 100000)
+// when that one is closer than its snap distance.
+//
+//                        merge distance     snap distance
+//   main representative  vertex_threshold   vertex_threshold
+//   subfile representative 0.001            subfile_threshold
+//
+// Distances are Manhattan distances; every comparison is strict.
+//
+// Two search strategies give bit-for-bit the same results:
+//   * linear: the plain scan over all representatives, kept as the reference;
+//   * indexed (default): a hash grid, exact by construction (see vertex_set.cpp for the proof),
+//     with the linear scan as fallback where a grid cannot help.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "document/vertex_grid.hpp"
+#include "geometry/point.hpp"
+
+namespace weldrix {
+
+// Merge distance of a subfile representative; not settable.
+inline constexpr double subfile_merge_distance = 0.001;
+// The snap scan starts with this best distance: a representative this far or farther is only
+// chosen when no representative is nearer, as the first one.
+inline constexpr double snap_start_distance = 100000.0;
+
+struct rep_vertex : point {
+    double x_sum, y_sum, z_sum;
+    std::int64_t member_count;  // at least 1
+    bool from_subfile;          // stands for a vertex of an inlined subfile: never moves
+
+    rep_vertex(const point& v, bool subfile)
+        : point(v), x_sum(v.x), y_sum(v.y), z_sum(v.z), member_count(1), from_subfile(subfile) {}
+};
+
+enum class vertex_search { indexed, linear };
+
+struct unify_thresholds {
+    double vertex_threshold = 0.005;
+    double subfile_threshold = 0.005;
+};
+
+class vertex_set {
+public:
+    explicit vertex_set(const unify_thresholds& thresholds, vertex_search search = vertex_search::indexed);
+    vertex_set(const vertex_set&) = delete;
+    vertex_set& operator=(const vertex_set&) = delete;
+
+    void add(const point& v, bool from_subfile);
+    void snap(point& v) const;
+
+    const std::vector<rep_vertex>& representatives() const { return reps_; }
+    std::size_t size() const { return reps_.size(); }
+
+private:
+    double merge_distance(const rep_vertex& r) const {
+        return r.from_subfile ? subfile_merge_distance : thresholds_.vertex_threshold;
+    }
+    double snap_distance(const rep_vertex& r) const {
+        return r.from_subfile ? thresholds_.subfile_threshold : thresholds_.vertex_threshold;
+    }
+    void merge(std::size_t index, const point& v, bool from_subfile);
+
+    std::size_t linear_add_target(const point& v) const;  // reps_.size() when none in range
+    std::size_t linear_snap_target(const point& v) const;
+
+    unify_thresholds thresholds_;
+    vertex_search search_;
+    bool use_linear() const;
+    // Replaces the grid by a wider one, filing every representative, when the kinds of
+    // representative present need it; true when it did.
+    bool cover_needed_radius();
+    bool indexed(const rep_vertex& r) const;
+
+    std::vector<rep_vertex> reps_;
+    std::unique_ptr<vertex_grid> grid_;  // null for the linear search
+    bool has_main_ = false;
+    bool has_subfile_ = false;
+};
+
+}  // namespace weldrix

@@ -1,0 +1,17 @@
+#include "elements/ldraw_line.hpp"
+
+namespace weldrix {
+
+std::string ldraw_line::to_text() const { return {}; }
+int ldraw_line::type_code() const { return -1; }
+bool ldraw_line::simplify(std::unique_ptr<ldraw_line>&) const { return false; }
+void ldraw_line::collect_vertices(vertex_set&, bool) const {}
+void ldraw_line::snap_vertices(const vertex_set&) {}
+void ldraw_line::translate(const point&) {}
+void ldraw_line::transform(const matrix&) {}
+void ldraw_line::invert() {}
+void ldraw_line::set_colour(std::int32_t) {}
+std::int32_t ldraw_line::colour() const { return 0; }
+std::unique_ptr<ldraw_line> ldraw_line::clone() const { return std::make_unique<ldraw_line>(*this); }
+
+}  // namespace weldrix

@@ -1,0 +1,42 @@
+#include "elements/subfile_line.hpp"
+
+#include <charconv>
+
+#include "elements/line_scan.hpp"
+
+namespace weldrix {
+
+subfile_line::subfile_line(std::string_view line) {
+    const line_start start = scan_line_start(line);
+    colour_number = start.colour;
+    const char* const end = line.data() + line.size();
+    const char* pos = start.rest;
+
+    point rows[3];
+    pos = position.parse(pos, end);
+    for (int r = 0; r < 3 && pos; ++r) pos = rows[r].parse(pos, end);
+    orientation = matrix(rows[0], rows[1], rows[2]);
+    if (pos) file_name.assign(skip_space(pos, end), end);
+}
+
+std::string subfile_line::to_text() const {
+    std::string out;
+    out.reserve(40 + 12 * 12 + file_name.size());
+    out += "1 ";
+    char buf[16];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, colour_number).ptr);
+    out += ' ';
+    position.append_text(out);
+    out += ' ';
+    orientation.append_text(out);
+    out += ' ';
+    out += file_name;
+    return out;
+}
+
+void subfile_line::transform(const matrix& m) {
+    position = m.transform(position);
+    orientation = m.multiply(orientation);
+}
+
+}  // namespace weldrix

@@ -1,0 +1,35 @@
+// LDraw line type 1: a reference that places another LDraw file with this line's colour, at
+// `position`, under `orientation`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "elements/ldraw_line.hpp"
+
+namespace weldrix {
+
+class subfile_line final : public ldraw_line {
+public:
+    std::int32_t colour_number = 16;
+    point position;
+    matrix orientation;     // all zeros until parsed
+    std::string file_name;  // the rest of the line after the 13th number, leading blanks removed
+
+    // Parses "1 colour x y z a b c d e f g h i name". Never fails: when a number token is not a
+    // number, it and every later number stay 0 and the name stays empty; a line that ends early
+    // leaves the missing numbers 0 and the name empty.
+    explicit subfile_line(std::string_view line);
+
+    std::string to_text() const override;
+    int type_code() const override { return 1; }
+    void translate(const point& offset) override { position.translate(offset); }
+    // position becomes m * position, orientation m * orientation (m on the left).
+    void transform(const matrix& m) override;
+    void set_colour(std::int32_t colour) override { colour_number = colour; }
+    std::int32_t colour() const override { return colour_number; }
+    std::unique_ptr<ldraw_line> clone() const override { return std::make_unique<subfile_line>(*this); }
+};
+
+}  // namespace weldrix

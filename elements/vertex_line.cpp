@@ -1,0 +1,61 @@
+#include "elements/vertex_line.hpp"
+
+#include <charconv>
+
+#include "document/vertex_set.hpp"
+#include "elements/line_scan.hpp"
+
+namespace weldrix {
+
+template <int N>
+vertex_line<N>::vertex_line(std::string_view line) {
+    const line_start start = scan_line_start(line);
+    colour_number = start.colour;
+    const char* pos = start.rest;
+    const char* const end = line.data() + line.size();
+    for (point& p : points) {
+        pos = p.parse(pos, end);
+        if (!pos) break;
+    }
+}
+
+template <int N>
+std::string vertex_line<N>::text_with_type(char type) const {
+    std::string out;
+    out.reserve(16 + N * 3 * 12);
+    out += type;
+    out += ' ';
+    char buf[16];
+    out.append(buf, std::to_chars(buf, buf + sizeof buf, colour_number).ptr);
+    for (const point& p : points) {
+        out += ' ';
+        p.append_text(out);
+    }
+    return out;
+}
+
+template <int N>
+void vertex_line<N>::collect_vertices(vertex_set& set, bool from_subfile) const {
+    for (const point& p : points) set.add(p, from_subfile);
+}
+
+template <int N>
+void vertex_line<N>::snap_vertices(const vertex_set& set) {
+    for (point& p : points) set.snap(p);
+}
+
+template <int N>
+void vertex_line<N>::translate(const point& offset) {
+    for (point& p : points) p.translate(offset);
+}
+
+template <int N>
+void vertex_line<N>::transform(const matrix& m) {
+    for (point& p : points) p = m.transform(p);
+}
+
+template class vertex_line<2>;
+template class vertex_line<3>;
+template class vertex_line<4>;
+
+}  // namespace weldrix

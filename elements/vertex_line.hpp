@@ -1,0 +1,48 @@
+// Common body of the line types that are a colour and a fixed number of points: edge lines (2),
+// triangles (3), quads (4) and conditional lines (5). Parsing, text form, placement and vertex
+// visits are the same for all of them; each type adds its type code, collapse test and, for
+// filled polygons, inversion.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "elements/ldraw_line.hpp"
+
+namespace weldrix {
+
+// Two vertices of one element closer than this (Manhattan distance) count as coinciding.
+inline constexpr double collapse_distance = 0.001;
+
+template <int N>
+class vertex_line : public ldraw_line {
+public:
+    std::int32_t colour_number = 16;
+    std::array<point, N> points{};  // in the order the line gives them
+
+    void collect_vertices(vertex_set& set, bool from_subfile) const override;
+    void snap_vertices(const vertex_set& set) override;
+    void translate(const point& offset) override;
+    void transform(const matrix& m) override;
+    void set_colour(std::int32_t colour) override { colour_number = colour; }
+    std::int32_t colour() const override { return colour_number; }
+
+protected:
+    vertex_line() = default;
+    // Parses "type colour x y z ..." (the whole line). Never fails: when a coordinate token is not
+    // a number, it and everything after it stay 0; a line that ends early leaves the rest 0.
+    explicit vertex_line(std::string_view line);
+
+    // "<type> <colour> <points>", numbers separated by single blanks.
+    std::string text_with_type(char type) const;
+
+    bool close(int p, int q) const { return points[p].manhattan_distance(points[q]) < collapse_distance; }
+};
+
+extern template class vertex_line<2>;
+extern template class vertex_line<3>;
+extern template class vertex_line<4>;
+
+}  // namespace weldrix

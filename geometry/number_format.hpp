@@ -1,0 +1,34 @@
+// Number text forms of the LDraw files weldrix writes.
+//
+// Every coordinate is written the way the "%.7lg" conversion of the classic Windows C runtime
+// writes it, so that files cleaned here match files cleaned on the tool's home platform byte for
+// byte:
+//   * the value is first rounded to 17 significant digits (to nearest), and that digit string is
+//     then rounded half up to the requested number of significant digits;
+//   * fixed notation when the decimal exponent X of the rounded value satisfies -4 <= X < digits,
+//     exponent notation otherwise, with "e", a sign and three exponent digits (1e-005);
+//   * trailing zeros of the fraction are dropped, and the point with them when nothing follows;
+//   * -0.0 is written "-0", infinities "inf" and "-inf", every NaN "nan" (whatever its sign bit,
+//     which differs between machines for the same computation).
+// glibc's printf rounds the exact binary value and writes two exponent digits, so it is not used.
+#pragma once
+
+#include <string>
+
+namespace weldrix {
+
+// Appends v in "%.7lg" form. Fast for every input; exact for every input.
+void append_number(std::string& out, double v);
+
+// v in "%.7lg" form.
+std::string format_number(double v);
+
+// v in the "%g" form (6 significant digits) used for the thresholds line: 0.005, 1e-005.
+std::string format_threshold(double v);
+
+// The general form with `digits` significant digits (1..17), computed the straightforward way from
+// the 17-digit decimal expansion. append_number must agree with format_general(v, 7) for every v;
+// the tests compare the two.
+std::string format_general(double v, int digits);
+
+}  // namespace weldrix

@@ -1,0 +1,50 @@
+// Number readers for LDraw line text, working on a byte range [p, end) that need not be
+// NUL-terminated; no reader ever looks at end or beyond.
+//
+// They read numbers the way the "%lf" and "%d" conversions read them, restricted to what LDraw
+// needs and made identical on every host:
+//   * leading white space (space, \t, \n, \v, \f, \r) is skipped;
+//   * doubles: an optional sign, then digits with an optional decimal point (at least one digit),
+//     then an optional exponent ("e" or "E", optional sign, digits). The longest such prefix is
+//     converted, correctly rounded ("1.5mm" -> 1.5, "1e" -> 1, "0x10" -> 0). The words inf and nan
+//     and hexadecimal floats are not numbers. Overflow gives +-infinity, underflow +-0 or the
+//     subnormal, as strtod gives;
+//   * integers: an optional sign and decimal digits; values outside 32 bits clamp to
+//     INT32_MIN / INT32_MAX.
+#pragma once
+
+#include <cstdint>
+
+namespace weldrix {
+
+inline bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline const char* skip_space(const char* p, const char* end) {
+    while (p != end && is_space(*p)) ++p;
+    return p;
+}
+
+enum class scan_status {
+    number,        // a number was read into value; next is the position after it
+    end_of_text,   // only white space was left; next is end
+    not_a_number,  // something else follows the white space; next is where it starts
+};
+
+struct double_scan {
+    scan_status status;
+    double value;
+    const char* next;
+};
+
+struct int_scan {
+    scan_status status;
+    std::int32_t value;
+    const char* next;
+};
+
+double_scan scan_double(const char* p, const char* end);
+int_scan scan_int(const char* p, const char* end);
+
+}  // namespace weldrix

@@ -1,0 +1,47 @@
+#include "geometry/point.hpp"
+
+#include <cmath>
+
+#include "geometry/number_format.hpp"
+#include "geometry/number_parse.hpp"
+
+namespace weldrix {
+
+void point::translate(const point& offset) {
+    x += offset.x;
+    y += offset.y;
+    z += offset.z;
+}
+
+double point::manhattan_distance(const point& other) const {
+    return std::fabs(other.z - z) + std::fabs(other.y - y) + std::fabs(other.x - x);
+}
+
+const char* point::parse(const char* pos, const char* end) {
+    double* const coordinates[3] = {&x, &y, &z};
+    for (double* c : coordinates) {
+        const double_scan s = scan_double(pos, end);
+        if (s.status == scan_status::not_a_number) return nullptr;
+        if (s.status == scan_status::number) *c = s.value;
+        // Step over the whole token that held the number ("1.5mm" counts as one token).
+        pos = skip_space(pos, end);
+        while (pos != end && !is_space(*pos)) ++pos;
+    }
+    return pos;
+}
+
+void point::append_text(std::string& out) const {
+    append_number(out, x);
+    out += ' ';
+    append_number(out, y);
+    out += ' ';
+    append_number(out, z);
+}
+
+std::string point::to_text() const {
+    std::string out;
+    append_text(out);
+    return out;
+}
+
+}  // namespace weldrix

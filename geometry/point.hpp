@@ -1,0 +1,35 @@
+// A position or offset vector in LDraw units.
+#pragma once
+
+#include <string>
+
+namespace weldrix {
+
+class point {
+public:
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+
+    point() = default;
+    point(double x_, double y_, double z_) : x(x_), y(y_), z(z_) {}
+
+    void assign(const point& other) { x = other.x, y = other.y, z = other.z; }
+    void translate(const point& offset);
+
+    // |dz| + |dy| + |dx|, summed in this order: the only distance the tool uses, and the order
+    // matters for bit-exact threshold decisions.
+    double manhattan_distance(const point& other) const;
+
+    // Reads x, y and z from line text at pos, one white-space separated token each, as "%lf"
+    // reads them (see number_parse.hpp). Returns the position after the token of z, or nullptr
+    // when a token does not start with a number; the coordinates read before stay set. A text
+    // that ends early is no failure: the missing coordinates keep their values.
+    const char* parse(const char* pos, const char* end);
+
+    // "x y z", each as "%.7lg".
+    std::string to_text() const;
+    void append_text(std::string& out) const;
+};
+
+}  // namespace weldrix

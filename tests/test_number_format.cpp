@@ -1,0 +1,132 @@
+#include "geometry/number_format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "geometry/number_parse.hpp"
+
+namespace weldrix {
+namespace {
+
+TEST(NumberFormat, WritesSevenSignificantDigitsLikeTheWindowsRuntime) {
+    EXPECT_EQ(format_number(1), "1");
+    EXPECT_EQ(format_number(0.5), "0.5");
+    EXPECT_EQ(format_number(-2.25), "-2.25");
+    EXPECT_EQ(format_number(1.0 / 3), "0.3333333");
+    EXPECT_EQ(format_number(1234567.8), "1234568");
+    EXPECT_EQ(format_number(12345678), "1.234568e+007");
+    EXPECT_EQ(format_number(0.0001), "0.0001");
+    EXPECT_EQ(format_number(0.00001), "1e-005");
+    EXPECT_EQ(format_number(123.456789), "123.4568");
+    EXPECT_EQ(format_number(-0.70710675), "-0.7071068");
+}
+
+TEST(NumberFormat, RoundsTheSeventeenDigitExpansionHalfUp) {
+    // 12.345675 is stored as 12.34567499999999995...; 17 digits give ...6750, which rounds up.
+    EXPECT_EQ(format_number(12.345675), "12.34568");
+    // 9999999.6 rounds to 1.000000e7: exponent form.
+    EXPECT_EQ(format_number(9999999.6), "1e+007");
+    EXPECT_EQ(format_number(9.99999951), "10");
+    EXPECT_EQ(format_number(9.9999995), "9.999999");  // stored as 9.99999949999999971...
+    EXPECT_EQ(format_number(9.9999994), "9.999999");
+    EXPECT_EQ(format_number(0.5000005), "0.5000005");
+    EXPECT_EQ(format_number(1.00000050), "1.000001");
+    EXPECT_EQ(format_number(2.5), "2.5");
+    EXPECT_EQ(format_number(999999.95), "999999.9");  // stored below .95: 999999.94999999995
+    EXPECT_EQ(format_number(99999.995), "99999.99");  // stored as 99999.994999999995
+    EXPECT_EQ(format_number(0.000123456751), "0.0001234568");
+}
+
+TEST(NumberFormat, ChoosesFixedOrExponentFormByTheRoundedExponent) {
+    EXPECT_EQ(format_number(999999.9), "999999.9");
+    EXPECT_EQ(format_number(1e6), "1000000");
+    EXPECT_EQ(format_number(9999999), "9999999");
+    EXPECT_EQ(format_number(1e7), "1e+007");
+    EXPECT_EQ(format_number(-1e7), "-1e+007");
+    EXPECT_EQ(format_number(0.0000999999951), "0.0001");  // rounds up into the fixed range
+    EXPECT_EQ(format_number(0.00009999994), "9.999994e-005");
+    EXPECT_EQ(format_number(1.5e-5), "1.5e-005");
+    EXPECT_EQ(format_number(1e100), "1e+100");
+    EXPECT_EQ(format_number(1.7976931348623157e308), "1.797693e+308");
+    EXPECT_EQ(format_number(2.2250738585072014e-308), "2.225074e-308");
+}
+
+TEST(NumberFormat, WritesSpecialValues) {
+    EXPECT_EQ(format_number(0.0), "0");
+    EXPECT_EQ(format_number(-0.0), "-0");
+    EXPECT_EQ(format_number(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(format_number(-std::numeric_limits<double>::infinity()), "-inf");
+    EXPECT_EQ(format_number(std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(format_number(-std::numeric_limits<double>::quiet_NaN()), "nan");
+    EXPECT_EQ(format_number(4.9406564584124654e-324), "4.940656e-324");
+    EXPECT_EQ(format_number(-1e-310), "-1e-310");
+}
+
+TEST(NumberFormat, ThresholdsUseSixDigits) {
+    EXPECT_EQ(format_threshold(0.005), "0.005");
+    EXPECT_EQ(format_threshold(0.00001), "1e-005");
+    EXPECT_EQ(format_threshold(0.01), "0.01");
+    EXPECT_EQ(format_threshold(123456), "123456");
+    EXPECT_EQ(format_threshold(1234567), "1.23457e+006");
+    EXPECT_EQ(format_threshold(-1), "-1");
+    EXPECT_EQ(format_threshold(0), "0");
+    EXPECT_EQ(format_threshold(std::numeric_limits<double>::infinity()), "inf");
+    EXPECT_EQ(format_threshold(1e-12), "1e-012");
+}
+
+// The fast path must agree with the straightforward 17-digit form for every double. Random bit
+// patterns cover every exponent; values near the half-way points of the seventh digit exercise
+// the fallback band; short decimals are what real files hold.
+TEST(NumberFormat, FastPathMatchesTheExactForm) {
+    std::mt19937_64 rng(12345);
+    auto check = [](double v) {
+        ASSERT_EQ(format_number(v), format_general(v, 7)) << "bits of v: " << std::hexfloat << v;
+    };
+    for (int i = 0; i < 300000; ++i) {
+        std::uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        check(v);
+    }
+    std::uniform_real_distribution<double> unit(1.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-20, 30);
+    for (int i = 0; i < 300000; ++i) {
+        const double v = unit(rng) * std::pow(10.0, exponent(rng));
+        check(v);
+        check(-v);
+        // Half-way points of the seventh digit, and their neighbours.
+        const double step = std::pow(10.0, exponent(rng) - 6);
+        const double half = (std::floor(v / step) + 0.5) * step;
+        check(half);
+        check(std::nextafter(half, 0.0));
+        check(std::nextafter(half, 1e300));
+    }
+    std::uniform_int_distribution<int> mantissa(-99999999, 99999999);
+    std::uniform_int_distribution<int> scale(0, 9);
+    for (int i = 0; i < 300000; ++i) {
+        check(mantissa(rng) / std::pow(10.0, scale(rng)));
+    }
+}
+
+// What is written reads back to a value that is written the same way.
+TEST(NumberFormat, WrittenTextReadsBackToTheSameText) {
+    std::mt19937_64 rng(777);
+    for (int i = 0; i < 200000; ++i) {
+        std::uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isnan(v) || std::isinf(v)) continue;
+        const std::string text = format_number(v);
+        const double_scan back = scan_double(text.data(), text.data() + text.size());
+        ASSERT_EQ(back.status, scan_status::number) << text;
+        ASSERT_EQ(format_number(back.value), text);
+    }
+}
+
+}  // namespace
+}  // namespace weldrix

@@ -36,7 +36,7 @@ primitive 4-4edge.dat (from the LDraw library, scaled by 10). As often in hand-m
 == Running weldrix -s (inline the subfiles, snap onto their vertices) ==
 TEXT
 cd "$here"
-echo "\$ weldrix -s -l ldraw demo.dat $out < /dev/null"
+printf '$ weldrix -s -l ldraw demo.dat %s < /dev/null\n' "$out"
 "$tool" -s -l ldraw demo.dat "$out" < /dev/null
 
 echo

@@ -303,9 +303,16 @@ TEST(Cli, OutputPermissions) {
 TEST(Cli, NonRegularOutputIsWrittenDirectly) {
     temp_dir dir;
     test::write_file(dir / "in.dat", sample);
-    const auto r = run_weldrix({"in.dat", "/dev/null"}, "", dir.path());
+    auto r = run_weldrix({"in.dat", "/dev/null"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, success_output("in.dat", "/dev/null"));
+
+    // /dev/stdout is a link to whatever standard output is, here a pipe: the file's bytes appear
+    // in the console stream, between the "Writing" line and the statistics.
+    r = run_weldrix({"in.dat", "/dev/stdout"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, run_start("in.dat") + sample_read_statistics + run_middle("/dev/stdout") + sample_output +
+                            sample_write_statistics + press_enter);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"in.dat"});
 }
 

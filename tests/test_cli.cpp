@@ -324,10 +324,10 @@ TEST(Cli, FailedWriteLeavesTheOldOutputAndNoTemporaryFile) {
     test::write_file(dir / "in.dat", big);
     test::write_file(dir / "out.dat", "old output\n");
 
-    // A file size limit of 512 bytes makes the write fail (EFBIG) half way, as a full disk would;
-    // SIGXFSZ is ignored so the write error reaches the tool.
-    const auto r = run_shell("cd " + quoted(dir.path()) + " && ulimit -f 1 && trap '' XFSZ && exec " +
-                             quoted(WELDRIX_BINARY) + " in.dat out.dat < /dev/null");
+    // A file size limit of 512 bytes makes the write fail half way, as a full disk would. The
+    // signal the limit raises (SIGXFSZ) must not kill the tool with its temporary file left behind.
+    const auto r = run_shell("cd " + quoted(dir.path()) + " && ulimit -f 1 && exec " + quoted(WELDRIX_BINARY) +
+                             " in.dat out.dat < /dev/null");
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.output.find("\nWriting output file out.dat\nout.dat Can't create\nPress <Enter> to quit\n"),
               std::string::npos)

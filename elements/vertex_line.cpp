@@ -21,17 +21,18 @@ vertex_line<N>::vertex_line(std::string_view line) {
 
 template <int N>
 std::string vertex_line<N>::text_with_type(char type) const {
-    std::string out;
-    out.reserve(16 + N * 3 * 12);
-    out += type;
-    out += ' ';
-    char buf[16];
-    out.append(buf, std::to_chars(buf, buf + sizeof buf, colour_number).ptr);
-    for (const point& p : points) {
-        out += ' ';
-        p.append_text(out);
+    // Built in a local buffer and copied once: the type, a colour of at most 11 characters, and
+    // N points, each after a blank.
+    char buf[2 + 11 + N * (1 + point::text_max)];
+    char* p = buf;
+    *p++ = type;
+    *p++ = ' ';
+    p = std::to_chars(p, p + 11, colour_number).ptr;
+    for (const point& corner : points) {
+        *p++ = ' ';
+        p = corner.write_text(p);
     }
-    return out;
+    return std::string(buf, p);
 }
 
 template <int N>

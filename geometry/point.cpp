@@ -31,12 +31,17 @@ const char* point::parse(const char* pos, const char* end) {
     return pos;
 }
 
+char* point::write_text(char* p) const {
+    p = write_number(p, x);
+    *p++ = ' ';
+    p = write_number(p, y);
+    *p++ = ' ';
+    return write_number(p, z);
+}
+
 void point::append_text(std::string& out) const {
-    append_number(out, x);
-    out += ' ';
-    append_number(out, y);
-    out += ' ';
-    append_number(out, z);
+    char buf[text_max];
+    out.append(buf, write_text(buf));
 }
 
 std::string point::to_text() const {

@@ -143,6 +143,14 @@ TEST(NumberParse, NeverReadsPastTheEndOfItsRange) {
     EXPECT_EQ(s.next, text.data() + 2);
     const std::string dot = "7.";
     EXPECT_EQ(scan_double(dot.data(), dot.data() + 1).value, 7.0);
+    // Digits are also examined eight at a time; the range end still counts wherever it falls.
+    const std::string digits = "123456789012345.678901234";
+    for (std::size_t cut = 1; cut <= digits.size(); ++cut) {
+        const std::string visible = digits.substr(0, cut);
+        const double_scan d = scan_double(digits.data(), digits.data() + cut);
+        EXPECT_EQ(d.value, std::strtod(visible.c_str(), nullptr)) << cut;
+        EXPECT_EQ(d.next, digits.data() + cut) << cut;
+    }
 }
 
 }  // namespace

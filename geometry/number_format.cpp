@@ -1,5 +1,6 @@
 #include "geometry/number_format.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -187,31 +188,29 @@ char* write_number(char* p, double v) {
     std::memcpy(d + 1, digit_pairs.text + 2 * p1, 2);
     std::memcpy(d + 3, digit_pairs.text + 2 * p2, 2);
     std::memcpy(d + 5, digit_pairs.text + 2 * p3, 2);
-    int count;
-    if (r == 0) {
-        count = 1;
-    } else if (rest == 0) {
-        count = p1 % 10 == 0 ? 2 : 3;
-    } else if (p3 == 0) {
-        count = p2 % 10 == 0 ? 4 : 5;
-    } else {
-        count = p3 % 10 == 0 ? 6 : 7;
-    }
+    // Significant digits without the trailing zeros: up to the last byte that is not '0' (the
+    // first digit never is). Found without branches, as the digit count varies unpredictably.
+    std::uint64_t word;
+    std::memcpy(&word, d, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const std::uint64_t nonzero = (word ^ 0x3030303030303030u) & 0x00FFFFFFFFFFFFFFu;
+    const int count = (63 - __builtin_clzll(nonzero)) / 8 + 1;
 
     // Fixed notation, the usual case. The digit runs are copied eight bytes at a time and the
     // position then advanced by the length wanted; the bytes written beyond the number's end stay
     // inside the number_text_max bytes the caller provides and are overwritten or not used.
     if (x < -4 || x >= 7) return emit_general(p, std::signbit(v), d, count, x, 7);
-    if (std::signbit(v)) *p++ = '-';
+    *p = '-';
+    p += std::signbit(v) ? 1 : 0;
     if (x >= 0) {
         const int int_digits = x + 1;  // d holds the integer digits, zeros included
         std::memcpy(p, d, 8);
         p += int_digits;
-        if (count > int_digits) {
-            *p++ = '.';
-            std::memcpy(p, d + int_digits, 8);
-            p += count - int_digits;
-        }
+        // The point and the fraction digits, kept only when there are any.
+        const int fraction = count > int_digits ? count - int_digits : 0;
+        *p = '.';
+        std::memcpy(p + 1, d + int_digits, 8);
+        p += fraction + (fraction > 0 ? 1 : 0);
     } else {
         std::memcpy(p, "0.000", 5);
         p += 1 - x;  // "0." and -x - 1 zeros

@@ -179,10 +179,10 @@ void bm_write_file(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
-BENCHMARK(bm_read_bytes)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(bm_read_file)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(bm_text)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(bm_write_file)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(bm_read_bytes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(bm_read_file)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(bm_text)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(bm_write_file)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
 

@@ -20,11 +20,7 @@ vertex_line<N>::vertex_line(std::string_view line) {
 }
 
 template <int N>
-std::string vertex_line<N>::text_with_type(char type) const {
-    // Built in a local buffer and copied once: the type, a colour of at most 11 characters, and
-    // N points, each after a blank.
-    char buf[2 + 11 + N * (1 + point::text_max)];
-    char* p = buf;
+char* vertex_line<N>::write_with_type(char type, char* p) const {
     *p++ = type;
     *p++ = ' ';
     p = std::to_chars(p, p + 11, colour_number).ptr;
@@ -32,7 +28,20 @@ std::string vertex_line<N>::text_with_type(char type) const {
         *p++ = ' ';
         p = corner.write_text(p);
     }
-    return std::string(buf, p);
+    return p;
+}
+
+// Both build the line in a local buffer and copy it once.
+template <int N>
+std::string vertex_line<N>::text_with_type(char type) const {
+    char buf[text_max];
+    return std::string(buf, write_with_type(type, buf));
+}
+
+template <int N>
+void vertex_line<N>::append_text(std::string& out) const {
+    char buf[text_max];
+    out.append(buf, write_with_type(static_cast<char>('0' + type_code()), buf));
 }
 
 template <int N>

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "document/vertex_set.hpp"
 #include "elements/comment_line.hpp"
@@ -268,6 +269,28 @@ TEST(TriangleAndQuad, InvertTransformTranslate) {
     EXPECT_EQ(q.colour(), -3);
     EXPECT_EQ(q.to_text(), "4 -3 2.5 2 0 -1.5 2 0 -1.5 -2 0 2.5 -2 0");
     EXPECT_EQ(q.clone()->to_text(), q.to_text());
+}
+
+// The writer appends each line's text to the file's buffer; that must be the line's text form.
+TEST(LineText, AppendTextAddsExactlyTheTextForm) {
+    std::vector<std::unique_ptr<ldraw_line>> lines;
+    lines.push_back(std::make_unique<comment_line>("BFC CERTIFY CCW"));
+    lines.push_back(std::make_unique<comment_line>(""));
+    lines.push_back(std::make_unique<subfile_line>("1 -7 1.5 -0 1e7 1 0 0 0 1 0 0 0 1 my part.dat "));
+    lines.push_back(std::make_unique<subfile_line>("1 16 5"));
+    lines.push_back(std::make_unique<edge_line>("2 2147483648 0.1 0.2 0.3 123456.75 -1e-5 1e999"));
+    lines.push_back(std::make_unique<triangle_line>("3 16 0 0 0 1 0 0 0 1 0"));
+    lines.push_back(std::make_unique<quad_line>("4 -2147483649 -0.00012345675 2 3 4 5 6 7 8 9 10 11 12"));
+    lines.push_back(std::make_unique<cond_line>("5 24 0 0 0 0 -4 0 1 0 0 -1 0 0"));
+    lines.push_back(std::make_unique<removed_line>());
+    lines.push_back(std::make_unique<ldraw_line>());
+    for (const auto& line : lines) {
+        std::string out = "prefix|";
+        line->append_text(out);
+        EXPECT_EQ(out, "prefix|" + line->to_text());
+    }
+    // -0.00012345675 is stored as -0.000123456749999999990...: its 17 digits round down.
+    EXPECT_EQ(lines[6]->to_text(), "4 -2147483648 -0.0001234567 2 3 4 5 6 7 8 9 10 11 12");
 }
 
 }  // namespace

@@ -155,6 +155,11 @@ TEST(Cli, FileErrorsExitWithTwo) {
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.output, run_start("missing.dat") + "missing.dat not found\n" + press_enter);
 
+    // With exactly two arguments nothing is an option: "-s" is the input's name.
+    r = run_weldrix({"-s", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, run_start("-s") + "-s not found\n" + press_enter);
+
     r = run_weldrix({"folder", "out.dat"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.output, run_start("folder") + "folder not found\n" + press_enter);

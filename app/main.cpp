@@ -8,6 +8,9 @@
 int main(int argc, char** argv) {
     // A closed pipe on standard output must not kill the run before the output file is written.
     std::signal(SIGPIPE, SIG_IGN);
+    // Nor may a file size limit: the write then fails with an error the output writer handles
+    // (temporary file removed, old output kept, "Can't create") instead of killing the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
     weldrix::stdout_console out;
     const auto wait_for_enter = [] { std::getchar(); };
     try {

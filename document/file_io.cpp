@@ -67,6 +67,13 @@ bool resolve_links(std::string& path) {
     return false;  // a loop of links
 }
 
+bool write_directly(const std::string& name, std::string_view bytes) {
+    descriptor fd(::open(name.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    const bool written = write_all(fd.get(), bytes);
+    return fd.close() && written;
+}
+
 mode_t current_umask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -124,19 +131,19 @@ std::string real_path(const std::string& host_path) {
 
 bool replace_file(const std::string& name, std::string_view bytes) {
     if (name.empty()) return false;
+    struct stat st;
+    // A device, FIFO or socket cannot be replaced; write to it directly. This is asked of the name
+    // itself, so that the kernel follows links that only it can resolve: /dev/stdout leads to
+    // /proc/self/fd/1, whose link text for a pipe ("pipe:[...]") names no path.
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        return write_directly(name, bytes);
+    }
     std::string target = name;
     if (!resolve_links(target)) return false;
 
-    struct stat st;
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return false;
-    if (exists && !S_ISREG(st.st_mode)) {
-        // A device or FIFO cannot be replaced; write to it directly.
-        descriptor fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC));
-        if (fd.get() < 0) return false;
-        const bool written = write_all(fd.get(), bytes);
-        return fd.close() && written;
-    }
+    if (exists && !S_ISREG(st.st_mode)) return write_directly(target, bytes);
 
     std::string temporary = folder_of(target) + "/.weldrix-XXXXXX";
     const int raw_fd = ::mkstemp(temporary.data());

@@ -63,10 +63,13 @@ std::string ldraw_file::text(line_counts& written) const {
     written = {};
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
+    // Lines of real parts average about 60 bytes: reserving that much spares most of the copies
+    // of a growing buffer (a longer text still grows as usual).
+    out.reserve(main_count * 64);
     for (std::size_t i = 0; i < main_count; ++i) {
-        const std::string line = elements[i]->to_text();
-        if (line.empty()) continue;
-        out += line;
+        const std::size_t before = out.size();
+        elements[i]->append_text(out);
+        if (out.size() == before) continue;  // an empty text is not written
         out += eol;
         ++written.lines;
         written.count_type(elements[i]->type_code());

@@ -5,9 +5,13 @@ namespace weldrix {
 std::string comment_line::to_text() const {
     std::string out;
     out.reserve(text.size() + 2);
+    append_text(out);
+    return out;
+}
+
+void comment_line::append_text(std::string& out) const {
     out += "0 ";
     out += text;
-    return out;
 }
 
 int comment_line::bfc_kind() const {

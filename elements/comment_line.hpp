@@ -24,6 +24,7 @@ public:
     explicit comment_line(std::string_view comment) : text(comment) {}
 
     std::string to_text() const override;  // "0 " + text
+    void append_text(std::string& out) const override;
     int type_code() const override { return 0; }
     std::unique_ptr<ldraw_line> clone() const override { return std::make_unique<comment_line>(*this); }
 

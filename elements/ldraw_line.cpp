@@ -3,6 +3,7 @@
 namespace weldrix {
 
 std::string ldraw_line::to_text() const { return {}; }
+void ldraw_line::append_text(std::string& out) const { out += to_text(); }
 int ldraw_line::type_code() const { return -1; }
 bool ldraw_line::simplify(std::unique_ptr<ldraw_line>&) const { return false; }
 void ldraw_line::collect_vertices(vertex_set&, bool) const {}

@@ -30,6 +30,9 @@ public:
 
     // The line's LDraw text, without line end; empty when there is nothing to write.
     virtual std::string to_text() const;
+    // Appends what to_text gives to out; the writer builds the file this way, without a string
+    // per line.
+    virtual void append_text(std::string& out) const;
     virtual int type_code() const;
     // True when the element has collapsed; replacement then holds the element that takes its place.
     virtual bool simplify(std::unique_ptr<ldraw_line>& replacement) const;

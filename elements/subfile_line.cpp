@@ -22,6 +22,11 @@ subfile_line::subfile_line(std::string_view line) {
 std::string subfile_line::to_text() const {
     std::string out;
     out.reserve(40 + 12 * 12 + file_name.size());
+    append_text(out);
+    return out;
+}
+
+void subfile_line::append_text(std::string& out) const {
     out += "1 ";
     char buf[16];
     out.append(buf, std::to_chars(buf, buf + sizeof buf, colour_number).ptr);
@@ -31,7 +36,6 @@ std::string subfile_line::to_text() const {
     orientation.append_text(out);
     out += ' ';
     out += file_name;
-    return out;
 }
 
 void subfile_line::transform(const matrix& m) {

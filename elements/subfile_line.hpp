@@ -23,6 +23,7 @@ public:
     explicit subfile_line(std::string_view line);
 
     std::string to_text() const override;
+    void append_text(std::string& out) const override;
     int type_code() const override { return 1; }
     void translate(const point& offset) override { position.translate(offset); }
     // position becomes m * position, orientation m * orientation (m on the left).

@@ -20,18 +20,28 @@ vertex_line<N>::vertex_line(std::string_view line) {
 }
 
 template <int N>
-std::string vertex_line<N>::text_with_type(char type) const {
-    std::string out;
-    out.reserve(16 + N * 3 * 12);
-    out += type;
-    out += ' ';
-    char buf[16];
-    out.append(buf, std::to_chars(buf, buf + sizeof buf, colour_number).ptr);
-    for (const point& p : points) {
-        out += ' ';
-        p.append_text(out);
+char* vertex_line<N>::write_with_type(char type, char* p) const {
+    *p++ = type;
+    *p++ = ' ';
+    p = std::to_chars(p, p + 11, colour_number).ptr;
+    for (const point& corner : points) {
+        *p++ = ' ';
+        p = corner.write_text(p);
     }
-    return out;
+    return p;
+}
+
+// Both build the line in a local buffer and copy it once.
+template <int N>
+std::string vertex_line<N>::text_with_type(char type) const {
+    char buf[text_max];
+    return std::string(buf, write_with_type(type, buf));
+}
+
+template <int N>
+void vertex_line<N>::append_text(std::string& out) const {
+    char buf[text_max];
+    out.append(buf, write_with_type(static_cast<char>('0' + type_code()), buf));
 }
 
 template <int N>

@@ -22,6 +22,8 @@ public:
     std::int32_t colour_number = 16;
     std::array<point, N> points{};  // in the order the line gives them
 
+    // The text form of the derived type (its to_text), written straight into out.
+    void append_text(std::string& out) const override;
     void collect_vertices(vertex_set& set, bool from_subfile) const override;
     void snap_vertices(const vertex_set& set) override;
     void translate(const point& offset) override;
@@ -39,6 +41,12 @@ protected:
     std::string text_with_type(char type) const;
 
     bool close(int p, int q) const { return points[p].manhattan_distance(points[q]) < collapse_distance; }
+
+private:
+    // Most bytes write_with_type writes: the type, a blank, a colour of at most 11 characters,
+    // and N points, each after a blank.
+    static constexpr std::size_t text_max = 2 + 11 + N * (1 + point::text_max);
+    char* write_with_type(char type, char* p) const;
 };
 
 extern template class vertex_line<2>;

@@ -32,10 +32,13 @@ double matrix::determinant() const {
 
 void matrix::append_text(std::string& out) const {
     const double values[9] = {a, b, c, d, e, f, g, h, i};
+    char buf[9 * (number_text_max + 1)];
+    char* p = buf;
     for (int k = 0; k < 9; ++k) {
-        if (k) out += ' ';
-        append_number(out, values[k]);
+        if (k) *p++ = ' ';
+        p = write_number(p, values[k]);
     }
+    out.append(buf, p);
 }
 
 std::string matrix::to_text() const {

@@ -1,5 +1,6 @@
 #include "geometry/number_format.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,56 +10,58 @@ namespace weldrix {
 namespace {
 
 // Writes the significant digits d[0..count) (count >= 1, no trailing zeros) with decimal
-// exponent x (the value is d[0].d[1]d[2]... times 10^x) in general form.
-void emit_general(std::string& out, bool negative, const char* d, int count, int x, int digits) {
-    if (negative) out += '-';
+// exponent x (the value is d[0].d[1]d[2]... times 10^x) in general form at p; returns the end.
+char* emit_general(char* p, bool negative, const char* d, int count, int x, int digits) {
+    if (negative) *p++ = '-';
     if (x < -4 || x >= digits) {
-        out += d[0];
+        *p++ = d[0];
         if (count > 1) {
-            out += '.';
-            out.append(d + 1, static_cast<std::size_t>(count - 1));
+            *p++ = '.';
+            for (int k = 1; k < count; ++k) *p++ = d[k];
         }
-        out += 'e';
-        out += x < 0 ? '-' : '+';
+        *p++ = 'e';
+        *p++ = x < 0 ? '-' : '+';
         const int ax = x < 0 ? -x : x;  // at most 324
-        out += static_cast<char>('0' + ax / 100);
-        out += static_cast<char>('0' + ax / 10 % 10);
-        out += static_cast<char>('0' + ax % 10);
+        *p++ = static_cast<char>('0' + ax / 100);
+        *p++ = static_cast<char>('0' + ax / 10 % 10);
+        *p++ = static_cast<char>('0' + ax % 10);
     } else if (x < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-x - 1), '0');
-        out.append(d, static_cast<std::size_t>(count));
+        *p++ = '0';
+        *p++ = '.';
+        for (int z = 0; z < -x - 1; ++z) *p++ = '0';
+        for (int k = 0; k < count; ++k) *p++ = d[k];
     } else {
         const int int_digits = x + 1;
         if (count <= int_digits) {
-            out.append(d, static_cast<std::size_t>(count));
-            out.append(static_cast<std::size_t>(int_digits - count), '0');
+            for (int k = 0; k < count; ++k) *p++ = d[k];
+            for (int z = count; z < int_digits; ++z) *p++ = '0';
         } else {
-            out.append(d, static_cast<std::size_t>(int_digits));
-            out += '.';
-            out.append(d + int_digits, static_cast<std::size_t>(count - int_digits));
+            for (int k = 0; k < int_digits; ++k) *p++ = d[k];
+            *p++ = '.';
+            for (int k = int_digits; k < count; ++k) *p++ = d[k];
         }
     }
+    return p;
 }
 
-bool emit_special(std::string& out, double v) {
-    if (std::isnan(v)) {
-        out += "nan";
-        return true;
-    }
-    if (std::isinf(v)) {
-        out += v < 0 ? "-inf" : "inf";
-        return true;
-    }
-    if (v == 0) {
-        out += std::signbit(v) ? "-0" : "0";
-        return true;
-    }
-    return false;
+char* emit_text(char* p, const char* text) {
+    while (*text) *p++ = *text++;
+    return p;
 }
 
-void append_general_exact(std::string& out, double v, int digits) {
-    if (emit_special(out, v)) return;
+// Zero, infinities and NaN; null for any other value.
+char* emit_special(char* p, double v) {
+    if (std::isnan(v)) return emit_text(p, "nan");
+    if (std::isinf(v)) return emit_text(p, v < 0 ? "-inf" : "inf");
+    if (v == 0) return emit_text(p, std::signbit(v) ? "-0" : "0");
+    return nullptr;
+}
+
+// The reference form: at most a sign, 17 digits, a point and "e+308", or "0.000" and 17 digits.
+constexpr std::size_t general_text_max = 32;
+
+char* write_general_exact(char* p, double v, int digits) {
+    if (char* special = emit_special(p, v)) return special;
     const bool negative = std::signbit(v);
     // 17 significant digits, correctly rounded: "d.dddddddddddddddde[+-]x".
     char buf[40];
@@ -82,19 +85,29 @@ void append_general_exact(std::string& out, double v, int digits) {
     }
     int count = digits;
     while (count > 1 && d[count - 1] == '0') --count;
-    emit_general(out, negative, d, count, x, digits);
+    return emit_general(p, negative, d, count, x, digits);
 }
 
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+struct digit_pair_table {
+    char text[200];
+    constexpr digit_pair_table() : text() {
+        for (int i = 0; i < 100; ++i) {
+            text[2 * i] = static_cast<char>('0' + i / 10);
+            text[2 * i + 1] = static_cast<char>('0' + i % 10);
+        }
+    }
+};
+constexpr digit_pair_table digit_pairs;
+
 }  // namespace
 
 std::string format_general(double v, int digits) {
-    std::string out;
-    append_general_exact(out, v, digits);
-    return out;
+    char buf[general_text_max];
+    return std::string(buf, write_general_exact(buf, v, digits));
 }
 
 // Fast path. Scale |v| to m = |v| * 10^(6 - X), which lies in [10^6, 10^7), with one correctly
@@ -104,15 +117,43 @@ std::string format_general(double v, int digits) {
 // boundary .5, so outside that band the half-up decision (and the carry into a new decade) is the
 // one the exact form takes. Inside the band, or when no exact power of ten fits, the exact form
 // is computed. The tests compare both paths on many millions of values.
-void append_number(std::string& out, double v) {
+char* write_number(char* p, double v) {
     const double a = std::fabs(v);
-    if (!(a >= 1e-15 && a < 1e28)) {  // zero, subnormal, tiny, huge, inf, nan
-        append_general_exact(out, v, 7);
-        return;
+    if (!(a >= 1e-15 && a < 1e28)) return write_general_exact(p, v, 7);  // zero, subnormal, tiny, huge, inf, nan
+
+    // Whole numbers below 10^7, common in LDraw files, have at most seven digits: they are
+    // written exactly as they are.
+    if (a < 1e7) {
+        const auto whole = static_cast<std::uint32_t>(a);
+        if (static_cast<double>(whole) == a) {
+            if (std::signbit(v)) *p++ = '-';
+            char d[8];
+            char* q = d + 8;
+            std::uint32_t n = whole;
+            while (n >= 100) {
+                q -= 2;
+                std::memcpy(q, digit_pairs.text + 2 * (n % 100), 2);
+                n /= 100;
+            }
+            if (n >= 10) {
+                q -= 2;
+                std::memcpy(q, digit_pairs.text + 2 * n, 2);
+            } else {
+                *--q = static_cast<char>('0' + n);
+            }
+            const auto length = static_cast<std::size_t>(d + 8 - q);
+            std::memcpy(p, q, length);
+            return p + length;
+        }
     }
-    int e2 = 0;
-    std::frexp(a, &e2);  // a in [2^(e2-1), 2^e2)
-    int x = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));
+    // a is normal here: a in [2^e2, 2^(e2+1)) with e2 its unbiased binary exponent, and
+    // x = floor(e2 * log10(2)) is the decimal exponent of a or one less.
+    std::uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    const int e2 = static_cast<int>(bits >> 52) - 1023;
+    const double estimate = e2 * 0.30102999566398120;
+    int x = static_cast<int>(estimate);
+    if (estimate < x) --x;
     if (x + 1 <= 22 && x + 1 >= -22) {
         const int k = x + 1;
         const bool above = k >= 0 ? a >= exact_powers_of_ten[k] : a * exact_powers_of_ten[-k] >= 1.0;
@@ -125,34 +166,68 @@ void append_number(std::string& out, double v) {
     } else if (s < 0 && -s <= 22) {
         m = a / exact_powers_of_ten[-s];
     } else {
-        append_general_exact(out, v, 7);
-        return;
+        return write_general_exact(p, v, 7);
     }
-    const double whole = std::floor(m);
+    const double whole = static_cast<double>(static_cast<std::int64_t>(m));  // m > 0: floor
     const double frac = m - whole;
-    if (whole < 1e6 || whole >= 1e7 || std::fabs(frac - 0.5) < 1e-6) {
-        append_general_exact(out, v, 7);
-        return;
-    }
+    if (whole < 1e6 || whole >= 1e7 || std::fabs(frac - 0.5) < 1e-6) return write_general_exact(p, v, 7);
     auto n = static_cast<std::uint32_t>(whole) + (frac > 0.5 ? 1u : 0u);
     if (n == 10000000u) {
         n = 1000000u;
         ++x;
     }
-    char d[7];
-    for (int i = 6; i >= 0; --i) {
-        d[i] = static_cast<char>('0' + n % 10);
-        n /= 10;
+    // The seven digits of n, two at a time, and how many are left without trailing zeros.
+    char d[16] = {};
+    const std::uint32_t lead = n / 1000000u;
+    const std::uint32_t r = n - lead * 1000000u;
+    const std::uint32_t p1 = r / 10000u;
+    const std::uint32_t rest = r - p1 * 10000u;
+    const std::uint32_t p2 = rest / 100u;
+    const std::uint32_t p3 = rest - p2 * 100u;
+    d[0] = static_cast<char>('0' + lead);
+    std::memcpy(d + 1, digit_pairs.text + 2 * p1, 2);
+    std::memcpy(d + 3, digit_pairs.text + 2 * p2, 2);
+    std::memcpy(d + 5, digit_pairs.text + 2 * p3, 2);
+    // Significant digits without the trailing zeros: up to the last byte that is not '0' (the
+    // first digit never is). Found without branches, as the digit count varies unpredictably.
+    std::uint64_t word;
+    std::memcpy(&word, d, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const std::uint64_t nonzero = (word ^ 0x3030303030303030u) & 0x00FFFFFFFFFFFFFFu;
+    const int count = (63 - __builtin_clzll(nonzero)) / 8 + 1;
+
+    // Fixed notation, the usual case. The digit runs are copied eight bytes at a time and the
+    // position then advanced by the length wanted; the bytes written beyond the number's end stay
+    // inside the number_text_max bytes the caller provides and are overwritten or not used.
+    if (x < -4 || x >= 7) return emit_general(p, std::signbit(v), d, count, x, 7);
+    *p = '-';
+    p += std::signbit(v) ? 1 : 0;
+    if (x >= 0) {
+        const int int_digits = x + 1;  // d holds the integer digits, zeros included
+        std::memcpy(p, d, 8);
+        p += int_digits;
+        // The point and the fraction digits, kept only when there are any.
+        const int fraction = count > int_digits ? count - int_digits : 0;
+        *p = '.';
+        std::memcpy(p + 1, d + int_digits, 8);
+        p += fraction + (fraction > 0 ? 1 : 0);
+    } else {
+        std::memcpy(p, "0.000", 5);
+        p += 1 - x;  // "0." and -x - 1 zeros
+        std::memcpy(p, d, 8);
+        p += count;
     }
-    int count = 7;
-    while (count > 1 && d[count - 1] == '0') --count;
-    emit_general(out, std::signbit(v), d, count, x, 7);
+    return p;
+}
+
+void append_number(std::string& out, double v) {
+    char buf[number_text_max];
+    out.append(buf, write_number(buf, v));
 }
 
 std::string format_number(double v) {
-    std::string out;
-    append_number(out, v);
-    return out;
+    char buf[number_text_max];
+    return std::string(buf, write_number(buf, v));
 }
 
 std::string format_threshold(double v) { return format_general(v, 6); }

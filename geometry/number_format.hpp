@@ -13,11 +13,19 @@
 // glibc's printf rounds the exact binary value and writes two exponent digits, so it is not used.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace weldrix {
 
-// Appends v in "%.7lg" form. Fast for every input; exact for every input.
+// Most bytes write_number writes ("-1.234568e-308" is 14).
+inline constexpr std::size_t number_text_max = 24;
+
+// Writes v in "%.7lg" form at p, which has room for number_text_max bytes; returns the end.
+// Fast for every input; exact for every input.
+char* write_number(char* p, double v);
+
+// Appends v in "%.7lg" form.
 void append_number(std::string& out, double v);
 
 // v in "%.7lg" form.

@@ -18,7 +18,8 @@
 namespace weldrix {
 
 inline bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    // \t \n \v \f \r are the consecutive codes 9 to 13.
+    return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
 }
 
 inline const char* skip_space(const char* p, const char* end) {

@@ -23,19 +23,25 @@ const char* point::parse(const char* pos, const char* end) {
         const double_scan s = scan_double(pos, end);
         if (s.status == scan_status::not_a_number) return nullptr;
         if (s.status == scan_status::number) *c = s.value;
-        // Step over the whole token that held the number ("1.5mm" counts as one token).
-        pos = skip_space(pos, end);
+        // Step over the rest of the token that held the number ("1.5mm" counts as one token).
+        // The number starts the token, so the scan goes on from its end.
+        pos = s.next;
         while (pos != end && !is_space(*pos)) ++pos;
     }
     return pos;
 }
 
+char* point::write_text(char* p) const {
+    p = write_number(p, x);
+    *p++ = ' ';
+    p = write_number(p, y);
+    *p++ = ' ';
+    return write_number(p, z);
+}
+
 void point::append_text(std::string& out) const {
-    append_number(out, x);
-    out += ' ';
-    append_number(out, y);
-    out += ' ';
-    append_number(out, z);
+    char buf[text_max];
+    out.append(buf, write_text(buf));
 }
 
 std::string point::to_text() const {

@@ -1,7 +1,10 @@
 // A position or offset vector in LDraw units.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+#include "geometry/number_format.hpp"
 
 namespace weldrix {
 
@@ -30,6 +33,10 @@ public:
     // "x y z", each as "%.7lg".
     std::string to_text() const;
     void append_text(std::string& out) const;
+    // Most bytes write_text writes.
+    static constexpr std::size_t text_max = 3 * number_text_max + 2;
+    // Writes the text form at p, which has room for text_max bytes; returns the end.
+    char* write_text(char* p) const;
 };
 
 }  // namespace weldrix

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -78,6 +79,41 @@ TEST(NumberParse, IsCorrectlyRounded) {
     }
 }
 
+// Short numbers, as LDraw files hold them, take a quicker path than long ones; both must give
+// strtod's value and stop where the number ends.
+TEST(NumberParse, ShortNumbersAreCorrectlyRoundedToo) {
+    for (const char* text : {"9007199254740992", "9007199254740993", "9007199254740995", "1234567890123456789",
+                             "12345678901234567890", "0.1234567890123456789", "1.234567890123456789",
+                             "1e22", "1e23", "1e-22", "1e-23", "123456789e-22", "0.000000000000000000000001",
+                             "3.14159e0", "7.e+2", "-0.0", "0.30000000000000004", "8.589973e9"}) {
+        ASSERT_EQ(value_of(text), std::strtod(text, nullptr)) << text;
+        ASSERT_EQ(std::signbit(value_of(text)), std::signbit(std::strtod(text, nullptr))) << text;
+    }
+    EXPECT_EQ(consumed("12.5e"), 4u);
+    EXPECT_EQ(consumed("12.5e+x"), 4u);
+    EXPECT_EQ(consumed("12.5E-3mm"), 7u);
+    EXPECT_EQ(consumed("7."), 2u);
+
+    std::mt19937_64 rng(2024);
+    for (int i = 0; i < 300000; ++i) {
+        std::string text = rng() % 3 == 0 ? "-" : "";
+        const int int_digits = static_cast<int>(rng() % 9);
+        const int frac_digits = static_cast<int>(rng() % 12);
+        for (int k = 0; k < int_digits; ++k) text += static_cast<char>('0' + rng() % 10);
+        if (int_digits == 0 || frac_digits > 0) {
+            text += '.';
+            for (int k = 0; k < std::max(frac_digits, 1); ++k) text += static_cast<char>('0' + rng() % 10);
+        }
+        if (rng() % 4 == 0) text.append("e").append(std::to_string(static_cast<int>(rng() % 51) - 25));
+        const std::size_t length = text.size();
+        text += rng() % 2 ? " 5" : "mm";
+        const double_scan s = scan(text);
+        ASSERT_EQ(s.status, scan_status::number) << text;
+        ASSERT_EQ(s.value, std::strtod(text.c_str(), nullptr)) << text;
+        ASSERT_EQ(static_cast<std::size_t>(s.next - text.data()), length) << text;
+    }
+}
+
 TEST(NumberParse, IntegersClampToThirtyTwoBits) {
     auto int_of = [](const std::string& text) {
         const int_scan s = scan_int(text.data(), text.data() + text.size());
@@ -107,6 +143,14 @@ TEST(NumberParse, NeverReadsPastTheEndOfItsRange) {
     EXPECT_EQ(s.next, text.data() + 2);
     const std::string dot = "7.";
     EXPECT_EQ(scan_double(dot.data(), dot.data() + 1).value, 7.0);
+    // Digits are also examined eight at a time; the range end still counts wherever it falls.
+    const std::string digits = "123456789012345.678901234";
+    for (std::size_t cut = 1; cut <= digits.size(); ++cut) {
+        const std::string visible = digits.substr(0, cut);
+        const double_scan d = scan_double(digits.data(), digits.data() + cut);
+        EXPECT_EQ(d.value, std::strtod(visible.c_str(), nullptr)) << cut;
+        EXPECT_EQ(d.next, digits.data() + cut) << cut;
+    }
 }
 
 }  // namespace

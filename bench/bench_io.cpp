@@ -1,0 +1,189 @@
+// Read and write throughput of the document on a generated 1,000,000-line part.
+//
+// The part mixes the line types in the proportions of real parts (quads most, then conditional
+// lines, triangles, edges, comments and subfile references, a few blank lines), with coordinates
+// written as part authors write them: integers and numbers with up to four decimals, magnitudes
+// up to a few hundred, CR LF line ends.
+//
+//   read_bytes  parse from memory          read   read a file by name (open, read, parse)
+//   text        build the output bytes     write  build and replace a file by name
+//
+// Run: build/bench/bench_io [--benchmark_repetitions=3]
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "document/console.hpp"
+#include "document/ldraw_file.hpp"
+
+namespace {
+
+using weldrix::ldraw_file;
+using weldrix::line_counts;
+using weldrix::string_console;
+
+constexpr int part_lines = 1'000'000;
+
+class number_source {
+public:
+    explicit number_source(unsigned seed) : random_(seed) {}
+
+    void append(std::string& out) {
+        const int magnitude = static_cast<int>(random_() % 240);
+        const bool negative = random_() % 3 == 0;
+        const unsigned decimals = random_() % 10 < 4 ? 0 : 1 + random_() % 4;  // 40% integers
+        if (negative && (magnitude != 0 || decimals != 0)) out += '-';
+        out += std::to_string(magnitude);
+        if (decimals != 0) {
+            out += '.';
+            for (unsigned d = 0; d < decimals; ++d) out += static_cast<char>('0' + random_() % 10);
+        }
+    }
+    void append_points(std::string& out, int count) {
+        for (int i = 0; i < 3 * count; ++i) {
+            out += ' ';
+            append(out);
+        }
+    }
+    unsigned next(unsigned n) { return static_cast<unsigned>(random_() % n); }
+
+private:
+    std::mt19937 random_;
+};
+
+std::string generate_part(int lines) {
+    number_source numbers(20241208);
+    std::string out;
+    out.reserve(static_cast<std::size_t>(lines) * 64);
+    out += "0 Generated part for benchmarks\r\n0 Name: generated.dat\r\n0 BFC CERTIFY CCW\r\n";
+    static const char* const colours[] = {"16", "24", "16", "16", "4", "72"};
+    for (int i = 3; i < lines; ++i) {
+        const unsigned pick = numbers.next(100);
+        const char* colour = colours[numbers.next(6)];
+        if (pick < 31) {
+            out += "4 ";
+            out += colour;
+            numbers.append_points(out, 4);
+        } else if (pick < 50) {
+            out += "5 24";
+            numbers.append_points(out, 4);
+        } else if (pick < 69) {
+            out += "3 ";
+            out += colour;
+            numbers.append_points(out, 3);
+        } else if (pick < 85) {
+            out += "2 24";
+            numbers.append_points(out, 2);
+        } else if (pick < 93) {
+            out += pick % 2 ? "0 BFC INVERTNEXT" : "0 // a comment about the next few lines";
+        } else if (pick < 98) {
+            out += "1 ";
+            out += colour;
+            numbers.append_points(out, 1);
+            out += " 1 0 0 0 -1 0 0 0 1 s\\generated";
+            out += std::to_string(numbers.next(40));
+            out += ".dat";
+        }  // else a blank line
+        out += "\r\n";
+    }
+    return out;
+}
+
+const std::string& part_bytes() {
+    static const std::string bytes = generate_part(part_lines);
+    return bytes;
+}
+
+// A private folder for the files the benchmarks read and write.
+class scratch_folder {
+public:
+    scratch_folder() {
+        std::string pattern = "/tmp/weldrix-bench-XXXXXX";
+        if (::mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~scratch_folder() {
+        std::remove((path_ + "/part.dat").c_str());
+        std::remove((path_ + "/out.dat").c_str());
+        ::rmdir(path_.c_str());
+    }
+    std::string file(const char* name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+const scratch_folder& scratch() {
+    static const scratch_folder folder;
+    return folder;
+}
+
+void bm_read_bytes(benchmark::State& state) {
+    const std::string& bytes = part_bytes();
+    for (auto _ : state) {
+        auto document = std::make_unique<ldraw_file>();
+        benchmark::DoNotOptimize(document->read_bytes(bytes));
+        state.PauseTiming();
+        document.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void bm_read_file(benchmark::State& state) {
+    const std::string& bytes = part_bytes();
+    const std::string name = scratch().file("part.dat");
+    if (FILE* f = std::fopen(name.c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    for (auto _ : state) {
+        auto document = std::make_unique<ldraw_file>();
+        string_console out;
+        if (!document->read(name, out)) state.SkipWithError("cannot read the generated part");
+        state.PauseTiming();
+        document.reset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void bm_text(benchmark::State& state) {
+    ldraw_file document;
+    document.read_bytes(part_bytes());
+    std::size_t size = 0;
+    for (auto _ : state) {
+        line_counts written;
+        const std::string text = document.text(written);
+        size = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    state.counters["lines"] = static_cast<double>(document.main_count);
+}
+
+void bm_write_file(benchmark::State& state) {
+    ldraw_file document;
+    document.read_bytes(part_bytes());
+    line_counts written;
+    const std::size_t size = document.text(written).size();
+    const std::string name = scratch().file("out.dat");
+    for (auto _ : state) {
+        string_console out;
+        if (!document.write(name, out)) state.SkipWithError("cannot write the output");
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+BENCHMARK(bm_read_bytes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(bm_read_file)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(bm_text)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(bm_write_file)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,449 @@
+// End-to-end tests: they run the built tool as a user would.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support.hpp"
+
+extern char** environ;
+
+namespace weldrix {
+namespace {
+
+namespace fs = std::filesystem;
+using test::run_weldrix;
+using test::temp_dir;
+
+const std::string banner = "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n";
+const std::string press_enter = "Press <Enter> to quit\n";
+
+// Two comments, one line of each geometric type and two lines that are dropped, CR LF line ends.
+const std::string sample =
+    "0 Sample\r\n"
+    "0 BFC CERTIFY CCW\r\n"
+    "1 16 0 0 0 1 0 0 0 1 0 0 0 1 missing.dat\r\n"
+    "2 24 0.0 0.0 0.0 1.0 0.0 0.0\r\n"
+    "3 16 0 0 0 1 0 0 0 1 0\r\n"
+    "4 16 0 0 0 1 0 0 1 1 0 0 1 0\r\n"
+    "5 24 0 0 0 0 1 0 1 0 0 -1 0 0\r\n"
+    "\r\n"
+    "9 dropped\r\n";
+const std::string sample_output =
+    "0 Sample\r\n"
+    "0 BFC CERTIFY CCW\r\n"
+    "1 16 0 0 0 1 0 0 0 1 0 0 0 1 missing.dat\r\n"
+    "2 24 0 0 0 1 0 0\r\n"
+    "3 16 0 0 0 1 0 0 0 1 0\r\n"
+    "4 16 0 0 0 1 0 0 1 1 0 0 1 0\r\n"
+    "5 24 0 0 0 0 1 0 1 0 0 -1 0 0\r\n";
+const std::string sample_read_statistics =
+    "7 lines in file\n1 Edge lines\n1 Conditional lines\n1 Triangles\n1 Quads\n1 Subfiles\n";
+const std::string sample_write_statistics =
+    "7 lines written in file\n1 Edge lines\n1 Conditional lines\n1 Triangles\n1 Quads\n1 Subfiles\n";
+
+// Console text of a run without -s up to and including the "Reading input file" line.
+std::string run_start(const std::string& in, const std::string& threshold = "0.005") {
+    return banner + "Vertices unification threshold: " + threshold + "\n\nReading input file " + in + "\n";
+}
+
+// Console text from the unification phase up to the "Writing output file" line.
+std::string run_middle(const std::string& out) { return "\nUnifying input file vertices\n\nWriting output file " + out + "\n"; }
+
+std::string success_output(const std::string& in, const std::string& out) {
+    return run_start(in) + sample_read_statistics + run_middle(out) + sample_write_statistics + press_enter;
+}
+
+std::string cant_create_output(const std::string& in, const std::string& out) {
+    return run_start(in) + sample_read_statistics + run_middle(out) + out + " Can't create\n" + press_enter;
+}
+
+// The names of the entries of a folder, sorted.
+std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t mode_of(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// Runs a shell command and gives its standard output and exit status.
+struct shell_result {
+    int exit_code;
+    std::string output;
+};
+shell_result run_shell(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return {-1, {}};
+    std::string output;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
+}
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+TEST(Cli, SuccessfulRunPrintsEveryPhaseExactly) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    const auto r = run_weldrix({"in.dat", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success_output("in.dat", "out.dat"));
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output);
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"in.dat", "out.dat"}));  // no temporary left
+
+    // The names are printed as given.
+    const auto abs = run_weldrix({dir / "in.dat", dir / "./out2.dat"});
+    EXPECT_EQ(abs.output, success_output(dir / "in.dat", dir / "./out2.dat"));
+    EXPECT_EQ(test::read_file(dir / "out2.dat"), sample_output);
+}
+
+TEST(Cli, UsageErrors) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"in.dat"},
+        {"in.dat", "out.dat", "-s"},  // in.dat stands where options are looked for
+        {"x", "in.dat", "out.dat"},
+        {"-x", "in.dat", "out.dat"},
+        {"-ua", "1", "in.dat", "out.dat"},
+        {"-u", "in.dat", "out.dat"},
+        {"-", "in.dat", "out.dat"},
+        {"", "in.dat", "out.dat"},
+        {"-s", "s", "in.dat", "out.dat"},
+        {"-l", "", "in.dat", "out.dat"},  // an empty library folder
+        {"-ut", "0.1", "-q", "in.dat", "out.dat"},
+    };
+    for (const auto& args : cases) {
+        std::string shown;
+        for (const auto& a : args) shown += "[" + a + "]";
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 1) << shown;
+        EXPECT_EQ(r.output, test::usage_error_output()) << shown;
+    }
+    // Nothing was written.
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"in.dat"});
+}
+
+TEST(Cli, FileErrorsExitWithTwo) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    fs::create_directory(dir / "folder");
+
+    auto r = run_weldrix({"missing.dat", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, run_start("missing.dat") + "missing.dat not found\n" + press_enter);
+
+    // With exactly two arguments nothing is an option: "-s" is the input's name.
+    r = run_weldrix({"-s", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, run_start("-s") + "-s not found\n" + press_enter);
+
+    r = run_weldrix({"folder", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, run_start("folder") + "folder not found\n" + press_enter);
+
+    for (const std::string out : {"nowhere/out.dat", "folder", "folder/", "/dev/full"}) {
+        r = run_weldrix({"in.dat", out}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 2) << out;
+        EXPECT_EQ(r.output, cant_create_output("in.dat", out)) << out;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.dat"));
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"folder", "in.dat"}));
+    EXPECT_TRUE(fs::is_empty(dir / "folder"));
+}
+
+TEST(Cli, ThresholdOptions) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    const auto threshold_line = [&](std::vector<std::string> args) {
+        args.push_back("in.dat");
+        args.push_back("out.dat");
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0);
+        const auto start = r.output.find("Vertices");
+        return r.output.substr(start, r.output.find("\n\nReading") - start);
+    };
+    EXPECT_EQ(threshold_line({}), "Vertices unification threshold: 0.005");
+    EXPECT_EQ(threshold_line({"-ut", "abc"}), "Vertices unification threshold: 0.005");
+    EXPECT_EQ(threshold_line({"-ut", "1e-2"}), "Vertices unification threshold: 0.01");
+    EXPECT_EQ(threshold_line({"-utx", "0.25"}), "Vertices unification threshold: 0.25");
+    EXPECT_EQ(threshold_line({"-ut", "0.00001"}), "Vertices unification threshold: 1e-005");
+    EXPECT_EQ(threshold_line({"-ut", "0.0001"}), "Vertices unification threshold: 0.0001");
+    EXPECT_EQ(threshold_line({"-ut", "100000"}), "Vertices unification threshold: 100000");
+    EXPECT_EQ(threshold_line({"-ut", "999999.5"}), "Vertices unification threshold: 1e+006");
+    EXPECT_EQ(threshold_line({"-ut", "123456789"}), "Vertices unification threshold: 1.23457e+008");
+    EXPECT_EQ(threshold_line({"-ut", "  2.5mm"}), "Vertices unification threshold: 2.5");
+    EXPECT_EQ(threshold_line({"-ut", "-1"}), "Vertices unification threshold: -1");
+    EXPECT_EQ(threshold_line({"-ut", "0x10"}), "Vertices unification threshold: 0");
+    EXPECT_EQ(threshold_line({"-ut", "1", "-ut", "2"}), "Vertices unification threshold: 2");
+    EXPECT_EQ(threshold_line({"-ut", "1", "-ut", "nan"}), "Vertices unification threshold: 1");
+    // -us is printed only with -s.
+    EXPECT_EQ(threshold_line({"-us", "0.5"}), "Vertices unification threshold: 0.005");
+    EXPECT_EQ(threshold_line({"-us", "0.5", "-s"}),
+              "Vertices unification threshold: 0.005\nUnification on subfiles threshold: 0.5");
+    EXPECT_EQ(threshold_line({"-snap", "-usage", ".75"}),
+              "Vertices unification threshold: 0.005\nUnification on subfiles threshold: 0.75");
+    // A value option directly before the input takes the input's name as its value.
+    EXPECT_EQ(threshold_line({"-ut"}), "Vertices unification threshold: 0.005");
+}
+
+TEST(Cli, SearchListFromTheInputFolderAndLibraryOptions) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    test::write_file(dir / "sub/in.dat", sample);
+    test::write_file(dir / "back\\slash.dat", sample);
+    const auto search_list = [&](std::vector<std::string> args) {
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0);
+        const std::string head = "LDraw subfiles search locations:\n";
+        const auto start = r.output.find(head);
+        if (start == std::string::npos) return std::string("(none)");
+        const auto from = start + head.size();
+        return r.output.substr(from, r.output.find('\n', from) - from);
+    };
+    EXPECT_EQ(search_list({"-s", "in.dat", "out.dat"}), ".\\, .\\p\\, .\\s\\");
+    EXPECT_EQ(search_list({"-s", "sub/in.dat", "out.dat"}), "sub/, sub/p\\, sub/s\\");
+    EXPECT_EQ(search_list({"-s", "back\\slash.dat", "out.dat"}), "back\\, back\\p\\, back\\s\\");
+    EXPECT_EQ(search_list({"-s", "-l", "D:\\LDraw", "in.dat", "out.dat"}),
+              ".\\, .\\p\\, .\\s\\, D:\\LDraw\\p\\, D:\\LDraw\\parts\\, D:\\LDraw\\parts\\s\\, "
+              "D:\\LDraw\\Unofficial\\p\\, D:\\LDraw\\Unofficial\\parts\\, D:\\LDraw\\Unofficial\\parts\\s\\");
+    EXPECT_EQ(search_list({"-s", "-l", "D:\\LDraw\\", "in.dat", "out.dat"}),
+              search_list({"-s", "-l", "D:\\LDraw", "in.dat", "out.dat"}));
+    // -lib acts as -l; a value ending in "/" still gets a "\"; two -l add twelve entries in order.
+    EXPECT_EQ(search_list({"-snap", "-lib", "a/", "-l", "b", "in.dat", "out.dat"}),
+              ".\\, .\\p\\, .\\s\\, a/\\p\\, a/\\parts\\, a/\\parts\\s\\, a/\\Unofficial\\p\\, "
+              "a/\\Unofficial\\parts\\, a/\\Unofficial\\parts\\s\\, b\\p\\, b\\parts\\, b\\parts\\s\\, "
+              "b\\Unofficial\\p\\, b\\Unofficial\\parts\\, b\\Unofficial\\parts\\s\\");
+    // -l directly before the input takes the input's name, which is still read as the input.
+    EXPECT_EQ(search_list({"-s", "-l", "in.dat", "out.dat"}),
+              ".\\, .\\p\\, .\\s\\, in.dat\\p\\, in.dat\\parts\\, in.dat\\parts\\s\\, in.dat\\Unofficial\\p\\, "
+              "in.dat\\Unofficial\\parts\\, in.dat\\Unofficial\\parts\\s\\");
+    EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output);
+    // Without -s the list is not printed.
+    EXPECT_EQ(search_list({"-l", "x", "in.dat", "out.dat"}), "(none)");
+}
+
+TEST(Cli, OutputMayReplaceTheInput) {
+    temp_dir dir;
+    test::write_file(dir / "part.dat", sample);
+    ::chmod((dir / "part.dat").c_str(), 0640);
+    const auto r = run_weldrix({"part.dat", "part.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success_output("part.dat", "part.dat"));
+    EXPECT_EQ(test::read_file(dir / "part.dat"), sample_output);
+    EXPECT_EQ(mode_of(dir / "part.dat"), 0640u);
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"part.dat"});
+}
+
+TEST(Cli, SymlinkedOutputReplacesItsTarget) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    test::write_file(dir / "real/target.dat", "old\n");
+    fs::create_symlink("real/target.dat", dir / "link.dat");
+    fs::create_symlink("link.dat", dir / "link2.dat");  // a chain of links
+
+    EXPECT_EQ(run_weldrix({"in.dat", "link2.dat"}, "", dir.path()).exit_code, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.dat"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link2.dat"));
+    EXPECT_EQ(test::read_file(dir / "real/target.dat"), sample_output);
+    EXPECT_EQ(entries(dir / "real"), std::vector<std::string>{"target.dat"});
+
+    // A dangling link creates its target.
+    fs::create_symlink("real/new.dat", dir / "dangling.dat");
+    EXPECT_EQ(run_weldrix({"in.dat", "dangling.dat"}, "", dir.path()).exit_code, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.dat"));
+    EXPECT_EQ(test::read_file(dir / "real/new.dat"), sample_output);
+
+    // A link into a missing folder cannot be created, and stays as it was.
+    fs::create_symlink("gone/x.dat", dir / "broken.dat");
+    const auto r = run_weldrix({"in.dat", "broken.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, cant_create_output("in.dat", "broken.dat"));
+    EXPECT_TRUE(fs::is_symlink(dir / "broken.dat"));
+}
+
+TEST(Cli, OutputPermissions) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    for (const mode_t mode : {0600u, 0640u, 0755u, 0444u}) {
+        test::write_file(dir / "kept.dat", "old\n");
+        ::chmod((dir / "kept.dat").c_str(), mode);
+        EXPECT_EQ(run_weldrix({"in.dat", "kept.dat"}, "", dir.path()).exit_code, 0);
+        EXPECT_EQ(mode_of(dir / "kept.dat"), mode);
+        EXPECT_EQ(test::read_file(dir / "kept.dat"), sample_output);
+        fs::remove(dir / "kept.dat");
+    }
+    // A new file gets 0666 less the umask (the tool inherits the umask of this process).
+    for (const mode_t mask : {022u, 027u, 0u}) {
+        const mode_t old = ::umask(mask);
+        const auto name = "new" + std::to_string(mask) + ".dat";
+        EXPECT_EQ(run_weldrix({"in.dat", name}, "", dir.path()).exit_code, 0);
+        ::umask(old);
+        EXPECT_EQ(mode_of(dir / name), 0666u & ~mask);
+    }
+}
+
+TEST(Cli, NonRegularOutputIsWrittenDirectly) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    auto r = run_weldrix({"in.dat", "/dev/null"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success_output("in.dat", "/dev/null"));
+
+    // /dev/stdout is a link to whatever standard output is, here a pipe: the file's bytes appear
+    // in the console stream, between the "Writing" line and the statistics.
+    r = run_weldrix({"in.dat", "/dev/stdout"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, run_start("in.dat") + sample_read_statistics + run_middle("/dev/stdout") + sample_output +
+                            sample_write_statistics + press_enter);
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"in.dat"});
+}
+
+TEST(Cli, FailedWriteLeavesTheOldOutputAndNoTemporaryFile) {
+    temp_dir dir;
+    // Enough lines that the output exceeds the file size limit set below.
+    std::string big;
+    for (int i = 0; i < 200; ++i) big += "2 24 0 0 0 1 1 " + std::to_string(i) + "\n";
+    test::write_file(dir / "in.dat", big);
+    test::write_file(dir / "out.dat", "old output\n");
+
+    // A file size limit of 512 bytes makes the write fail half way, as a full disk would. The
+    // signal the limit raises (SIGXFSZ) must not kill the tool with its temporary file left behind.
+    const auto r = run_shell("cd " + quoted(dir.path()) + " && ulimit -f 1 && exec " + quoted(WELDRIX_BINARY) +
+                             " in.dat out.dat < /dev/null");
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.output.find("\nWriting output file out.dat\nout.dat Can't create\nPress <Enter> to quit\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(test::read_file(dir / "out.dat"), "old output\n");
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"in.dat", "out.dat"}));
+}
+
+TEST(Cli, FinalWaitReadsOneCharacterOrTheEndOfInput) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    // At end of input, with a typed line, and with standard input closed: the run ends normally.
+    for (const std::string typed : {"", "\n", "some text\nmore\n"}) {
+        const auto r = run_weldrix({"in.dat", "out.dat"}, typed, dir.path());
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.output, success_output("in.dat", "out.dat"));
+    }
+    const auto closed = run_shell("cd " + quoted(dir.path()) + " && exec " + quoted(WELDRIX_BINARY) +
+                                  " in.dat out.dat <&-");
+    EXPECT_EQ(closed.exit_code, 0);
+    EXPECT_EQ(closed.output, success_output("in.dat", "out.dat"));
+
+    // The tool waits: with standard input open and empty it does not end after its last line,
+    // and one character lets it end.
+    int in[2];
+    ASSERT_EQ(::pipe(in), 0);
+    const std::string console = dir / "console.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&actions, in[0]);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    std::vector<std::string> args = {WELDRIX_BINARY, dir / "in.dat", dir / "waited.dat"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, WELDRIX_BINARY, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string shown;
+    while (std::chrono::steady_clock::now() < deadline) {
+        shown = test::file_exists(console) ? test::read_file(console) : "";
+        if (shown.size() >= press_enter.size() && shown.ends_with(press_enter)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(shown.ends_with(press_enter)) << shown;
+    EXPECT_EQ(test::read_file(dir / "waited.dat"), sample_output);  // written before the wait
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0);  // still waiting
+
+    ASSERT_EQ(::write(in[1], "x", 1), 1);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(in[1]);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Running the tool on its own output changes nothing: the output is a fixed point.
+void expect_fixed_points(const std::vector<std::string>& options) {
+    const std::string library = test::library_path();
+    std::ifstream list(library + "/PARTS.txt");
+    std::vector<std::string> parts;
+    for (std::string name; std::getline(list, name);) {
+        if (!name.empty() && name.back() == '\r') name.pop_back();
+        if (!name.empty()) parts.push_back(name);
+    }
+    ASSERT_EQ(parts.size(), 43u);
+
+    temp_dir dir;
+    for (const std::string& part : parts) {
+        SCOPED_TRACE(part);
+        fs::copy_file(library + "/parts/" + part, dir / part);
+        auto args = options;
+        args.insert(args.end(), {part, "first.dat"});
+        const auto first = run_weldrix(args, "", dir.path());
+        ASSERT_EQ(first.exit_code, 0) << first.output;
+        args = options;
+        args.insert(args.end(), {"first.dat", "second.dat"});
+        const auto second = run_weldrix(args, "", dir.path());
+        ASSERT_EQ(second.exit_code, 0) << second.output;
+
+        const std::string once = test::read_file(dir / "first.dat");
+        const std::string twice = test::read_file(dir / "second.dat");
+        EXPECT_FALSE(once.empty());
+        EXPECT_EQ(once, twice);
+        // The statistics agree as well: reading the output finds what the first run wrote.
+        const auto written = first.output.find(" lines written in file");
+        const auto read = second.output.find(" lines in file");
+        ASSERT_NE(written, std::string::npos);
+        ASSERT_NE(read, std::string::npos);
+        const auto block = [](const std::string& text, std::size_t at) {
+            const auto start = text.rfind('\n', at) + 1;
+            auto end = start;
+            for (int i = 0; i < 6; ++i) end = text.find('\n', end) + 1;
+            return text.substr(start, end - start);
+        };
+        std::string first_block = block(first.output, written);
+        first_block.replace(first_block.find(" lines written in file"), 22, " lines in file");
+        EXPECT_EQ(first_block, block(second.output, read));
+        fs::remove(dir / part);
+    }
+}
+
+TEST(Cli, RealPartsAreFixedPoints) { expect_fixed_points({}); }
+
+TEST(Cli, RealPartsAreFixedPointsWithSubfiles) { expect_fixed_points({"-s", "-l", test::library_path()}); }
+
+}  // namespace
+}  // namespace weldrix

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "document/console.hpp"
+#include "document/ldraw_file.hpp"
+#include "document/line_reader.hpp"
+#include "elements/removed_line.hpp"
+#include "elements/subfile_line.hpp"
+#include "support.hpp"
+
+namespace weldrix {
+namespace {
+
+using namespace std::string_literals;
+
+// The output bytes of a document read from bytes.
+std::string round_trip(const std::string& bytes) {
+    ldraw_file document;
+    document.read_bytes(bytes);
+    line_counts written;
+    return document.text(written);
+}
+
+std::string statistics(const line_counts& c, const char* what) {
+    string_console out;
+    c.print(out, what);
+    return out.text;
+}
+
+TEST(DocumentReader, KeepsUsableLinesInOrderAndCountsThem) {
+    ldraw_file document;
+    const line_counts read = document.read_bytes(
+        "0 Title\n"
+        "\n"
+        "   \t \n"
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\n"
+        "2 24 0 0 0 1 1 1\n"
+        "3 16 0 0 0 1 0 0 0 1 0\n"
+        "4 16 0 0 0 1 0 0 1 1 0 0 1 0\n"
+        "5 24 0 0 0 0 -4 0 1 0 0 -1 0 0\n"
+        "6 16 0 0 0\n"
+        "-1 16 0 0 0\n"
+        "word 2 24 0 0 0 1 1 1\n"
+        "  +3 7 1 2 3 4 5 6 7 8 9\n"
+        "2abc 16 1 1 1 2 2 2\n"
+        "4294967298 16 1 1 1 2 2 2\n"  // 2^32 + 2: clamps to a type that is skipped, never wraps to 2
+        "2 24 1 2 3 4 5 6");           // a last line without a line end
+    EXPECT_EQ(document.main_count, 9u);
+    EXPECT_EQ(document.elements.size(), 9u);
+    EXPECT_EQ(statistics(read, " lines in file"),
+              "9 lines in file\n3 Edge lines\n1 Conditional lines\n2 Triangles\n1 Quads\n1 Subfiles\n");
+
+    line_counts written;
+    EXPECT_EQ(document.text(written),
+              "0 Title\n"
+              "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\n"
+              "2 24 0 0 0 1 1 1\n"
+              "3 16 0 0 0 1 0 0 0 1 0\n"
+              "4 16 0 0 0 1 0 0 1 1 0 0 1 0\n"
+              "5 24 0 0 0 0 -4 0 1 0 0 -1 0 0\n"
+              "3 7 1 2 3 4 5 6 7 8 9\n"
+              "2 16 1 1 1 2 2 2\n"
+              "2 24 1 2 3 4 5 6\n");
+    EXPECT_EQ(statistics(written, " lines written in file"),
+              "9 lines written in file\n3 Edge lines\n1 Conditional lines\n2 Triangles\n1 Quads\n1 Subfiles\n");
+}
+
+TEST(DocumentReader, EmptyInputGivesEmptyOutputAndZeroCounts) {
+    for (const std::string& bytes : {""s, "\n\n\r\n"s, "\r"s, "no type here\n"s, "7\n"s}) {
+        ldraw_file document;
+        const line_counts read = document.read_bytes(bytes);
+        EXPECT_EQ(document.main_count, 0u);
+        line_counts written;
+        EXPECT_EQ(document.text(written), "");
+        const std::string zeros = "0 lines in file\n0 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n";
+        EXPECT_EQ(statistics(read, " lines in file"), zeros);
+        EXPECT_EQ(written.lines + written.edges + written.subfiles, 0u);
+    }
+}
+
+TEST(DocumentReader, CommentTextStartsTwoBytesAfterTheFirstZero) {
+    EXPECT_EQ(round_trip("0 Hello\n"), "0 Hello\n");
+    EXPECT_EQ(round_trip("   0 indented\n"), "0 indented\n");
+    EXPECT_EQ(round_trip("0\ttab\n"), "0 tab\n");
+    EXPECT_EQ(round_trip("0\n"), "0 \n");
+    EXPECT_EQ(round_trip("0 \n"), "0 \n");
+    EXPECT_EQ(round_trip("0Hello\n"), "0 ello\n");
+    EXPECT_EQ(round_trip("-0 y\n"), "0 y\n");
+    EXPECT_EQ(round_trip("00 z\n"), "0  z\n");
+    EXPECT_EQ(round_trip("+0 w\n"), "0 w\n");
+    EXPECT_EQ(round_trip("0 // trailing blanks  \n"), "0 // trailing blanks  \n");
+    EXPECT_EQ(round_trip("0 a 0 b\n"), "0 a 0 b\n");
+    EXPECT_EQ(round_trip("0x5 hex\n"), "0 5 hex\n");
+
+    ldraw_file document;
+    document.read_bytes("0 BFC INVERTNEXT\n");
+    EXPECT_EQ(document.elements[0]->type_code(), 0);
+    EXPECT_EQ(document.elements[0]->to_text(), "0 BFC INVERTNEXT");
+}
+
+TEST(DocumentReader, EverySubfileReferenceReadHasWindingOne) {
+    ldraw_file document;
+    document.read_bytes(
+        "0 BFC INVERTNEXT\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\n0 BFC CERTIFY CW\n1 16 0 0 0 -1 0 0 0 1 0 0 0 1 b.dat\n");
+    ASSERT_EQ(document.main_count, 4u);
+    EXPECT_EQ(document.elements[1]->winding, 1);
+    EXPECT_EQ(document.elements[3]->winding, 1);
+}
+
+TEST(DocumentReader, LineEndsFollowTheFirstLineFeed) {
+    // CR LF in, CR LF out; LF in, LF out.
+    EXPECT_EQ(round_trip("0 a\r\n2 24 0 0 0 1 1 1\r\n"), "0 a\r\n2 24 0 0 0 1 1 1\r\n");
+    EXPECT_EQ(round_trip("0 a\n2 24 0 0 0 1 1 1\n"), "0 a\n2 24 0 0 0 1 1 1\n");
+    // Mixed: the first line end decides, and the CR of every CR LF is dropped either way.
+    EXPECT_EQ(round_trip("0 a\n0 b\r\n0 c\r\n"), "0 a\n0 b\n0 c\n");
+    EXPECT_EQ(round_trip("0 a\r\n0 b\n0 c"), "0 a\r\n0 b\r\n0 c\r\n");
+    // The first line end counts even on a line that is skipped.
+    EXPECT_EQ(round_trip("\r\n0 a\n"), "0 a\r\n");
+    EXPECT_EQ(round_trip("junk\r\n0 a\n"), "0 a\r\n");
+    // No line feed at all: LF.
+    EXPECT_EQ(round_trip("0 a\r"), "0 a\n");
+    EXPECT_EQ(round_trip("0 a"), "0 a\n");
+    // Only one CR before LF is dropped; the other stays in the comment.
+    EXPECT_EQ(round_trip("0 x\r\r\n"), "0 x\r\r\n");
+    EXPECT_EQ(round_trip("0 x\r\r\n0 y\n"), "0 x\r\r\n0 y\r\n");
+    // A final CR is dropped, a CR in the middle of a line is not a line end.
+    EXPECT_EQ(round_trip("0 a\n0 b\r"), "0 a\n0 b\n");
+    EXPECT_EQ(round_trip("0 a\r0 b\n"), "0 a\r0 b\n");
+    // The CR test is made on the raw bytes, before a NUL cuts the line.
+    EXPECT_EQ(round_trip("0 a\0b\r\n"s), "0 a\r\n");
+    EXPECT_EQ(round_trip("0 a\r\0\r\n"s), "0 a\r\r\n");
+    EXPECT_TRUE(first_line_end_is_crlf("0 a\0\r\n"s));
+    EXPECT_FALSE(first_line_end_is_crlf("\n\r\n"));
+    EXPECT_FALSE(first_line_end_is_crlf("\r"));
+
+    // A CR before the LF is white space to the number reader, but it must not reach a name.
+    EXPECT_EQ(round_trip("1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r\n"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r\n");
+}
+
+TEST(DocumentReader, NulEndsTheTextOfItsLine) {
+    EXPECT_EQ(round_trip("2 24 1 2 3\0 4 5 6\n"s), "2 24 1 2 3 0 0 0\n");
+    EXPECT_EQ(round_trip("0 ab\0cd\n0 next\n"s), "0 ab\n0 next\n");
+    EXPECT_EQ(round_trip("\0 2 24 1 2 3 4 5 6\n0 kept\n"s), "0 kept\n");
+    EXPECT_EQ(round_trip("1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.d\0at\n"s), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.d\n");
+    // The next line starts after the line feed, not after the NUL.
+    EXPECT_EQ(round_trip("0 a\0\n2 24 1 1 1 2 2 2\n"s), "0 a\n2 24 1 1 1 2 2 2\n");
+}
+
+TEST(DocumentReader, LinesOfAnyLengthAreReadWhole) {
+    const std::string tail = "3 16 0 0 0 1 0 0 0 1 0";
+    for (std::size_t length : {999u, 1000u, 1001u, 1999u, 100000u}) {
+        // A comment whose tail looks like a triangle: it stays one comment.
+        std::string line = "0 ";
+        line.append(length - 2 - tail.size(), 'x');
+        line += tail;
+        ASSERT_EQ(line.size(), length);
+        ldraw_file document;
+        const line_counts read = document.read_bytes(line + "\r\n" + "0 next\r\n");
+        EXPECT_EQ(document.main_count, 2u) << length;
+        EXPECT_EQ(read.triangles, 0u) << length;
+        EXPECT_EQ(round_trip(line + "\n"), line + "\n") << length;
+    }
+    // A long name in a reference and many blanks between numbers.
+    const std::string name(5000, 'n');
+    EXPECT_EQ(round_trip("1 16" + std::string(3000, ' ') + "1 2 3 1 0 0 0 1 0 0 0 1 " + name + "\n"),
+              "1 16 1 2 3 1 0 0 0 1 0 0 0 1 " + name + "\n");
+}
+
+TEST(DocumentWriter, WritesOnlyTheFilesOwnNonEmptyElements) {
+    ldraw_file document;
+    document.read_bytes("0 a\n2 24 0 0 0 1 1 1\n3 16 0 0 0 1 0 0 0 1 0\n4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");
+    // Elements behind main_count (as the expansion would append) are never written.
+    document.elements.push_back(std::make_unique<subfile_line>("1 16 0 0 0 1 0 0 0 1 0 0 0 1 inlined.dat"));
+    // A removed line is neither written nor counted.
+    document.elements[2] = std::make_unique<removed_line>();
+
+    line_counts written;
+    EXPECT_EQ(document.text(written), "0 a\n2 24 0 0 0 1 1 1\n4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");
+    EXPECT_EQ(statistics(written, " lines written in file"),
+              "3 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n1 Quads\n0 Subfiles\n");
+}
+
+TEST(DocumentFiles, ReadAndWriteByName) {
+    test::temp_dir dir;
+    test::write_file(dir / "in.dat", "0 x\r\n2 24 1 2 3 4 5 6\r\n");
+
+    ldraw_file document;
+    string_console out;
+    EXPECT_FALSE(document.read(dir / "missing.dat", out));
+    EXPECT_FALSE(document.read(dir.path(), out));  // a directory opens but cannot be read
+    EXPECT_EQ(out.text, "");
+    EXPECT_EQ(document.main_count, 0u);
+
+    ASSERT_TRUE(document.read(dir / "in.dat", out));
+    EXPECT_EQ(out.text, "2 lines in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
+
+    out.text.clear();
+    EXPECT_FALSE(document.write(dir.path(), out));
+    EXPECT_FALSE(document.write(dir / "no/such/folder/out.dat", out));
+    EXPECT_EQ(out.text, "");
+
+    ASSERT_TRUE(document.write(dir / "out.dat", out));
+    EXPECT_EQ(test::read_file(dir / "out.dat"), "0 x\r\n2 24 1 2 3 4 5 6\r\n");
+    EXPECT_EQ(out.text, "2 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
+}
+
+}  // namespace
+}  // namespace weldrix

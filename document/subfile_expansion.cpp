@@ -16,17 +16,20 @@
 // signs of all of them; the reversal sign adds the sign of its matrix's determinant.
 //
 // Each distinct file (by canonical path) is read and parsed once and reused for every further
-// reference; results, order and counts are those of re-reading it each time. Its edge, triangle
-// and quad vertices are kept apart, so a copy places them without making elements. A vertex equal,
-// bit for bit, to a vertex of an earlier line of the same file is not offered to the snap target
-// set again when its placed position is finite: placing it gives the same bits as that earlier
-// vertex, which is already within 0.001 of a subfile representative (the one it merged into, or
-// its own), and subfile representatives never move, so the set's first representative in range is
-// that one and merging into it changes nothing. (Non-finite positions always go in, as they
-// would.) Most vertices of a library primitive are shared by several of its lines. A reference whose
+// reference; results, order and counts are those of re-reading it each time. A reference whose
 // file is already on its own chain of ancestors (the input file is the root of every chain) is
 // skipped like a missing file, with one message per distinct name. Inlining stops for good after
 // max_inlined_lines lines, with one message.
+//
+// A parsed file keeps the vertices of its edges, triangles and quads apart, so a copy places them
+// without making elements. Most vertices of a library primitive are shared by several of its
+// lines; a vertex equal, bit for bit, to a vertex of an earlier line of the same file is not
+// offered to the snap target set again when its placed position is finite. Placing it gives the
+// same bits as that earlier vertex, which on its turn either merged into a subfile representative
+// closer than 0.001 or made its own; subfile representatives never move, and later ones come after
+// it in creation order, so the first representative in range is still that one, and merging into
+// a subfile representative changes nothing. (A non-finite position is always offered, as every
+// such vertex makes a representative of its own.)
 #include <unistd.h>
 
 #include <charconv>

@@ -30,8 +30,10 @@
 // it in creation order, so the first representative in range is still that one, and merging into
 // a subfile representative changes nothing. (A non-finite position is always offered, as every
 // such vertex makes a representative of its own.)
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -40,7 +42,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "document/file_io.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/line_reader.hpp"
 #include "document/search_paths.hpp"
@@ -96,6 +97,25 @@ struct parsed_file {
     std::vector<std::uint32_t> first_vertex{0};
     std::vector<bool> repeated;  // per vertex: equal, bit for bit, to one of an earlier line
 };
+
+// Reads an opened subfile up to the size it has now. Files of the kernel's pseudo file systems
+// report size 0 whatever they yield, and some block until they have something (/proc/kmsg):
+// bounded by the size, a library that names one reads an empty file instead of hanging.
+bool read_subfile(int fd, std::string& bytes) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the file shrank
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return true;
+}
 
 // The points of an edge line, triangle or quad; none for other lines.
 template <int N>
@@ -299,7 +319,7 @@ private:
 
     void load(int fd, parsed_file& file) {
         std::string bytes;
-        if (!read_descriptor(fd, bytes)) return;
+        if (!read_subfile(fd, bytes)) return;
         file.readable = true;
         std::unordered_set<point_bits, point_bits_hash> earlier;  // vertices of the lines before
         for_each_line(bytes, [&](std::string_view text) {

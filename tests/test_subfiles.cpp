@@ -375,6 +375,26 @@ TEST(Subfiles, MissingFilesDirectoriesAndFifosArePassedOverSilently) {
                                     "1 16 0 0 0 1 0 0 0 1 0 0 0 1 \n" + reference("lib"));
 }
 
+// A file of the kernel's pseudo file systems says it is a regular file of size 0 yet yields
+// bytes, and some (/proc/kmsg, trace_pipe) block until there are some: a library reference
+// reaching one must neither hang the run nor inline what it yields. A subfile is read up to the
+// size it has when opened. /proc/sys/kernel/randomize_va_space reads "2" (an edge line) on most
+// systems.
+TEST(Subfiles, PseudoFilesOfSizeZeroAreReadAsEmpty) {
+    const std::string pseudo = "/proc/sys/kernel/randomize_va_space";
+    struct stat st;
+    if (::stat(pseudo.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) GTEST_SKIP();
+    temp_dir dir;
+    std::string up;
+    for (const char c : dir.path()) {
+        if (c == '/') up += "..\\";
+    }
+    write_file(dir / "main.dat", reference(up + "proc\\sys\\kernel\\randomize_va_space"));
+    const auto run = weld(dir);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(expansion_text(run.output), inlined(0, 0, 0, 0));
+}
+
 TEST(Subfiles, CyclesAreCutWithOneMessagePerNameAsWritten) {
     temp_dir dir;
     write_file(dir / "a.dat", "3 16 0 0 0 1 0 0 0 1 0\n" + reference("b.dat"));

@@ -20,19 +20,36 @@
 // file is already on its own chain of ancestors (the input file is the root of every chain) is
 // skipped like a missing file, with one message per distinct name. Inlining stops for good after
 // max_inlined_lines lines, with one message.
+//
+// A parsed file keeps the vertices of its edges, triangles and quads apart, so a copy places them
+// without making elements. Most vertices of a library primitive are shared by several of its
+// lines; a vertex equal, bit for bit, to a vertex of an earlier line of the same file is not
+// offered to the snap target set again when its placed position is finite. Placing it gives the
+// same bits as that earlier vertex, which on its turn either merged into a subfile representative
+// closer than 0.001 or made its own; subfile representatives never move, and later ones come after
+// it in creation order, so the first representative in range is still that one, and merging into
+// a subfile representative changes nothing. (A non-finite position is always offered, as every
+// such vertex makes a representative of its own.)
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <unordered_map>
+#include <unordered_set>
 
-#include "document/file_io.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/line_reader.hpp"
 #include "document/search_paths.hpp"
 #include "elements/comment_line.hpp"
+#include "elements/edge_line.hpp"
+#include "elements/quad_line.hpp"
 #include "elements/subfile_line.hpp"
+#include "elements/triangle_line.hpp"
 
 namespace weldrix {
 namespace {
@@ -43,6 +60,30 @@ bool is_invertnext(const ldraw_line& line) {
     return line.type_code() == 0 && static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
 }
 
+bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+// The bits of a point, for exact comparison (-0 and 0 differ, as they may in the output).
+struct point_bits {
+    std::uint64_t v[3];
+    explicit point_bits(const point& p) {
+        std::memcpy(&v[0], &p.x, 8);
+        std::memcpy(&v[1], &p.y, 8);
+        std::memcpy(&v[2], &p.z, 8);
+    }
+    bool operator==(const point_bits& o) const { return v[0] == o.v[0] && v[1] == o.v[1] && v[2] == o.v[2]; }
+};
+
+struct point_bits_hash {
+    std::size_t operator()(const point_bits& b) const {
+        std::uint64_t h = 0x9e3779b97f4a7c15ull;
+        for (const std::uint64_t x : b.v) {
+            h = (h ^ x) * 0xbf58476d1ce4e5b9ull;
+            h ^= h >> 31;
+        }
+        return static_cast<std::size_t>(h);
+    }
+};
+
 // A file's parsed lines, ready to be placed as often as it is referenced.
 struct parsed_file {
     bool readable = false;
@@ -50,7 +91,46 @@ struct parsed_file {
     std::vector<bool> invertnext;              // per line: it is a BFC INVERTNEXT comment
     std::vector<std::uint32_t> references;     // positions of the subfile reference lines
     std::vector<std::uint32_t> reference_names;  // their name ids, parallel to references
+    // The vertices of the edge lines, triangles and quads, in line order; line j owns
+    // vertices[first_vertex[j]] to vertices[first_vertex[j + 1] - 1].
+    std::vector<point> vertices;
+    std::vector<std::uint32_t> first_vertex{0};
+    std::vector<bool> repeated;  // per vertex: equal, bit for bit, to one of an earlier line
 };
+
+// Reads an opened subfile up to the size it has now. Files of the kernel's pseudo file systems
+// report size 0 whatever they yield, and some block until they have something (/proc/kmsg):
+// bounded by the size, a library that names one reads an empty file instead of hanging.
+bool read_subfile(int fd, std::string& bytes) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the file shrank
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return true;
+}
+
+// The points of an edge line, triangle or quad; none for other lines.
+template <int N>
+std::pair<const point*, std::size_t> points_of(const vertex_line<N>& line) {
+    return {line.points.data(), line.points.size()};
+}
+
+std::pair<const point*, std::size_t> points_of(const ldraw_line& line) {
+    switch (line.type_code()) {
+        case 2: return points_of(static_cast<const edge_line&>(line));
+        case 3: return points_of(static_cast<const triangle_line&>(line));
+        case 4: return points_of(static_cast<const quad_line&>(line));
+        default: return {nullptr, 0};
+    }
+}
 
 // A reference in the main file's space, about to be expanded.
 struct reference {
@@ -151,9 +231,7 @@ private:
                 case 5: ++conditionals_; break;
                 default: break;
             }
-            // Conditional lines supply no snap targets, and comments and references have no
-            // vertices: only an observer needs those placed.
-            if ((type >= 2 && type <= 4) || observer_) {
+            if (observer_) {
                 const auto element = proto.clone();
                 if ((type == 3 || type == 4) && reversal_sign == -1) element->invert();
                 element->transform(ref.orientation);
@@ -161,8 +239,20 @@ private:
                 const std::int32_t c = element->colour();
                 if (type != 0 && (c == 16 || c == 24)) element->set_colour(ref.colour);
                 if (type == 1) element->winding = passed_sign;
-                if (observer_) observer_(*element);
-                if (type >= 2 && type <= 4) element->collect_vertices(targets_, true);
+                observer_(*element);
+            }
+            // The snap targets: the vertices of edge lines, triangles and quads, placed as their
+            // element would be (inverted, transformed, translated) and offered in element order.
+            // Conditional lines supply none; comments and references have no vertices.
+            const std::uint32_t first = parsed.first_vertex[j];
+            const std::uint32_t count = parsed.first_vertex[j + 1] - first;
+            const bool reverse = (type == 3 || type == 4) && reversal_sign == -1;
+            for (std::uint32_t k = 0; k < count; ++k) {
+                const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
+                point p = ref.orientation.transform(parsed.vertices[at]);
+                p.translate(ref.position);
+                if (parsed.repeated[at] && finite(p)) continue;
+                targets_.add(p, true);
             }
             last_was_invertnext_ = parsed.invertnext[j];
         }
@@ -229,8 +319,9 @@ private:
 
     void load(int fd, parsed_file& file) {
         std::string bytes;
-        if (!read_descriptor(fd, bytes)) return;
+        if (!read_subfile(fd, bytes)) return;
         file.readable = true;
+        std::unordered_set<point_bits, point_bits_hash> earlier;  // vertices of the lines before
         for_each_line(bytes, [&](std::string_view text) {
             auto line = make_line(text);
             if (!line) return;
@@ -238,6 +329,13 @@ private:
                 file.references.push_back(static_cast<std::uint32_t>(file.lines.size()));
                 file.reference_names.push_back(name_id(static_cast<const subfile_line&>(*line).file_name));
             }
+            const auto [points, count] = points_of(*line);
+            for (std::size_t k = 0; k < count; ++k) {
+                file.vertices.push_back(points[k]);
+                file.repeated.push_back(earlier.count(point_bits(points[k])) != 0);
+            }
+            for (std::size_t k = 0; k < count; ++k) earlier.insert(point_bits(points[k]));
+            file.first_vertex.push_back(static_cast<std::uint32_t>(file.vertices.size()));
             file.invertnext.push_back(is_invertnext(*line));
             file.lines.push_back(std::move(line));
         });

@@ -1,0 +1,354 @@
+// Subfile inlining ("-s") end to end: the built tool runs as a child process on parts of the
+// bundled library and on generated parts; each run reports its wall time (the benchmark's time),
+// the child's processor time (user + system, counter cpu_ms: on a shared machine the wall time
+// includes waiting for a core) and its peak resident memory (wait4's ru_maxrss, counter peak_MB).
+//
+//   largest part     the library part that inlines the most lines, and the largest part file
+//   every part       each part of the library's parts folder; the slowest and the hungriest
+//   100k references  a part referencing one generated 50-line, stud-like file 100,000 times at
+//                    100,000 places, and one referencing the library's stud.dat 100,000 times
+//   explosion        ten files each referencing the next ten times (references only), and a
+//                    fan-out whose every copy also carries 40 quads at places of its own
+//
+// Targets on a 2-core machine: every part under 50 ms and 64 MB, 100,000 references under 5 s.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/options.hpp"
+#include "document/console.hpp"
+#include "document/ldraw_file.hpp"
+#include "document/search_paths.hpp"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path library = fs::path(WELDRIX_TEST_DATA) / "ldraw";
+
+// A fresh folder, removed at the end.
+class scratch {
+public:
+    scratch() {
+        std::string pattern = (fs::temp_directory_path() / "weldrix-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~scratch() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    scratch(const scratch&) = delete;
+    scratch& operator=(const scratch&) = delete;
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+// "f<k>.dat"
+std::string file(int k) { return std::string("f").append(std::to_string(k)).append(".dat"); }
+
+void write_text(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+struct child_run {
+    double seconds = 0;
+    double cpu_ms = 0;
+    double peak_mb = 0;
+    int status = -1;
+    std::string output;
+};
+
+// Runs "weldrix -s [-l library] in out" with standard input from /dev/null; standard output goes
+// to a file that is read back.
+child_run run_tool(const fs::path& input, bool with_library) {
+    const fs::path out_file = input.parent_path() / "out.dat";
+    const fs::path console_file = input.parent_path() / "console.txt";
+    std::vector<std::string> args = {WELDRIX_BINARY, "-s"};
+    if (with_library) {
+        args.push_back("-l");
+        args.push_back(library.string());
+    }
+    args.push_back(input.string());
+    args.push_back(out_file.string());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, console_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+    child_run run;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("posix_spawn failed");
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) throw std::runtime_error("wait4 failed");
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    run.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
+    run.status = status;
+    std::ifstream in(console_file, std::ios::binary);
+    run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return run;
+}
+
+void check(benchmark::State& state, const child_run& run) {
+    if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0) state.SkipWithError("the tool failed");
+}
+
+// Number of lines inlined for a part (every line the limit counts), in process.
+double inlined_lines(const fs::path& part, bool with_library) {
+    weldrix::run_options options;
+    options.input = part.string();
+    if (with_library) options.library_folders.push_back(library.string());
+    weldrix::search_paths paths;
+    for (const std::string& d : weldrix::search_directories(options)) paths.add_path(d);
+    weldrix::ldraw_file document;
+    weldrix::string_console out;
+    if (!document.read(options.input, out)) return -1;
+    double n = 0;
+    document.expand_subfiles(paths, out, [&](const weldrix::ldraw_line&) { ++n; });
+    return n;
+}
+
+std::vector<fs::path> library_parts() {
+    std::vector<fs::path> parts;
+    for (const auto& e : fs::directory_iterator(library / "parts")) {
+        if (e.is_regular_file() && e.path().extension() == ".dat") parts.push_back(e.path());
+    }
+    std::sort(parts.begin(), parts.end());
+    return parts;
+}
+
+// Runs one part from a scratch copy, the way a user would.
+void part_benchmark(benchmark::State& state, const std::string& name) {
+    scratch dir;
+    fs::copy_file(library / "parts" / name, dir / name);
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(dir / name, true);
+        check(state, run);
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
+    state.counters["inlined_lines"] = inlined_lines(dir / name, true);
+}
+
+void BM_MostInliningPart(benchmark::State& state) { part_benchmark(state, "22678.dat"); }
+BENCHMARK(BM_MostInliningPart)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_LargestPartFile(benchmark::State& state) { part_benchmark(state, "10048.dat"); }
+BENCHMARK(BM_LargestPartFile)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// Every part once per iteration; the time is that of the slowest part in the iteration. The
+// counters give the largest mean processor time and the largest peak memory of any part, the
+// label names those parts.
+void BM_EveryPart(benchmark::State& state) {
+    const std::vector<fs::path> parts = library_parts();
+    scratch dir;
+    std::vector<double> cpu(parts.size(), 0.0), peak(parts.size(), 0.0);
+    for (auto _ : state) {
+        double worst = 0;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            const fs::path copy = dir / parts[i].filename().string();
+            fs::copy_file(parts[i], copy, fs::copy_options::overwrite_existing);
+            const child_run run = run_tool(copy, true);
+            check(state, run);
+            worst = std::max(worst, run.seconds);
+            cpu[i] += run.cpu_ms / static_cast<double>(state.max_iterations);
+            peak[i] = std::max(peak[i], run.peak_mb);
+        }
+        state.SetIterationTime(worst);
+    }
+    const auto slowest = std::max_element(cpu.begin(), cpu.end()) - cpu.begin();
+    const auto hungriest = std::max_element(peak.begin(), peak.end()) - peak.begin();
+    state.counters["parts"] = static_cast<double>(parts.size());
+    state.counters["cpu_ms"] = cpu[static_cast<std::size_t>(slowest)];
+    state.counters["peak_MB"] = peak[static_cast<std::size_t>(hungriest)];
+    state.SetLabel("most time " + parts[static_cast<std::size_t>(slowest)].filename().string() + ", most memory " +
+                   parts[static_cast<std::size_t>(hungriest)].filename().string());
+}
+BENCHMARK(BM_EveryPart)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// 100,000 references to one file, on a 316-wide grid of places 20 apart.
+std::string hundred_thousand_references(const std::string& name) {
+    std::string text = "0 100,000 references\n";
+    char line[128];
+    for (int k = 0; k < 100000; ++k) {
+        std::snprintf(line, sizeof line, "1 16 %d 0 %d 1 0 0 0 1 0 0 0 1 %s\n", (k % 316) * 20, (k / 316) * 20,
+                      name.c_str());
+        text += line;
+    }
+    return text;
+}
+
+// A stud-like 50-line file: two comments, 16 edge lines, 16 quads and 16 triangles around a
+// ring of 16 points.
+std::string generated_stud() {
+    std::string text = "0 generated stud\n0 BFC CERTIFY CCW\n";
+    char line[256];
+    const auto at = [](int i, double& x, double& z) {
+        const double a = 2 * std::numbers::pi * (i % 16) / 16;
+        x = std::round(6 * std::cos(a) * 1e4) / 1e4;
+        z = std::round(6 * std::sin(a) * 1e4) / 1e4;
+    };
+    for (int kind = 0; kind < 3; ++kind) {
+        for (int i = 0; i < 16; ++i) {
+            double x1, z1, x2, z2;
+            at(i, x1, z1);
+            at(i + 1, x2, z2);
+            if (kind == 0) std::snprintf(line, sizeof line, "2 24 %g 0 %g %g 0 %g\n", x1, z1, x2, z2);
+            if (kind == 1) {
+                std::snprintf(line, sizeof line, "4 16 %g 0 %g %g 0 %g %g -4 %g %g -4 %g\n", x1, z1, x2, z2, x2, z2,
+                              x1, z1);
+            }
+            if (kind == 2) std::snprintf(line, sizeof line, "3 16 0 -4 0 %g -4 %g %g -4 %g\n", x2, z2, x1, z1);
+            text += line;
+        }
+    }
+    return text;
+}
+
+void BM_HundredThousandReferencesToA50LineFile(benchmark::State& state) {
+    scratch dir;
+    write_text(dir / "stud50.dat", generated_stud());
+    write_text(dir / "many.dat", hundred_thousand_references("stud50.dat"));
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(dir / "many.dat", false);
+        check(state, run);
+        if (run.output.find("\n1600000 Edge lines\n0 Conditional lines\n1600000 Triangles\n1600000 Quads\n") ==
+            std::string::npos) {
+            state.SkipWithError("unexpected counts");
+        }
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
+}
+BENCHMARK(BM_HundredThousandReferencesToA50LineFile)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// stud.dat of the library inlines 164 lines: 100,000 of them pass the limit, which stops the run.
+void BM_HundredThousandLibraryStuds(benchmark::State& state) {
+    scratch dir;
+    write_text(dir / "many.dat", hundred_thousand_references("stud.dat"));
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(dir / "many.dat", true);
+        check(state, run);
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+        state.SetLabel(run.output.find("Subfile expansion stopped") != std::string::npos ? "stopped at the limit"
+                                                                                          : "all inlined");
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
+}
+BENCHMARK(BM_HundredThousandLibraryStuds)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// Ten files each referencing the next ten times, nothing else: runs until the limit stops it.
+void BM_ExplosionOfReferences(benchmark::State& state) {
+    scratch dir;
+    for (int k = 0; k < 10; ++k) {
+        std::string text;
+        for (int j = 0; j < 10; ++j) {
+            text.append("1 16 ").append(std::to_string(j)).append(" 0 0 1 0 0 0 1 0 0 0 1 ").append(file(k + 1)).append("\n");
+        }
+        write_text(dir / file(k), text);
+    }
+    write_text(dir / "f10.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
+    write_text(dir / "main.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(dir / "main.dat", false);
+        check(state, run);
+        if (run.output.find("Subfile expansion stopped") == std::string::npos) state.SkipWithError("no limit");
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
+}
+BENCHMARK(BM_ExplosionOfReferences)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// A fan-out whose copies all lie at different places and each carry 40 quads of their own: the
+// snap targets grow with every inlined quad. levels files, each referencing the next ten times;
+// the argument is the number of levels (5: 11,111 copies, 444,440 quads, 555,550 lines).
+void BM_ExplosionOfDistinctQuads(benchmark::State& state) {
+    const int levels = static_cast<int>(state.range(0));
+    scratch dir;
+    char line[256];
+    for (int k = 0; k < levels; ++k) {
+        std::string text;
+        if (k + 1 < levels) {
+            for (int j = 0; j < 10; ++j) {
+                std::snprintf(line, sizeof line, "1 16 %.0f 0 0 1 0 0 0 1 0 0 0 1 f%d.dat\n", j * std::pow(10.0, k + 1),
+                              k + 1);
+                text += line;
+            }
+        }
+        for (int q = 0; q < 40; ++q) {
+            const double x = q * 0.1;
+            std::snprintf(line, sizeof line, "4 16 %g 1 0 %g 2 0 %g 3 0 %g 4 0\n", x + 0.01, x + 0.02, x + 0.03, x + 0.04);
+            text += line;
+        }
+        write_text(dir / file(k), text);
+    }
+    write_text(dir / "main.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(dir / "main.dat", false);
+        check(state, run);
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    }
+    double copies = 0;
+    for (int k = 0; k < levels; ++k) copies += std::pow(10.0, k);
+    state.counters["quads"] = copies * 40;
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
+}
+BENCHMARK(BM_ExplosionOfDistinctQuads)->Arg(4)->Arg(5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -144,6 +144,8 @@ bool replace_file(const std::string& name, std::string_view bytes) {
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return false;
     if (exists && !S_ISREG(st.st_mode)) return write_directly(target, bytes);
+    // A file its owner made read-only is not replaced, just as opening it for writing would fail.
+    if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
 
     std::string temporary = folder_of(target) + "/.weldrix-XXXXXX";
     const int raw_fd = ::mkstemp(temporary.data());

@@ -37,6 +37,9 @@ ldraw_file::ldraw_file() : thresholds{vertex_threshold, subfile_threshold} {}
 ldraw_file::~ldraw_file() = default;
 
 line_counts ldraw_file::read_bytes(std::string_view bytes) {
+    const std::string_view lines = without_byte_order_mark(bytes);
+    byte_order_mark_ = lines.size() != bytes.size();
+    bytes = lines;
     crlf_ = first_line_end_is_crlf(bytes);
     line_counts counts;
     for_each_line(bytes, [&](std::string_view line) {
@@ -66,6 +69,7 @@ std::string ldraw_file::text(line_counts& written) const {
     // Lines of real parts average about 60 bytes: reserving that much spares most of the copies
     // of a growing buffer (a longer text still grows as usual).
     out.reserve(main_count * 64);
+    if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
     for (std::size_t i = 0; i < main_count; ++i) {
         const std::size_t before = out.size();
         elements[i]->append_text(out);

@@ -31,6 +31,16 @@ void for_each_line(std::string_view bytes, F&& f) {
     }
 }
 
+// The UTF-8 byte-order mark some editors put at the start of a file.
+inline constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// The bytes without a leading byte-order mark. Left in place, the mark would make the first line
+// (usually the title comment) start with something other than an integer, and the line would be
+// dropped.
+inline std::string_view without_byte_order_mark(std::string_view bytes) {
+    return bytes.substr(0, byte_order_mark.size()) == byte_order_mark ? bytes.substr(byte_order_mark.size()) : bytes;
+}
+
 // Whether the input's first line end is CR LF (the byte before its first line feed is a CR).
 bool first_line_end_is_crlf(std::string_view bytes);
 

@@ -322,7 +322,7 @@ private:
         if (!read_subfile(fd, bytes)) return;
         file.readable = true;
         std::unordered_set<point_bits, point_bits_hash> earlier;  // vertices of the lines before
-        for_each_line(bytes, [&](std::string_view text) {
+        for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
             auto line = make_line(text);
             if (!line) return;
             if (line->type_code() == 1) {

@@ -287,7 +287,7 @@ TEST(Cli, SymlinkedOutputReplacesItsTarget) {
 TEST(Cli, OutputPermissions) {
     temp_dir dir;
     test::write_file(dir / "in.dat", sample);
-    for (const mode_t mode : {0600u, 0640u, 0755u, 0444u}) {
+    for (const mode_t mode : {0600u, 0640u, 0755u, 0604u}) {
         test::write_file(dir / "kept.dat", "old\n");
         ::chmod((dir / "kept.dat").c_str(), mode);
         EXPECT_EQ(run_weldrix({"in.dat", "kept.dat"}, "", dir.path()).exit_code, 0);
@@ -302,6 +302,26 @@ TEST(Cli, OutputPermissions) {
         EXPECT_EQ(run_weldrix({"in.dat", name}, "", dir.path()).exit_code, 0);
         ::umask(old);
         EXPECT_EQ(mode_of(dir / name), 0666u & ~mask);
+    }
+}
+
+// A read-only output is protected as opening it for writing would protect it: it is not
+// replaced, and the run ends with "Can't create". Root may write anyway, as it could open it.
+TEST(Cli, ReadOnlyOutputIsNotReplaced) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    test::write_file(dir / "locked.dat", "official\n");
+    ::chmod((dir / "locked.dat").c_str(), 0444);
+    const auto r = run_weldrix({"in.dat", "locked.dat"}, "", dir.path());
+    if (::geteuid() == 0) {
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(mode_of(dir / "locked.dat"), 0444u);
+        EXPECT_EQ(test::read_file(dir / "locked.dat"), sample_output);
+    } else {
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.output, cant_create_output("in.dat", "locked.dat"));
+        EXPECT_EQ(test::read_file(dir / "locked.dat"), "official\n");
+        EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"in.dat", "locked.dat"}));
     }
 }
 

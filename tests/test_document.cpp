@@ -138,6 +138,17 @@ TEST(DocumentReader, LineEndsFollowTheFirstLineFeed) {
     EXPECT_EQ(round_trip("1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r\n"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r\n");
 }
 
+// Some editors start a file with a UTF-8 byte-order mark. It is no part of the first line (which
+// would otherwise not start with an integer and be lost) and is written back in front.
+TEST(DocumentReader, ByteOrderMarkIsKeptOutOfTheFirstLine) {
+    EXPECT_EQ(round_trip("\xEF\xBB\xBF" "0 Title\r\n2 24 0 0 0 1 1 1\r\n"),
+              "\xEF\xBB\xBF" "0 Title\r\n2 24 0 0 0 1 1 1\r\n");
+    EXPECT_EQ(round_trip("\xEF\xBB\xBF"), "\xEF\xBB\xBF");
+    // Only a mark at the very start counts; one elsewhere is ordinary text.
+    EXPECT_EQ(round_trip("0 a\n\xEF\xBB\xBF" "0 b\n"), "0 a\n");
+    EXPECT_EQ(round_trip(" \xEF\xBB\xBF" "0 b\n"), "");
+}
+
 TEST(DocumentReader, NulEndsTheTextOfItsLine) {
     EXPECT_EQ(round_trip("2 24 1 2 3\0 4 5 6\n"s), "2 24 1 2 3 0 0 0\n");
     EXPECT_EQ(round_trip("0 ab\0cd\n0 next\n"s), "0 ab\n0 next\n");

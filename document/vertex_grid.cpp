@@ -1,6 +1,6 @@
 #include "document/vertex_grid.hpp"
 
-#include <algorithm>
+#include <limits>
 
 namespace weldrix {
 
@@ -8,62 +8,63 @@ vertex_grid::vertex_grid(double radius) : radius_(radius) {
     if (!(radius <= 0x1p1000)) {  // infinite or beyond any cell width worth having
         single_cell_ = true;
     } else {
-        exponent_ = std::ilogb(radius);
-        if (std::ldexp(1.0, exponent_) < radius) ++exponent_;
+        const double width = 2 * radius;
+        int exponent = std::ilogb(width);
+        if (std::ldexp(1.0, exponent) < width) ++exponent;
+        // 1 / w = 2^-exponent, with exponent in [-1073, 1001]: one factor when it is a double,
+        // else two whose product is exact or overflows exactly when the quotient does.
+        if (exponent >= -1000) {
+            scale_[0] = std::ldexp(1.0, -exponent);
+        } else {
+            scale_[0] = 0x1p1000;
+            scale_[1] = std::ldexp(1.0, -exponent - 1000);
+        }
     }
-    slots_.resize(64);
+    slots_.resize(64, 0);
 }
 
-std::uint64_t vertex_grid::hash(const cell_key& key) {
-    std::uint64_t h = 0x9e3779b97f4a7c15ull;
-    for (const axis_key& k : key.k) {
-        h ^= static_cast<std::uint64_t>(k.value) + (k.raw ? 0x632be59bd9b4e019ull : 0);
-        h *= 0xbf58476d1ce4e5b9ull;
-        h ^= h >> 29;
-    }
-    return h;
-}
-
-std::size_t vertex_grid::find_slot(const cell_key& key) const {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = hash(key) & mask;
-    while (slots_[i].used && !(slots_[i].key == key)) i = (i + 1) & mask;
-    return i;
-}
-
-const vertex_grid::slot* vertex_grid::find_cell(const cell_key& key) const {
-    const slot& s = slots_[find_slot(key)];
-    return s.used && s.head != none ? &s : nullptr;
+double vertex_grid::cell_width() const {
+    if (single_cell_) return std::numeric_limits<double>::infinity();
+    return 1.0 / scale_[0] / scale_[1];
 }
 
 void vertex_grid::grow() {
-    std::vector<slot> old(slots_.size() * 2);
+    std::vector<std::uint64_t> old(slots_.size() * 2, 0);
     old.swap(slots_);
-    for (const slot& s : old) {
-        if (s.used) slots_[find_slot(s.key)] = s;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::uint32_t c = 0; c < cells_.size(); ++c) {
+        const std::uint64_t h = hash(cells_[c].key);
+        std::size_t i = h & mask;
+        while (slots_[i] != 0) i = (i + 1) & mask;
+        slots_[i] = (h >> 32 << 32) | (static_cast<std::uint64_t>(c) + 1);
     }
 }
 
 void vertex_grid::insert(std::uint32_t id, const point& p) {
     if (next_.size() <= id) next_.resize(std::max<std::size_t>(id + 1, next_.size() * 2), none);
     const cell_key key = cell_of(p);
-    std::size_t i = find_slot(key);
-    if (!slots_[i].used) {
-        // Cells stay in the table when they empty, so a table at half load only grows here.
-        if ((used_slots_ + 1) * 2 > slots_.size()) {
-            grow();
-            i = find_slot(key);
-        }
-        slots_[i] = {key, none, true};
-        ++used_slots_;
+    const std::uint64_t h = hash(key);
+    std::uint32_t c = find_cell(key, h);
+    if (c == none) {
+        // Cells stay in the table when they empty, so the table only grows here; at most half
+        // of its slots are taken.
+        if ((cells_.size() + 1) * 2 > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        while (slots_[i] != 0) i = (i + 1) & mask;
+        c = static_cast<std::uint32_t>(cells_.size());
+        cells_.push_back({key, none});
+        slots_[i] = (h >> 32 << 32) | (static_cast<std::uint64_t>(c) + 1);
     }
-    next_[id] = slots_[i].head;
-    slots_[i].head = id;
+    next_[id] = cells_[c].head;
+    cells_[c].head = id;
 }
 
 void vertex_grid::erase(std::uint32_t id, const point& p) {
-    slot& s = slots_[find_slot(cell_of(p))];
-    std::uint32_t* link = &s.head;
+    const cell_key key = cell_of(p);
+    const std::uint32_t c = find_cell(key, hash(key));
+    if (c == none) return;
+    std::uint32_t* link = &cells_[c].head;
     while (*link != none && *link != id) link = &next_[*link];
     if (*link == none) return;
     *link = next_[id];

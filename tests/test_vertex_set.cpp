@@ -128,7 +128,7 @@ double scale_of(double t) {
     return t;
 }
 
-// The cell width the grid uses for radius t: the smallest power of two not below it.
+// The smallest power of two not below t: the grid's cells are this or twice this wide.
 double cell_width(double t) {
     int e = std::ilogb(t);
     if (std::ldexp(1.0, e) < t) ++e;
@@ -269,7 +269,8 @@ TEST(VertexGrid, NeverMissesAPointInRangeAtCellBorders) {
     const double radii[] = {0x1p-8, 0.005, 0.001, std::nextafter(0x1p-8, 1.0), 1e-12, min_subnormal, 1e5, 1e300, inf};
     for (const double r : radii) {
         vertex_grid grid(r);
-        const double w = r == inf ? 1.0 : cell_width(r);
+        ASSERT_GE(grid.cell_width(), r);
+        const double w = r == inf ? 1.0 : grid.cell_width();
         std::vector<point> points;
         for (int i = 0; i < 3000; ++i) {
             const auto near_border = [&] {

@@ -8,10 +8,10 @@ vertex_grid::vertex_grid(double radius) : radius_(radius) {
     if (!(radius <= 0x1p1000)) {  // infinite or beyond any cell width worth having
         single_cell_ = true;
     } else {
-        const double width = 2 * radius;
+        const double width = 4 * radius;
         int exponent = std::ilogb(width);
         if (std::ldexp(1.0, exponent) < width) ++exponent;
-        // 1 / w = 2^-exponent, with exponent in [-1073, 1001]: one factor when it is a double,
+        // 1 / w = 2^-exponent, with exponent in [-1072, 1002]: one factor when it is a double,
         // else two whose product is exact or overflows exactly when the quotient does.
         if (exponent >= -1000) {
             scale_[0] = std::ldexp(1.0, -exponent);
@@ -28,6 +28,44 @@ double vertex_grid::cell_width() const {
     return 1.0 / scale_[0] / scale_[1];
 }
 
+bool vertex_grid::filing::operator==(const filing& o) const {
+    return raw == o.raw && lo[0] == o.lo[0] && lo[1] == o.lo[1] && lo[2] == o.lo[2] && hi[0] == o.hi[0] &&
+           hi[1] == o.hi[1] && hi[2] == o.hi[2];
+}
+
+vertex_grid::filing vertex_grid::filing_of(const point& p) const {
+    filing f;
+    f.raw = 0;
+    const double coordinate[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+        bool own_raw, l_raw, h_raw;
+        const std::int64_t own = axis_key(coordinate[a], own_raw);
+        if (own_raw) {
+            f.lo[a] = f.hi[a] = own;
+            f.raw |= 1u << a;
+            continue;
+        }
+        const std::int64_t l = axis_key(coordinate[a] - radius_, l_raw);
+        const std::int64_t h = axis_key(coordinate[a] + radius_, h_raw);
+        f.lo[a] = l_raw || l < own - 1 ? own - 1 : l;
+        f.hi[a] = h_raw || h > own + 1 ? own + 1 : h;
+    }
+    return f;
+}
+
+template <class Each>
+void vertex_grid::for_each_cell(const filing& f, Each&& each) {
+    cell_key key;
+    key.raw = f.raw;
+    for (key.k[0] = f.lo[0]; key.k[0] <= f.hi[0]; ++key.k[0]) {
+        for (key.k[1] = f.lo[1]; key.k[1] <= f.hi[1]; ++key.k[1]) {
+            for (key.k[2] = f.lo[2]; key.k[2] <= f.hi[2]; ++key.k[2]) each(key);
+        }
+    }
+}
+
+bool vertex_grid::same_cells(const point& p, const point& q) const { return filing_of(p) == filing_of(q); }
+
 void vertex_grid::grow() {
     std::vector<std::uint64_t> old(slots_.size() * 2, 0);
     old.swap(slots_);
@@ -40,35 +78,62 @@ void vertex_grid::grow() {
     }
 }
 
-void vertex_grid::insert(std::uint32_t id, const point& p) {
-    if (next_.size() <= id) next_.resize(std::max<std::size_t>(id + 1, next_.size() * 2), none);
-    const cell_key key = cell_of(p);
+std::uint32_t vertex_grid::find_or_add_cell(const cell_key& key) {
     const std::uint64_t h = hash(key);
-    std::uint32_t c = find_cell(key, h);
-    if (c == none) {
-        // Cells stay in the table when they empty, so the table only grows here; at most half
-        // of its slots are taken.
-        if ((cells_.size() + 1) * 2 > slots_.size()) grow();
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t i = h & mask;
-        while (slots_[i] != 0) i = (i + 1) & mask;
-        c = static_cast<std::uint32_t>(cells_.size());
-        cells_.push_back({key, none});
-        slots_[i] = (h >> 32 << 32) | (static_cast<std::uint64_t>(c) + 1);
-    }
-    next_[id] = cells_[c].head;
-    cells_[c].head = id;
+    const std::uint32_t found = find_cell(key, h);
+    if (found != none) return found;
+    // At most half of the slots are taken.
+    if ((cells_.size() + 1) * 2 > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = h & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    const auto c = static_cast<std::uint32_t>(cells_.size());
+    cells_.push_back({key, none, none});
+    slots_[i] = (h >> 32 << 32) | (static_cast<std::uint64_t>(c) + 1);
+    return c;
+}
+
+void vertex_grid::insert(std::uint32_t id, const point& p) {
+    for_each_cell(filing_of(p), [&](const cell_key& key) {
+        cell& c = cells_[find_or_add_cell(key)];
+        if (c.first == none) {
+            c.first = id;
+            return;
+        }
+        std::uint32_t l = free_links_;
+        if (l != none) {
+            free_links_ = links_[l].next;
+        } else {
+            l = static_cast<std::uint32_t>(links_.size());
+            links_.emplace_back();
+        }
+        links_[l] = {id, c.more};
+        c.more = l;
+    });
 }
 
 void vertex_grid::erase(std::uint32_t id, const point& p) {
-    const cell_key key = cell_of(p);
-    const std::uint32_t c = find_cell(key, hash(key));
-    if (c == none) return;
-    std::uint32_t* link = &cells_[c].head;
-    while (*link != none && *link != id) link = &next_[*link];
-    if (*link == none) return;
-    *link = next_[id];
-    next_[id] = none;
+    for_each_cell(filing_of(p), [&](const cell_key& key) {
+        const std::uint32_t found = find_cell(key, hash(key));
+        if (found == none) return;
+        cell& c = cells_[found];
+        std::uint32_t* link_to = &c.more;
+        if (c.first == id) {
+            // The first of the others, if any, takes its place.
+            if (c.more == none) {
+                c.first = none;
+                return;
+            }
+            c.first = links_[c.more].id;
+        } else {
+            while (*link_to != none && links_[*link_to].id != id) link_to = &links_[*link_to].next;
+            if (*link_to == none) return;
+        }
+        const std::uint32_t l = *link_to;
+        *link_to = links_[l].next;
+        links_[l].next = free_links_;
+        free_links_ = l;
+    });
 }
 
 }  // namespace weldrix

@@ -1,28 +1,39 @@
 // A hash grid over points, the index behind vertex_set.
 //
-// Cells are cubes whose width w is the smallest power of two not below twice the grid's radius,
-// so that a query of radius r <= radius touches at most two cells per axis (in the rare case
-// where rounding widens [v - r, v + r] past a second border, three). Cell coordinates per axis
-// are floor(x / w), with x / w computed as x times powers of two: exact unless it overflows or
-// falls in the subnormal range, and correctly rounded like ldexp in every case, so the cell
-// function is monotone in x. A point within r <= w of v has a cell coordinate within one of v's
-// (where x / w is exact, the quotients differ by less than 1; where it is subnormal both keys are
-// -1 or 0, and the doubles near the -1/0 border are spaced far wider than that range). The keys
-// of fl(v - r) and fl(v + r) bound the candidates' keys too: a candidate p counted as closer than
-// r has fl(|p.x - v.x|) < r, hence |p.x - v.x| < r exactly, hence fl(v.x - r) <= p.x <=
-// fl(v.x + r) as rounding is monotone, and so is the key. Floating point at cell borders
-// therefore never hides a point in range.
+// Each point is filed in every cell that a query of radius up to the grid's radius R could need
+// it in, so that a query looks up one cell only: its own. (Queries far outnumber points and
+// their moves, and a lookup of a neighbour cell that is mostly empty costs a cache miss.)
+//
+// Cells are cubes whose width w is the smallest power of two not below 4R: a point is filed in
+// at most two cells per axis, and in about two cells in all when points are sparse. Cell
+// coordinates per axis are floor(x / w + 1/2): the cells are centred on the multiples of w, as
+// coordinates on a grid of integers, halves or quarters would otherwise all lie on cell borders
+// and be filed in eight cells each. x / w is computed as x times powers of two: exact unless it
+// overflows or falls in the subnormal range, and correctly rounded like ldexp in every case; the
+// half is added exactly while |x / w| < 2^52 and with rounding beyond. Every step is monotone,
+// so the cell function is monotone in x.
+//
+// Why a query never misses a point in range. Let v be closer than r <= R to a filed point p, by
+// the distance as computed: fl(|dz|) + fl(|dy|) + fl(|dx|) summed with rounding. Each term is at
+// most the sum, so fl(|p.x - v.x|) < R, hence |p.x - v.x| < R exactly (rounding is monotone and
+// R is a double), hence fl(p.x - R) <= v.x <= fl(p.x + R), and as the key is monotone, v's key
+// lies between the keys of fl(p.x - R) and fl(p.x + R): the range p is filed over. That range is
+// also clamped to p's own key +-1, which loses nothing: while |x / w| < 2^52 and x / w is not
+// subnormal, the shifted quotients of points less than R < w apart are exact and differ by less
+// than 1; beyond 2^52, ulp(x) >= w > R, so a point within R has the same x; subnormal quotients
+// all give the key 0.
 //
 // Coordinates so large that x / w is 2^62 or more (or overflows) are keyed by their exact bit
-// pattern instead: there ulp(x) >= 2^10 w > 2r, so a point within r of x is x itself, and no pair
-// of points within r straddles the border between the two kinds of keys.
+// pattern instead: there ulp(x) >= 2^10 w > 2R, so a point within R of x is x itself, and no pair
+// of points within R straddles the border between the two kinds of keys. Such a coordinate is
+// filed under its own key only.
 //
 // A radius that is infinite, or so large that no power of two covers it, puts every point in one
 // cell. Only finite points are ever filed or searched for.
 //
-// The table is open addressing over 8-byte slots (a tag of the hash and the cell's number), the
-// cells themselves in a separate array: most lookups are for empty neighbour cells and end after
-// touching one slot, which keeps the table small enough to stay in cache.
+// The table is open addressing over 8-byte slots (a tag of the hash and the cell's number); the
+// cells themselves, in a separate array, hold their first point inline and the others in a
+// shared pool of links. Cells are never removed: a point that moves leaves its old cells empty.
 #pragma once
 
 #include <cmath>
@@ -45,38 +56,54 @@ public:
     // The width of a cell; infinite when every point shares one cell.
     double cell_width() const;
 
-    // Files point id (ids are small integers, any order) at finite position p.
+    // Files point id (any 32-bit number but none) at finite position p.
     void insert(std::uint32_t id, const point& p);
     // Unfiles id, which was filed at position p.
     void erase(std::uint32_t id, const point& p);
 
-    // Whether two finite positions fall in the same cell.
-    bool same_cell(const point& p, const point& q) const { return cell_of(p) == cell_of(q); }
+    // Whether a point at p and one at q are filed in the same cells (p and q finite).
+    bool same_cells(const point& p, const point& q) const;
 
     // Calls visit(id) for every filed point that may lie closer than r to v, and possibly for
-    // others; never misses one. v finite, 0 < r <= radius(). No particular order.
+    // others; never misses one, never repeats one. v finite, 0 < r <= radius(). No particular
+    // order.
     template <class Visit>
     void for_each_near(const point& v, double r, Visit&& visit) const;
 
 private:
     struct cell_key {
         std::int64_t k[3];
-        unsigned raw;  // bit a set: k[a] holds the bits of the coordinate itself
+        std::uint32_t raw;  // bit a set: k[a] holds the bits of the coordinate itself
         bool operator==(const cell_key& o) const {
             return k[0] == o.k[0] && k[1] == o.k[1] && k[2] == o.k[2] && raw == o.raw;
         }
     };
     struct cell {
         cell_key key;
-        std::uint32_t head;  // first id of the cell's chain, none when the cell is empty
+        std::uint32_t first;  // a point filed here, or none
+        std::uint32_t more;   // links_ index of the others, or none
+    };
+    struct link {
+        std::uint32_t id;
+        std::uint32_t next;  // links_ index, or none
+    };
+    // The cells a point is filed in: keys lo[a] to hi[a] on each axis.
+    struct filing {
+        std::int64_t lo[3], hi[3];
+        std::uint32_t raw;
+        bool operator==(const filing& o) const;
     };
 
     // Key of coordinate x on one axis; sets raw when it is the coordinate's bits.
     std::int64_t axis_key(double x, bool& raw) const;
     cell_key cell_of(const point& p) const;
+    filing filing_of(const point& p) const;
+    template <class Each>
+    static void for_each_cell(const filing& f, Each&& each);
     static std::uint64_t hash(const cell_key& key);
     // Index of the cell with this key in cells_, or none.
     std::uint32_t find_cell(const cell_key& key, std::uint64_t h) const;
+    std::uint32_t find_or_add_cell(const cell_key& key);
     void grow();
 
     double radius_;
@@ -86,7 +113,8 @@ private:
     double scale_[2] = {1.0, 1.0};
     std::vector<std::uint64_t> slots_;  // 0: free; else tag << 32 | (cell index + 1)
     std::vector<cell> cells_;
-    std::vector<std::uint32_t> next_;  // chain links, indexed by id
+    std::vector<link> links_;
+    std::uint32_t free_links_ = none;  // chain of unused links_ entries
 };
 
 inline std::int64_t vertex_grid::axis_key(double x, bool& raw) const {
@@ -94,7 +122,7 @@ inline std::int64_t vertex_grid::axis_key(double x, bool& raw) const {
     if (single_cell_) return 0;
     constexpr double limit = 4611686018427387904.0;  // 2^62
     const double q = x * scale_[0] * scale_[1];
-    if (q > -limit && q < limit) return static_cast<std::int64_t>(std::floor(q));
+    if (q > -limit && q < limit) return static_cast<std::int64_t>(std::floor(q + 0.5));
     raw = true;
     std::int64_t bits;
     std::memcpy(&bits, &x, sizeof bits);
@@ -136,34 +164,12 @@ inline std::uint32_t vertex_grid::find_cell(const cell_key& key, std::uint64_t h
 }
 
 template <class Visit>
-void vertex_grid::for_each_near(const point& v, double r, Visit&& visit) const {
-    if (cells_.empty()) return;
-    std::int64_t lo[3], hi[3];
-    unsigned raw = 0;
-    const double coordinate[3] = {v.x, v.y, v.z};
-    for (int a = 0; a < 3; ++a) {
-        bool own_raw, l_raw, h_raw;
-        const std::int64_t own = axis_key(coordinate[a], own_raw);
-        if (own_raw) {
-            lo[a] = hi[a] = own;
-            raw |= 1u << a;
-            continue;
-        }
-        const std::int64_t l = axis_key(coordinate[a] - r, l_raw), h = axis_key(coordinate[a] + r, h_raw);
-        lo[a] = l_raw || l < own - 1 ? own - 1 : l;
-        hi[a] = h_raw || h > own + 1 ? own + 1 : h;
-    }
-    cell_key key;
-    key.raw = raw;
-    for (key.k[0] = lo[0]; key.k[0] <= hi[0]; ++key.k[0]) {
-        for (key.k[1] = lo[1]; key.k[1] <= hi[1]; ++key.k[1]) {
-            for (key.k[2] = lo[2]; key.k[2] <= hi[2]; ++key.k[2]) {
-                const std::uint32_t c = find_cell(key, hash(key));
-                if (c == none) continue;
-                for (std::uint32_t id = cells_[c].head; id != none; id = next_[id]) visit(id);
-            }
-        }
-    }
+void vertex_grid::for_each_near(const point& v, double, Visit&& visit) const {
+    const cell_key key = cell_of(v);
+    const std::uint32_t c = find_cell(key, hash(key));
+    if (c == none) return;
+    if (cells_[c].first != none) visit(cells_[c].first);
+    for (std::uint32_t l = cells_[c].more; l != none; l = links_[l].next) visit(links_[l].id);
 }
 
 }  // namespace weldrix

@@ -128,7 +128,7 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 
     if (use_linear()) return;
     const bool now_indexed = indexed(r);
-    if (was_indexed && now_indexed && grid_->same_cell(old, r)) {
+    if (was_indexed && now_indexed && grid_->same_cells(old, r)) {
         // stays filed where it is
     } else {
         if (was_indexed) grid_->erase(static_cast<std::uint32_t>(index), old);

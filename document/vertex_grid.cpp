@@ -1,5 +1,6 @@
 #include "document/vertex_grid.hpp"
 
+#include <algorithm>
 #include <limits>
 
 namespace weldrix {
@@ -29,8 +30,8 @@ double vertex_grid::cell_width() const {
 }
 
 bool vertex_grid::filing::operator==(const filing& o) const {
-    return raw == o.raw && lo[0] == o.lo[0] && lo[1] == o.lo[1] && lo[2] == o.lo[2] && hi[0] == o.hi[0] &&
-           hi[1] == o.hi[1] && hi[2] == o.hi[2];
+    return lo[0] == o.lo[0] && lo[1] == o.lo[1] && lo[2] == o.lo[2] && span[0] == o.span[0] &&
+           span[1] == o.span[1] && span[2] == o.span[2] && raw == o.raw;
 }
 
 vertex_grid::filing vertex_grid::filing_of(const point& p) const {
@@ -41,14 +42,15 @@ vertex_grid::filing vertex_grid::filing_of(const point& p) const {
         bool own_raw, l_raw, h_raw;
         const std::int64_t own = axis_key(coordinate[a], own_raw);
         if (own_raw) {
-            f.lo[a] = f.hi[a] = own;
-            f.raw |= 1u << a;
+            f.lo[a] = own;
+            f.span[a] = 0;
+            f.raw = static_cast<std::uint8_t>(f.raw | 1u << a);
             continue;
         }
         const std::int64_t l = axis_key(coordinate[a] - radius_, l_raw);
         const std::int64_t h = axis_key(coordinate[a] + radius_, h_raw);
         f.lo[a] = l_raw || l < own - 1 ? own - 1 : l;
-        f.hi[a] = h_raw || h > own + 1 ? own + 1 : h;
+        f.span[a] = static_cast<std::uint8_t>((h_raw || h > own + 1 ? own + 1 : h) - f.lo[a]);
     }
     return f;
 }
@@ -57,14 +59,17 @@ template <class Each>
 void vertex_grid::for_each_cell(const filing& f, Each&& each) {
     cell_key key;
     key.raw = f.raw;
-    for (key.k[0] = f.lo[0]; key.k[0] <= f.hi[0]; ++key.k[0]) {
-        for (key.k[1] = f.lo[1]; key.k[1] <= f.hi[1]; ++key.k[1]) {
-            for (key.k[2] = f.lo[2]; key.k[2] <= f.hi[2]; ++key.k[2]) each(key);
+    for (int i = 0; i <= f.span[0]; ++i) {
+        key.k[0] = f.lo[0] + i;
+        for (int j = 0; j <= f.span[1]; ++j) {
+            key.k[1] = f.lo[1] + j;
+            for (int k = 0; k <= f.span[2]; ++k) {
+                key.k[2] = f.lo[2] + k;
+                each(key);
+            }
         }
     }
 }
-
-bool vertex_grid::same_cells(const point& p, const point& q) const { return filing_of(p) == filing_of(q); }
 
 void vertex_grid::grow() {
     std::vector<std::uint64_t> old(slots_.size() * 2, 0);
@@ -94,7 +99,23 @@ std::uint32_t vertex_grid::find_or_add_cell(const cell_key& key) {
 }
 
 void vertex_grid::insert(std::uint32_t id, const point& p) {
-    for_each_cell(filing_of(p), [&](const cell_key& key) {
+    if (filings_.size() <= id) filings_.resize(std::max<std::size_t>(id + 1, filings_.size() * 2));
+    filings_[id] = filing_of(p);
+    file(id, filings_[id]);
+}
+
+void vertex_grid::move(std::uint32_t id, const point& p) {
+    const filing f = filing_of(p);
+    if (f == filings_[id]) return;
+    unfile(id, filings_[id]);
+    filings_[id] = f;
+    file(id, f);
+}
+
+void vertex_grid::erase(std::uint32_t id) { unfile(id, filings_[id]); }
+
+void vertex_grid::file(std::uint32_t id, const filing& f) {
+    for_each_cell(f, [&](const cell_key& key) {
         cell& c = cells_[find_or_add_cell(key)];
         if (c.first == none) {
             c.first = id;
@@ -112,8 +133,8 @@ void vertex_grid::insert(std::uint32_t id, const point& p) {
     });
 }
 
-void vertex_grid::erase(std::uint32_t id, const point& p) {
-    for_each_cell(filing_of(p), [&](const cell_key& key) {
+void vertex_grid::unfile(std::uint32_t id, const filing& f) {
+    for_each_cell(f, [&](const cell_key& key) {
         const std::uint32_t found = find_cell(key, hash(key));
         if (found == none) return;
         cell& c = cells_[found];

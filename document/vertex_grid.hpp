@@ -56,13 +56,12 @@ public:
     // The width of a cell; infinite when every point shares one cell.
     double cell_width() const;
 
-    // Files point id (any 32-bit number but none) at finite position p.
+    // Files point id (any 32-bit number but none, not filed yet) at finite position p.
     void insert(std::uint32_t id, const point& p);
-    // Unfiles id, which was filed at position p.
-    void erase(std::uint32_t id, const point& p);
-
-    // Whether a point at p and one at q are filed in the same cells (p and q finite).
-    bool same_cells(const point& p, const point& q) const;
+    // Files the filed point id at its new finite position p.
+    void move(std::uint32_t id, const point& p);
+    // Unfiles the filed point id.
+    void erase(std::uint32_t id);
 
     // Calls visit(id) for every filed point that may lie closer than r to v, and possibly for
     // others; never misses one, never repeats one. v finite, 0 < r <= radius(). No particular
@@ -87,10 +86,11 @@ private:
         std::uint32_t id;
         std::uint32_t next;  // links_ index, or none
     };
-    // The cells a point is filed in: keys lo[a] to hi[a] on each axis.
+    // The cells a point is filed in: keys lo[a] to lo[a] + span[a] on each axis (span 0 to 2).
     struct filing {
-        std::int64_t lo[3], hi[3];
-        std::uint32_t raw;
+        std::int64_t lo[3];
+        std::uint8_t span[3];
+        std::uint8_t raw;
         bool operator==(const filing& o) const;
     };
 
@@ -100,6 +100,8 @@ private:
     filing filing_of(const point& p) const;
     template <class Each>
     static void for_each_cell(const filing& f, Each&& each);
+    void file(std::uint32_t id, const filing& f);
+    void unfile(std::uint32_t id, const filing& f);
     static std::uint64_t hash(const cell_key& key);
     // Index of the cell with this key in cells_, or none.
     std::uint32_t find_cell(const cell_key& key, std::uint64_t h) const;
@@ -115,14 +117,22 @@ private:
     std::vector<cell> cells_;
     std::vector<link> links_;
     std::uint32_t free_links_ = none;  // chain of unused links_ entries
+    std::vector<filing> filings_;       // per id, where it is filed
 };
+
+// floor(q) for |q| < 2^63, as an integer. (std::floor is a library call on x86-64.) The
+// truncation is exact: below 2^52 it has at most 53 bits, above q is an integer itself.
+inline std::int64_t floor_to_int(double q) {
+    const auto t = static_cast<std::int64_t>(q);
+    return static_cast<double>(t) > q ? t - 1 : t;
+}
 
 inline std::int64_t vertex_grid::axis_key(double x, bool& raw) const {
     raw = false;
     if (single_cell_) return 0;
     constexpr double limit = 4611686018427387904.0;  // 2^62
     const double q = x * scale_[0] * scale_[1];
-    if (q > -limit && q < limit) return static_cast<std::int64_t>(std::floor(q + 0.5));
+    if (q > -limit && q < limit) return floor_to_int(q + 0.5);
     raw = true;
     std::int64_t bits;
     std::memcpy(&bits, &x, sizeof bits);

@@ -110,7 +110,6 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
     rep_vertex& r = reps_[index];
     if (r.from_subfile) return;  // a subfile representative keeps its first vertex's position
 
-    const point old = r;
     const bool was_indexed = indexed(r);
     if (from_subfile) {
         // Never happens in a run (a set holds one kind), kept for the general rule.
@@ -128,11 +127,13 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 
     if (use_linear()) return;
     const bool now_indexed = indexed(r);
-    if (was_indexed && now_indexed && grid_->same_cells(old, r)) {
-        // stays filed where it is
-    } else {
-        if (was_indexed) grid_->erase(static_cast<std::uint32_t>(index), old);
-        if (now_indexed) grid_->insert(static_cast<std::uint32_t>(index), r);
+    const auto id = static_cast<std::uint32_t>(index);
+    if (was_indexed && now_indexed) {
+        grid_->move(id, r);
+    } else if (was_indexed) {
+        grid_->erase(id);
+    } else if (now_indexed) {
+        grid_->insert(id, r);
     }
     if (from_subfile && !has_subfile_) {
         has_subfile_ = true;

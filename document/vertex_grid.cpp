@@ -40,6 +40,15 @@ vertex_grid::filing vertex_grid::filing_of(const point& p) const {
     const double coordinate[3] = {p.x, p.y, p.z};
     for (int a = 0; a < 3; ++a) {
         bool own_raw, l_raw, h_raw;
+        const std::int64_t l = axis_key(coordinate[a] - radius_, l_raw);
+        const std::int64_t h = axis_key(coordinate[a] + radius_, h_raw);
+        if (!l_raw && !h_raw && h - l <= 1) {
+            // The common case: the own key lies between l and h, so the clamp to it +-1 changes
+            // nothing.
+            f.lo[a] = l;
+            f.span[a] = static_cast<std::uint8_t>(h - l);
+            continue;
+        }
         const std::int64_t own = axis_key(coordinate[a], own_raw);
         if (own_raw) {
             f.lo[a] = own;
@@ -47,8 +56,6 @@ vertex_grid::filing vertex_grid::filing_of(const point& p) const {
             f.raw = static_cast<std::uint8_t>(f.raw | 1u << a);
             continue;
         }
-        const std::int64_t l = axis_key(coordinate[a] - radius_, l_raw);
-        const std::int64_t h = axis_key(coordinate[a] + radius_, h_raw);
         f.lo[a] = l_raw || l < own - 1 ? own - 1 : l;
         f.span[a] = static_cast<std::uint8_t>((h_raw || h > own + 1 ? own + 1 : h) - f.lo[a]);
     }

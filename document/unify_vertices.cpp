@@ -30,7 +30,9 @@ void ldraw_file::unify_vertices() {
     for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], main_set);
 
     // Pass 2 with no snap targets moves nothing, and the collapse test it repeats gives false for
-    // every element pass 1 left in place (each was asked until it said no): nothing to do.
+    // every element pass 1 left in place: pass 1 asked it already, and when that gave a
+    // replacement it asked the replacement too; the only replacement that can collapse, a
+    // quad's triangle, is replaced by a removed line, which never collapses. Nothing to do.
     if (!inlined_vertices_ || inlined_vertices_->size() == 0) return;
     for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], *inlined_vertices_);
 }

@@ -63,6 +63,10 @@ public:
     // Unfiles the filed point id.
     void erase(std::uint32_t id);
 
+    // Whether the table has run out of 32-bit cell or link numbers for another insert or move
+    // (after some 500 million points or moves: the owner then stops using the grid).
+    bool full() const { return cells_.size() >= full_size || links_.size() >= full_size; }
+
     // Calls visit(id) for every filed point that may lie closer than r to v, and possibly for
     // others; never misses one, never repeats one. v finite, 0 < r <= radius(). No particular
     // order.
@@ -70,6 +74,9 @@ public:
     void for_each_near(const point& v, double r, Visit&& visit) const;
 
 private:
+    // One insert or move adds at most 27 cells and links.
+    static constexpr std::size_t full_size = none - 64;
+
     struct cell_key {
         std::int64_t k[3];
         std::uint32_t raw;  // bit a set: k[a] holds the bits of the coordinate itself

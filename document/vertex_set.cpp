@@ -46,13 +46,17 @@ static double needed_radius(bool has_main, bool has_subfile, const unify_thresho
     return r;
 }
 
-bool vertex_set::use_linear() const { return search_ == vertex_search::linear || reps_.size() >= vertex_grid::none; }
+// Once true, true for good: representatives are only added, and a full grid stays full (it is
+// not replaced once the scan has taken over).
+bool vertex_set::use_linear() const {
+    return search_ == vertex_search::linear || reps_.size() >= vertex_grid::none || (grid_ && grid_->full());
+}
 
 bool vertex_set::cover_needed_radius() {
     const double radius = needed_radius(has_main_, has_subfile_, thresholds_);
     if (radius <= 0 || (grid_ && grid_->radius() >= radius)) return false;
     grid_ = std::make_unique<vertex_grid>(radius);
-    for (std::size_t i = 0; i < reps_.size(); ++i) {
+    for (std::size_t i = 0; i < reps_.size() && !grid_->full(); ++i) {
         if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i]);
     }
     return true;

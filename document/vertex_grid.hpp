@@ -69,9 +69,14 @@ public:
 
     // Calls visit(id) for every filed point that may lie closer than r to v, and possibly for
     // others; never misses one, never repeats one. v finite, 0 < r <= radius(). No particular
-    // order.
+    // order. Returns the number of v's cell, none when it has none. `hint` may give that number
+    // (as returned for an earlier query at the same place), which saves the table lookup; it is
+    // checked, so any value is safe.
     template <class Visit>
-    void for_each_near(const point& v, double r, Visit&& visit) const;
+    std::uint32_t for_each_near(const point& v, double r, Visit&& visit, std::uint32_t hint = none) const;
+
+    // The number of v's cell, none when it has none (v finite).
+    std::uint32_t cell_number(const point& v) const;
 
 private:
     // One insert or move adds at most 27 cells and links.
@@ -180,13 +185,19 @@ inline std::uint32_t vertex_grid::find_cell(const cell_key& key, std::uint64_t h
     }
 }
 
-template <class Visit>
-void vertex_grid::for_each_near(const point& v, double, Visit&& visit) const {
+inline std::uint32_t vertex_grid::cell_number(const point& v) const {
     const cell_key key = cell_of(v);
-    const std::uint32_t c = find_cell(key, hash(key));
-    if (c == none) return;
+    return find_cell(key, hash(key));
+}
+
+template <class Visit>
+std::uint32_t vertex_grid::for_each_near(const point& v, double, Visit&& visit, std::uint32_t hint) const {
+    const cell_key key = cell_of(v);
+    const std::uint32_t c = hint < cells_.size() && cells_[hint].key == key ? hint : find_cell(key, hash(key));
+    if (c == none) return none;
     if (cells_[c].first != none) visit(cells_[c].first);
     for (std::uint32_t l = cells_[c].more; l != none; l = links_[l].next) visit(links_[l].id);
+    return c;
 }
 
 }  // namespace weldrix

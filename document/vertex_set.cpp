@@ -83,15 +83,24 @@ std::size_t vertex_set::linear_snap_target(const point& v) const {
 }
 
 void vertex_set::add(const point& v, bool from_subfile) {
-    std::size_t target = not_found;
     if (use_linear()) {
-        target = linear_add_target(v);
-    } else if (grid_ && finite(v)) {
+        const std::size_t target = linear_add_target(v);
+        if (target != not_found) {
+            merge(target, v, from_subfile);
+        } else {
+            reps_.emplace_back(v, from_subfile);
+        }
+        return;
+    }
+
+    std::size_t target = not_found;
+    std::uint32_t cell = vertex_grid::none;
+    if (grid_ && finite(v)) {
         double radius = 0.0;
         if (has_main_) radius = usable(thresholds_.vertex_threshold);
         if (has_subfile_) radius = std::max(radius, subfile_merge_distance);
         if (radius > 0) {
-            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
+            cell = grid_->for_each_near(v, radius, [&](std::uint32_t id) {
                 if (id < target && reps_[id].manhattan_distance(v) < merge_distance(reps_[id])) target = id;
             });
         }
@@ -99,15 +108,16 @@ void vertex_set::add(const point& v, bool from_subfile) {
 
     if (target != not_found) {
         merge(target, v, from_subfile);
-        return;
+    } else {
+        reps_.emplace_back(v, from_subfile);
+        (from_subfile ? has_subfile_ : has_main_) = true;
+        // A new grid files every representative, the new one included.
+        if (!use_linear() && !cover_needed_radius() && indexed(reps_.back())) {
+            grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
+        }
+        if (grid_ && finite(v)) cell = grid_->cell_number(v);
     }
-    reps_.emplace_back(v, from_subfile);
-    (from_subfile ? has_subfile_ : has_main_) = true;
-    if (use_linear()) return;
-    // A new grid files every representative, the new one included.
-    if (!cover_needed_radius() && indexed(reps_.back())) {
-        grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
-    }
+    add_cells_.push_back(cell);
 }
 
 void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
@@ -146,6 +156,7 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 }
 
 void vertex_set::snap(point& v) const {
+    const std::size_t n = snap_count_++;
     if (reps_.empty()) return;
     std::size_t best = not_found;
     if (use_linear()) {
@@ -158,13 +169,19 @@ void vertex_set::snap(point& v) const {
         const double radius = std::min(largest, snap_start_distance);
         double best_distance = std::numeric_limits<double>::infinity();
         if (radius > 0 && grid_) {
-            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
-                const double d = reps_[id].manhattan_distance(v);
-                if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
-                    best = id;
-                    best_distance = d;
-                }
-            });
+            const std::uint32_t offer =
+                snaps_follow_adds_ && n < add_cells_.size() ? add_cells_[n] : vertex_grid::none;
+            const std::uint32_t cell = grid_->for_each_near(
+                v, radius,
+                [&](std::uint32_t id) {
+                    const double d = reps_[id].manhattan_distance(v);
+                    if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
+                        best = id;
+                        best_distance = d;
+                    }
+                },
+                offer);
+            if (offer != cell) snaps_follow_adds_ = false;
         }
         if (best == not_found) {
             if (!(largest > snap_start_distance)) return;

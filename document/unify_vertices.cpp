@@ -29,9 +29,12 @@ void ldraw_file::unify_vertices() {
     for (std::size_t i = 0; i < n; ++i) elements[i]->collect_vertices(main_set, false);
     for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], main_set);
 
-    const vertex_set empty(thresholds, search);
-    const vertex_set& subfile_set = inlined_vertices_ ? *inlined_vertices_ : empty;
-    for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], subfile_set);
+    // Pass 2 with no snap targets moves nothing, and the collapse test it repeats gives false for
+    // every element pass 1 left in place: pass 1 asked it already, and when that gave a
+    // replacement it asked the replacement too; the only replacement that can collapse, a
+    // quad's triangle, is replaced by a removed line, which never collapses. Nothing to do.
+    if (!inlined_vertices_ || inlined_vertices_->size() == 0) return;
+    for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], *inlined_vertices_);
 }
 
 }  // namespace weldrix

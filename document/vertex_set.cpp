@@ -46,13 +46,17 @@ static double needed_radius(bool has_main, bool has_subfile, const unify_thresho
     return r;
 }
 
-bool vertex_set::use_linear() const { return search_ == vertex_search::linear || reps_.size() >= vertex_grid::none; }
+// Once true, true for good: representatives are only added, and a full grid stays full (it is
+// not replaced once the scan has taken over).
+bool vertex_set::use_linear() const {
+    return search_ == vertex_search::linear || reps_.size() >= vertex_grid::none || (grid_ && grid_->full());
+}
 
 bool vertex_set::cover_needed_radius() {
     const double radius = needed_radius(has_main_, has_subfile_, thresholds_);
     if (radius <= 0 || (grid_ && grid_->radius() >= radius)) return false;
     grid_ = std::make_unique<vertex_grid>(radius);
-    for (std::size_t i = 0; i < reps_.size(); ++i) {
+    for (std::size_t i = 0; i < reps_.size() && !grid_->full(); ++i) {
         if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i]);
     }
     return true;
@@ -79,15 +83,24 @@ std::size_t vertex_set::linear_snap_target(const point& v) const {
 }
 
 void vertex_set::add(const point& v, bool from_subfile) {
-    std::size_t target = not_found;
     if (use_linear()) {
-        target = linear_add_target(v);
-    } else if (grid_ && finite(v)) {
+        const std::size_t target = linear_add_target(v);
+        if (target != not_found) {
+            merge(target, v, from_subfile);
+        } else {
+            reps_.emplace_back(v, from_subfile);
+        }
+        return;
+    }
+
+    std::size_t target = not_found;
+    std::uint32_t cell = vertex_grid::none;
+    if (grid_ && finite(v)) {
         double radius = 0.0;
         if (has_main_) radius = usable(thresholds_.vertex_threshold);
         if (has_subfile_) radius = std::max(radius, subfile_merge_distance);
         if (radius > 0) {
-            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
+            cell = grid_->for_each_near(v, radius, [&](std::uint32_t id) {
                 if (id < target && reps_[id].manhattan_distance(v) < merge_distance(reps_[id])) target = id;
             });
         }
@@ -95,22 +108,22 @@ void vertex_set::add(const point& v, bool from_subfile) {
 
     if (target != not_found) {
         merge(target, v, from_subfile);
-        return;
+    } else {
+        reps_.emplace_back(v, from_subfile);
+        (from_subfile ? has_subfile_ : has_main_) = true;
+        // A new grid files every representative, the new one included.
+        if (!use_linear() && !cover_needed_radius() && indexed(reps_.back())) {
+            grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
+        }
+        if (grid_ && finite(v)) cell = grid_->cell_number(v);
     }
-    reps_.emplace_back(v, from_subfile);
-    (from_subfile ? has_subfile_ : has_main_) = true;
-    if (use_linear()) return;
-    // A new grid files every representative, the new one included.
-    if (!cover_needed_radius() && indexed(reps_.back())) {
-        grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
-    }
+    add_cells_.push_back(cell);
 }
 
 void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
     rep_vertex& r = reps_[index];
     if (r.from_subfile) return;  // a subfile representative keeps its first vertex's position
 
-    const point old = r;
     const bool was_indexed = indexed(r);
     if (from_subfile) {
         // Never happens in a run (a set holds one kind), kept for the general rule.
@@ -128,11 +141,13 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 
     if (use_linear()) return;
     const bool now_indexed = indexed(r);
-    if (was_indexed && now_indexed && grid_->same_cell(old, r)) {
-        // stays filed where it is
-    } else {
-        if (was_indexed) grid_->erase(static_cast<std::uint32_t>(index), old);
-        if (now_indexed) grid_->insert(static_cast<std::uint32_t>(index), r);
+    const auto id = static_cast<std::uint32_t>(index);
+    if (was_indexed && now_indexed) {
+        grid_->move(id, r);
+    } else if (was_indexed) {
+        grid_->erase(id);
+    } else if (now_indexed) {
+        grid_->insert(id, r);
     }
     if (from_subfile && !has_subfile_) {
         has_subfile_ = true;
@@ -141,6 +156,7 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 }
 
 void vertex_set::snap(point& v) const {
+    const std::size_t n = snap_count_++;
     if (reps_.empty()) return;
     std::size_t best = not_found;
     if (use_linear()) {
@@ -153,13 +169,19 @@ void vertex_set::snap(point& v) const {
         const double radius = std::min(largest, snap_start_distance);
         double best_distance = std::numeric_limits<double>::infinity();
         if (radius > 0 && grid_) {
-            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
-                const double d = reps_[id].manhattan_distance(v);
-                if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
-                    best = id;
-                    best_distance = d;
-                }
-            });
+            const std::uint32_t offer =
+                snaps_follow_adds_ && n < add_cells_.size() ? add_cells_[n] : vertex_grid::none;
+            const std::uint32_t cell = grid_->for_each_near(
+                v, radius,
+                [&](std::uint32_t id) {
+                    const double d = reps_[id].manhattan_distance(v);
+                    if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
+                        best = id;
+                        best_distance = d;
+                    }
+                },
+                offer);
+            if (offer != cell) snaps_follow_adds_ = false;
         }
         if (best == not_found) {
             if (!(largest > snap_start_distance)) return;

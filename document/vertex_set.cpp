@@ -117,7 +117,9 @@ void vertex_set::add(const point& v, bool from_subfile) {
         }
         if (grid_ && finite(v)) cell = grid_->cell_number(v);
     }
-    add_cells_.push_back(cell);
+    // Only main-file adds are followed by snaps of the same vertices; the snap targets of inlined
+    // subfiles (millions of adds) are never snapped, so noting their cells would waste memory.
+    if (!from_subfile) add_cells_.push_back(cell);
 }
 
 void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {

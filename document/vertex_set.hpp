@@ -86,8 +86,8 @@ private:
     std::unique_ptr<vertex_grid> grid_;  // null for the linear search
     bool has_main_ = false;
     bool has_subfile_ = false;
-    // Unification snaps the vertices it added, in the order it added them. So each add notes the
-    // grid cell of its vertex, and the n-th snap offers the n-th add's cell to the grid, which
+    // Unification snaps the vertices it added, in the order it added them. So each main-file add
+    // notes the grid cell of its vertex, and the n-th snap offers the n-th add's cell to the grid, which
     // checks it and is spared a lookup in its large table. Once a snap finds its offer wrong
     // (the snaps do not follow the adds), the offers stop.
     std::vector<std::uint32_t> add_cells_;

@@ -3,7 +3,12 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo bench clean
+# Fuzzing (clang with libFuzzer, ASan and UBSan): each target runs FUZZ_RUNS inputs from seed FUZZ_SEED.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_RUNS ?= 20000
+FUZZ_SEED ?= 1
+
+.PHONY: all build test demo bench clean fuzz
 
 all: build
 
@@ -20,5 +25,11 @@ demo: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DWELDRIX_FUZZ=ON -DWELDRIX_TESTS=OFF -DWELDRIX_BENCHMARKS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_RUNS) $(FUZZ_SEED)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "document/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "support.hpp"
 
@@ -107,6 +108,16 @@ int run_in_shell(const std::string& cwd, const std::string& args, const std::str
     const std::string command = "cd '" + cwd + "' && timeout 60 '" WELDRIX_BINARY "' " + args + " " + redirections;
     const int status = std::system(command.c_str());
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every run prints empty lines through a default (null) string_view: caught by UBSan in the
+// sanitizer build, where fwrite was handed the null pointer.
+TEST(hostile, console_writes_of_nothing) {
+    stdout_console out;
+    out.write(std::string_view{});
+    out.line();
+    out.line(std::string_view{});
+    SUCCEED();
 }
 
 TEST(hostile, binary_garbage_and_nul_bytes) {

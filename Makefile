@@ -8,7 +8,13 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_RUNS ?= 20000
 FUZZ_SEED ?= 1
 
-.PHONY: all build test demo bench clean fuzz
+# The test suite and the bundled library's parts under AddressSanitizer (with LeakSanitizer) and
+# UBSan; any report fails the run.
+SANITIZE_BUILD ?= build-sanitize
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: all build test demo bench clean fuzz sanitize
 
 all: build
 
@@ -31,5 +37,11 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_RUNS) $(FUZZ_SEED)
 
+sanitize:
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWELDRIX_SANITIZE=ON -DWELDRIX_BENCHMARKS=OFF
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) tests/run_library_parts.sh $(SANITIZE_BUILD)/weldrix
+
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)

@@ -104,8 +104,10 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 // Runs the tool through the shell with the given redirections (for closed standard streams);
 // returns the exit code, or -1 when the shell could not run it.
-int run_in_shell(const std::string& cwd, const std::string& args, const std::string& redirections) {
-    const std::string command = "cd '" + cwd + "' && timeout 60 '" WELDRIX_BINARY "' " + args + " " + redirections;
+int run_in_shell(const std::string& cwd, const std::string& args, const std::string& redirections,
+                 const std::string& limits = "true") {
+    const std::string command =
+        "cd '" + cwd + "' && " + limits + " && timeout 60 '" WELDRIX_BINARY "' " + args + " " + redirections;
     const int status = std::system(command.c_str());
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -476,6 +478,30 @@ TEST(hostile, closed_or_exhausted_standard_streams) {
     // A usage error and a missing input end the same way with standard input closed.
     EXPECT_EQ(run_in_shell(dir.path(), "only_one_argument", "<&- >/dev/null"), 1);
     EXPECT_EQ(run_in_shell(dir.path(), "missing.dat out.dat", "<&- >/dev/null"), 2);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define WELDRIX_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WELDRIX_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+TEST(hostile, memory_exhaustion_ends_with_a_message) {
+#ifdef WELDRIX_ADDRESS_SANITIZER
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    temp_dir dir;
+    // A 60 MB line under a 150 MB address space limit: reading it fits, writing it does not.
+    {
+        std::ofstream(dir / "big.dat", std::ios::binary) << "0 " << std::string(60u << 20, 'x') << "\n";
+    }
+    EXPECT_EQ(run_in_shell(dir.path(), "big.dat out.dat", "< /dev/null > console.txt", "ulimit -v 150000"), 2);
+    EXPECT_EQ(read_file(dir / "console.txt"),
+              reading("big.dat", {1, 0, 0, 0, 0, 0}) + unifying_and_writing("out.dat") + "Out of memory\n");
+    EXPECT_FALSE(file_exists(dir / "out.dat"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 //  * the read statistics agree with the elements read;
 //  * the output holds one line end per written line, CR LF exactly when the input's first line
 //    end is CR LF, and no line end inside a line;
-//  * the output read again writes the same bytes (when every coordinate is finite and no written
-//    line ends in a CR, which the reader takes for part of a CR LF), and a third pass always gives
-//    the bytes of the second.
+//  * the output read again writes the same bytes, when every coordinate is finite and, in a file
+//    with LF line ends, no written line ends in a CR (the reader takes such a CR for part of a
+//    CR LF, so each pass drops one). The same holds from the second pass to the third.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -84,11 +84,10 @@ std::string pass(std::string_view input, bool& stable_text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    bool stable = false;
-    const std::string first = pass(input, stable);
-    bool ignored = false;
-    const std::string second = pass(first, ignored);
-    if (stable) FUZZ_CHECK(second == first, input);
-    FUZZ_CHECK(pass(second, ignored) == second, input);
+    bool first_stable = false, second_stable = false, ignored = false;
+    const std::string first = pass(input, first_stable);
+    const std::string second = pass(first, second_stable);
+    if (first_stable) FUZZ_CHECK(second == first, input);
+    if (second_stable) FUZZ_CHECK(pass(second, ignored) == second, input);
     return 0;
 }

@@ -30,13 +30,16 @@ for target in "${targets[@]}"; do
   limit=(-runs="$runs")
   [ -z "${FUZZ_SECONDS:-}" ] || limit=(-max_total_time="$FUZZ_SECONDS")
   echo "== $target: ${limit[*]}"
+  log="$build/fuzz-artifacts/$target.log"
+  set +e
   # shellcheck disable=SC2086
   "$build/fuzz/$target" "${limit[@]}" -seed="$seed" -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" "$corpus" $seeds 2>&1 |
-    grep -E "^(#[0-9]+\s+(INITED|DONE)|stat::number_of_executed_units|stat::peak_rss_mb|==|SUMMARY|fuzz check|.*ERROR|Test unit written|artifact_prefix|INFO: Running)" || true
-  status=${PIPESTATUS[0]}
+    -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" "$corpus" $seeds > "$log" 2>&1
+  status=$?
+  set -e
+  grep -E "^(#[0-9]+\s+(INITED|DONE)|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==|SUMMARY|fuzz check|.*ERROR|Test unit written|.*runtime error)" "$log" || true
   if [ "$status" -ne 0 ]; then
-    echo "$target FAILED (exit $status); inputs in $build/fuzz-artifacts" >&2
+    echo "$target FAILED (exit $status); full log $log, the input in $build/fuzz-artifacts" >&2
     exit 1
   fi
 done

@@ -287,6 +287,27 @@ TEST(hostile, reference_cycles_are_skipped_with_one_message_per_name) {
     EXPECT_EQ(read_file(dir / "out.ldr"), part);
 }
 
+TEST(hostile, subfile_candidates_that_are_not_files_are_passed_over) {
+    // A folder, a FIFO (opening it must not wait for a writer, reading it must not wait for
+    // data) and an endless device where subfiles are expected: each is skipped like a missing
+    // file, and the same name found as a regular file further down the search list is used.
+    temp_dir dir;
+    std::filesystem::create_directories(dir / "p/folder.dat");
+    ASSERT_EQ(::mkfifo((dir / "p/fifo.dat").c_str(), 0644), 0);
+    write_file(dir / "lib/parts/folder.dat", "2 24 0 0 0 1 0 0\n");
+    std::string up;
+    for (int k = 0; k < 64; ++k) up += "..\\";
+    const std::string part = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 folder.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 fifo.dat\n"
+                             "1 16 0 0 0 1 0 0 0 1 0 0 0 1 " + up + "dev\\zero\n";
+    write_file(dir / "part.ldr", part);
+    const run_result r = run_weldrix({"-s", "-l", "lib", "part.ldr", "out.ldr"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, reading("part.ldr", {3, 0, 0, 0, 0, 3}, snap_thresholds) + lib_search_list +
+                            inlined(1, 0, 0, 0) + unifying_and_writing("out.ldr") +
+                            statistics({3, 0, 0, 0, 0, 3}, " lines written in file") + press_enter);
+    EXPECT_EQ(read_file(dir / "out.ldr"), part);
+}
+
 TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
     // Eleven levels, each file an edge and ten references to the next: 11 * 10^10 lines in all.
     // The expansion stops after 10,000,000 inlined lines, which is 909,090 whole copies of a

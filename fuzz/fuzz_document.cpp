@@ -1,0 +1,93 @@
+// Fuzz target: the document reader and writer on arbitrary bytes.
+//
+//  * the read statistics agree with the elements read;
+//  * the output holds one line end per written line, CR LF exactly when the input's first line
+//    end is CR LF, and no line end inside a line;
+//  * the output read again writes the same bytes, when every coordinate is finite and, in a file
+//    with LF line ends, no written line ends in a CR (the reader takes such a CR for part of a
+//    CR LF, so each pass drops one). The same holds from the second pass to the third.
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "document/ldraw_file.hpp"
+#include "document/line_reader.hpp"
+#include "elements/subfile_line.hpp"
+#include "elements/vertex_line.hpp"
+#include "fuzz/fuzz_check.hpp"
+
+using namespace weldrix;
+
+namespace {
+
+bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+template <int N>
+bool finite_points(const ldraw_line& line) {
+    for (const point& p : static_cast<const vertex_line<N>&>(line).points) {
+        if (!finite(p)) return false;
+    }
+    return true;
+}
+
+bool finite(const ldraw_line& line) {
+    switch (line.type_code()) {
+        case 1: {
+            const auto& s = static_cast<const subfile_line&>(line);
+            const matrix& m = s.orientation;
+            return finite(s.position) && finite(point(m.a, m.b, m.c)) && finite(point(m.d, m.e, m.f)) &&
+                   finite(point(m.g, m.h, m.i));
+        }
+        case 2: return finite_points<2>(line);
+        case 3: return finite_points<3>(line);
+        case 4:
+        case 5: return finite_points<4>(line);
+        default: return true;
+    }
+}
+
+// One pass: read the bytes, write them; checks the statistics and the line structure.
+std::string pass(std::string_view input, bool& stable_text) {
+    ldraw_file document;
+    const line_counts read = document.read_bytes(input);
+    FUZZ_CHECK(read.lines == document.main_count && document.main_count == document.elements.size(), input);
+    FUZZ_CHECK(read.edges + read.conditionals + read.triangles + read.quads + read.subfiles <= read.lines, input);
+
+    line_counts written;
+    const std::string output = document.text(written);
+    FUZZ_CHECK(written.lines == read.lines, input);  // nothing is removed without unification
+    FUZZ_CHECK(written.edges == read.edges && written.triangles == read.triangles && written.quads == read.quads &&
+                   written.conditionals == read.conditionals && written.subfiles == read.subfiles,
+               input);
+
+    const bool crlf = first_line_end_is_crlf(input);
+    std::size_t line_ends = 0;
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        if (output[i] != '\n') continue;
+        ++line_ends;
+        if (crlf) FUZZ_CHECK(i > 0 && output[i - 1] == '\r', input);
+    }
+    FUZZ_CHECK(line_ends == written.lines, input);
+    FUZZ_CHECK(output.empty() || output.back() == '\n', input);
+    FUZZ_CHECK(output.find('\0') == std::string::npos, input);
+
+    stable_text = true;
+    for (const auto& element : document.elements) {
+        const std::string text = element->to_text();
+        if (!finite(*element) || (!crlf && !text.empty() && text.back() == '\r')) stable_text = false;
+    }
+    return output;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    bool first_stable = false, second_stable = false, ignored = false;
+    const std::string first = pass(input, first_stable);
+    const std::string second = pass(first, second_stable);
+    if (first_stable) FUZZ_CHECK(second == first, input);
+    if (second_stable) FUZZ_CHECK(pass(second, ignored) == second, input);
+    return 0;
+}

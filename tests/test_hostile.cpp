@@ -1,0 +1,529 @@
+// Hostile inputs, end to end: whatever a user feeds the tool, it ends with the documented console
+// output and exit code, without crashing, hanging, exhausting memory or damaging an output file.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "document/console.hpp"
+#include "document/ldraw_file.hpp"
+#include "support.hpp"
+
+namespace weldrix::test {
+namespace {
+
+const std::string banner = "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n";
+const std::string default_threshold = "Vertices unification threshold: 0.005\n";
+const std::string press_enter = "Press <Enter> to quit\n";
+
+using counts = std::array<std::size_t, 6>;  // lines, edges, conditionals, triangles, quads, subfiles
+
+std::string statistics(const counts& c, const std::string& what) {
+    return std::to_string(c[0]) + what + "\n" + std::to_string(c[1]) + " Edge lines\n" + std::to_string(c[2]) +
+           " Conditional lines\n" + std::to_string(c[3]) + " Triangles\n" + std::to_string(c[4]) + " Quads\n" +
+           std::to_string(c[5]) + " Subfiles\n";
+}
+
+std::string reading(const std::string& in, const counts& read, const std::string& thresholds = default_threshold) {
+    return banner + thresholds + "\nReading input file " + in + "\n" + statistics(read, " lines in file");
+}
+
+std::string unifying_and_writing(const std::string& out) {
+    return "\nUnifying input file vertices\n\nWriting output file " + out + "\n";
+}
+
+// The console text of a successful run without "-s".
+std::string success(const std::string& in, const std::string& out, const counts& read, const counts& written,
+                    const std::string& thresholds = default_threshold) {
+    return reading(in, read, thresholds) + unifying_and_writing(out) + statistics(written, " lines written in file") +
+           press_enter;
+}
+
+// The search list of "-s -l lib" for an input in the current folder.
+const std::string lib_search_list =
+    "\nLDraw subfiles search locations:\n.\\, .\\p\\, .\\s\\, lib\\p\\, lib\\parts\\, lib\\parts\\s\\, "
+    "lib\\Unofficial\\p\\, lib\\Unofficial\\parts\\, lib\\Unofficial\\parts\\s\\\n\nExpanding input file subfiles\n";
+
+std::string inlined(std::size_t edges, std::size_t conditionals, std::size_t triangles, std::size_t quads) {
+    return "\nInlined from subfiles:\n" + std::to_string(edges) + " Edge lines\n" + std::to_string(conditionals) +
+           " Conditional lines\n" + std::to_string(triangles) + " Triangles\n" + std::to_string(quads) + " Quads\n\n";
+}
+
+const std::string snap_thresholds = default_threshold + "Unification on subfiles threshold: 0.005\n";
+
+// The statistics, output bytes and console text the library itself gives for a file (no "-s").
+struct expected_run {
+    std::string output;
+    std::string console;
+};
+
+expected_run in_process(std::string_view bytes, const std::string& in, const std::string& out) {
+    ldraw_file document;
+    document.thresholds = unify_thresholds{};  // the defaults, whatever other tests set
+    const line_counts r = document.read_bytes(bytes);
+    document.unify_vertices();
+    line_counts w;
+    expected_run result;
+    result.output = document.text(w);
+    result.console = success(in, out, {r.lines, r.edges, r.conditionals, r.triangles, r.quads, r.subfiles},
+                             {w.lines, w.edges, w.conditionals, w.triangles, w.quads, w.subfiles});
+    return result;
+}
+
+// Lowers the stack limit that child processes inherit, for the scope.
+class child_stack_limit {
+public:
+    explicit child_stack_limit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_STACK, &old_);
+        rlimit lowered = old_;
+        lowered.rlim_cur = old_.rlim_max == RLIM_INFINITY || bytes < old_.rlim_max ? bytes : old_.rlim_max;
+        ::setrlimit(RLIMIT_STACK, &lowered);
+    }
+    ~child_stack_limit() { ::setrlimit(RLIMIT_STACK, &old_); }
+    child_stack_limit(const child_stack_limit&) = delete;
+    child_stack_limit& operator=(const child_stack_limit&) = delete;
+
+private:
+    rlimit old_{};
+};
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs the tool through the shell with the given redirections (for closed standard streams);
+// returns the exit code, or -1 when the shell could not run it.
+int run_in_shell(const std::string& cwd, const std::string& args, const std::string& redirections,
+                 const std::string& limits = "true") {
+    const std::string command =
+        "cd '" + cwd + "' && " + limits + " && timeout 60 '" WELDRIX_BINARY "' " + args + " " + redirections;
+    const int status = std::system(command.c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every run prints empty lines through a default (null) string_view: caught by UBSan in the
+// sanitizer build, where fwrite was handed the null pointer.
+TEST(hostile, console_writes_of_nothing) {
+    stdout_console out;
+    out.write(std::string_view{});
+    out.line();
+    out.line(std::string_view{});
+    SUCCEED();
+}
+
+TEST(hostile, binary_garbage_and_nul_bytes) {
+    temp_dir dir;
+    // Pseudo-random bytes: every value from 0 to 255 (NUL and CR included), with line feeds,
+    // type digits and blanks mixed in so that many lines start like LDraw lines.
+    std::string garbage;
+    std::uint32_t state = 12345;
+    for (int i = 0; i < 256 * 1024; ++i) {
+        state = state * 1103515245u + 12345u;
+        const auto byte = static_cast<char>(state >> 24);
+        switch (state >> 8 & 7) {
+            case 0: garbage += '\n'; break;
+            case 1: garbage += static_cast<char>('0' + (state >> 16) % 6); break;
+            case 2: garbage += ' '; break;
+            default: garbage += byte; break;
+        }
+    }
+    write_file(dir / "garbage.dat", garbage);
+    const expected_run expected = in_process(garbage, "garbage.dat", "out.dat");
+    run_result r = run_weldrix({"garbage.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, expected.console);
+    EXPECT_EQ(read_file(dir / "out.dat"), expected.output);
+    EXPECT_EQ(read_file(dir / "out.dat").find('\0'), std::string::npos);
+    EXPECT_EQ(r.errors, "");
+
+    // A NUL byte ends the text of its line; a line that starts with one is empty.
+    using namespace std::string_literals;
+    const std::string nul_lines = "3 16 1 2 3 4 5 6\0 7 8 9\n"s + "0 comment\0hidden\n"s + "\0 2 16 0 0 0 1 1 1\n"s +
+                                  std::string(100, '\0') + "\n" + "2 16 0 0 0 1 1 1\r\0\n"s;
+    write_file(dir / "nul.dat", nul_lines);
+    r = run_weldrix({"nul.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("nul.dat", "out.dat", {3, 1, 0, 1, 0, 0}, {3, 1, 0, 1, 0, 0}));
+    EXPECT_EQ(read_file(dir / "out.dat"), "3 16 1 2 3 4 5 6 0 0 0\n0 comment\n2 16 0 0 0 1 1 1\n");
+}
+
+TEST(hostile, hundred_megabyte_line_is_read_as_one_line) {
+    temp_dir dir;
+    // A comment of 100 MB whose tail looks like a triangle: split into pieces, the tail would
+    // become a triangle line of its own.
+    std::string line = "0 ";
+    line.append(100u << 20, 'x');
+    line += " 3 16 1 0 0 0 1 0 0 0 1";
+    {
+        std::ofstream(dir / "long.dat", std::ios::binary) << line << "\r\n";
+    }
+    line += "\r\n";
+    const run_result r = run_weldrix({"long.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("long.dat", "out.dat", {1, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(read_file(dir / "out.dat") == line) << "the long line is not written back unchanged";
+}
+
+TEST(hostile, ten_million_empty_lines) {
+    temp_dir dir;
+    write_file(dir / "empty_lines.dat", std::string(10'000'000, '\n') + "2 16 0 0 0 1 1 1");
+    write_file(dir / "crlf_lines.dat", "0 first\r\n" + std::string(10'000'000, '\n'));
+    run_result r = run_weldrix({"empty_lines.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("empty_lines.dat", "out.dat", {1, 1, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(read_file(dir / "out.dat"), "2 16 0 0 0 1 1 1\n");
+
+    r = run_weldrix({"crlf_lines.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("crlf_lines.dat", "out.dat", {1, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(read_file(dir / "out.dat"), "0 first\r\n");
+}
+
+TEST(hostile, extreme_numbers_and_how_they_are_written) {
+    temp_dir dir;
+    write_file(dir / "numbers.dat",
+               "2 16 1e999 -1e999 1e-400 1 2 3\n"        // overflow to +-infinity, underflow to 0
+               "2 16 0x1p3 0 0 1 2 3\n"                  // no hexadecimal: the token reads as 0
+               "2 16 1 nan 3 4 5 6\n"                    // nan is no number: it and the rest stay 0
+               "2 16 -1e-400 4.9406564584124654e-324 1e308 1 1 1\n"  // -0, the smallest subnormal
+               "2 16 inf 0 0 1 1 1\n"                    // all zero: collapsed and removed
+               "2 16 1e999 0 0 1e999 0 0\n"              // infinite ends never coincide
+               "3 16 1.5mm 2 3 1e 5 6 .5 5. -.25e+1\n"); // longest decimal prefix of each token
+    run_result r = run_weldrix({"numbers.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("numbers.dat", "out.dat", {7, 6, 0, 1, 0, 0}, {6, 5, 0, 1, 0, 0}));
+    EXPECT_EQ(read_file(dir / "out.dat"),
+              "2 16 inf -inf 0 1 2 3\n"
+              "2 16 0 0 0 1 2 3\n"
+              "2 16 1 0 0 0 0 0\n"
+              "2 16 -0 4.940656e-324 1e+308 1 1 1\n"
+              "2 16 inf 0 0 inf 0 0\n"
+              "3 16 1.5 2 3 1 5 6 0.5 5 -2.5\n");
+
+    // "inf" and "nan" are written but not read back: a second run reads them as failed numbers.
+    r = run_weldrix({"out.dat", "again.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(read_file(dir / "again.dat"),
+              "2 16 0 0 0 1 2 3\n2 16 1 0 0 0 0 0\n2 16 -0 4.940656e-324 1e+308 1 1 1\n"
+              "3 16 1.5 2 3 1 5 6 0.5 5 -2.5\n");
+}
+
+TEST(hostile, colours_and_types_beyond_32_bits) {
+    temp_dir dir;
+    write_file(dir / "colours.dat",
+               "2 4294967296 0 0 0 1 1 1\n"           // clamps to INT32_MAX
+               "2 -99999999999999999999 0 0 0 1 1 1\n"  // clamps to INT32_MIN
+               "2 0x1F 0 0 0 1 1 1\n"                 // reads 0, the token is skipped whole
+               "2 abc 0 0 0 1 1 1\n"                  // unreadable: 16
+               "1 99999999999 0 0 0 1 0 0 0 1 0 0 0 1 x.dat\n"
+               "4294967298 16 0 0 0 1 1 1\n"          // type INT32_MAX: skipped
+               "-4294967298 16 0 0 0 1 1 1\n");       // type INT32_MIN: skipped
+    const run_result r = run_weldrix({"colours.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("colours.dat", "out.dat", {5, 4, 0, 0, 0, 1}, {5, 4, 0, 0, 0, 1}));
+    EXPECT_EQ(read_file(dir / "out.dat"),
+              "2 2147483647 0 0 0 1 1 1\n2 -2147483648 0 0 0 1 1 1\n2 0 0 0 0 1 1 1\n2 16 0 0 0 1 1 1\n"
+              "1 2147483647 0 0 0 1 0 0 0 1 0 0 0 1 x.dat\n");
+}
+
+TEST(hostile, reference_chain_ten_thousand_files_deep) {
+    // Each file holds an edge and references the next one. The expansion is a loop, not a
+    // recursion: the tool runs with a 1 MB stack, which a recursion 10,000 levels deep would
+    // overflow.
+    temp_dir dir;
+    constexpr int depth = 10'000;
+    std::filesystem::create_directories(dir / "lib/parts");
+    for (int k = 0; k < depth; ++k) {
+        std::string text = "2 24 " + std::to_string(k) + " 0 0 " + std::to_string(k) + " 1 0\n";
+        if (k + 1 < depth) text += "1 16 0 0 0 1 0 0 0 1 0 0 0 1 c" + std::to_string(k + 1) + ".dat\n";
+        std::ofstream(dir / ("lib/parts/c" + std::to_string(k) + ".dat"), std::ios::binary) << text;
+    }
+    // The part's own edge ends 0.0001 from the inlined vertex (9999, 0, 0): it snaps onto it.
+    write_file(dir / "chain.ldr", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 c0.dat\n2 24 9999.0001 0 0 0 -5 0\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    run_result r;
+    {
+        const child_stack_limit limit(1 << 20);
+        r = run_weldrix({"-s", "-l", "lib", "chain.ldr", "out.ldr"}, {}, dir.path());
+    }
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, reading("chain.ldr", {2, 1, 0, 0, 0, 1}, snap_thresholds) + lib_search_list +
+                            inlined(depth, 0, 0, 0) + unifying_and_writing("out.ldr") +
+                            statistics({2, 1, 0, 0, 0, 1}, " lines written in file") + press_enter);
+    EXPECT_EQ(read_file(dir / "out.ldr"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 c0.dat\n2 24 9999 0 0 0 -5 0\n");
+    RecordProperty("seconds", std::to_string(seconds_since(start)));
+}
+
+TEST(hostile, reference_cycles_are_skipped_with_one_message_per_name) {
+    temp_dir dir;
+    write_file(dir / "lib/parts/self.dat", "2 24 0 0 0 1 0 0\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 self.dat\n");
+    write_file(dir / "lib/parts/ping.dat", "2 24 0 0 0 2 0 0\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 pong.dat\n");
+    write_file(dir / "lib/parts/pong.dat", "2 24 0 0 0 3 0 0\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 ping.dat\n");
+    // Direct, indirect, twice the same and the part itself.
+    const std::string part =
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 self.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 ping.dat\n"
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 self.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 part.ldr\n";
+    write_file(dir / "part.ldr", part);
+    const run_result r = run_weldrix({"-s", "-l", "lib", "part.ldr", "out.ldr"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, reading("part.ldr", {4, 0, 0, 0, 0, 4}, snap_thresholds) + lib_search_list +
+                            "Circular subfile reference skipped: part.ldr\n"
+                            "Circular subfile reference skipped: self.dat\n"
+                            "Circular subfile reference skipped: ping.dat\n" +
+                            inlined(4, 0, 0, 0) + unifying_and_writing("out.ldr") +
+                            statistics({4, 0, 0, 0, 0, 4}, " lines written in file") + press_enter);
+    EXPECT_EQ(read_file(dir / "out.ldr"), part);
+}
+
+TEST(hostile, subfile_candidates_that_are_not_files_are_passed_over) {
+    // A folder, a FIFO (opening it must not wait for a writer, reading it must not wait for
+    // data) and an endless device where subfiles are expected: each is skipped like a missing
+    // file, and the same name found as a regular file further down the search list is used.
+    temp_dir dir;
+    std::filesystem::create_directories(dir / "p/folder.dat");
+    ASSERT_EQ(::mkfifo((dir / "p/fifo.dat").c_str(), 0644), 0);
+    write_file(dir / "lib/parts/folder.dat", "2 24 0 0 0 1 0 0\n");
+    std::string up;
+    for (int k = 0; k < 64; ++k) up += "..\\";
+    const std::string part = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 folder.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 fifo.dat\n"
+                             "1 16 0 0 0 1 0 0 0 1 0 0 0 1 " + up + "dev\\zero\n";
+    write_file(dir / "part.ldr", part);
+    const run_result r = run_weldrix({"-s", "-l", "lib", "part.ldr", "out.ldr"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, reading("part.ldr", {3, 0, 0, 0, 0, 3}, snap_thresholds) + lib_search_list +
+                            inlined(1, 0, 0, 0) + unifying_and_writing("out.ldr") +
+                            statistics({3, 0, 0, 0, 0, 3}, " lines written in file") + press_enter);
+    EXPECT_EQ(read_file(dir / "out.ldr"), part);
+}
+
+TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
+    // Eleven levels, each file an edge and ten references to the next: 11 * 10^10 lines in all.
+    // The expansion stops after 10,000,000 inlined lines, which is 909,090 whole copies of a
+    // file and the first ten lines (the edge among them) of the next one.
+    temp_dir dir;
+    for (int level = 0; level <= 10; ++level) {
+        std::string text = "2 24 0 0 0 1 1 1\n";
+        for (int k = 0; level < 10 && k < 10; ++k) {
+            text += "1 16 " + std::to_string(k) + " 0 0 1 0 0 0 1 0 0 0 1 f" + std::to_string(level + 1) + ".dat\n";
+        }
+        write_file(dir / ("lib/parts/f" + std::to_string(level) + ".dat"), text);
+    }
+    write_file(dir / "fan.ldr", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
+    const auto start = std::chrono::steady_clock::now();
+    const run_result r = run_weldrix({"-s", "-l", "lib", "fan.ldr", "out.ldr"}, {}, dir.path());
+    const double seconds = seconds_since(start);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, reading("fan.ldr", {1, 0, 0, 0, 0, 1}, snap_thresholds) + lib_search_list +
+                            "Subfile expansion stopped: the limit of 10000000 inlined lines is reached; "
+                            "the rest is not inlined\n" +
+                            inlined(909'091, 0, 0, 0) + unifying_and_writing("out.ldr") +
+                            statistics({1, 0, 0, 0, 0, 1}, " lines written in file") + press_enter);
+    EXPECT_EQ(read_file(dir / "out.ldr"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
+    // About a second in a release build; a generous bound that still catches a runaway.
+    EXPECT_LT(seconds, 60.0);
+    RecordProperty("seconds", std::to_string(seconds));
+}
+
+TEST(hostile, thresholds_that_are_not_ordinary_numbers) {
+    temp_dir dir;
+    // Two edges whose first ends are 0.003 apart: merged at the default threshold.
+    write_file(dir / "t.dat", "2 16 0 0 0 1 0 0\n2 16 0.003 0 0 2 0 0\n");
+    const std::string merged = "2 16 0.0015 0 0 1 0 0\n2 16 0.0015 0 0 2 0 0\n";
+    const std::string kept = "2 16 0 0 0 1 0 0\n2 16 0.003 0 0 2 0 0\n";
+    struct threshold_case {
+        const char* value;
+        const char* printed;
+        std::string output;
+    };
+    const threshold_case cases[] = {
+        {"abc", "0.005", merged},  // not a number: the default stays, no message
+        {"nan", "0.005", merged},  // not a decimal number either
+        {"-1", "-1", kept},        // accepted; nothing is closer than a negative distance
+        {"0", "0", kept},
+        {"1e-400", "0", kept},     // underflows to 0
+        {"1e999", "inf", ""},      // everything merges into one point: both edges collapse
+    };
+    for (const auto& c : cases) {
+        const run_result r = run_weldrix({"-ut", c.value, "t.dat", "out.dat"}, {}, dir.path());
+        const std::string thresholds = std::string("Vertices unification threshold: ") + c.printed + "\n";
+        const std::size_t written = c.output.empty() ? 0 : 2;
+        EXPECT_EQ(r.exit_code, 0) << c.value;
+        EXPECT_EQ(r.output, success("t.dat", "out.dat", {2, 2, 0, 0, 0, 0}, {written, written, 0, 0, 0, 0}, thresholds))
+            << c.value;
+        EXPECT_EQ(read_file(dir / "out.dat"), c.output) << c.value;
+    }
+    // The subfile threshold is read the same way.
+    const run_result r = run_weldrix({"-s", "-us", "1e999", "-us", "abc", "t.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.output.find(default_threshold + "Unification on subfiles threshold: inf\n"), std::string::npos);
+}
+
+TEST(hostile, input_that_cannot_be_read) {
+    temp_dir dir;
+    std::filesystem::create_directories(dir / "folder.dat");
+    for (const std::string name : {"folder.dat", "missing.dat", "missing/part.dat", ""}) {
+        const run_result r = run_weldrix({name, "out.dat"}, {}, dir.path());
+        EXPECT_EQ(r.exit_code, 2) << name;
+        EXPECT_EQ(r.output, banner + default_threshold + "\nReading input file " + name + "\n" + name + " not found\n" +
+                                press_enter)
+            << name;
+        EXPECT_FALSE(file_exists(dir / "out.dat")) << name;
+    }
+}
+
+TEST(hostile, input_without_read_permission) {
+    temp_dir dir;
+    write_file(dir / "secret.dat", "2 16 0 0 0 1 1 1\n");
+    ::chmod((dir / "secret.dat").c_str(), 0);
+    if (::access((dir / "secret.dat").c_str(), R_OK) == 0) GTEST_SKIP() << "permissions do not stop this user";
+    const run_result r = run_weldrix({"secret.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output,
+              banner + default_threshold + "\nReading input file secret.dat\nsecret.dat not found\n" + press_enter);
+}
+
+std::string cannot_create(const std::string& in, const std::string& out, const counts& read) {
+    return reading(in, read) + unifying_and_writing(out) + out + " Can't create\n" + press_enter;
+}
+
+TEST(hostile, output_that_cannot_be_created) {
+    temp_dir dir;
+    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
+    std::filesystem::create_directories(dir / "folder");
+    ::symlink("loop2", (dir / "loop1").c_str());
+    ::symlink("loop1", (dir / "loop2").c_str());
+    for (const std::string out : {"missing/out.dat", "folder", "loop1", ""}) {
+        const run_result r = run_weldrix({"in.dat", out}, {}, dir.path());
+        EXPECT_EQ(r.exit_code, 2) << out;
+        EXPECT_EQ(r.output, cannot_create("in.dat", out, {1, 1, 0, 0, 0, 0})) << out;
+    }
+    // No temporary file is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_NE(entry.path().filename().string().rfind(".weldrix", 0), 0u) << entry.path();
+    }
+}
+
+TEST(hostile, output_in_a_read_only_folder) {
+    temp_dir dir;
+    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
+    write_file(dir / "locked/out.dat", "old\n");
+    ::chmod((dir / "locked").c_str(), 0555);
+    if (::access((dir / "locked").c_str(), W_OK) == 0) GTEST_SKIP() << "permissions do not stop this user";
+    const run_result r = run_weldrix({"in.dat", "locked/out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, cannot_create("in.dat", "locked/out.dat", {1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(read_file(dir / "locked/out.dat"), "old\n");
+}
+
+TEST(hostile, output_to_a_full_device) {
+    if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    temp_dir dir;
+    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
+    const run_result r = run_weldrix({"in.dat", "/dev/full"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, cannot_create("in.dat", "/dev/full", {1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(r.output.find("lines written"), std::string::npos);
+}
+
+TEST(hostile, output_equal_to_input_replaces_it_whole) {
+    temp_dir dir;
+    write_file(dir / "part.dat", "0 part\r\n2 16 0 0 0 0.0001 0 0\r\n3 16 10 0 0 11 0 0 10 1 0.0000001\r\n");
+    ::chmod((dir / "part.dat").c_str(), 0640);
+    const run_result r = run_weldrix({"part.dat", "part.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("part.dat", "part.dat", {3, 1, 0, 1, 0, 0}, {2, 0, 0, 1, 0, 0}));
+    EXPECT_EQ(read_file(dir / "part.dat"), "0 part\r\n3 16 10 0 0 11 0 0 10 1 1e-007\r\n");
+    struct stat st;
+    ASSERT_EQ(::stat((dir / "part.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(hostile, output_through_symbolic_links) {
+    temp_dir dir;
+    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
+    write_file(dir / "real/target.dat", "old\n");
+    ::symlink("real/target.dat", (dir / "link.dat").c_str());
+    ::symlink("real/new.dat", (dir / "dangling.dat").c_str());
+    ::symlink("link.dat", (dir / "link_to_link.dat").c_str());
+
+    for (const std::string out : {"link.dat", "link_to_link.dat"}) {
+        write_file(dir / "real/target.dat", "old\n");
+        const run_result r = run_weldrix({"in.dat", out}, {}, dir.path());
+        EXPECT_EQ(r.exit_code, 0) << out;
+        EXPECT_EQ(r.output, success("in.dat", out, {1, 1, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0})) << out;
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / out)) << out;
+        EXPECT_EQ(read_file(dir / "real/target.dat"), "2 16 0 0 0 1 1 1\n") << out;
+    }
+    // A dangling link creates the file it names.
+    const run_result r = run_weldrix({"in.dat", "dangling.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.dat"));
+    EXPECT_EQ(read_file(dir / "real/new.dat"), "2 16 0 0 0 1 1 1\n");
+}
+
+TEST(hostile, closed_or_exhausted_standard_streams) {
+    temp_dir dir;
+    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n3 16 0 0 0 1 0 0 0 1 0\n");
+    const std::string expected = "2 16 0 0 0 1 1 1\n3 16 0 0 0 1 0 0 0 1 0\n";
+
+    // Standard input at its end (fed nothing, then closed) or holding more than one character:
+    // the wait reads one character or the end, and the run ends.
+    for (const std::string input : {"", "\n", "a lot of text\nand more\n"}) {
+        const run_result r = run_weldrix({"in.dat", "out.dat"}, input, dir.path());
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.output, success("in.dat", "out.dat", {2, 1, 0, 1, 0, 0}, {2, 1, 0, 1, 0, 0}));
+    }
+
+    // Standard input closed, standard output closed, both, or output to a full device: the
+    // console text is lost, the run is not.
+    for (const std::string redirections : {"<&- > console.txt", ">&- < /dev/null", "<&- >&-", "> /dev/full"}) {
+        std::filesystem::remove(dir / "out.dat");
+        EXPECT_EQ(run_in_shell(dir.path(), "in.dat out.dat", redirections), 0) << redirections;
+        EXPECT_EQ(read_file(dir / "out.dat"), expected) << redirections;
+    }
+    EXPECT_EQ(read_file(dir / "console.txt"),
+              success("in.dat", "out.dat", {2, 1, 0, 1, 0, 0}, {2, 1, 0, 1, 0, 0}));
+    // A usage error and a missing input end the same way with standard input closed.
+    EXPECT_EQ(run_in_shell(dir.path(), "only_one_argument", "<&- >/dev/null"), 1);
+    EXPECT_EQ(run_in_shell(dir.path(), "missing.dat out.dat", "<&- >/dev/null"), 2);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define WELDRIX_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WELDRIX_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+TEST(hostile, memory_exhaustion_ends_with_a_message) {
+#ifdef WELDRIX_ADDRESS_SANITIZER
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    temp_dir dir;
+    // A 60 MB line under a 150 MB address space limit: reading it fits, writing it does not.
+    {
+        std::ofstream(dir / "big.dat", std::ios::binary) << "0 " << std::string(60u << 20, 'x') << "\n";
+    }
+    EXPECT_EQ(run_in_shell(dir.path(), "big.dat out.dat", "< /dev/null > console.txt", "ulimit -v 150000"), 2);
+    EXPECT_EQ(read_file(dir / "console.txt"),
+              reading("big.dat", {1, 0, 0, 0, 0, 0}) + unifying_and_writing("out.dat") + "Out of memory\n");
+    EXPECT_FALSE(file_exists(dir / "out.dat"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+}  // namespace
+}  // namespace weldrix::test

@@ -16,7 +16,10 @@ int main(int argc, char** argv) {
     try {
         return weldrix::run(std::vector<std::string>(argv + 1, argv + argc), out, wait_for_enter);
     } catch (const std::bad_alloc&) {
+        // Like every other way out, this one ends with the wait for Enter.
         out.line("Out of memory");
+        out.line("Press <Enter> to quit");
+        wait_for_enter();
         return weldrix::exit_file_error;
     }
 }

@@ -520,7 +520,7 @@ TEST(hostile, memory_exhaustion_ends_with_a_message) {
     }
     EXPECT_EQ(run_in_shell(dir.path(), "big.dat out.dat", "< /dev/null > console.txt", "ulimit -v 150000"), 2);
     EXPECT_EQ(read_file(dir / "console.txt"),
-              reading("big.dat", {1, 0, 0, 0, 0, 0}) + unifying_and_writing("out.dat") + "Out of memory\n");
+              reading("big.dat", {1, 0, 0, 0, 0, 0}) + unifying_and_writing("out.dat") + "Out of memory\nPress <Enter> to quit\n");
     EXPECT_FALSE(file_exists(dir / "out.dat"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }

@@ -38,13 +38,13 @@ struct line_counts {
 using inline_observer = std::function<void(const ldraw_line&)>;
 
 // Most lines the expansion inlines before it stops (every inlined line counts, comments and
-// references included): far above any real part (the most of the bundled library is 217,833
-// lines, for 22678.dat), low enough that a library built to explode ends in seconds. The memory it
-// bounds depends on what the lines are: references alone cost little (a fan-out of references
-// stops here with about 110 MB), but every distinct vertex of an inlined edge, triangle or quad
-// becomes a snap target of 190 to 250 bytes at peak, so lines that all carry new vertices reach
-// several GB (about 7 GB for ten million quads).
-inline constexpr std::size_t max_inlined_lines = 10'000'000;
+// references included): 23 times the most any part of the bundled library inlines (217,833
+// lines, for 22678.dat), low enough that a library built to explode ends within seconds. The
+// memory it bounds depends on what the lines are: references alone cost little (a fan-out of
+// references stops with about 110 MB), but every distinct vertex of an inlined edge, triangle or
+// quad becomes a snap target of about 120 bytes at peak, so five million quads that all carry
+// new vertices take about 2.4 GB and 13 seconds.
+inline constexpr std::size_t max_inlined_lines = 5'000'000;
 
 class ldraw_file : public ldraw_line {
 public:

@@ -105,10 +105,13 @@ std::uint32_t vertex_grid::find_or_add_cell(const cell_key& key) {
     return c;
 }
 
-void vertex_grid::insert(std::uint32_t id, const point& p) {
-    if (filings_.size() <= id) filings_.resize(std::max<std::size_t>(id + 1, filings_.size() * 2));
-    filings_[id] = filing_of(p);
-    file(id, filings_[id]);
+void vertex_grid::insert(std::uint32_t id, const point& p, bool movable) {
+    const filing f = filing_of(p);
+    if (movable) {
+        if (filings_.size() <= id) filings_.resize(std::max<std::size_t>(id + 1, filings_.size() * 2));
+        filings_[id] = f;
+    }
+    file(id, f);
 }
 
 void vertex_grid::move(std::uint32_t id, const point& p) {

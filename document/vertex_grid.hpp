@@ -56,11 +56,13 @@ public:
     // The width of a cell; infinite when every point shares one cell.
     double cell_width() const;
 
-    // Files point id (any 32-bit number but none, not filed yet) at finite position p.
-    void insert(std::uint32_t id, const point& p);
-    // Files the filed point id at its new finite position p.
+    // Files point id (any 32-bit number but none, not filed yet) at finite position p. Only a
+    // movable point may be moved or unfiled later; the grid keeps no record of where the others
+    // are filed, which saves memory on the many points that never move (inlined snap targets).
+    void insert(std::uint32_t id, const point& p, bool movable = true);
+    // Files the movable filed point id at its new finite position p.
     void move(std::uint32_t id, const point& p);
-    // Unfiles the filed point id.
+    // Unfiles the movable filed point id.
     void erase(std::uint32_t id);
 
     // Whether the table has run out of 32-bit cell or link numbers for another insert or move

@@ -57,7 +57,7 @@ bool vertex_set::cover_needed_radius() {
     if (radius <= 0 || (grid_ && grid_->radius() >= radius)) return false;
     grid_ = std::make_unique<vertex_grid>(radius);
     for (std::size_t i = 0; i < reps_.size() && !grid_->full(); ++i) {
-        if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i]);
+        if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i], !reps_[i].from_subfile);
     }
     return true;
 }
@@ -113,7 +113,7 @@ void vertex_set::add(const point& v, bool from_subfile) {
         (from_subfile ? has_subfile_ : has_main_) = true;
         // A new grid files every representative, the new one included.
         if (!use_linear() && !cover_needed_radius() && indexed(reps_.back())) {
-            grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
+            grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back(), !from_subfile);
         }
         if (grid_ && finite(v)) cell = grid_->cell_number(v);
     }

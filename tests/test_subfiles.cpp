@@ -421,16 +421,21 @@ TEST(Subfiles, CyclesAreCutWithOneMessagePerNameAsWritten) {
 
 TEST(Subfiles, AnExplodingLibraryStopsAtTheLimitWithOneMessage) {
     // Eight files each referencing the next nine times, all copies at the same place. Every copy
-    // is 11 lines: nine references, then two edge lines. The limit is not a multiple of 11, so
-    // it falls in a copy after its nine references, right after its first edge line: with one
-    // line more or less inlined the count of edges would differ.
-    static_assert(max_inlined_lines % 11 == 10);
+    // is 11 lines: nine references with two edge lines among them, placed so that the limit
+    // falls in a copy right after its first edge line: with one line more or less inlined the
+    // count of edges would differ.
+    constexpr std::size_t before_edges = max_inlined_lines % 11 - 1;  // references before the edges
+    static_assert(max_inlined_lines % 11 >= 1);
     temp_dir dir;
     const auto file = [](int k) { return std::string("f").append(std::to_string(k)).append(".dat"); };
     for (int k = 0; k < 8; ++k) {
         std::string text;
-        for (int j = 0; j < 9; ++j) text += reference(file(k + 1));
-        write_file(dir / file(k), text + "2 16 0 0 0 1 0 0\n2 16 0 0 0 0 1 0\n");
+        for (std::size_t j = 0; j < 9; ++j) {
+            if (j == before_edges) text += "2 16 0 0 0 1 0 0\n2 16 0 0 0 0 1 0\n";
+            text += reference(file(k + 1));
+        }
+        if (before_edges == 9) text += "2 16 0 0 0 1 0 0\n2 16 0 0 0 0 1 0\n";
+        write_file(dir / file(k), text);
     }
     write_file(dir / "f8.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_file(dir / "main.dat", reference("f0.dat") + "2 16 0.004 0 0 5 5 5\n");

@@ -80,8 +80,7 @@ mode_t current_umask() {
     return mask;
 }
 
-}  // namespace
-
+// Reads every byte of an open descriptor (which it does not close).
 bool read_descriptor(int fd, std::string& bytes) {
     bytes.clear();
     struct stat st;
@@ -98,6 +97,8 @@ bool read_descriptor(int fd, std::string& bytes) {
         bytes.append(chunk, static_cast<std::size_t>(n));
     }
 }
+
+}  // namespace
 
 bool read_file(const std::string& name, std::string& bytes) {
     if (name.empty()) return false;

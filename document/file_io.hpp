@@ -10,9 +10,6 @@ namespace weldrix {
 // error); bytes is then unspecified.
 bool read_file(const std::string& name, std::string& bytes);
 
-// Reads every byte of an open descriptor (which it does not close).
-bool read_descriptor(int fd, std::string& bytes);
-
 // Opens a subfile candidate: only a regular file counts (a directory, a device or a FIFO is passed
 // over like a missing file, so a hostile library cannot make the tool hang or read forever).
 // Returns the open descriptor or -1.

@@ -60,8 +60,6 @@ bool is_invertnext(const ldraw_line& line) {
     return line.type_code() == 0 && static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
 }
 
-bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
-
 // The bits of a point, for exact comparison (-0 and 0 differ, as they may in the output).
 struct point_bits {
     std::uint64_t v[3];

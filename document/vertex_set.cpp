@@ -7,8 +7,6 @@
 namespace weldrix {
 namespace {
 
-bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
-
 // A threshold that admits some distance, or 0 for one that admits none (<= 0 or NaN).
 double usable(double t) { return t > 0 ? t : 0.0; }
 

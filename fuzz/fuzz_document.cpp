@@ -16,36 +16,12 @@
 #include "elements/subfile_line.hpp"
 #include "elements/vertex_line.hpp"
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_elements.hpp"
 
 using namespace weldrix;
+using weldrix::fuzz::finite;
 
 namespace {
-
-bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
-
-template <int N>
-bool finite_points(const ldraw_line& line) {
-    for (const point& p : static_cast<const vertex_line<N>&>(line).points) {
-        if (!finite(p)) return false;
-    }
-    return true;
-}
-
-bool finite(const ldraw_line& line) {
-    switch (line.type_code()) {
-        case 1: {
-            const auto& s = static_cast<const subfile_line&>(line);
-            const matrix& m = s.orientation;
-            return finite(s.position) && finite(point(m.a, m.b, m.c)) && finite(point(m.d, m.e, m.f)) &&
-                   finite(point(m.g, m.h, m.i));
-        }
-        case 2: return finite_points<2>(line);
-        case 3: return finite_points<3>(line);
-        case 4:
-        case 5: return finite_points<4>(line);
-        default: return true;
-    }
-}
 
 // One pass: read the bytes, write them; checks the statistics and the line structure.
 std::string pass(std::string_view input, bool& stable_text) {

@@ -21,39 +21,12 @@
 #include "elements/subfile_line.hpp"
 #include "elements/triangle_line.hpp"
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_elements.hpp"
 
 using namespace weldrix;
+using weldrix::fuzz::finite;
 
 namespace {
-
-bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
-
-bool finite(const matrix& m) {
-    return finite(point(m.a, m.b, m.c)) && finite(point(m.d, m.e, m.f)) && finite(point(m.g, m.h, m.i));
-}
-
-template <int N>
-bool finite_points(const ldraw_line& line) {
-    for (const point& p : static_cast<const vertex_line<N>&>(line).points) {
-        if (!finite(p)) return false;
-    }
-    return true;
-}
-
-// Whether every number of the element is finite, so that its text reads back to itself.
-bool finite(const ldraw_line& line) {
-    switch (line.type_code()) {
-        case 1: {
-            const auto& s = static_cast<const subfile_line&>(line);
-            return finite(s.position) && finite(s.orientation);
-        }
-        case 2: return finite_points<2>(line);
-        case 3: return finite_points<3>(line);
-        case 4: return finite_points<4>(line);
-        case 5: return finite_points<4>(line);
-        default: return true;
-    }
-}
 
 void check_text(const ldraw_line& line, std::string_view source) {
     const std::string text = line.to_text();

@@ -27,6 +27,13 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// The C library's view of the text from q: it stops at a NUL, as the scans do (a NUL is not part
+// of any number).
+std::string c_library_text(const char* q, const char* end) {
+    const std::string_view rest(q, static_cast<std::size_t>(end - q));
+    return std::string(rest.substr(0, rest.find('\0')));
+}
+
 void check_scan_double(std::string_view input) {
     const char* const p = input.data();
     const char* const end = p + input.size();
@@ -38,10 +45,7 @@ void check_scan_double(std::string_view input) {
         FUZZ_CHECK(s.status == scan_status::end_of_text && s.next == end, input);
         return;
     }
-    // The C library's view of the same text: it stops at a NUL, as the scan does (a NUL is not
-    // part of any number).
-    const std::string_view rest(q, static_cast<std::size_t>(end - q));
-    const std::string text(rest.substr(0, rest.find('\0')));
+    const std::string text = c_library_text(q, end);
     const std::size_t sign = text[0] == '+' || text[0] == '-' ? 1 : 0;
     const char first = sign < text.size() ? lower(text[sign]) : '\0';
     const char second = sign + 1 < text.size() ? lower(text[sign + 1]) : '\0';
@@ -79,8 +83,7 @@ void check_scan_int(std::string_view input) {
         FUZZ_CHECK(s.status == scan_status::end_of_text && s.next == end, input);
         return;
     }
-    const std::string_view rest(q, static_cast<std::size_t>(end - q));
-    const std::string text(rest.substr(0, rest.find('\0')));
+    const std::string text = c_library_text(q, end);
     char* stop = nullptr;
     errno = 0;
     const long long wide = std::strtoll(text.c_str(), &stop, 10);

@@ -1,6 +1,7 @@
 // A position or offset vector in LDraw units.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 
@@ -38,5 +39,8 @@ public:
     // Writes the text form at p, which has room for text_max bytes; returns the end.
     char* write_text(char* p) const;
 };
+
+// Whether all three coordinates are finite (neither infinite nor NaN).
+inline bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
 }  // namespace weldrix

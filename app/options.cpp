@@ -31,13 +31,13 @@ std::optional<run_options> parse_options(const std::vector<std::string>& args) {
                 options.library_folders.push_back(folder);
                 break;
             }
-            case 's': options.snap_on_subfiles = true; break;
+            case 's': options.clean.snap_on_subfiles = true; break;
             case 'u':
                 if (arg.size() < 3) return std::nullopt;
                 if (arg[2] == 's') {
-                    read_threshold(value(), options.subfile_threshold);
+                    read_threshold(value(), options.clean.thresholds.subfile_threshold);
                 } else if (arg[2] == 't') {
-                    read_threshold(value(), options.vertex_threshold);
+                    read_threshold(value(), options.clean.thresholds.vertex_threshold);
                 } else {
                     return std::nullopt;
                 }

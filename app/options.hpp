@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "document/clean_options.hpp"
+
 namespace weldrix {
 
 struct run_options {
     std::string input;
     std::string output;
-    bool snap_on_subfiles = false;
-    double vertex_threshold = 0.005;
-    double subfile_threshold = 0.005;
     std::vector<std::string> library_folders;  // "-l" values, in order
+    clean_options clean;                       // "-s", "-ut", "-us"
 };
 
 // Parses the arguments after the program name; nothing on a usage error. A threshold value that

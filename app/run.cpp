@@ -3,7 +3,6 @@
 #include "app/options.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
-#include "document/settings.hpp"
 #include "geometry/number_format.hpp"
 
 namespace weldrix {
@@ -25,7 +24,8 @@ int finish(console& out, const std::function<void()>& wait_for_enter, int code) 
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter) {
+int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
+        file_system& fs) {
     out.line();
     out.line("Ldraw Weldrix 1.0 - by Orvel");
     out.line("-------------------------------");
@@ -35,23 +35,24 @@ int run(const std::vector<std::string>& args, console& out, const std::function<
         print_usage(out);
         return finish(out, wait_for_enter, exit_usage);
     }
-    search_paths paths;
+    search_paths paths(fs);
     for (const std::string& directory : search_directories(*options)) paths.add_path(directory);
-    vertex_threshold = options->vertex_threshold;
-    subfile_threshold = options->subfile_threshold;
+    const clean_options& clean = options->clean;
 
-    out.line("Vertices unification threshold: " + format_threshold(vertex_threshold));
-    if (options->snap_on_subfiles) out.line("Unification on subfiles threshold: " + format_threshold(subfile_threshold));
+    out.line("Vertices unification threshold: " + format_threshold(clean.thresholds.vertex_threshold));
+    if (clean.snap_on_subfiles) {
+        out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
+    }
 
-    ldraw_file document;
+    ldraw_file document(clean);
     out.line();
     out.line("Reading input file " + options->input);
-    if (!document.read(options->input, out)) {
+    if (!document.read(fs, options->input, out)) {
         out.line(options->input + " not found");
         return finish(out, wait_for_enter, exit_file_error);
     }
 
-    if (options->snap_on_subfiles) {
+    if (clean.snap_on_subfiles) {
         out.line();
         out.line("LDraw subfiles search locations:");
         out.line(paths.as_text());
@@ -66,7 +67,7 @@ int run(const std::vector<std::string>& args, console& out, const std::function<
     out.line();
 
     out.line("Writing output file " + options->output);
-    if (!document.write(options->output, out)) {
+    if (!document.write(fs, options->output, out)) {
         out.line(options->output + " Can't create");
         return finish(out, wait_for_enter, exit_file_error);
     }

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "document/console.hpp"
+#include "io/console.hpp"
+#include "io/file_system.hpp"
 
 namespace weldrix {
 
@@ -14,8 +15,10 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_usage = 1;
 inline constexpr int exit_file_error = 2;
 
-// Runs the tool on the arguments after the program name, printing to out. wait_for_enter is
-// called once at the end of every run (it reads one character from standard input in the tool).
-int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter);
+// Runs the tool on the arguments after the program name, printing to out and working on the files
+// of fs. wait_for_enter is called once at the end of every run (it reads one character from
+// standard input in the tool).
+int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
+        file_system& fs = host_file_system());
 
 }  // namespace weldrix

@@ -18,7 +18,7 @@
 #include <random>
 #include <string>
 
-#include "document/console.hpp"
+#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 
 namespace {
@@ -144,7 +144,7 @@ void bm_read_file(benchmark::State& state) {
     for (auto _ : state) {
         auto document = std::make_unique<ldraw_file>();
         string_console out;
-        if (!document->read(name, out)) state.SkipWithError("cannot read the generated part");
+        if (!document->read(weldrix::host_file_system(), name, out)) state.SkipWithError("cannot read the generated part");
         state.PauseTiming();
         document.reset();
         state.ResumeTiming();
@@ -174,7 +174,7 @@ void bm_write_file(benchmark::State& state) {
     const std::string name = scratch().file("out.dat");
     for (auto _ : state) {
         string_console out;
-        if (!document.write(name, out)) state.SkipWithError("cannot write the output");
+        if (!document.write(weldrix::host_file_system(), name, out)) state.SkipWithError("cannot write the output");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }

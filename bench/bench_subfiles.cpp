@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "app/options.hpp"
-#include "document/console.hpp"
+#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 
@@ -132,11 +132,11 @@ double inlined_lines(const fs::path& part, bool with_library) {
     weldrix::run_options options;
     options.input = part.string();
     if (with_library) options.library_folders.push_back(library.string());
-    weldrix::search_paths paths;
+    weldrix::search_paths paths(weldrix::host_file_system());
     for (const std::string& d : weldrix::search_directories(options)) paths.add_path(d);
     weldrix::ldraw_file document;
     weldrix::string_console out;
-    if (!document.read(options.input, out)) return -1;
+    if (!document.read(weldrix::host_file_system(), options.input, out)) return -1;
     double n = 0;
     document.expand_subfiles(paths, out, [&](const weldrix::ldraw_line&) { ++n; });
     return n;

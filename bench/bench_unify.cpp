@@ -127,15 +127,7 @@ const std::string& mesh_with_vertices(std::size_t vertices) {
 
 std::size_t count_vertices(const ldraw_file& doc) {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < doc.main_count; ++i) {
-        switch (doc.elements[i]->type_code()) {
-            case 2: n += 2; break;
-            case 3: n += 3; break;
-            case 4:
-            case 5: n += 4; break;
-            default: break;
-        }
-    }
+    for (std::size_t i = 0; i < doc.main_count; ++i) n += doc.elements[i]->vertices().size();
     return n;
 }
 
@@ -147,13 +139,13 @@ void BM_unify(benchmark::State& state, vertex_search search) {
         ldraw_file doc;
         doc.read_bytes(text);
         vertices = count_vertices(doc);
-        vertex_set set(doc.thresholds, vertex_search::indexed);
+        vertex_set set(doc.options.thresholds, vertex_search::indexed);
         for (std::size_t i = 0; i < doc.main_count; ++i) doc.elements[i]->collect_vertices(set, false);
         representatives = set.size();
     }
     for (auto _ : state) {
         ldraw_file doc;
-        doc.search = search;
+        doc.options.search = search;
         doc.read_bytes(text);
 
         const std::size_t before = live_bytes;

@@ -1,38 +1,14 @@
 #include "document/ldraw_file.hpp"
 
-#include <charconv>
-
-#include "document/file_io.hpp"
 #include "document/line_reader.hpp"
-#include "document/settings.hpp"
+#include "document/unify_vertices.hpp"
+#include "geometry/vertex_set.hpp"
+#include "io/console.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 
-void line_counts::count_type(int type_code) {
-    switch (type_code) {
-        case 1: ++subfiles; break;
-        case 2: ++edges; break;
-        case 3: ++triangles; break;
-        case 4: ++quads; break;
-        case 5: ++conditionals; break;
-        default: break;
-    }
-}
-
-void line_counts::print(console& out, std::string_view what) const {
-    const std::pair<std::size_t, std::string_view> rows[] = {
-        {lines, what},         {edges, " Edge lines"}, {conditionals, " Conditional lines"},
-        {triangles, " Triangles"}, {quads, " Quads"},      {subfiles, " Subfiles"},
-    };
-    for (const auto& [number, label] : rows) {
-        char buf[24];
-        const auto end = std::to_chars(buf, buf + sizeof buf, number).ptr;
-        out.write(std::string_view(buf, static_cast<std::size_t>(end - buf)));
-        out.line(label);
-    }
-}
-
-ldraw_file::ldraw_file() : thresholds{vertex_threshold, subfile_threshold} {}
+ldraw_file::ldraw_file(const clean_options& options) : options(options) {}
 
 ldraw_file::~ldraw_file() = default;
 
@@ -53,11 +29,10 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     return counts;
 }
 
-bool ldraw_file::read(const std::string& file_name, console& out) {
+bool ldraw_file::read(file_system& fs, const std::string& file_name, console& out) {
     std::string bytes;
-    if (!read_file(file_name, bytes)) return false;
-    real_name_ = real_path(file_name);
-    if (real_name_.empty()) real_name_ = file_name;
+    if (!read_file(fs, file_name, bytes)) return false;
+    real_name_ = real_path_or_name(fs, file_name);
     read_bytes(bytes).print(out, " lines in file");
     return true;
 }
@@ -66,8 +41,8 @@ std::string ldraw_file::text(line_counts& written) const {
     written = {};
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
-    // Lines of real parts average about 60 bytes: reserving that much spares most of the copies
-    // of a growing buffer (a longer text still grows as usual).
+    // Reserving a typical line length per line spares most of the copies of a growing buffer (a
+    // longer text still grows as usual).
     out.reserve(main_count * 64);
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
     for (std::size_t i = 0; i < main_count; ++i) {
@@ -81,12 +56,22 @@ std::string ldraw_file::text(line_counts& written) const {
     return out;
 }
 
-bool ldraw_file::write(const std::string& file_name, console& out) const {
+bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out) const {
     line_counts written;
     const std::string bytes = text(written);
-    if (!replace_file(file_name, bytes)) return false;
+    if (!replace_file(fs, file_name, bytes)) return false;
     written.print(out, " lines written in file");
     return true;
+}
+
+void ldraw_file::expand_subfiles(const search_paths& paths, console& out, const inline_observer& observer) {
+    inlined_vertices_ = std::make_unique<vertex_set>(options.thresholds, options.search);
+    weldrix::expand_subfiles(elements, main_count, real_name_, paths, options.max_inlined_lines, *inlined_vertices_, out,
+                             observer);
+}
+
+void ldraw_file::unify_vertices() {
+    weldrix::unify_vertices(elements, main_count, inlined_vertices_.get(), options.thresholds, options.search);
 }
 
 }  // namespace weldrix

@@ -19,19 +19,19 @@ std::unique_ptr<ldraw_line> make_line(std::string_view line) {
     if (line.empty()) return nullptr;
     const int_scan type = scan_int(line.data(), line.data() + line.size());
     if (type.status != scan_status::number) return nullptr;
-    switch (type.value) {
-        case 0: {
+    switch (static_cast<line_type>(type.value)) {
+        case line_type::comment: {
             // The first "0" byte may sit inside a signed type ("-0 x") or be followed by another
             // ("00 x"); either way the comment starts two bytes after it.
             const auto zero = line.find('0');
             const auto start = zero + 2 > line.size() ? line.size() : zero + 2;
             return std::make_unique<comment_line>(line.substr(start));
         }
-        case 1: return std::make_unique<subfile_line>(line);
-        case 2: return std::make_unique<edge_line>(line);
-        case 3: return std::make_unique<triangle_line>(line);
-        case 4: return std::make_unique<quad_line>(line);
-        case 5: return std::make_unique<cond_line>(line);
+        case line_type::subfile: return std::make_unique<subfile_line>(line);
+        case line_type::edge: return std::make_unique<edge_line>(line);
+        case line_type::triangle: return std::make_unique<triangle_line>(line);
+        case line_type::quad: return std::make_unique<quad_line>(line);
+        case line_type::conditional: return std::make_unique<cond_line>(line);
         default: return nullptr;
     }
 }

@@ -1,8 +1,6 @@
 #include "document/search_paths.hpp"
 
-#include <unistd.h>
-
-#include "document/file_io.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 
@@ -20,12 +18,8 @@ bool search_paths::open_subfile(std::string_view name, found_subfile& found) con
         std::string candidate = directory;
         candidate += name;
         const auto host = resolver_.resolve(candidate);
-        if (!host) continue;
-        const int fd = open_regular_file(*host);
-        if (fd < 0) continue;
-        found.fd = fd;
-        found.real_path = real_path(*host);
-        if (found.real_path.empty()) found.real_path = *host;
+        if (!host || !read_regular_file(resolver_.files(), *host, found.bytes)) continue;
+        found.real_path = real_path_or_name(resolver_.files(), *host);
         return true;
     }
     return false;

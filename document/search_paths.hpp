@@ -5,18 +5,21 @@
 #include <string_view>
 #include <vector>
 
-#include "document/host_paths.hpp"
+#include "io/file_system.hpp"
+#include "io/host_paths.hpp"
 
 namespace weldrix {
 
 // A subfile found along the list.
 struct found_subfile {
-    int fd = -1;            // open for reading; the caller closes it
+    std::string bytes;      // its content
     std::string real_path;  // canonical path, the file's identity
 };
 
 class search_paths {
 public:
+    explicit search_paths(file_system& fs) : resolver_(fs) {}
+
     // Prefixes exactly as added: nothing is inserted, changed, merged or checked.
     std::vector<std::string> directories;
 
@@ -25,12 +28,12 @@ public:
     // Every directory in list order, separated by ", ".
     std::string as_text() const;
 
-    // Tries directory + name for each directory in order (the name is never tried alone) and
-    // opens the first candidate that names a readable regular file on this host.
+    // Tries directory + name for each directory in order (the name is never tried alone) and reads
+    // the first candidate that names a readable regular file on the host.
     bool open_subfile(std::string_view name, found_subfile& found) const;
 
 private:
-    mutable host_path_resolver resolver_;
+    mutable host_path_resolver resolver_;  // its folder listings are a cache
 };
 
 }  // namespace weldrix

@@ -19,7 +19,7 @@
 // reference; results, order and counts are those of re-reading it each time. A reference whose
 // file is already on its own chain of ancestors (the input file is the root of every chain) is
 // skipped like a missing file, with one message per distinct name. Inlining stops for good after
-// max_inlined_lines lines, with one message.
+// the options' max_inlined_lines lines, with one message.
 //
 // A parsed file keeps the vertices of its edges, triangles and quads apart, so a copy places them
 // without making elements. Most vertices of a library primitive are shared by several of its
@@ -30,26 +30,22 @@
 // it in creation order, so the first representative in range is still that one, and merging into
 // a subfile representative changes nothing. (A non-finite position is always offered, as every
 // such vertex makes a representative of its own.)
-#include <sys/stat.h>
-#include <unistd.h>
+#include "document/subfile_expansion.hpp"
 
-#include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "document/ldraw_file.hpp"
 #include "document/line_reader.hpp"
 #include "document/search_paths.hpp"
 #include "elements/comment_line.hpp"
-#include "elements/edge_line.hpp"
-#include "elements/quad_line.hpp"
 #include "elements/subfile_line.hpp"
-#include "elements/triangle_line.hpp"
+#include "geometry/placement.hpp"
+#include "geometry/vertex_set.hpp"
+#include "io/console.hpp"
 
 namespace weldrix {
 namespace {
@@ -57,8 +53,16 @@ namespace {
 constexpr std::uint32_t none = UINT32_MAX;
 
 bool is_invertnext(const ldraw_line& line) {
-    return line.type_code() == 0 && static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
+    return line.type_code() == line_type::comment && static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
 }
+
+// The lines whose vertices are snap targets: edge lines, triangles and quads. Conditional lines
+// supply none; comments and references have no vertices.
+bool offers_snap_targets(line_type type) {
+    return type == line_type::edge || type == line_type::triangle || type == line_type::quad;
+}
+
+bool is_filled(line_type type) { return type == line_type::triangle || type == line_type::quad; }
 
 // The bits of a point, for exact comparison (-0 and 0 differ, as they may in the output).
 struct point_bits {
@@ -86,8 +90,8 @@ struct point_bits_hash {
 struct parsed_file {
     bool readable = false;
     std::vector<std::unique_ptr<ldraw_line>> lines;
-    std::vector<bool> invertnext;              // per line: it is a BFC INVERTNEXT comment
-    std::vector<std::uint32_t> references;     // positions of the subfile reference lines
+    std::vector<bool> invertnext;                // per line: it is a BFC INVERTNEXT comment
+    std::vector<std::uint32_t> references;       // positions of the subfile reference lines
     std::vector<std::uint32_t> reference_names;  // their name ids, parallel to references
     // The vertices of the edge lines, triangles and quads, in line order; line j owns
     // vertices[first_vertex[j]] to vertices[first_vertex[j + 1] - 1].
@@ -96,44 +100,9 @@ struct parsed_file {
     std::vector<bool> repeated;  // per vertex: equal, bit for bit, to one of an earlier line
 };
 
-// Reads an opened subfile up to the size it has now. Files of the kernel's pseudo file systems
-// report size 0 whatever they yield, and some block until they have something (/proc/kmsg):
-// bounded by the size, a library that names one reads an empty file instead of hanging.
-bool read_subfile(int fd, std::string& bytes) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;  // the file shrank
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    return true;
-}
-
-// The points of an edge line, triangle or quad; none for other lines.
-template <int N>
-std::pair<const point*, std::size_t> points_of(const vertex_line<N>& line) {
-    return {line.points.data(), line.points.size()};
-}
-
-std::pair<const point*, std::size_t> points_of(const ldraw_line& line) {
-    switch (line.type_code()) {
-        case 2: return points_of(static_cast<const edge_line&>(line));
-        case 3: return points_of(static_cast<const triangle_line&>(line));
-        case 4: return points_of(static_cast<const quad_line&>(line));
-        default: return {nullptr, 0};
-    }
-}
-
 // A reference in the main file's space, about to be expanded.
 struct reference {
-    point position;
-    matrix orientation;
+    placement place;
     std::int32_t colour;
     std::int32_t winding;
     bool after_invertnext;  // the element before it is a BFC INVERTNEXT comment
@@ -143,10 +112,9 @@ struct reference {
 
 // The references of one inlined copy of a file, not yet expanded.
 struct pending_copy {
-    point position;  // placement of the copy
-    matrix orientation;
+    placement place;  // placement of the copy
     std::int32_t colour;
-    std::int32_t passed_sign;    // winding of the copy's references
+    std::int32_t passed_sign;     // winding of the copy's references
     bool first_after_invertnext;  // the element before the copy's first line is an INVERTNEXT
     std::uint32_t file;
     std::uint32_t chain;  // chain of the copy's references: its ancestors and its own file
@@ -154,9 +122,9 @@ struct pending_copy {
 
 class expansion {
 public:
-    expansion(const search_paths& paths, console& out, const inline_observer& observer, vertex_set& targets,
-              const std::string& root_name)
-        : paths_(paths), out_(out), observer_(observer), targets_(targets) {
+    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer,
+              vertex_set& targets, const std::string& root_name)
+        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer), targets_(targets) {
         chains_.push_back({file_id(root_name), none});
     }
 
@@ -164,9 +132,9 @@ public:
         // The first inlined line follows the file's own last line.
         last_was_invertnext_ = main_count > 0 && is_invertnext(*elements[main_count - 1]);
         for (std::size_t i = 0; i < main_count && !stopped_; ++i) {
-            if (elements[i]->type_code() != 1) continue;
+            if (elements[i]->type_code() != line_type::subfile) continue;
             const auto& line = static_cast<const subfile_line&>(*elements[i]);
-            expand({line.position, line.orientation, line.colour(), line.winding,
+            expand({{line.orientation, line.position}, line.colour(), line.winding,
                     i > 0 && is_invertnext(*elements[i - 1]), 0, name_id(line.file_name)});
         }
         while (!pending_.empty() && !stopped_) {
@@ -185,23 +153,22 @@ public:
     void print_statistics() const {
         out_.line();
         out_.line("Inlined from subfiles:");
-        print_count(edges_, " Edge lines");
-        print_count(conditionals_, " Conditional lines");
-        print_count(triangles_, " Triangles");
-        print_count(quads_, " Quads");
+        out_.count_line(edges_, " Edge lines");
+        out_.count_line(conditionals_, " Conditional lines");
+        out_.count_line(triangles_, " Triangles");
+        out_.count_line(quads_, " Quads");
     }
 
 private:
     static reference place_reference(const subfile_line& line, const pending_copy& copy, bool after_invertnext,
                                      std::uint32_t name) {
-        // The same operations, in the same order, as placing a copy of the line element.
-        point position = copy.orientation.transform(line.position);
-        position.translate(copy.position);
         const std::int32_t c = line.colour();
-        return {position, copy.orientation.multiply(line.orientation), c == 16 || c == 24 ? copy.colour : c,
+        return {copy.place.compose({line.orientation, line.position}), inherits_colour(c) ? copy.colour : c,
                 copy.passed_sign, after_invertnext, copy.chain, name};
     }
 
+    // Inlines the file of one reference: each of its lines is counted, placed and offered as snap
+    // targets, and the copy is queued when the file holds references of its own.
     void expand(const reference& ref) {
         const std::uint32_t file = resolve(ref.name);
         if (file == none) return;
@@ -210,62 +177,69 @@ private:
             return;
         }
         const std::int32_t passed_sign = ref.after_invertnext ? -ref.winding : ref.winding;
-        const std::int32_t reversal_sign = ref.orientation.determinant() < 0.0 ? -passed_sign : passed_sign;
+        const std::int32_t reversal_sign = ref.place.orientation.determinant() < 0.0 ? -passed_sign : passed_sign;
         const parsed_file& parsed = files_[file];
         const bool first_after_invertnext = last_was_invertnext_;
 
         for (std::size_t j = 0; j < parsed.lines.size(); ++j) {
-            if (inlined_ == max_inlined_lines) {
+            if (inlined_ == max_inlined_lines_) {
                 stop();
                 return;
             }
             ++inlined_;
             const ldraw_line& proto = *parsed.lines[j];
-            const int type = proto.type_code();
-            switch (type) {
-                case 2: ++edges_; break;
-                case 3: ++triangles_; break;
-                case 4: ++quads_; break;
-                case 5: ++conditionals_; break;
-                default: break;
-            }
-            if (observer_) {
-                const auto element = proto.clone();
-                if ((type == 3 || type == 4) && reversal_sign == -1) element->invert();
-                element->transform(ref.orientation);
-                element->translate(ref.position);
-                const std::int32_t c = element->colour();
-                if (type != 0 && (c == 16 || c == 24)) element->set_colour(ref.colour);
-                if (type == 1) element->winding = passed_sign;
-                observer_(*element);
-            }
-            // The snap targets: the vertices of edge lines, triangles and quads, placed as their
-            // element would be (inverted, transformed, translated) and offered in element order.
-            // Conditional lines supply none; comments and references have no vertices.
-            const std::uint32_t first = parsed.first_vertex[j];
-            const std::uint32_t count = parsed.first_vertex[j + 1] - first;
-            const bool reverse = (type == 3 || type == 4) && reversal_sign == -1;
-            for (std::uint32_t k = 0; k < count; ++k) {
-                const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
-                point p = ref.orientation.transform(parsed.vertices[at]);
-                p.translate(ref.position);
-                if (parsed.repeated[at] && finite(p)) continue;
-                targets_.add(p, true);
-            }
+            count(proto.type_code());
+            if (observer_) observe_placed_line(proto, ref, passed_sign, reversal_sign);
+            offer_snap_targets(parsed, j, ref.place, is_filled(proto.type_code()) && reversal_sign == -1);
             last_was_invertnext_ = parsed.invertnext[j];
         }
         if (!parsed.references.empty()) {
-            pending_.push_back({ref.position, ref.orientation, ref.colour, passed_sign, first_after_invertnext, file,
-                                chain_child(ref.chain, file)});
+            pending_.push_back(
+                {ref.place, ref.colour, passed_sign, first_after_invertnext, file, chain_child(ref.chain, file)});
+        }
+    }
+
+    void count(line_type type) {
+        switch (type) {
+            case line_type::edge: ++edges_; break;
+            case line_type::triangle: ++triangles_; break;
+            case line_type::quad: ++quads_; break;
+            case line_type::conditional: ++conditionals_; break;
+            default: break;
+        }
+    }
+
+    // Places a copy of the line as the straightforward algorithm places the element it appends
+    // (inverted, transformed, translated, coloured, its winding set), for the observer.
+    void observe_placed_line(const ldraw_line& proto, const reference& ref, std::int32_t passed_sign,
+                             std::int32_t reversal_sign) const {
+        const line_type type = proto.type_code();
+        const auto element = proto.clone();
+        if (is_filled(type) && reversal_sign == -1) element->invert();
+        element->transform(ref.place.orientation);
+        element->translate(ref.place.offset);
+        if (type != line_type::comment && inherits_colour(element->colour())) element->set_colour(ref.colour);
+        if (type == line_type::subfile) element->winding = passed_sign;
+        observer_(*element);
+    }
+
+    // The snap targets of line j: its vertices placed as its element would be (inverted,
+    // transformed, translated) and offered in element order.
+    void offer_snap_targets(const parsed_file& parsed, std::size_t j, const placement& place, bool reverse) {
+        const std::uint32_t first = parsed.first_vertex[j];
+        const std::uint32_t count = parsed.first_vertex[j + 1] - first;
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
+            const point p = place.apply(parsed.vertices[at]);
+            if (parsed.repeated[at] && finite(p)) continue;
+            targets_.add(p, true);
         }
     }
 
     void stop() {
         stopped_ = true;
         pending_.clear();
-        char buf[24];
-        const auto end = std::to_chars(buf, buf + sizeof buf, max_inlined_lines).ptr;
-        out_.line("Subfile expansion stopped: the limit of " + std::string(buf, end) +
+        out_.line("Subfile expansion stopped: the limit of " + std::to_string(max_inlined_lines_) +
                   " inlined lines is reached; the rest is not inlined");
     }
 
@@ -274,13 +248,6 @@ private:
         if (cycle_reported_[name]) return;
         cycle_reported_[name] = true;
         out_.line("Circular subfile reference skipped: " + names_[name]);
-    }
-
-    void print_count(std::size_t n, std::string_view label) const {
-        char buf[24];
-        const auto end = std::to_chars(buf, buf + sizeof buf, n).ptr;
-        out_.write(std::string_view(buf, static_cast<std::size_t>(end - buf)));
-        out_.line(label);
     }
 
     std::uint32_t name_id(const std::string& name) {
@@ -307,32 +274,29 @@ private:
         if (paths_.open_subfile(names_[name], found)) {
             result = file_id(found.real_path);
             parsed_file& file = files_[result];
-            if (!file.readable) load(found.fd, file);
-            ::close(found.fd);
-            if (!file.readable) result = none;
+            if (!file.readable) load(found.bytes, file);
         }
         resolved_[name] = result;
         return result;
     }
 
-    void load(int fd, parsed_file& file) {
-        std::string bytes;
-        if (!read_subfile(fd, bytes)) return;
+    void load(std::string_view bytes, parsed_file& file) {
         file.readable = true;
         std::unordered_set<point_bits, point_bits_hash> earlier;  // vertices of the lines before
         for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
             auto line = make_line(text);
             if (!line) return;
-            if (line->type_code() == 1) {
+            if (line->type_code() == line_type::subfile) {
                 file.references.push_back(static_cast<std::uint32_t>(file.lines.size()));
                 file.reference_names.push_back(name_id(static_cast<const subfile_line&>(*line).file_name));
             }
-            const auto [points, count] = points_of(*line);
-            for (std::size_t k = 0; k < count; ++k) {
-                file.vertices.push_back(points[k]);
-                file.repeated.push_back(earlier.count(point_bits(points[k])) != 0);
+            const std::span<const point> points =
+                offers_snap_targets(line->type_code()) ? line->vertices() : std::span<const point>();
+            for (const point& p : points) {
+                file.vertices.push_back(p);
+                file.repeated.push_back(earlier.count(point_bits(p)) != 0);
             }
-            for (std::size_t k = 0; k < count; ++k) earlier.insert(point_bits(points[k]));
+            for (const point& p : points) earlier.insert(point_bits(p));
             file.first_vertex.push_back(static_cast<std::uint32_t>(file.vertices.size()));
             file.invertnext.push_back(is_invertnext(*line));
             file.lines.push_back(std::move(line));
@@ -367,6 +331,7 @@ private:
     static constexpr std::uint32_t unresolved = UINT32_MAX - 1;
 
     const search_paths& paths_;
+    const std::size_t max_inlined_lines_;
     console& out_;
     const inline_observer& observer_;
     vertex_set& targets_;
@@ -390,9 +355,10 @@ private:
 
 }  // namespace
 
-void ldraw_file::expand_subfiles(const search_paths& paths, console& out, const inline_observer& observer) {
-    inlined_vertices_ = std::make_unique<vertex_set>(thresholds, search);
-    expansion run(paths, out, observer, *inlined_vertices_, real_name_);
+void expand_subfiles(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t main_count,
+                     const std::string& root_name, const search_paths& paths, std::size_t max_inlined_lines,
+                     vertex_set& targets, console& out, const inline_observer& observer) {
+    expansion run(paths, max_inlined_lines, out, observer, targets, root_name);
     run.run(elements, main_count);
     run.print_statistics();
 }

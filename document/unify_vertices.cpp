@@ -1,17 +1,9 @@
-// Vertex unification and snapping.
-//
-// Pass 1 collects every vertex of the file's own elements into set A (merging vertices closer than
-// vertex_threshold into running-average representatives), then snaps each element's vertices
-// onto A and tests it for collapse. Pass 2 snaps them onto set B, the distinct vertices of the
-// inlined edges, triangles and quads (built by the expansion in inlining order), and tests again.
-// An element that collapses is replaced in place; its replacement is asked once more, so a quad
-// can become a triangle and then a removed line within one step.
-#include "document/ldraw_file.hpp"
+#include "document/unify_vertices.hpp"
 
 namespace weldrix {
 namespace {
 
-void snap_and_simplify(std::unique_ptr<ldraw_line>& element, const vertex_set& set) {
+void snap_and_simplify(std::unique_ptr<ldraw_line>& element, vertex_set& set) {
     element->snap_vertices(set);
     std::unique_ptr<ldraw_line> replacement;
     if (!element->simplify(replacement)) return;
@@ -22,19 +14,18 @@ void snap_and_simplify(std::unique_ptr<ldraw_line>& element, const vertex_set& s
 
 }  // namespace
 
-void ldraw_file::unify_vertices() {
-    const std::size_t n = main_count;
-
+void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t main_count,
+                    vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search) {
     vertex_set main_set(thresholds, search);
-    for (std::size_t i = 0; i < n; ++i) elements[i]->collect_vertices(main_set, false);
-    for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], main_set);
+    for (std::size_t i = 0; i < main_count; ++i) elements[i]->collect_vertices(main_set, false);
+    for (std::size_t i = 0; i < main_count; ++i) snap_and_simplify(elements[i], main_set);
 
-    // Pass 2 with no snap targets moves nothing, and the collapse test it repeats gives false for
-    // every element pass 1 left in place: pass 1 asked it already, and when that gave a
-    // replacement it asked the replacement too; the only replacement that can collapse, a
-    // quad's triangle, is replaced by a removed line, which never collapses. Nothing to do.
-    if (!inlined_vertices_ || inlined_vertices_->size() == 0) return;
-    for (std::size_t i = 0; i < n; ++i) snap_and_simplify(elements[i], *inlined_vertices_);
+    // Pass 2 without snap targets would move nothing, and the collapse test it repeats gives false
+    // for every element pass 1 left: pass 1 asked it already and, when that gave a replacement,
+    // asked the replacement too (a quad's triangle that collapses becomes a removed line, which
+    // never collapses). So it is skipped.
+    if (!subfile_targets || subfile_targets->size() == 0) return;
+    for (std::size_t i = 0; i < main_count; ++i) snap_and_simplify(elements[i], *subfile_targets);
 }
 
 }  // namespace weldrix

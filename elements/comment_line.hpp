@@ -25,7 +25,7 @@ public:
 
     std::string to_text() const override;  // "0 " + text
     void append_text(std::string& out) const override;
-    int type_code() const override { return 0; }
+    line_type type_code() const override { return line_type::comment; }
     std::unique_ptr<ldraw_line> clone() const override { return std::make_unique<comment_line>(*this); }
 
     // Classifies the comment by substrings of its upper-cased text, not by words: "BFC" must occur;

@@ -9,8 +9,7 @@ class cond_line final : public vertex_line<4> {
 public:
     explicit cond_line(std::string_view line) : vertex_line(line) {}
 
-    std::string to_text() const override { return text_with_type('5'); }
-    int type_code() const override { return 5; }
+    line_type type_code() const override { return line_type::conditional; }
     // Collapsed when any two of its four points are closer than collapse_distance.
     bool simplify(std::unique_ptr<ldraw_line>& replacement) const override;
     std::unique_ptr<ldraw_line> clone() const override { return std::make_unique<cond_line>(*this); }

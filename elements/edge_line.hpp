@@ -9,8 +9,7 @@ class edge_line final : public vertex_line<2> {
 public:
     explicit edge_line(std::string_view line) : vertex_line(line) {}
 
-    std::string to_text() const override { return text_with_type('2'); }
-    int type_code() const override { return 2; }
+    line_type type_code() const override { return line_type::edge; }
     // Collapsed when its ends are closer than collapse_distance: becomes a removed_line.
     bool simplify(std::unique_ptr<ldraw_line>& replacement) const override;
     std::unique_ptr<ldraw_line> clone() const override { return std::make_unique<edge_line>(*this); }

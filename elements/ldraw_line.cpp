@@ -4,15 +4,16 @@ namespace weldrix {
 
 std::string ldraw_line::to_text() const { return {}; }
 void ldraw_line::append_text(std::string& out) const { out += to_text(); }
-int ldraw_line::type_code() const { return -1; }
+line_type ldraw_line::type_code() const { return line_type::none; }
 bool ldraw_line::simplify(std::unique_ptr<ldraw_line>&) const { return false; }
 void ldraw_line::collect_vertices(vertex_set&, bool) const {}
-void ldraw_line::snap_vertices(const vertex_set&) {}
+void ldraw_line::snap_vertices(vertex_set&) {}
 void ldraw_line::translate(const point&) {}
 void ldraw_line::transform(const matrix&) {}
 void ldraw_line::invert() {}
 void ldraw_line::set_colour(std::int32_t) {}
 std::int32_t ldraw_line::colour() const { return 0; }
+std::span<const point> ldraw_line::vertices() const { return {}; }
 std::unique_ptr<ldraw_line> ldraw_line::clone() const { return std::make_unique<ldraw_line>(*this); }
 
 }  // namespace weldrix

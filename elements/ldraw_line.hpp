@@ -1,13 +1,11 @@
 // The element interface: every line of an LDraw file that the tool keeps is one object of a class
 // derived from ldraw_line. Each operation has a default, so a line type defines only what
 // concerns it.
-//
-// Type codes: -1 ldraw_line itself and the document, 0 comment_line, 1 subfile_line,
-// 2 edge_line, 3 triangle_line, 4 quad_line, 5 cond_line, 6 removed_line.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "geometry/matrix.hpp"
@@ -16,6 +14,27 @@
 namespace weldrix {
 
 class vertex_set;
+
+// What type_code gives: the LDraw line type of an element, and two codes of the tool's own.
+enum class line_type : int {
+    none = -1,        // ldraw_line itself and the document
+    comment = 0,      // 0: comments and meta statements
+    subfile = 1,      // 1: a reference to another file
+    edge = 2,         // 2: an edge line
+    triangle = 3,     // 3: a filled triangle
+    quad = 4,         // 4: a filled quadrilateral
+    conditional = 5,  // 5: a conditional line
+    removed = 6,      // a line unification removed; never written
+};
+
+// The LDraw type digit of a line type 0 to 5.
+inline char type_digit(line_type type) { return static_cast<char>('0' + static_cast<int>(type)); }
+
+// Colours a line inherits from the reference that inlines it: 16 is the reference's colour, 24 its
+// edge colour; both become the reference's own colour number.
+inline constexpr std::int32_t current_colour = 16;
+inline constexpr std::int32_t edge_colour = 24;
+inline bool inherits_colour(std::int32_t colour) { return colour == current_colour || colour == edge_colour; }
 
 class ldraw_line {
 public:
@@ -33,13 +52,13 @@ public:
     // Appends what to_text gives to out; the writer builds the file this way, without a string
     // per line.
     virtual void append_text(std::string& out) const;
-    virtual int type_code() const;
+    virtual line_type type_code() const;
     // True when the element has collapsed; replacement then holds the element that takes its place.
     virtual bool simplify(std::unique_ptr<ldraw_line>& replacement) const;
     // Adds each vertex, in order, to the set.
     virtual void collect_vertices(vertex_set& set, bool from_subfile) const;
     // Snaps each vertex, in order, onto the set.
-    virtual void snap_vertices(const vertex_set& set);
+    virtual void snap_vertices(vertex_set& set);
     virtual void translate(const point& offset);
     virtual void transform(const matrix& m);
     // Reverses the winding of a filled polygon.
@@ -47,7 +66,9 @@ public:
     virtual void set_colour(std::int32_t colour);
     virtual std::int32_t colour() const;
 
-    // A copy of the element (the subfile cache places copies of a file's parsed lines).
+    // The element's points in line order (none for comments, references and removed lines).
+    virtual std::span<const point> vertices() const;
+    // A copy of the element.
     virtual std::unique_ptr<ldraw_line> clone() const;
 };
 

@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "elements/ldraw_line.hpp"
 #include "geometry/number_parse.hpp"
 
 namespace weldrix {
 
 // Colour given to a line whose colour token is missing or does not start with a decimal integer:
 // 16, "the colour of the referencing line", so that such a line inherits colour when inlined.
-inline constexpr std::int32_t unreadable_colour = 16;
+inline constexpr std::int32_t unreadable_colour = current_colour;
 
 inline const char* skip_token(const char* p, const char* end) {
     p = skip_space(p, end);

@@ -9,8 +9,7 @@ class quad_line final : public vertex_line<4> {
 public:
     explicit quad_line(std::string_view line) : vertex_line(line) {}
 
-    std::string to_text() const override { return text_with_type('4'); }
-    int type_code() const override { return 4; }
+    line_type type_code() const override { return line_type::quad; }
     // Tests the sides 1-2, 2-3, 3-4, 4-1 in this order; at the first one shorter than
     // collapse_distance its first corner is dropped and the quad becomes the triangle of the other
     // three corners in cyclic order, with the quad's colour. Diagonals are not tested.

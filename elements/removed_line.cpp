@@ -2,7 +2,7 @@
 
 namespace weldrix {
 
-int removed_line::type_code() const { return 6; }
+line_type removed_line::type_code() const { return line_type::removed; }
 std::unique_ptr<ldraw_line> removed_line::clone() const { return std::make_unique<removed_line>(*this); }
 
 }  // namespace weldrix

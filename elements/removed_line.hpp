@@ -9,7 +9,7 @@ namespace weldrix {
 class removed_line final : public ldraw_line {
 public:
     removed_line() = default;
-    int type_code() const override;
+    line_type type_code() const override;
     std::unique_ptr<ldraw_line> clone() const override;
 };
 

@@ -12,7 +12,7 @@ namespace weldrix {
 
 class subfile_line final : public ldraw_line {
 public:
-    std::int32_t colour_number = 16;
+    std::int32_t colour_number = current_colour;
     point position;
     matrix orientation;     // all zeros until parsed
     std::string file_name;  // the rest of the line after the 13th number, leading blanks removed
@@ -24,7 +24,7 @@ public:
 
     std::string to_text() const override;
     void append_text(std::string& out) const override;
-    int type_code() const override { return 1; }
+    line_type type_code() const override { return line_type::subfile; }
     void translate(const point& offset) override { position.translate(offset); }
     // position becomes m * position, orientation m * orientation (m on the left).
     void transform(const matrix& m) override;

@@ -11,8 +11,7 @@ public:
     // The triangle a collapsed quad turns into.
     triangle_line(const point& p1, const point& p2, const point& p3, std::int32_t colour);
 
-    std::string to_text() const override { return text_with_type('3'); }
-    int type_code() const override { return 3; }
+    line_type type_code() const override { return line_type::triangle; }
     // Collapsed when a pair 1-2, 2-3 or 1-3 is closer than collapse_distance.
     bool simplify(std::unique_ptr<ldraw_line>& replacement) const override;
     // Exchanges corners 1 and 3.

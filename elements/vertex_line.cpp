@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "document/vertex_set.hpp"
 #include "elements/line_scan.hpp"
+#include "geometry/vertex_set.hpp"
 
 namespace weldrix {
 
@@ -20,8 +20,8 @@ vertex_line<N>::vertex_line(std::string_view line) {
 }
 
 template <int N>
-char* vertex_line<N>::write_with_type(char type, char* p) const {
-    *p++ = type;
+char* vertex_line<N>::write_text(char* p) const {
+    *p++ = type_digit(type_code());
     *p++ = ' ';
     p = std::to_chars(p, p + 11, colour_number).ptr;
     for (const point& corner : points) {
@@ -33,15 +33,15 @@ char* vertex_line<N>::write_with_type(char type, char* p) const {
 
 // Both build the line in a local buffer and copy it once.
 template <int N>
-std::string vertex_line<N>::text_with_type(char type) const {
+std::string vertex_line<N>::to_text() const {
     char buf[text_max];
-    return std::string(buf, write_with_type(type, buf));
+    return std::string(buf, write_text(buf));
 }
 
 template <int N>
 void vertex_line<N>::append_text(std::string& out) const {
     char buf[text_max];
-    out.append(buf, write_with_type(static_cast<char>('0' + type_code()), buf));
+    out.append(buf, write_text(buf));
 }
 
 template <int N>
@@ -50,7 +50,7 @@ void vertex_line<N>::collect_vertices(vertex_set& set, bool from_subfile) const 
 }
 
 template <int N>
-void vertex_line<N>::snap_vertices(const vertex_set& set) {
+void vertex_line<N>::snap_vertices(vertex_set& set) {
     for (point& p : points) set.snap(p);
 }
 

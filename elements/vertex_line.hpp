@@ -19,17 +19,19 @@ inline constexpr double collapse_distance = 0.001;
 template <int N>
 class vertex_line : public ldraw_line {
 public:
-    std::int32_t colour_number = 16;
+    std::int32_t colour_number = current_colour;
     std::array<point, N> points{};  // in the order the line gives them
 
-    // The text form of the derived type (its to_text), written straight into out.
+    // "<type> <colour> <points>", numbers separated by single blanks.
+    std::string to_text() const override;
     void append_text(std::string& out) const override;
     void collect_vertices(vertex_set& set, bool from_subfile) const override;
-    void snap_vertices(const vertex_set& set) override;
+    void snap_vertices(vertex_set& set) override;
     void translate(const point& offset) override;
     void transform(const matrix& m) override;
     void set_colour(std::int32_t colour) override { colour_number = colour; }
     std::int32_t colour() const override { return colour_number; }
+    std::span<const point> vertices() const override { return points; }
 
 protected:
     vertex_line() = default;
@@ -37,16 +39,13 @@ protected:
     // a number, it and everything after it stay 0; a line that ends early leaves the rest 0.
     explicit vertex_line(std::string_view line);
 
-    // "<type> <colour> <points>", numbers separated by single blanks.
-    std::string text_with_type(char type) const;
-
-    bool close(int p, int q) const { return points[p].manhattan_distance(points[q]) < collapse_distance; }
+    bool close(int p, int q) const { return closer_than(points[p], points[q], collapse_distance); }
 
 private:
     // Most bytes write_with_type writes: the type, a blank, a colour of at most 11 characters,
     // and N points, each after a blank.
     static constexpr std::size_t text_max = 2 + 11 + N * (1 + point::text_max);
-    char* write_with_type(char type, char* p) const;
+    char* write_text(char* p) const;
 };
 
 extern template class vertex_line<2>;

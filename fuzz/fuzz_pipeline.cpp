@@ -98,7 +98,7 @@ public:
     library& operator=(const library&) = delete;
 
     search_paths paths() const {
-        search_paths p;
+        search_paths p(host_file_system());
         for (const std::string& d : directories_) p.add_path(d);
         return p;
     }
@@ -124,8 +124,8 @@ run_output run_pipeline(const library& lib, std::string_view file, const unify_t
     run_output result;
     string_console out;
     ldraw_file document;
-    document.thresholds = thresholds;
-    document.search = search;
+    document.options.thresholds = thresholds;
+    document.options.search = search;
     result.read = document.read_bytes(file);
     document.expand_subfiles(lib.paths(), out);
     document.unify_vertices();

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "geometry/powers_of_ten.hpp"
+
 namespace weldrix {
 namespace {
 
@@ -88,10 +90,6 @@ char* write_general_exact(char* p, double v, int digits) {
     return emit_general(p, negative, d, count, x, digits);
 }
 
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 struct digit_pair_table {
     char text[200];
     constexpr digit_pair_table() : text() {
@@ -103,81 +101,86 @@ struct digit_pair_table {
 };
 constexpr digit_pair_table digit_pairs;
 
-}  // namespace
+// The fast path, in four steps: whole numbers are written as they are; otherwise the decimal
+// exponent x of |v| is estimated, |v| is scaled to seven digits and rounded half up, and the
+// digits are written in fixed or exponent notation. Where the scaled value lies too close to a
+// rounding boundary to decide quickly, the exact form is computed instead.
 
-std::string format_general(double v, int digits) {
-    char buf[general_text_max];
-    return std::string(buf, write_general_exact(buf, v, digits));
+// Whole numbers below 10^7, common in LDraw files, have at most seven digits: they are written
+// exactly as they are.
+[[gnu::always_inline]] inline char* write_whole(char* p, bool negative, std::uint32_t whole) {
+    if (negative) *p++ = '-';
+    char d[8];
+    char* q = d + 8;
+    std::uint32_t n = whole;
+    while (n >= 100) {
+        q -= 2;
+        std::memcpy(q, digit_pairs.text + 2 * (n % 100), 2);
+        n /= 100;
+    }
+    if (n >= 10) {
+        q -= 2;
+        std::memcpy(q, digit_pairs.text + 2 * n, 2);
+    } else {
+        *--q = static_cast<char>('0' + n);
+    }
+    const auto length = static_cast<std::size_t>(d + 8 - q);
+    std::memcpy(p, q, length);
+    return p + length;
 }
 
-// Fast path. Scale |v| to m = |v| * 10^(6 - X), which lies in [10^6, 10^7), with one correctly
-// rounded multiplication or division by an exactly representable power of ten. Its error is at
-// most half an ulp of m (< 2^-29), and the 17-digit rounding the reference form starts from moves
-// the scaled value by at most 0.5e-10. Both are far below the 1e-6 band kept around the rounding
-// boundary .5, so outside that band the half-up decision (and the carry into a new decade) is the
-// one the exact form takes. Inside the band, or when no exact power of ten fits, the exact form
-// is computed. The tests compare both paths on many millions of values.
-char* write_number(char* p, double v) {
-    const double a = std::fabs(v);
-    if (!(a >= 1e-15 && a < 1e28)) return write_general_exact(p, v, 7);  // zero, subnormal, tiny, huge, inf, nan
-
-    // Whole numbers below 10^7, common in LDraw files, have at most seven digits: they are
-    // written exactly as they are.
-    if (a < 1e7) {
-        const auto whole = static_cast<std::uint32_t>(a);
-        if (static_cast<double>(whole) == a) {
-            if (std::signbit(v)) *p++ = '-';
-            char d[8];
-            char* q = d + 8;
-            std::uint32_t n = whole;
-            while (n >= 100) {
-                q -= 2;
-                std::memcpy(q, digit_pairs.text + 2 * (n % 100), 2);
-                n /= 100;
-            }
-            if (n >= 10) {
-                q -= 2;
-                std::memcpy(q, digit_pairs.text + 2 * n, 2);
-            } else {
-                *--q = static_cast<char>('0' + n);
-            }
-            const auto length = static_cast<std::size_t>(d + 8 - q);
-            std::memcpy(p, q, length);
-            return p + length;
-        }
-    }
-    // a is normal here: a in [2^e2, 2^(e2+1)) with e2 its unbiased binary exponent, and
-    // x = floor(e2 * log10(2)) is the decimal exponent of a or one less.
+// The decimal exponent of a normal a > 0: a lies in [2^e2, 2^(e2+1)) with e2 its unbiased binary
+// exponent, so floor(e2 * log10(2)) is the decimal exponent or one less; a comparison with the
+// next power of ten (where one is exact) settles it. Beyond the exact powers the estimate may
+// stay one too low, which scale_and_round detects.
+[[gnu::always_inline]] inline int decimal_exponent(double a) {
     std::uint64_t bits;
     std::memcpy(&bits, &a, sizeof bits);
     const int e2 = static_cast<int>(bits >> 52) - 1023;
     const double estimate = e2 * 0.30102999566398120;
     int x = static_cast<int>(estimate);
     if (estimate < x) --x;
-    if (x + 1 <= 22 && x + 1 >= -22) {
-        const int k = x + 1;
+    const int k = x + 1;
+    if (k <= largest_exact_power_of_ten && k >= -largest_exact_power_of_ten) {
         const bool above = k >= 0 ? a >= exact_powers_of_ten[k] : a * exact_powers_of_ten[-k] >= 1.0;
         if (above) ++x;
     }
+    return x;
+}
+
+// Scales a to m = a * 10^(6 - x), which lies in [10^6, 10^7), with one correctly rounded
+// multiplication or division by an exact power of ten, and rounds it half up to the integer n of
+// seven digits (a carry into an eighth digit moves to the next decade, incrementing x).
+//
+// The error of m is at most half an ulp of m (< 2^-29), and the 17-digit rounding the exact form
+// starts from moves the scaled value by at most 0.5e-10. Both are far below the 1e-6 band kept
+// around the rounding boundary .5, so outside that band the half-up decision is the one the exact
+// form takes. False, leaving the work to the exact form, inside the band, when no exact power of
+// ten fits, or when the exponent estimate was off (m outside [10^6, 10^7)).
+[[gnu::always_inline]] inline bool scale_and_round(double a, int& x, std::uint32_t& n) {
     const int s = 6 - x;
     double m;
-    if (s >= 0 && s <= 22) {
+    if (s >= 0 && s <= largest_exact_power_of_ten) {
         m = a * exact_powers_of_ten[s];
-    } else if (s < 0 && -s <= 22) {
+    } else if (s < 0 && -s <= largest_exact_power_of_ten) {
         m = a / exact_powers_of_ten[-s];
     } else {
-        return write_general_exact(p, v, 7);
+        return false;
     }
     const double whole = static_cast<double>(static_cast<std::int64_t>(m));  // m > 0: floor
     const double frac = m - whole;
-    if (whole < 1e6 || whole >= 1e7 || std::fabs(frac - 0.5) < 1e-6) return write_general_exact(p, v, 7);
-    auto n = static_cast<std::uint32_t>(whole) + (frac > 0.5 ? 1u : 0u);
+    if (whole < 1e6 || whole >= 1e7 || std::fabs(frac - 0.5) < 1e-6) return false;
+    n = static_cast<std::uint32_t>(whole) + (frac > 0.5 ? 1u : 0u);
     if (n == 10000000u) {
         n = 1000000u;
         ++x;
     }
-    // The seven digits of n, two at a time, and how many are left without trailing zeros.
-    char d[16] = {};
+    return true;
+}
+
+// The seven digits of n (10^6 <= n < 10^7) as text in d[0..7), two at a time, with d[7..16)
+// zero; returns how many are significant (without trailing zeros).
+[[gnu::always_inline]] inline int seven_digit_text(std::uint32_t n, char (&d)[16]) {
     const std::uint32_t lead = n / 1000000u;
     const std::uint32_t r = n - lead * 1000000u;
     const std::uint32_t p1 = r / 10000u;
@@ -188,20 +191,22 @@ char* write_number(char* p, double v) {
     std::memcpy(d + 1, digit_pairs.text + 2 * p1, 2);
     std::memcpy(d + 3, digit_pairs.text + 2 * p2, 2);
     std::memcpy(d + 5, digit_pairs.text + 2 * p3, 2);
-    // Significant digits without the trailing zeros: up to the last byte that is not '0' (the
-    // first digit never is). Found without branches, as the digit count varies unpredictably.
+    // Up to the last byte that is not '0' (the first digit never is), found without branches, as
+    // the digit count varies unpredictably.
     std::uint64_t word;
     std::memcpy(&word, d, 8);
     if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
     const std::uint64_t nonzero = (word ^ 0x3030303030303030u) & 0x00FFFFFFFFFFFFFFu;
-    const int count = (63 - __builtin_clzll(nonzero)) / 8 + 1;
+    return (63 - __builtin_clzll(nonzero)) / 8 + 1;
+}
 
-    // Fixed notation, the usual case. The digit runs are copied eight bytes at a time and the
-    // position then advanced by the length wanted; the bytes written beyond the number's end stay
-    // inside the number_text_max bytes the caller provides and are overwritten or not used.
-    if (x < -4 || x >= 7) return emit_general(p, std::signbit(v), d, count, x, 7);
+// Fixed notation (-4 <= x < 7) of the significant digits d[0..count). The digit runs are copied
+// eight bytes at a time and the position then advanced by the length wanted; the bytes written
+// beyond the number's end stay inside the number_text_max bytes the caller provides and are
+// overwritten or not used.
+[[gnu::always_inline]] inline char* write_fixed(char* p, bool negative, const char* d, int count, int x) {
     *p = '-';
-    p += std::signbit(v) ? 1 : 0;
+    p += negative ? 1 : 0;
     if (x >= 0) {
         const int int_digits = x + 1;  // d holds the integer digits, zeros included
         std::memcpy(p, d, 8);
@@ -218,6 +223,30 @@ char* write_number(char* p, double v) {
         p += count;
     }
     return p;
+}
+
+}  // namespace
+
+std::string format_general(double v, int digits) {
+    char buf[general_text_max];
+    return std::string(buf, write_general_exact(buf, v, digits));
+}
+
+char* write_number(char* p, double v) {
+    const double a = std::fabs(v);
+    if (!(a >= 1e-15 && a < 1e28)) return write_general_exact(p, v, 7);  // zero, subnormal, tiny, huge, inf, nan
+    const bool negative = std::signbit(v);
+    if (a < 1e7) {
+        const auto whole = static_cast<std::uint32_t>(a);
+        if (static_cast<double>(whole) == a) return write_whole(p, negative, whole);
+    }
+    int x = decimal_exponent(a);
+    std::uint32_t n;
+    if (!scale_and_round(a, x, n)) return write_general_exact(p, v, 7);
+    char d[16] = {};
+    const int count = seven_digit_text(n, d);
+    if (x < -4 || x >= 7) return emit_general(p, negative, d, count, x, 7);
+    return write_fixed(p, negative, d, count, x);
 }
 
 void append_number(std::string& out, double v) {

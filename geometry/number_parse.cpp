@@ -9,14 +9,12 @@
 #include <string>
 #include <system_error>
 
+#include "geometry/powers_of_ten.hpp"
+
 namespace weldrix {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Reads the run of decimal digits at q into m (m = m * 10^n + digits) and returns its length n.
 // Eight bytes are examined at once where eight are left before end: which of them are digits is
@@ -93,7 +91,7 @@ bool scan_short_decimal(const char* q, const char* end, double& value, const cha
             q = r;
         }
     }
-    if (m > (std::uint64_t{1} << 53) || k < -22 || k > 22) return false;
+    if (m > (std::uint64_t{1} << 53) || k < -largest_exact_power_of_ten || k > largest_exact_power_of_ten) return false;
     const auto exact = static_cast<double>(m);
     // Dividing by 10^0 = 1 is exact, so the usual cases (no exponent) take one branch.
     value = k > 0 ? exact * exact_powers_of_ten[k] : exact / exact_powers_of_ten[-k];

@@ -40,6 +40,12 @@ public:
     char* write_text(char* p) const;
 };
 
+// The distance rule of the whole tool: a is closer to b than threshold (strictly, by Manhattan
+// distance). A distance equal to the threshold does not count, and a NaN distance never counts.
+inline bool closer_than(const point& a, const point& b, double threshold) {
+    return a.manhattan_distance(b) < threshold;
+}
+
 // Whether all three coordinates are finite (neither infinite nor NaN).
 inline bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 

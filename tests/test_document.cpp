@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "document/console.hpp"
+#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/line_reader.hpp"
 #include "elements/removed_line.hpp"
@@ -95,7 +95,7 @@ TEST(DocumentReader, CommentTextStartsTwoBytesAfterTheFirstZero) {
 
     ldraw_file document;
     document.read_bytes("0 BFC INVERTNEXT\n");
-    EXPECT_EQ(document.elements[0]->type_code(), 0);
+    EXPECT_EQ(document.elements[0]->type_code(), line_type::comment);
     EXPECT_EQ(document.elements[0]->to_text(), "0 BFC INVERTNEXT");
 }
 
@@ -198,20 +198,20 @@ TEST(DocumentFiles, ReadAndWriteByName) {
 
     ldraw_file document;
     string_console out;
-    EXPECT_FALSE(document.read(dir / "missing.dat", out));
-    EXPECT_FALSE(document.read(dir.path(), out));  // a directory opens but cannot be read
+    EXPECT_FALSE(document.read(host_file_system(), dir / "missing.dat", out));
+    EXPECT_FALSE(document.read(host_file_system(), dir.path(), out));  // a directory opens but cannot be read
     EXPECT_EQ(out.text, "");
     EXPECT_EQ(document.main_count, 0u);
 
-    ASSERT_TRUE(document.read(dir / "in.dat", out));
+    ASSERT_TRUE(document.read(host_file_system(), dir / "in.dat", out));
     EXPECT_EQ(out.text, "2 lines in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
 
     out.text.clear();
-    EXPECT_FALSE(document.write(dir.path(), out));
-    EXPECT_FALSE(document.write(dir / "no/such/folder/out.dat", out));
+    EXPECT_FALSE(document.write(host_file_system(), dir.path(), out));
+    EXPECT_FALSE(document.write(host_file_system(), dir / "no/such/folder/out.dat", out));
     EXPECT_EQ(out.text, "");
 
-    ASSERT_TRUE(document.write(dir / "out.dat", out));
+    ASSERT_TRUE(document.write(host_file_system(), dir / "out.dat", out));
     EXPECT_EQ(test::read_file(dir / "out.dat"), "0 x\r\n2 24 1 2 3 4 5 6\r\n");
     EXPECT_EQ(out.text, "2 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
 }

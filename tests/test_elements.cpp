@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "document/vertex_set.hpp"
+#include "geometry/vertex_set.hpp"
 #include "elements/comment_line.hpp"
 #include "elements/cond_line.hpp"
 #include "elements/edge_line.hpp"
@@ -25,7 +25,7 @@ TEST(CommentLine, TextFormAndTypeCode) {
     EXPECT_EQ(comment_line("").to_text(), "0 ");
     EXPECT_EQ(comment_line("  two blanks\tand a tab ").to_text(), "0   two blanks\tand a tab ");
     const comment_line c("x");
-    EXPECT_EQ(c.type_code(), 0);
+    EXPECT_EQ(c.type_code(), line_type::comment);
     EXPECT_EQ(c.colour(), 0);
 }
 
@@ -56,7 +56,7 @@ TEST(CommentLine, BfcKindLooksForSubstringsInAnyCase) {
 
 TEST(RemovedLine, HasNothingAndIgnoresEverything) {
     removed_line r;
-    EXPECT_EQ(r.type_code(), 6);
+    EXPECT_EQ(r.type_code(), line_type::removed);
     EXPECT_EQ(r.to_text(), "");
     EXPECT_EQ(r.colour(), 0);
     r.translate(point(1, 2, 3));
@@ -71,17 +71,17 @@ TEST(RemovedLine, HasNothingAndIgnoresEverything) {
     vertex_set set(unify_thresholds{});
     r.collect_vertices(set, false);
     EXPECT_EQ(set.size(), 0u);
-    EXPECT_EQ(r.clone()->type_code(), 6);
+    EXPECT_EQ(r.clone()->type_code(), line_type::removed);
 
     const ldraw_line base;
-    EXPECT_EQ(base.type_code(), -1);
+    EXPECT_EQ(base.type_code(), line_type::none);
     EXPECT_EQ(base.to_text(), "");
 }
 
 TEST(SubfileLine, ParsesAndRebuildsTheLine) {
     const subfile_line same("1 16 0 -24 0 1 0 0 0 1 0 0 0 1 s\\x.dat");
     EXPECT_EQ(same.to_text(), "1 16 0 -24 0 1 0 0 0 1 0 0 0 1 s\\x.dat");
-    EXPECT_EQ(same.type_code(), 1);
+    EXPECT_EQ(same.type_code(), line_type::subfile);
     EXPECT_EQ(same.colour(), 16);
     EXPECT_EQ(same.file_name, "s\\x.dat");
 
@@ -189,12 +189,12 @@ TEST(EdgeAndCondLine, ParseAndTextForm) {
     EXPECT_EQ(edge_line("2 24 0.1 0.2 0.30000000000000004 1e7 -9999999.6 123456.75").to_text(),
               "2 24 0.1 0.2 0.3 1e+007 -1e+007 123456.8");
     const edge_line e("2 24 1 2 3 4 5 6");
-    EXPECT_EQ(e.type_code(), 2);
+    EXPECT_EQ(e.type_code(), line_type::edge);
     EXPECT_EQ(e.points[1].to_text(), "4 5 6");
 
     const cond_line c("5 24 0 0 0 0 -4 0 1 0 0 -1 0 0");
     EXPECT_EQ(c.to_text(), "5 24 0 0 0 0 -4 0 1 0 0 -1 0 0");
-    EXPECT_EQ(c.type_code(), 5);
+    EXPECT_EQ(c.type_code(), line_type::conditional);
     EXPECT_EQ(c.points[2].to_text(), "1 0 0");  // the first control point
     EXPECT_EQ(cond_line("5 24 1 2 3 4 5 6 7 8 9").to_text(), "5 24 1 2 3 4 5 6 7 8 9 0 0 0");
     EXPECT_EQ(cond_line("5 24 1 2 3 4 5 6 7 8 9 ? 1 1").to_text(), "5 24 1 2 3 4 5 6 7 8 9 0 0 0");
@@ -237,8 +237,8 @@ TEST(TriangleAndQuad, ParseAndTextForm) {
 
     const triangle_line made(point(0, 0, 0), point(1, 0, 0), point(0, 1, 0), 4);
     EXPECT_EQ(made.to_text(), "3 4 0 0 0 1 0 0 0 1 0");
-    EXPECT_EQ(made.type_code(), 3);
-    EXPECT_EQ(quad_line("4 16").type_code(), 4);
+    EXPECT_EQ(made.type_code(), line_type::triangle);
+    EXPECT_EQ(quad_line("4 16").type_code(), line_type::quad);
 }
 
 TEST(TriangleAndQuad, InvertTransformTranslate) {

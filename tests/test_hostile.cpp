@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "document/console.hpp"
+#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "support.hpp"
 
@@ -70,7 +70,6 @@ struct expected_run {
 
 expected_run in_process(std::string_view bytes, const std::string& in, const std::string& out) {
     ldraw_file document;
-    document.thresholds = unify_thresholds{};  // the defaults, whatever other tests set
     const line_counts r = document.read_bytes(bytes);
     document.unify_vertices();
     line_counts w;
@@ -310,10 +309,10 @@ TEST(hostile, subfile_candidates_that_are_not_files_are_passed_over) {
 
 TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
     // Eleven levels, each file an edge and ten references to the next: 11 * 10^10 lines in all.
-    // The expansion stops after max_inlined_lines inlined lines: whole copies of 11 lines, and
+    // The expansion stops after default_max_inlined_lines inlined lines: whole copies of 11 lines, and
     // the first lines (the edge among them) of the next one.
-    static_assert(max_inlined_lines % 11 != 0);
-    const auto edges = static_cast<int>(max_inlined_lines / 11 + 1);
+    static_assert(default_max_inlined_lines % 11 != 0);
+    const auto edges = static_cast<int>(default_max_inlined_lines / 11 + 1);
     temp_dir dir;
     for (int level = 0; level <= 10; ++level) {
         std::string text = "2 24 0 0 0 1 1 1\n";
@@ -326,7 +325,7 @@ TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
     const run_result r = run_weldrix({"-s", "-l", "lib", "fan.ldr", "out.ldr"}, {}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, reading("fan.ldr", {1, 0, 0, 0, 0, 1}, snap_thresholds) + lib_search_list +
-                            "Subfile expansion stopped: the limit of " + std::to_string(max_inlined_lines) +
+                            "Subfile expansion stopped: the limit of " + std::to_string(default_max_inlined_lines) +
                             " inlined lines is reached; the rest is not inlined\n" +
                             inlined(edges, 0, 0, 0) + unifying_and_writing("out.ldr") +
                             statistics({1, 0, 0, 0, 0, 1}, " lines written in file") + press_enter);

@@ -19,7 +19,7 @@
 #include <sstream>
 
 #include "app/options.hpp"
-#include "document/console.hpp"
+#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "support.hpp"
@@ -60,17 +60,17 @@ observed expand_in_process(const temp_dir& dir, const std::string& main_text,
     run_options options;
     options.input = dir / "main.dat";
     options.library_folders = libraries;
-    search_paths paths;
+    search_paths paths(host_file_system());
     for (const std::string& directory : search_directories(options)) paths.add_path(directory);
 
     ldraw_file document;
     string_console out;
-    EXPECT_TRUE(document.read(options.input, out));
+    EXPECT_TRUE(document.read(host_file_system(), options.input, out));
     out.text.clear();
     observed result;
     document.expand_subfiles(paths, out, [&](const ldraw_line& element) {
         std::string text = element.to_text();
-        if (element.type_code() == 1) text += " [" + std::to_string(element.winding) + "]";
+        if (element.type_code() == line_type::subfile) text += " [" + std::to_string(element.winding) + "]";
         result.lines.push_back(text);
     });
     result.console = out.text;
@@ -424,8 +424,8 @@ TEST(Subfiles, AnExplodingLibraryStopsAtTheLimitWithOneMessage) {
     // is 11 lines: nine references with two edge lines among them, placed so that the limit
     // falls in a copy right after its first edge line: with one line more or less inlined the
     // count of edges would differ.
-    constexpr std::size_t before_edges = max_inlined_lines % 11 - 1;  // references before the edges
-    static_assert(max_inlined_lines % 11 >= 1);
+    constexpr std::size_t before_edges = default_max_inlined_lines % 11 - 1;  // references before the edges
+    static_assert(default_max_inlined_lines % 11 >= 1);
     temp_dir dir;
     const auto file = [](int k) { return std::string("f").append(std::to_string(k)).append(".dat"); };
     for (int k = 0; k < 8; ++k) {
@@ -442,9 +442,9 @@ TEST(Subfiles, AnExplodingLibraryStopsAtTheLimitWithOneMessage) {
     const auto run = weld(dir);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(expansion_text(run.output),
-              "Subfile expansion stopped: the limit of " + std::to_string(max_inlined_lines) +
+              "Subfile expansion stopped: the limit of " + std::to_string(default_max_inlined_lines) +
                   " inlined lines is reached; the rest is not inlined\n" +
-                  inlined(static_cast<int>(max_inlined_lines / 11 * 2 + 1), 0, 0, 0));
+                  inlined(static_cast<int>(default_max_inlined_lines / 11 * 2 + 1), 0, 0, 0));
     // The run finishes with what was inlined.
     EXPECT_EQ(output_file(dir), reference("f0.dat") + "2 16 0 0 0 5 5 5\n");
 }

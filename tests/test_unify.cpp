@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "document/console.hpp"
+#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "elements/edge_line.hpp"
@@ -30,11 +30,11 @@ struct unified {
 unified unify(std::string_view input, double vertex = 0.005, double subfile = 0.005,
               vertex_search search = vertex_search::indexed, const std::string& folder = {}) {
     ldraw_file doc;
-    doc.thresholds = {vertex, subfile};
-    doc.search = search;
+    doc.options.thresholds = {vertex, subfile};
+    doc.options.search = search;
     doc.read_bytes(input);
     if (!folder.empty()) {
-        search_paths paths;
+        search_paths paths(host_file_system());
         paths.add_path(folder + "/");
         string_console out;
         doc.expand_subfiles(paths, out);
@@ -151,7 +151,7 @@ TEST_F(UnifySubfiles, SnapsMainVerticesOntoExactSubfileVertices) {
               "2 24 0 0.3393333 0 6 6 6\n2 24 40.003 0 0 7 7 7\n");
     ldraw_file doc;
     doc.read_bytes(input);
-    search_paths paths;
+    search_paths paths(host_file_system());
     paths.add_path(folder() + "/");
     string_console out;
     doc.expand_subfiles(paths, out);

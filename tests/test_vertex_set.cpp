@@ -2,7 +2,7 @@
 // inputs chosen where an index can go wrong: cell borders, distances exactly at a threshold,
 // ties, representatives that drift across cells, extreme thresholds and non-finite or huge
 // coordinates. Then a few hand-made cases of the merge and snap rules themselves.
-#include "document/vertex_set.hpp"
+#include "geometry/vertex_set.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "document/vertex_grid.hpp"
+#include "geometry/vertex_grid.hpp"
 
 namespace weldrix {
 namespace {
@@ -56,7 +56,7 @@ std::optional<std::string> compare_representatives(const vertex_set& linear, con
     return std::nullopt;
 }
 
-std::optional<std::string> compare_snap(const vertex_set& linear, const vertex_set& indexed, const point& v) {
+std::optional<std::string> compare_snap(vertex_set& linear, vertex_set& indexed, const point& v) {
     point a = v, b = v;
     linear.snap(a);
     indexed.snap(b);

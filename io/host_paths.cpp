@@ -1,11 +1,6 @@
-#include "document/host_paths.hpp"
+#include "io/host_paths.hpp"
 
 #include <algorithm>
-
-#ifndef _WIN32
-#include <dirent.h>
-#include <sys/stat.h>
-#endif
 
 namespace weldrix {
 namespace {
@@ -22,34 +17,28 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-#ifdef _WIN32
-
-std::optional<std::string> host_path_resolver::resolve(std::string_view candidate) {
-    return std::string(candidate);
-}
-
-const std::vector<std::string>& host_path_resolver::listing(const std::string& folder) { return listings_[folder]; }
-
-#else
-
 const std::vector<std::string>& host_path_resolver::listing(const std::string& folder) {
     const auto found = listings_.find(folder);
     if (found != listings_.end()) return found->second;
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
-        ::closedir(dir);
-    }
+    std::vector<folder_entry> entries;
+    fs_.list_folder(folder, entries);  // a folder that cannot be listed has no names
+    names.reserve(entries.size());
+    for (folder_entry& entry : entries) names.push_back(std::move(entry.name));
     std::sort(names.begin(), names.end());
     return listings_.emplace(folder, std::move(names)).first->second;
 }
 
 std::optional<std::string> host_path_resolver::resolve(std::string_view candidate) {
+    if (fs_.names_ignore_case()) {
+        if (candidate.empty()) return std::nullopt;
+        return std::string(candidate);
+    }
     std::string path(candidate);
     std::replace(path.begin(), path.end(), '\\', '/');
     if (path.empty()) return std::nullopt;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) return path;
+    file_status st;
+    if (fs_.status(path, st) == 0 && st.kind != file_kind::missing) return path;
 
     std::string walked = path[0] == '/' ? "/" : "";
     std::size_t start = 0;
@@ -78,7 +67,5 @@ std::optional<std::string> host_path_resolver::resolve(std::string_view candidat
     if (walked.empty()) return std::nullopt;
     return walked;
 }
-
-#endif
 
 }  // namespace weldrix

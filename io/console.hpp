@@ -2,6 +2,7 @@
 // at a time, flushing after each line so every phase is visible before the next one starts.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ public:
         write("\n");
         flush();
     }
+    // A statistics line: the number in decimal, directly followed by label ("12 Edge lines").
+    void count_line(std::size_t number, std::string_view label);
 };
 
 // Standard output. Write errors (a closed or full stdout) are ignored: they must not stop the run

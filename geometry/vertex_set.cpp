@@ -1,4 +1,4 @@
-#include "document/vertex_set.hpp"
+#include "geometry/vertex_set.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -62,7 +62,7 @@ bool vertex_set::cover_needed_radius() {
 
 std::size_t vertex_set::linear_add_target(const point& v) const {
     for (std::size_t i = 0; i < reps_.size(); ++i) {
-        if (reps_[i].manhattan_distance(v) < merge_distance(reps_[i])) return i;
+        if (closer_than(reps_[i], v, merge_distance(reps_[i]))) return i;
     }
     return not_found;
 }
@@ -99,7 +99,7 @@ void vertex_set::add(const point& v, bool from_subfile) {
         if (has_subfile_) radius = std::max(radius, subfile_merge_distance);
         if (radius > 0) {
             cell = grid_->for_each_near(v, radius, [&](std::uint32_t id) {
-                if (id < target && reps_[id].manhattan_distance(v) < merge_distance(reps_[id])) target = id;
+                if (id < target && closer_than(reps_[id], v, merge_distance(reps_[id]))) target = id;
             });
         }
     }
@@ -126,7 +126,8 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 
     const bool was_indexed = indexed(r);
     if (from_subfile) {
-        // Never happens in a run (a set holds one kind), kept for the general rule.
+        // A subfile vertex takes over a main representative: it becomes that vertex alone.
+        // Unification keeps the two kinds in separate sets, so only other callers get here.
         r.x_sum = v.x, r.y_sum = v.y, r.z_sum = v.z;
         r.member_count = 1;
         r.from_subfile = true;
@@ -155,7 +156,7 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
     }
 }
 
-void vertex_set::snap(point& v) const {
+void vertex_set::snap(point& v) {
     const std::size_t n = snap_count_++;
     if (reps_.empty()) return;
     std::size_t best = not_found;
@@ -189,7 +190,7 @@ void vertex_set::snap(point& v) const {
         }
     }
     const rep_vertex& r = reps_[best];
-    if (r.manhattan_distance(v) < snap_distance(r)) v.assign(r);
+    if (closer_than(r, v, snap_distance(r))) v.assign(r);
 }
 
 }  // namespace weldrix

@@ -23,7 +23,7 @@
 #include <memory>
 #include <vector>
 
-#include "document/vertex_grid.hpp"
+#include "geometry/vertex_grid.hpp"
 #include "geometry/point.hpp"
 
 namespace weldrix {
@@ -45,9 +45,12 @@ struct rep_vertex : point {
 
 enum class vertex_search { indexed, linear };
 
+// The default of both thresholds (options "-ut" and "-us").
+inline constexpr double default_threshold = 0.005;
+
 struct unify_thresholds {
-    double vertex_threshold = 0.005;
-    double subfile_threshold = 0.005;
+    double vertex_threshold = default_threshold;   // merging and snapping among the file's own vertices
+    double subfile_threshold = default_threshold;  // snapping onto the vertices of inlined subfiles
 };
 
 class vertex_set {
@@ -57,7 +60,7 @@ public:
     vertex_set& operator=(const vertex_set&) = delete;
 
     void add(const point& v, bool from_subfile);
-    void snap(point& v) const;
+    void snap(point& v);
 
     const std::vector<rep_vertex>& representatives() const { return reps_; }
     std::size_t size() const { return reps_.size(); }
@@ -91,8 +94,8 @@ private:
     // checks it and is spared a lookup in its large table. Once a snap finds its offer wrong
     // (the snaps do not follow the adds), the offers stop.
     std::vector<std::uint32_t> add_cells_;
-    mutable std::size_t snap_count_ = 0;
-    mutable bool snaps_follow_adds_ = true;
+    std::size_t snap_count_ = 0;
+    bool snaps_follow_adds_ = true;
 };
 
 }  // namespace weldrix

@@ -1,4 +1,4 @@
-#include "document/vertex_grid.hpp"
+#include "geometry/vertex_grid.hpp"
 
 #include <algorithm>
 #include <limits>

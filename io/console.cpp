@@ -1,8 +1,16 @@
-#include "document/console.hpp"
+#include "io/console.hpp"
 
+#include <charconv>
 #include <cstdio>
 
 namespace weldrix {
+
+void console::count_line(std::size_t number, std::string_view label) {
+    char buf[24];
+    const auto end = std::to_chars(buf, buf + sizeof buf, number).ptr;
+    write(std::string_view(buf, static_cast<std::size_t>(end - buf)));
+    line(label);
+}
 
 void stdout_console::write(std::string_view text) {
     // An empty view may hold a null pointer, which fwrite must not be given even for no bytes.

@@ -1,0 +1,26 @@
+// What a run of the cleaning is configured by: one value, built by the front end (or any other
+// caller) and handed down. Nothing of it lives in global state, so runs with different options
+// may go on side by side.
+#pragma once
+
+#include <cstddef>
+
+#include "geometry/vertex_set.hpp"
+
+namespace weldrix {
+
+// Most lines the expansion inlines before it stops (every inlined line counts, comments and
+// references included): many times what the largest parts of the LDraw library inline, and low
+// enough that a library built to explode ends within seconds. Every distinct vertex of an inlined
+// edge line, triangle or quad becomes a snap target, so the limit also bounds memory.
+inline constexpr std::size_t default_max_inlined_lines = 5'000'000;
+
+struct clean_options {
+    unify_thresholds thresholds;    // "-ut" and "-us"
+    bool snap_on_subfiles = false;  // "-s": inline the subfiles and snap onto them
+    std::size_t max_inlined_lines = default_max_inlined_lines;
+    // The index and the plain scan give the same results; the scan is the reference for tests.
+    vertex_search search = vertex_search::indexed;
+};
+
+}  // namespace weldrix

@@ -1,0 +1,91 @@
+// The operating system's file services, behind one interface.
+//
+// Everything the tool does with files goes through a file_system: reading the input and the
+// subfiles, listing folders to match subfile names, and replacing the output safely. The calls
+// are the host's primitives, one each, so that
+//   * a host is one implementation file (io/posix_file_system.cpp; a Windows build adds its own);
+//   * tests can stand in for the host: an in-memory file system (io/memory_file_system.hpp) drives
+//     the algorithms without touching the disk, and a wrapper can fail any chosen call;
+//   * the portable logic built on top (io/files.hpp, io/host_paths.hpp) is written once.
+//
+// Every call returns 0 on success or an error number, the errno values of <cerrno> (ENOENT,
+// EACCES, ENOSPC, EIO, EINTR, ...) on every host. A call may fail with EINTR; the callers in
+// io/files.cpp repeat it. Paths are UTF-8 text in the host's own form.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace weldrix {
+
+enum class file_kind : std::uint8_t {
+    missing,  // nothing of that name
+    regular,  // a regular file
+    folder,   // a directory
+    link,     // a symbolic link (only folder listings report links; status follows them)
+    other,    // a device, FIFO, socket, ...
+};
+
+struct file_status {
+    file_kind kind = file_kind::missing;
+    std::uint64_t size = 0;        // bytes, for a regular file
+    std::uint32_t permissions = 0;  // the permission bits (07777), where the host has them
+};
+
+struct folder_entry {
+    std::string name;
+    file_kind kind = file_kind::other;  // as the folder sees it: a link is reported as a link
+};
+
+class file_system {
+public:
+    using handle = std::intptr_t;
+    static constexpr handle no_handle = -1;
+
+    virtual ~file_system() = default;
+
+    // Whether the host matches file names without regard to letter case and takes "\" as a
+    // separator, so that a subfile name can be handed to it as written.
+    virtual bool names_ignore_case() const = 0;
+
+    // Paths.
+    // The status of what path names, links followed. A missing path is success with kind missing.
+    virtual int status(const std::string& path, file_status& st) = 0;
+    // Whether this process may open the existing path for writing.
+    virtual bool may_write(const std::string& path) = 0;
+    // The text of the symbolic link path; EINVAL when path is not a link.
+    virtual int read_link(const std::string& path, std::string& target) = 0;
+    // The canonical absolute path of an existing path.
+    virtual int real_path(const std::string& path, std::string& canonical) = 0;
+    // The entries of a folder, "." and ".." included where the host lists them, in no order.
+    virtual int list_folder(const std::string& folder, std::vector<folder_entry>& entries) = 0;
+    virtual int make_folder(const std::string& path) = 0;
+    // Renames from over to, replacing to atomically when it exists.
+    virtual int rename(const std::string& from, const std::string& to) = 0;
+    virtual int remove(const std::string& path) = 0;
+
+    // Open files.
+    // Opens path for reading. With regular_only, anything but a regular file fails (ENOENT for a
+    // missing file, EISDIR or ENODEV otherwise) without blocking, as a FIFO would on open.
+    virtual int open_read(const std::string& path, bool regular_only, handle& h) = 0;
+    // Opens an existing file for writing in place (a device or FIFO given as the output).
+    virtual int open_write(const std::string& path, handle& h) = 0;
+    // Creates a new file with a unique name in folder, open for writing; path receives its name.
+    virtual int create_temporary(const std::string& folder, std::string& path, handle& h) = 0;
+    // Gives the open file the permission bits (and, where allowed, the owner) of like. A new file
+    // without a like gets the host's default for new files.
+    virtual int copy_permissions(handle h, const std::string& like) = 0;
+    virtual int handle_status(handle h, file_status& st) = 0;
+    // Reads at most size bytes; got is 0 at the end of the file.
+    virtual int read(handle h, char* buffer, std::size_t size, std::size_t& got) = 0;
+    // Writes at most size bytes; written may be less than size (a short write).
+    virtual int write(handle h, const char* bytes, std::size_t size, std::size_t& written) = 0;
+    virtual int close(handle h) = 0;
+};
+
+// The file system of the host the tool runs on.
+file_system& host_file_system();
+
+}  // namespace weldrix

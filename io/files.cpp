@@ -1,0 +1,144 @@
+#include "io/files.hpp"
+
+#include <cerrno>
+#include <cstdint>
+
+namespace weldrix {
+namespace {
+
+// Closes an open handle at the end of a scope unless closed before.
+class open_file {
+public:
+    open_file(file_system& fs, file_system::handle h) : fs_(fs), h_(h) {}
+    ~open_file() {
+        if (h_ != file_system::no_handle) fs_.close(h_);
+    }
+    open_file(const open_file&) = delete;
+    open_file& operator=(const open_file&) = delete;
+    file_system::handle get() const { return h_; }
+    // Closes now and reports whether the close succeeded (a delayed write error shows here).
+    bool close() {
+        const file_system::handle h = h_;
+        h_ = file_system::no_handle;
+        return fs_.close(h) == 0;
+    }
+
+private:
+    file_system& fs_;
+    file_system::handle h_;
+};
+
+// Appends to bytes what the file holds, up to limit bytes in all, repeating interrupted calls;
+// false on an error.
+bool read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std::uint64_t limit) {
+    char chunk[1 << 16];
+    while (bytes.size() < limit) {
+        const std::uint64_t left = limit - bytes.size();
+        std::size_t got = 0;
+        const int error = fs.read(h, chunk, left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk, got);
+        if (error == EINTR) continue;
+        if (error != 0) return false;
+        if (got == 0) break;
+        bytes.append(chunk, got);
+    }
+    return true;
+}
+
+bool write_all(file_system& fs, file_system::handle h, std::string_view bytes) {
+    while (!bytes.empty()) {
+        std::size_t written = 0;
+        const int error = fs.write(h, bytes.data(), bytes.size(), written);
+        if (error == EINTR) continue;
+        if (error != 0 || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+std::string folder_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Follows symbolic links to the path that finally names a file (or nothing yet).
+bool resolve_links(file_system& fs, std::string& path) {
+    for (int hops = 0; hops < 64; ++hops) {
+        std::string target;
+        const int error = fs.read_link(path, target);
+        if (error == EINVAL || error == ENOENT) return true;  // not a link, or nothing there yet
+        if (error != 0 || target.empty()) return false;
+        path = target[0] == '/' ? target : folder_of(path) + "/" + target;
+    }
+    return false;  // a loop of links
+}
+
+bool write_directly(file_system& fs, const std::string& name, std::string_view bytes) {
+    file_system::handle h;
+    if (fs.open_write(name, h) != 0) return false;
+    open_file file(fs, h);
+    const bool written = write_all(fs, h, bytes);
+    return file.close() && written;
+}
+
+}  // namespace
+
+bool read_file(file_system& fs, const std::string& name, std::string& bytes) {
+    bytes.clear();
+    file_system::handle h;
+    if (fs.open_read(name, false, h) != 0) return false;
+    open_file file(fs, h);
+    file_status st;
+    if (fs.handle_status(h, st) != 0 || st.kind == file_kind::folder) return false;
+    if (st.kind == file_kind::regular && st.size > 0) bytes.reserve(st.size);
+    return read_up_to(fs, h, bytes, UINT64_MAX);
+}
+
+bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes) {
+    bytes.clear();
+    file_system::handle h;
+    if (fs.open_read(name, true, h) != 0) return false;
+    open_file file(fs, h);
+    file_status st;
+    if (fs.handle_status(h, st) != 0 || st.kind != file_kind::regular) return false;
+    bytes.reserve(st.size);
+    return read_up_to(fs, h, bytes, st.size);  // a file that shrank gives what is left
+}
+
+std::string real_path_or_name(file_system& fs, const std::string& name) {
+    std::string canonical;
+    if (fs.real_path(name, canonical) != 0 || canonical.empty()) return name;
+    return canonical;
+}
+
+bool replace_file(file_system& fs, const std::string& name, std::string_view bytes) {
+    if (name.empty()) return false;
+    file_status st;
+    // A device, FIFO or socket cannot be replaced; write to it directly. This is asked of the name
+    // itself, so that the host follows links that only it can resolve: /dev/stdout leads to
+    // /proc/self/fd/1, whose link text for a pipe ("pipe:[...]") names no path.
+    if (fs.status(name, st) == 0 && st.kind == file_kind::other) return write_directly(fs, name, bytes);
+    std::string target = name;
+    if (!resolve_links(fs, target)) return false;
+
+    if (fs.status(target, st) != 0) st.kind = file_kind::missing;
+    const bool exists = st.kind != file_kind::missing;
+    if (st.kind == file_kind::folder) return false;
+    if (st.kind == file_kind::other) return write_directly(fs, target, bytes);
+    // A file its owner made read-only is not replaced, just as opening it for writing would fail.
+    if (exists && !fs.may_write(target)) return false;
+
+    std::string temporary;
+    file_system::handle h;
+    if (fs.create_temporary(folder_of(target), temporary, h) != 0) return false;
+    open_file file(fs, h);
+    bool ok = fs.copy_permissions(h, exists ? target : std::string()) == 0;
+    ok = ok && write_all(fs, h, bytes);
+    ok = file.close() && ok;
+    ok = ok && fs.rename(temporary, target) == 0;
+    if (!ok) fs.remove(temporary);
+    return ok;
+}
+
+}  // namespace weldrix

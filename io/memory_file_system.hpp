@@ -1,0 +1,66 @@
+// A file system held in memory: files and folders in a map, for tests, fuzzing and callers that
+// clean LDraw text without touching the disk. Paths use "/" and are taken from the root "/" (a
+// relative path is relative to it); "." and ".." are resolved by name. There are no links.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "io/file_system.hpp"
+
+namespace weldrix {
+
+class memory_file_system final : public file_system {
+public:
+    // Adds (or replaces) a file, with the folders above it.
+    void add_file(const std::string& path, std::string_view bytes, bool writable = true);
+    void add_folder(const std::string& path);
+    // The content of a file, or null when there is no file of that name.
+    const std::string* find(const std::string& path) const;
+    // Every file and folder, by canonical path ("/a/b.dat"); folders have no content.
+    struct entry {
+        bool folder = false;
+        bool writable = true;
+        std::string bytes;
+    };
+    const std::map<std::string, entry>& entries() const { return entries_; }
+
+    // The canonical form of a path: absolute, "/"-separated, without "." and "..".
+    static std::string canonical(std::string_view path);
+
+    bool names_ignore_case() const override { return false; }
+    int status(const std::string& path, file_status& st) override;
+    bool may_write(const std::string& path) override;
+    int read_link(const std::string& path, std::string& target) override;
+    int real_path(const std::string& path, std::string& canonical_path) override;
+    int list_folder(const std::string& folder, std::vector<folder_entry>& list) override;
+    int make_folder(const std::string& path) override;
+    int rename(const std::string& from, const std::string& to) override;
+    int remove(const std::string& path) override;
+    int open_read(const std::string& path, bool regular_only, handle& h) override;
+    int open_write(const std::string& path, handle& h) override;
+    int create_temporary(const std::string& folder, std::string& path, handle& h) override;
+    int copy_permissions(handle h, const std::string& like) override;
+    int handle_status(handle h, file_status& st) override;
+    int read(handle h, char* buffer, std::size_t size, std::size_t& got) override;
+    int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override;
+    int close(handle h) override;
+
+private:
+    struct open_file {
+        std::string path;
+        std::size_t position = 0;
+        bool writing = false;
+    };
+    // The folder above a canonical path ("/" for a top-level name).
+    static std::string parent_of(const std::string& path);
+    bool is_folder(const std::string& canonical_path) const;
+
+    std::map<std::string, entry> entries_{{"/", {true, true, {}}}};
+    std::map<handle, open_file> open_;
+    handle next_handle_ = 3;
+    unsigned next_temporary_ = 0;
+};
+
+}  // namespace weldrix

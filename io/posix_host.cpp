@@ -1,0 +1,214 @@
+// The host layer of POSIX systems (Linux and the like): the file system, where each call is one
+// system call or the short sequence file_system.hpp names, and the process set-up.
+#include <dirent.h>
+#include <malloc.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <climits>
+#include <cstdlib>
+
+#include "io/file_system.hpp"
+#include "io/process.hpp"
+
+namespace weldrix {
+namespace {
+
+file_kind kind_of(mode_t mode) {
+    if (S_ISREG(mode)) return file_kind::regular;
+    if (S_ISDIR(mode)) return file_kind::folder;
+    if (S_ISLNK(mode)) return file_kind::link;
+    return file_kind::other;
+}
+
+file_status status_of(const struct stat& st) {
+    file_status status;
+    status.kind = kind_of(st.st_mode);
+    status.size = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    status.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+    return status;
+}
+
+int fd_of(file_system::handle h) { return static_cast<int>(h); }
+
+mode_t current_umask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+class posix_file_system final : public file_system {
+public:
+    bool names_ignore_case() const override { return false; }
+
+    int status(const std::string& path, file_status& st) override {
+        st = {};
+        struct stat s;
+        if (::stat(path.c_str(), &s) != 0) return errno == ENOENT || errno == ENOTDIR ? 0 : errno;
+        st = status_of(s);
+        return 0;
+    }
+
+    bool may_write(const std::string& path) override { return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
+
+    int read_link(const std::string& path, std::string& target) override {
+        std::string buffer(256, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+            if (n < 0) return errno;
+            if (static_cast<std::size_t>(n) < buffer.size()) {
+                target.assign(buffer.data(), static_cast<std::size_t>(n));
+                return 0;
+            }
+            if (buffer.size() >= (std::size_t{1} << 20)) return ENAMETOOLONG;
+            buffer.resize(buffer.size() * 2);
+        }
+    }
+
+    int real_path(const std::string& path, std::string& canonical) override {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved) return errno;
+        canonical = resolved;
+        std::free(resolved);
+        return 0;
+    }
+
+    int list_folder(const std::string& folder, std::vector<folder_entry>& entries) override {
+        entries.clear();
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir) return errno;
+        errno = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            folder_entry e{entry->d_name, file_kind::other};
+            switch (entry->d_type) {
+                case DT_REG: e.kind = file_kind::regular; break;
+                case DT_DIR: e.kind = file_kind::folder; break;
+                case DT_LNK: e.kind = file_kind::link; break;
+                case DT_UNKNOWN: {
+                    // Some file systems do not say; ask the entry itself.
+                    struct stat st;
+                    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) e.kind = kind_of(st.st_mode);
+                    break;
+                }
+                default: break;
+            }
+            entries.push_back(std::move(e));
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(dir);
+        return error;
+    }
+
+    int make_folder(const std::string& path) override { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+
+    int rename(const std::string& from, const std::string& to) override {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    }
+
+    int remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+    int open_read(const std::string& path, bool regular_only, handle& h) override {
+        h = no_handle;
+        if (path.empty()) return ENOENT;
+        // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below anyway.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
+        if (fd < 0) return errno;
+        if (regular_only) {
+            struct stat st;
+            const int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? 0 : ENODEV;
+            if (error != 0) {
+                ::close(fd);
+                return error;
+            }
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        }
+        h = fd;
+        return 0;
+    }
+
+    int open_write(const std::string& path, handle& h) override {
+        h = no_handle;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return errno;
+        h = fd;
+        return 0;
+    }
+
+    int create_temporary(const std::string& folder, std::string& path, handle& h) override {
+        h = no_handle;
+        path = folder + "/.weldrix-XXXXXX";
+        const int fd = ::mkstemp(path.data());
+        if (fd < 0) return errno;
+        h = fd;
+        return 0;
+    }
+
+    int copy_permissions(handle h, const std::string& like) override {
+        mode_t mode = 0666 & ~current_umask();
+        if (!like.empty()) {
+            struct stat st;
+            if (::stat(like.c_str(), &st) != 0) return errno;
+            // Keep the owner and group where allowed; a plain user may not, which is no error.
+            // Done before fchmod, as a change of owner may clear set-id bits.
+            [[maybe_unused]] const int ignored = ::fchown(fd_of(h), st.st_uid, st.st_gid);
+            mode = st.st_mode & 07777;
+        }
+        return ::fchmod(fd_of(h), mode) == 0 ? 0 : errno;
+    }
+
+    int handle_status(handle h, file_status& st) override {
+        struct stat s;
+        if (::fstat(fd_of(h), &s) != 0) return errno;
+        st = status_of(s);
+        return 0;
+    }
+
+    int read(handle h, char* buffer, std::size_t size, std::size_t& got) override {
+        got = 0;
+        const ssize_t n = ::read(fd_of(h), buffer, size);
+        if (n < 0) return errno;
+        got = static_cast<std::size_t>(n);
+        return 0;
+    }
+
+    int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override {
+        written = 0;
+        const ssize_t n = ::write(fd_of(h), bytes, size);
+        if (n < 0) return errno;
+        written = static_cast<std::size_t>(n);
+        return 0;
+    }
+
+    int close(handle h) override { return ::close(fd_of(h)) == 0 ? 0 : errno; }
+};
+
+}  // namespace
+
+file_system& host_file_system() {
+    static posix_file_system host;
+    return host;
+}
+
+void prepare_process() {
+    // A closed pipe on standard output must not kill the run before the output file is written.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Nor may a file size limit: the write then fails with an error the output writer handles
+    // (temporary file removed, old output kept, "Can't create") instead of killing the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // The tables of a run grow by doubling. Served from the heap rather than from fresh mappings,
+    // a grown table reuses the blocks its smaller copies left, instead of having the kernel zero
+    // new pages for every doubling. Blocks beyond 32 MiB are still mapped, so that huge tables
+    // give their memory back when they grow.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+}  // namespace weldrix

@@ -1,0 +1,19 @@
+// What the program needs of its host besides files: arguments as UTF-8 text and a process set up
+// so that a failed write is reported rather than fatal. Implemented with the file system, one
+// file per host (io/posix_host.cpp).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace weldrix {
+
+// Sets up the process before a run: a closed pipe on standard output or a file size limit must
+// not kill the run (the writes then fail and are reported), and the heap is tuned for tables
+// that grow by doubling.
+void prepare_process();
+
+// The arguments after the program name, as UTF-8.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
+}  // namespace weldrix

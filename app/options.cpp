@@ -59,8 +59,8 @@ std::vector<std::string> search_directories(const run_options& options) {
     std::vector<std::string> directories = {base, base + "p\\", base + "s\\"};
     for (std::string folder : options.library_folders) {
         if (folder.back() != '\\') folder += '\\';
-        for (const char* below : {"p\\", "parts\\", "parts\\s\\", "Unofficial\\p\\", "Unofficial\\parts\\",
-                                  "Unofficial\\parts\\s\\"}) {
+        for (const char* below :
+             {"p\\", "parts\\", "parts\\s\\", "Unofficial\\p\\", "Unofficial\\parts\\", "Unofficial\\parts\\s\\"}) {
             directories.push_back(folder + below);
         }
     }

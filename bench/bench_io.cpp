@@ -9,17 +9,18 @@
 //   text        build the output bytes     write  build and replace a file by name
 //
 // Run: build/bench/bench_io [--benchmark_repetitions=3]
-#include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
 
-#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
+#include "io/console.hpp"
 
 namespace {
 
@@ -144,7 +145,8 @@ void bm_read_file(benchmark::State& state) {
     for (auto _ : state) {
         auto document = std::make_unique<ldraw_file>();
         string_console out;
-        if (!document->read(weldrix::host_file_system(), name, out)) state.SkipWithError("cannot read the generated part");
+        if (!document->read(weldrix::host_file_system(), name, out))
+            state.SkipWithError("cannot read the generated part");
         state.PauseTiming();
         document.reset();
         state.ResumeTiming();

@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "app/options.hpp"
-#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
+#include "io/console.hpp"
 
 extern char** environ;
 
@@ -115,7 +115,9 @@ child_run run_tool(const fs::path& input, bool with_library) {
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
     run.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
     run.status = status;
     std::ifstream in(console_file, std::ios::binary);
@@ -233,8 +235,8 @@ std::string generated_stud() {
             at(i + 1, x2, z2);
             if (kind == 0) std::snprintf(line, sizeof line, "2 24 %g 0 %g %g 0 %g\n", x1, z1, x2, z2);
             if (kind == 1) {
-                std::snprintf(line, sizeof line, "4 16 %g 0 %g %g 0 %g %g -4 %g %g -4 %g\n", x1, z1, x2, z2, x2, z2,
-                              x1, z1);
+                std::snprintf(line, sizeof line, "4 16 %g 0 %g %g 0 %g %g -4 %g %g -4 %g\n", x1, z1, x2, z2, x2, z2, x1,
+                              z1);
             }
             if (kind == 2) std::snprintf(line, sizeof line, "3 16 0 -4 0 %g -4 %g %g -4 %g\n", x2, z2, x1, z1);
             text += line;
@@ -276,7 +278,7 @@ void BM_HundredThousandLibraryStuds(benchmark::State& state) {
         peak = std::max(peak, run.peak_mb);
         cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
         state.SetLabel(run.output.find("Subfile expansion stopped") != std::string::npos ? "stopped at the limit"
-                                                                                          : "all inlined");
+                                                                                         : "all inlined");
     }
     state.counters["peak_MB"] = peak;
     state.counters["cpu_ms"] = cpu;
@@ -289,7 +291,11 @@ void BM_ExplosionOfReferences(benchmark::State& state) {
     for (int k = 0; k < 10; ++k) {
         std::string text;
         for (int j = 0; j < 10; ++j) {
-            text.append("1 16 ").append(std::to_string(j)).append(" 0 0 1 0 0 0 1 0 0 0 1 ").append(file(k + 1)).append("\n");
+            text.append("1 16 ")
+                .append(std::to_string(j))
+                .append(" 0 0 1 0 0 0 1 0 0 0 1 ")
+                .append(file(k + 1))
+                .append("\n");
         }
         write_text(dir / file(k), text);
     }
@@ -327,7 +333,8 @@ void BM_ExplosionOfDistinctQuads(benchmark::State& state) {
         }
         for (int q = 0; q < 40; ++q) {
             const double x = q * 0.1;
-            std::snprintf(line, sizeof line, "4 16 %g 1 0 %g 2 0 %g 3 0 %g 4 0\n", x + 0.01, x + 0.02, x + 0.03, x + 0.04);
+            std::snprintf(line, sizeof line, "4 16 %g 1 0 %g 2 0 %g 3 0 %g 4 0\n", x + 0.01, x + 0.02, x + 0.03,
+                          x + 0.04);
             text += line;
         }
         write_text(dir / file(k), text);

@@ -9,17 +9,18 @@
 //     phases only) and the CPU seconds of each phase.
 //
 // Run a Release build, e.g. `build/bench/bench_unify --benchmark_repetitions=3`.
-#include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
+
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <ctime>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -222,7 +223,11 @@ void BM_end_to_end(benchmark::State& state) {
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-BENCHMARK(BM_end_to_end)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->MinTime(2.0)->ComputeStatistics("min", smallest);
+BENCHMARK(BM_end_to_end)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->ComputeStatistics("min", smallest);
 
 }  // namespace
 }  // namespace weldrix

@@ -56,9 +56,9 @@ public:
     void unify_vertices();
 
 private:
-    bool crlf_ = false;             // the output uses the input's first line end
-    bool byte_order_mark_ = false;  // the input starts with a UTF-8 byte-order mark
-    std::string real_name_;         // canonical path of the input, the root of every reference chain
+    bool crlf_ = false;                             // the output uses the input's first line end
+    bool byte_order_mark_ = false;                  // the input starts with a UTF-8 byte-order mark
+    std::string real_name_;                         // canonical path of the input, the root of every reference chain
     std::unique_ptr<vertex_set> inlined_vertices_;  // snap targets from the inlined elements
 };
 

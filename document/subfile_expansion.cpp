@@ -53,7 +53,8 @@ namespace {
 constexpr std::uint32_t none = UINT32_MAX;
 
 bool is_invertnext(const ldraw_line& line) {
-    return line.type_code() == line_type::comment && static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
+    return line.type_code() == line_type::comment &&
+           static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
 }
 
 // The lines whose vertices are snap targets: edge lines, triangles and quads. Conditional lines
@@ -134,8 +135,12 @@ public:
         for (std::size_t i = 0; i < main_count && !stopped_; ++i) {
             if (elements[i]->type_code() != line_type::subfile) continue;
             const auto& line = static_cast<const subfile_line&>(*elements[i]);
-            expand({{line.orientation, line.position}, line.colour(), line.winding,
-                    i > 0 && is_invertnext(*elements[i - 1]), 0, name_id(line.file_name)});
+            expand({{line.orientation, line.position},
+                    line.colour(),
+                    line.winding,
+                    i > 0 && is_invertnext(*elements[i - 1]),
+                    0,
+                    name_id(line.file_name)});
         }
         while (!pending_.empty() && !stopped_) {
             const pending_copy copy = pending_.front();
@@ -163,8 +168,12 @@ private:
     static reference place_reference(const subfile_line& line, const pending_copy& copy, bool after_invertnext,
                                      std::uint32_t name) {
         const std::int32_t c = line.colour();
-        return {copy.place.compose({line.orientation, line.position}), inherits_colour(c) ? copy.colour : c,
-                copy.passed_sign, after_invertnext, copy.chain, name};
+        return {copy.place.compose({line.orientation, line.position}),
+                inherits_colour(c) ? copy.colour : c,
+                copy.passed_sign,
+                after_invertnext,
+                copy.chain,
+                name};
     }
 
     // Inlines the file of one reference: each of its lines is counted, placed and offered as snap
@@ -340,7 +349,7 @@ private:
     std::unordered_map<std::string, std::uint32_t> name_ids_;
     std::vector<std::uint32_t> resolved_;  // per name: file id, none, or unresolved
     std::vector<bool> cycle_reported_;     // per name
-    std::deque<parsed_file> files_;  // a deque: references to its entries survive additions
+    std::deque<parsed_file> files_;        // a deque: references to its entries survive additions
     std::unordered_map<std::string, std::uint32_t> file_ids_;
     std::vector<chain_node> chains_;
     std::unordered_map<std::uint64_t, std::uint32_t> chain_children_;

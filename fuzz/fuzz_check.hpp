@@ -33,7 +33,7 @@ inline std::string escaped(std::string_view bytes, std::size_t limit = 400) {
 
 }  // namespace weldrix::fuzz
 
-#define FUZZ_CHECK(condition, detail)                                        \
-    do {                                                                     \
-        if (!(condition)) ::weldrix::fuzz::fail(#condition, (detail));       \
+#define FUZZ_CHECK(condition, detail)                                  \
+    do {                                                               \
+        if (!(condition)) ::weldrix::fuzz::fail(#condition, (detail)); \
     } while (0)

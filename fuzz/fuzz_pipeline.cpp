@@ -74,13 +74,14 @@ public:
         put(at("parts/loop.dat"), "2 24 0 0 0 1 1 1\n1 16 1 0 0 1 0 0 0 1 0 0 0 1 loop.dat\n");
         put(at("parts/ping.dat"), "3 16 0 0 0 1 0 0 0 1 0\n1 16 0 0 1 1 0 0 0 1 0 0 0 1 pong.dat\n");
         put(at("parts/pong.dat"), "3 16 0 0 0 0 1 0 0 0 1\n1 16 0 1 0 0 0 1 0 1 0 1 0 0 ping.dat\n");
-        put(at("Unofficial/parts/fan.dat"), std::string(4, ' ') + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 fan2.dat\n"
-                                                + "1 16 8 0 0 1 0 0 0 1 0 0 0 1 fan2.dat\n"
-                                                + "1 16 0 8 0 1 0 0 0 1 0 0 0 1 fan2.dat\n"
-                                                + "1 16 0 0 8 1 0 0 0 1 0 0 0 1 fan2.dat\n");
-        put(at("Unofficial/parts/fan2.dat"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 4-4disc.dat\n"
-                                              "1 16 1 0 0 0 1 0 1 0 0 0 0 1 4-4disc.dat\n"
-                                              "1 16 0 2 0 1 0 0 0 0 1 0 1 0 4-4edge.dat\n");
+        put(at("Unofficial/parts/fan.dat"), std::string(4, ' ') + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 fan2.dat\n" +
+                                                "1 16 8 0 0 1 0 0 0 1 0 0 0 1 fan2.dat\n" +
+                                                "1 16 0 8 0 1 0 0 0 1 0 0 0 1 fan2.dat\n" +
+                                                "1 16 0 0 8 1 0 0 0 1 0 0 0 1 fan2.dat\n");
+        put(at("Unofficial/parts/fan2.dat"),
+            "1 16 0 0 0 1 0 0 0 1 0 0 0 1 4-4disc.dat\n"
+            "1 16 1 0 0 0 1 0 1 0 0 0 0 1 4-4disc.dat\n"
+            "1 16 0 2 0 1 0 0 0 0 1 0 1 0 4-4edge.dat\n");
         put(at("parts/empty.dat"), "");
         put(at("parts/crlf.dat"), "0 crlf\r\n3 16 0 0 0 1 0 0 0 0 1\r\n");
         std::filesystem::create_directories(at("parts/folder.dat"));
@@ -109,8 +110,22 @@ private:
 };
 
 constexpr double threshold_choices[16] = {
-    0.005, 0.001, 0.0, -1.0, 1e-12, 0.5, 2.0, 100.0, 1e6, 100000.0, 200000.0,
-    std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(), 0.0011, 0.01, 0.0049999,
+    0.005,
+    0.001,
+    0.0,
+    -1.0,
+    1e-12,
+    0.5,
+    2.0,
+    100.0,
+    1e6,
+    100000.0,
+    200000.0,
+    std::numeric_limits<double>::infinity(),
+    std::numeric_limits<double>::quiet_NaN(),
+    0.0011,
+    0.01,
+    0.0049999,
 };
 
 struct run_output {
@@ -148,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const run_output indexed = run_pipeline(lib, file, thresholds, vertex_search::indexed);
     // For looking at one input by hand: WELDRIX_FUZZ_SHOW=1 ./fuzz_pipeline input
-    if (std::getenv("WELDRIX_FUZZ_SHOW")) std::fprintf(stderr, "%s\n%s", indexed.console.c_str(), indexed.bytes.c_str());
+    if (std::getenv("WELDRIX_FUZZ_SHOW"))
+        std::fprintf(stderr, "%s\n%s", indexed.console.c_str(), indexed.bytes.c_str());
     const line_counts& r = indexed.read;
     const line_counts& w = indexed.written;
     FUZZ_CHECK(w.lines <= r.lines && w.edges <= r.edges && w.conditionals <= r.conditionals && w.quads <= r.quads &&

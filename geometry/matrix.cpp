@@ -26,9 +26,7 @@ matrix matrix::multiply(const matrix& n) const {
     return matrix(r[0][0], r[0][1], r[0][2], r[1][0], r[1][1], r[1][2], r[2][0], r[2][1], r[2][2]);
 }
 
-double matrix::determinant() const {
-    return a * e * i + b * f * g + c * d * h - c * e * g - a * f * h - b * d * i;
-}
+double matrix::determinant() const { return a * e * i + b * f * g + c * d * h - c * e * g - a * f * h - b * d * i; }
 
 void matrix::append_text(std::string& out) const {
     const double values[9] = {a, b, c, d, e, f, g, h, i};

@@ -24,8 +24,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // run is too long for m; the caller then gives up on the short path.
 [[gnu::always_inline]] inline int read_digit_run(const char*& q, const char* end, std::uint64_t& m) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
-    static constexpr std::uint64_t powers[] = {1,      10,      100,      1000,      10000,
-                                               100000, 1000000, 10000000, 100000000};
+    static constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
     int total = 0;
     while (end - q >= 8) {
         std::uint64_t bytes;
@@ -43,7 +42,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
         std::uint64_t v = values << (8 * (8 - n));
         v = (v * 10) + (v >> 8);
         v = (((v & 0x000000FF000000FFu) * 0x000F424000000064u) +
-             (((v >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >> 32;
+             (((v >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u)) >>
+            32;
         m = m * powers[n] + (v & 0xFFFFFFFFu);
         q += n;
         total += n;
@@ -115,7 +115,8 @@ double_scan scan_double(const char* p, const char* end) {
 
     double value = 0.0;
     const char* short_stop = nullptr;
-    if (scan_short_decimal(q, end, value, short_stop)) return {scan_status::number, negative ? -value : value, short_stop};
+    if (scan_short_decimal(q, end, value, short_stop))
+        return {scan_status::number, negative ? -value : value, short_stop};
     const auto [stop, ec] = std::from_chars(q, end, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         // from_chars leaves the value alone on overflow and underflow; strtod gives the value

@@ -21,7 +21,9 @@ struct placement {
 
     // The placement of a reference inside the placed file: its offset placed like any point, its
     // orientation multiplied on the left.
-    placement compose(const placement& inner) const { return {orientation.multiply(inner.orientation), apply(inner.offset)}; }
+    placement compose(const placement& inner) const {
+        return {orientation.multiply(inner.orientation), apply(inner.offset)};
+    }
 };
 
 }  // namespace weldrix

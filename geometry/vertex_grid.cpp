@@ -30,8 +30,8 @@ double vertex_grid::cell_width() const {
 }
 
 bool vertex_grid::filing::operator==(const filing& o) const {
-    return lo[0] == o.lo[0] && lo[1] == o.lo[1] && lo[2] == o.lo[2] && span[0] == o.span[0] &&
-           span[1] == o.span[1] && span[2] == o.span[2] && raw == o.raw;
+    return lo[0] == o.lo[0] && lo[1] == o.lo[1] && lo[2] == o.lo[2] && span[0] == o.span[0] && span[1] == o.span[1] &&
+           span[2] == o.span[2] && raw == o.raw;
 }
 
 vertex_grid::filing vertex_grid::filing_of(const point& p) const {

@@ -131,7 +131,7 @@ private:
     std::vector<cell> cells_;
     std::vector<link> links_;
     std::uint32_t free_links_ = none;  // chain of unused links_ entries
-    std::vector<filing> filings_;       // per id, where it is filed
+    std::vector<filing> filings_;      // per id, where it is filed
 };
 
 // floor(q) for |q| < 2^63, as an integer. (std::floor is a library call on x86-64.) The

@@ -37,7 +37,8 @@ bool vertex_set::indexed(const rep_vertex& r) const { return grid_ && finite(r);
 // capped at the snap start distance) of the kinds of representative present.
 static double needed_radius(bool has_main, bool has_subfile, const unify_thresholds& t) {
     double r = 0.0;
-    if (has_main) r = std::max({r, usable(t.vertex_threshold), usable(std::min(t.vertex_threshold, snap_start_distance))});
+    if (has_main)
+        r = std::max({r, usable(t.vertex_threshold), usable(std::min(t.vertex_threshold, snap_start_distance))});
     if (has_subfile) {
         r = std::max({r, subfile_merge_distance, usable(std::min(t.subfile_threshold, snap_start_distance))});
     }
@@ -170,8 +171,7 @@ void vertex_set::snap(point& v) {
         const double radius = std::min(largest, snap_start_distance);
         double best_distance = std::numeric_limits<double>::infinity();
         if (radius > 0 && grid_) {
-            const std::uint32_t offer =
-                snaps_follow_adds_ && n < add_cells_.size() ? add_cells_[n] : vertex_grid::none;
+            const std::uint32_t offer = snaps_follow_adds_ && n < add_cells_.size() ? add_cells_[n] : vertex_grid::none;
             const std::uint32_t cell = grid_->for_each_near(
                 v, radius,
                 [&](std::uint32_t id) {

@@ -23,8 +23,8 @@
 #include <memory>
 #include <vector>
 
-#include "geometry/vertex_grid.hpp"
 #include "geometry/point.hpp"
+#include "geometry/vertex_grid.hpp"
 
 namespace weldrix {
 

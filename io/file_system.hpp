@@ -30,7 +30,7 @@ enum class file_kind : std::uint8_t {
 
 struct file_status {
     file_kind kind = file_kind::missing;
-    std::uint64_t size = 0;        // bytes, for a regular file
+    std::uint64_t size = 0;         // bytes, for a regular file
     std::uint32_t permissions = 0;  // the permission bits (07777), where the host has them
 };
 

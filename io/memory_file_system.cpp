@@ -91,8 +91,8 @@ int memory_file_system::list_folder(const std::string& folder, std::vector<folde
     const std::string prefix = name == "/" ? "/" : name + "/";
     list.push_back({".", file_kind::folder});
     list.push_back({"..", file_kind::folder});
-    for (auto it = entries_.lower_bound(prefix); it != entries_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
-         ++it) {
+    for (auto it = entries_.lower_bound(prefix);
+         it != entries_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
         const std::string rest = it->first.substr(prefix.size());
         if (rest.empty() || rest.find('/') != std::string::npos) continue;
         list.push_back({rest, it->second.folder ? file_kind::folder : file_kind::regular});

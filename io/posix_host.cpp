@@ -1,14 +1,14 @@
 // The host layer of POSIX systems (Linux and the like): the file system, where each call is one
 // system call or the short sequence file_system.hpp names, and the process set-up.
 #include <dirent.h>
-#include <malloc.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "io/file_system.hpp"
@@ -52,7 +52,9 @@ public:
         return 0;
     }
 
-    bool may_write(const std::string& path) override { return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
+    bool may_write(const std::string& path) override {
+        return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+    }
 
     int read_link(const std::string& path, std::string& target) override {
         std::string buffer(256, '\0');
@@ -90,7 +92,8 @@ public:
                 case DT_UNKNOWN: {
                     // Some file systems do not say; ask the entry itself.
                     struct stat st;
-                    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) e.kind = kind_of(st.st_mode);
+                    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                        e.kind = kind_of(st.st_mode);
                     break;
                 }
                 default: break;
@@ -119,7 +122,10 @@ public:
         if (fd < 0) return errno;
         if (regular_only) {
             struct stat st;
-            const int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? 0 : ENODEV;
+            const int error = ::fstat(fd, &st) != 0 ? errno
+                              : S_ISDIR(st.st_mode) ? EISDIR
+                              : S_ISREG(st.st_mode) ? 0
+                                                    : ENODEV;
             if (error != 0) {
                 ::close(fd);
                 return error;

@@ -32,9 +32,9 @@ std::string data_path(std::string_view relative = {});
 std::string library_path();
 
 struct run_result {
-    int exit_code = -1;   // or 128 + signal number when killed by a signal
-    std::string output;   // standard output
-    std::string errors;   // standard error
+    int exit_code = -1;  // or 128 + signal number when killed by a signal
+    std::string output;  // standard output
+    std::string errors;  // standard error
 };
 
 // Runs the built weldrix with the arguments, in the folder cwd (the current one when empty),

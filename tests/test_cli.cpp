@@ -60,7 +60,9 @@ std::string run_start(const std::string& in, const std::string& threshold = "0.0
 }
 
 // Console text from the unification phase up to the "Writing output file" line.
-std::string run_middle(const std::string& out) { return "\nUnifying input file vertices\n\nWriting output file " + out + "\n"; }
+std::string run_middle(const std::string& out) {
+    return "\nUnifying input file vertices\n\nWriting output file " + out + "\n";
+}
 
 std::string success_output(const std::string& in, const std::string& out) {
     return run_start(in) + sample_read_statistics + run_middle(out) + sample_write_statistics + press_enter;
@@ -370,8 +372,8 @@ TEST(Cli, FinalWaitReadsOneCharacterOrTheEndOfInput) {
         EXPECT_EQ(r.exit_code, 0);
         EXPECT_EQ(r.output, success_output("in.dat", "out.dat"));
     }
-    const auto closed = run_shell("cd " + quoted(dir.path()) + " && exec " + quoted(WELDRIX_BINARY) +
-                                  " in.dat out.dat <&-");
+    const auto closed =
+        run_shell("cd " + quoted(dir.path()) + " && exec " + quoted(WELDRIX_BINARY) + " in.dat out.dat <&-");
     EXPECT_EQ(closed.exit_code, 0);
     EXPECT_EQ(closed.output, success_output("in.dat", "out.dat"));
 

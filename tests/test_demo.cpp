@@ -23,8 +23,7 @@ TEST(Demo, CleansTheExamplePartAgainstTheBundledPrimitive) {
         << run.output;
 
     // The cleaned part is a fixed point: cleaning it again changes nothing.
-    const run_result again =
-        run_weldrix({"-s", "-l", examples_path("ldraw"), dir / "clean.dat", dir / "again.dat"});
+    const run_result again = run_weldrix({"-s", "-l", examples_path("ldraw"), dir / "clean.dat", dir / "again.dat"});
     ASSERT_EQ(again.exit_code, 0) << again.output;
     EXPECT_EQ(read_file(dir / "again.dat"), read_file(dir / "clean.dat"));
 }

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/line_reader.hpp"
 #include "elements/removed_line.hpp"
 #include "elements/subfile_line.hpp"
+#include "io/console.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -73,7 +73,8 @@ TEST(DocumentReader, EmptyInputGivesEmptyOutputAndZeroCounts) {
         EXPECT_EQ(document.main_count, 0u);
         line_counts written;
         EXPECT_EQ(document.text(written), "");
-        const std::string zeros = "0 lines in file\n0 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n";
+        const std::string zeros =
+            "0 lines in file\n0 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n";
         EXPECT_EQ(statistics(read, " lines in file"), zeros);
         EXPECT_EQ(written.lines + written.edges + written.subfiles, 0u);
     }
@@ -102,7 +103,8 @@ TEST(DocumentReader, CommentTextStartsTwoBytesAfterTheFirstZero) {
 TEST(DocumentReader, EverySubfileReferenceReadHasWindingOne) {
     ldraw_file document;
     document.read_bytes(
-        "0 BFC INVERTNEXT\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\n0 BFC CERTIFY CW\n1 16 0 0 0 -1 0 0 0 1 0 0 0 1 b.dat\n");
+        "0 BFC INVERTNEXT\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\n0 BFC CERTIFY CW\n1 16 0 0 0 -1 0 0 0 1 0 0 0 1 "
+        "b.dat\n");
     ASSERT_EQ(document.main_count, 4u);
     EXPECT_EQ(document.elements[1]->winding, 1);
     EXPECT_EQ(document.elements[3]->winding, 1);
@@ -141,12 +143,18 @@ TEST(DocumentReader, LineEndsFollowTheFirstLineFeed) {
 // Some editors start a file with a UTF-8 byte-order mark. It is no part of the first line (which
 // would otherwise not start with an integer and be lost) and is written back in front.
 TEST(DocumentReader, ByteOrderMarkIsKeptOutOfTheFirstLine) {
-    EXPECT_EQ(round_trip("\xEF\xBB\xBF" "0 Title\r\n2 24 0 0 0 1 1 1\r\n"),
-              "\xEF\xBB\xBF" "0 Title\r\n2 24 0 0 0 1 1 1\r\n");
+    EXPECT_EQ(round_trip("\xEF\xBB\xBF"
+                         "0 Title\r\n2 24 0 0 0 1 1 1\r\n"),
+              "\xEF\xBB\xBF"
+              "0 Title\r\n2 24 0 0 0 1 1 1\r\n");
     EXPECT_EQ(round_trip("\xEF\xBB\xBF"), "\xEF\xBB\xBF");
     // Only a mark at the very start counts; one elsewhere is ordinary text.
-    EXPECT_EQ(round_trip("0 a\n\xEF\xBB\xBF" "0 b\n"), "0 a\n");
-    EXPECT_EQ(round_trip(" \xEF\xBB\xBF" "0 b\n"), "");
+    EXPECT_EQ(round_trip("0 a\n\xEF\xBB\xBF"
+                         "0 b\n"),
+              "0 a\n");
+    EXPECT_EQ(round_trip(" \xEF\xBB\xBF"
+                         "0 b\n"),
+              "");
 }
 
 TEST(DocumentReader, NulEndsTheTextOfItsLine) {
@@ -213,7 +221,8 @@ TEST(DocumentFiles, ReadAndWriteByName) {
 
     ASSERT_TRUE(document.write(host_file_system(), dir / "out.dat", out));
     EXPECT_EQ(test::read_file(dir / "out.dat"), "0 x\r\n2 24 1 2 3 4 5 6\r\n");
-    EXPECT_EQ(out.text, "2 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
+    EXPECT_EQ(out.text,
+              "2 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "geometry/vertex_set.hpp"
 #include "elements/comment_line.hpp"
 #include "elements/cond_line.hpp"
 #include "elements/edge_line.hpp"
@@ -12,6 +11,7 @@
 #include "elements/removed_line.hpp"
 #include "elements/subfile_line.hpp"
 #include "elements/triangle_line.hpp"
+#include "geometry/vertex_set.hpp"
 
 namespace weldrix {
 namespace {
@@ -208,7 +208,7 @@ TEST(EdgeAndCondLine, PlacementAndColour) {
     edge_line mirrored("2 24 1 2 3 4 5 6");
     mirrored.transform(mirror_x);
     EXPECT_EQ(mirrored.to_text(), "2 24 -1 2 3 -4 5 6");  // the order of the points is kept
-    mirrored.invert();                                     // edges are never reversed
+    mirrored.invert();                                    // edges are never reversed
     EXPECT_EQ(mirrored.to_text(), "2 24 -1 2 3 -4 5 6");
     mirrored.set_colour(4);
     EXPECT_EQ(mirrored.colour(), 4);
@@ -224,7 +224,8 @@ TEST(EdgeAndCondLine, PlacementAndColour) {
 
 TEST(TriangleAndQuad, ParseAndTextForm) {
     EXPECT_EQ(triangle_line("3 16 0 0 0 1 0 0 0 1 0").to_text(), "3 16 0 0 0 1 0 0 0 1 0");
-    EXPECT_EQ(quad_line("4 16 1.0 1.0 0 -1.0 1.0 0 -1.0 -1.0 0 1.0 -1.0 0").to_text(), "4 16 1 1 0 -1 1 0 -1 -1 0 1 -1 0");
+    EXPECT_EQ(quad_line("4 16 1.0 1.0 0 -1.0 1.0 0 -1.0 -1.0 0 1.0 -1.0 0").to_text(),
+              "4 16 1 1 0 -1 1 0 -1 -1 0 1 -1 0");
 
     const quad_line short_quad("4 16 1 1 0 -1 1 0 -1 -1 0");
     EXPECT_EQ(short_quad.points[3].to_text(), "0 0 0");

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -14,10 +16,8 @@
 #include <fstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
+#include "io/console.hpp"
 #include "support.hpp"
 
 namespace weldrix::test {
@@ -164,9 +164,7 @@ TEST(hostile, hundred_megabyte_line_is_read_as_one_line) {
     std::string line = "0 ";
     line.append(100u << 20, 'x');
     line += " 3 16 1 0 0 0 1 0 0 0 1";
-    {
-        std::ofstream(dir / "long.dat", std::ios::binary) << line << "\r\n";
-    }
+    { std::ofstream(dir / "long.dat", std::ios::binary) << line << "\r\n"; }
     line += "\r\n";
     const run_result r = run_weldrix({"long.dat", "out.dat"}, {}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
@@ -192,13 +190,13 @@ TEST(hostile, ten_million_empty_lines) {
 TEST(hostile, extreme_numbers_and_how_they_are_written) {
     temp_dir dir;
     write_file(dir / "numbers.dat",
-               "2 16 1e999 -1e999 1e-400 1 2 3\n"        // overflow to +-infinity, underflow to 0
-               "2 16 0x1p3 0 0 1 2 3\n"                  // no hexadecimal: the token reads as 0
-               "2 16 1 nan 3 4 5 6\n"                    // nan is no number: it and the rest stay 0
+               "2 16 1e999 -1e999 1e-400 1 2 3\n"                    // overflow to +-infinity, underflow to 0
+               "2 16 0x1p3 0 0 1 2 3\n"                              // no hexadecimal: the token reads as 0
+               "2 16 1 nan 3 4 5 6\n"                                // nan is no number: it and the rest stay 0
                "2 16 -1e-400 4.9406564584124654e-324 1e308 1 1 1\n"  // -0, the smallest subnormal
-               "2 16 inf 0 0 1 1 1\n"                    // all zero: collapsed and removed
-               "2 16 1e999 0 0 1e999 0 0\n"              // infinite ends never coincide
-               "3 16 1.5mm 2 3 1e 5 6 .5 5. -.25e+1\n"); // longest decimal prefix of each token
+               "2 16 inf 0 0 1 1 1\n"                                // all zero: collapsed and removed
+               "2 16 1e999 0 0 1e999 0 0\n"                          // infinite ends never coincide
+               "3 16 1.5mm 2 3 1e 5 6 .5 5. -.25e+1\n");             // longest decimal prefix of each token
     run_result r = run_weldrix({"numbers.dat", "out.dat"}, {}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, success("numbers.dat", "out.dat", {7, 6, 0, 1, 0, 0}, {6, 5, 0, 1, 0, 0}));
@@ -221,13 +219,13 @@ TEST(hostile, extreme_numbers_and_how_they_are_written) {
 TEST(hostile, colours_and_types_beyond_32_bits) {
     temp_dir dir;
     write_file(dir / "colours.dat",
-               "2 4294967296 0 0 0 1 1 1\n"           // clamps to INT32_MAX
+               "2 4294967296 0 0 0 1 1 1\n"             // clamps to INT32_MAX
                "2 -99999999999999999999 0 0 0 1 1 1\n"  // clamps to INT32_MIN
-               "2 0x1F 0 0 0 1 1 1\n"                 // reads 0, the token is skipped whole
-               "2 abc 0 0 0 1 1 1\n"                  // unreadable: 16
+               "2 0x1F 0 0 0 1 1 1\n"                   // reads 0, the token is skipped whole
+               "2 abc 0 0 0 1 1 1\n"                    // unreadable: 16
                "1 99999999999 0 0 0 1 0 0 0 1 0 0 0 1 x.dat\n"
-               "4294967298 16 0 0 0 1 1 1\n"          // type INT32_MAX: skipped
-               "-4294967298 16 0 0 0 1 1 1\n");       // type INT32_MIN: skipped
+               "4294967298 16 0 0 0 1 1 1\n"     // type INT32_MAX: skipped
+               "-4294967298 16 0 0 0 1 1 1\n");  // type INT32_MIN: skipped
     const run_result r = run_weldrix({"colours.dat", "out.dat"}, {}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, success("colours.dat", "out.dat", {5, 4, 0, 0, 0, 1}, {5, 4, 0, 0, 0, 1}));
@@ -296,8 +294,10 @@ TEST(hostile, subfile_candidates_that_are_not_files_are_passed_over) {
     write_file(dir / "lib/parts/folder.dat", "2 24 0 0 0 1 0 0\n");
     std::string up;
     for (int k = 0; k < 64; ++k) up += "..\\";
-    const std::string part = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 folder.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 fifo.dat\n"
-                             "1 16 0 0 0 1 0 0 0 1 0 0 0 1 " + up + "dev\\zero\n";
+    const std::string part =
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 folder.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 fifo.dat\n"
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 " +
+        up + "dev\\zero\n";
     write_file(dir / "part.ldr", part);
     const run_result r = run_weldrix({"-s", "-l", "lib", "part.ldr", "out.ldr"}, {}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
@@ -326,9 +326,9 @@ TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, reading("fan.ldr", {1, 0, 0, 0, 0, 1}, snap_thresholds) + lib_search_list +
                             "Subfile expansion stopped: the limit of " + std::to_string(default_max_inlined_lines) +
-                            " inlined lines is reached; the rest is not inlined\n" +
-                            inlined(edges, 0, 0, 0) + unifying_and_writing("out.ldr") +
-                            statistics({1, 0, 0, 0, 0, 1}, " lines written in file") + press_enter);
+                            " inlined lines is reached; the rest is not inlined\n" + inlined(edges, 0, 0, 0) +
+                            unifying_and_writing("out.ldr") + statistics({1, 0, 0, 0, 0, 1}, " lines written in file") +
+                            press_enter);
     EXPECT_EQ(read_file(dir / "out.ldr"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
 }
 
@@ -344,12 +344,11 @@ TEST(hostile, thresholds_that_are_not_ordinary_numbers) {
         std::string output;
     };
     const threshold_case cases[] = {
-        {"abc", "0.005", merged},  // not a number: the default stays, no message
-        {"nan", "0.005", merged},  // not a decimal number either
-        {"-1", "-1", kept},        // accepted; nothing is closer than a negative distance
-        {"0", "0", kept},
-        {"1e-400", "0", kept},     // underflows to 0
-        {"1e999", "inf", ""},      // everything merges into one point: both edges collapse
+        {"abc", "0.005", merged},                         // not a number: the default stays, no message
+        {"nan", "0.005", merged},                         // not a decimal number either
+        {"-1", "-1", kept},                               // accepted; nothing is closer than a negative distance
+        {"0", "0", kept},         {"1e-400", "0", kept},  // underflows to 0
+        {"1e999", "inf", ""},                             // everything merges into one point: both edges collapse
     };
     for (const auto& c : cases) {
         const run_result r = run_weldrix({"-ut", c.value, "t.dat", "out.dat"}, {}, dir.path());
@@ -490,8 +489,7 @@ TEST(hostile, closed_or_exhausted_standard_streams) {
         EXPECT_EQ(run_in_shell(dir.path(), "in.dat out.dat", redirections), 0) << redirections;
         EXPECT_EQ(read_file(dir / "out.dat"), expected) << redirections;
     }
-    EXPECT_EQ(read_file(dir / "console.txt"),
-              success("in.dat", "out.dat", {2, 1, 0, 1, 0, 0}, {2, 1, 0, 1, 0, 0}));
+    EXPECT_EQ(read_file(dir / "console.txt"), success("in.dat", "out.dat", {2, 1, 0, 1, 0, 0}, {2, 1, 0, 1, 0, 0}));
     // A usage error and a missing input end the same way with standard input closed.
     EXPECT_EQ(run_in_shell(dir.path(), "only_one_argument", "<&- >/dev/null"), 1);
     EXPECT_EQ(run_in_shell(dir.path(), "missing.dat out.dat", "<&- >/dev/null"), 2);
@@ -511,12 +509,10 @@ TEST(hostile, memory_exhaustion_ends_with_a_message) {
 #endif
     temp_dir dir;
     // A 60 MB line under a 150 MB address space limit: reading it fits, writing it does not.
-    {
-        std::ofstream(dir / "big.dat", std::ios::binary) << "0 " << std::string(60u << 20, 'x') << "\n";
-    }
+    { std::ofstream(dir / "big.dat", std::ios::binary) << "0 " << std::string(60u << 20, 'x') << "\n"; }
     EXPECT_EQ(run_in_shell(dir.path(), "big.dat out.dat", "< /dev/null > console.txt", "ulimit -v 150000"), 2);
-    EXPECT_EQ(read_file(dir / "console.txt"),
-              reading("big.dat", {1, 0, 0, 0, 0, 0}) + unifying_and_writing("out.dat") + "Out of memory\nPress <Enter> to quit\n");
+    EXPECT_EQ(read_file(dir / "console.txt"), reading("big.dat", {1, 0, 0, 0, 0, 0}) + unifying_and_writing("out.dat") +
+                                                  "Out of memory\nPress <Enter> to quit\n");
     EXPECT_FALSE(file_exists(dir / "out.dat"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }

@@ -1,5 +1,3 @@
-#include "geometry/number_format.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <limits>
 #include <random>
 
+#include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
 
 namespace weldrix {

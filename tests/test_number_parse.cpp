@@ -1,5 +1,3 @@
-#include "geometry/number_parse.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,8 @@
 #include <limits>
 #include <random>
 #include <string>
+
+#include "geometry/number_parse.hpp"
 
 namespace weldrix {
 namespace {
@@ -82,10 +82,10 @@ TEST(NumberParse, IsCorrectlyRounded) {
 // Short numbers, as LDraw files hold them, take a quicker path than long ones; both must give
 // strtod's value and stop where the number ends.
 TEST(NumberParse, ShortNumbersAreCorrectlyRoundedToo) {
-    for (const char* text : {"9007199254740992", "9007199254740993", "9007199254740995", "1234567890123456789",
-                             "12345678901234567890", "0.1234567890123456789", "1.234567890123456789",
-                             "1e22", "1e23", "1e-22", "1e-23", "123456789e-22", "0.000000000000000000000001",
-                             "3.14159e0", "7.e+2", "-0.0", "0.30000000000000004", "8.589973e9"}) {
+    for (const char* text :
+         {"9007199254740992", "9007199254740993", "9007199254740995", "1234567890123456789", "12345678901234567890",
+          "0.1234567890123456789", "1.234567890123456789", "1e22", "1e23", "1e-22", "1e-23", "123456789e-22",
+          "0.000000000000000000000001", "3.14159e0", "7.e+2", "-0.0", "0.30000000000000004", "8.589973e9"}) {
         ASSERT_EQ(value_of(text), std::strtod(text, nullptr)) << text;
         ASSERT_EQ(std::signbit(value_of(text)), std::signbit(std::strtod(text, nullptr))) << text;
     }

@@ -19,9 +19,9 @@
 #include <sstream>
 
 #include "app/options.hpp"
-#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
+#include "io/console.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -37,7 +37,7 @@ const std::string mirror_x = " -1 0 0 0 1 0 0 0 1 ";
 
 // "1 <colour> <x y z> <matrix> <name>"
 std::string reference(const std::string& name, const std::string& matrix = identity, const std::string& colour = "16",
-                const std::string& offset = "0 0 0") {
+                      const std::string& offset = "0 0 0") {
     return "1 " + colour + " " + offset + matrix + name + "\n";
 }
 
@@ -128,26 +128,26 @@ TEST(Subfiles, InvertNextAndMirroringEachReverseFilledLinesAndTogetherCancel) {
                "4 16 0 0 0 1 0 0 1 1 0 0 1 0\n"
                "2 16 0 0 0 1 0 0\n"
                "5 16 0 0 0 1 0 0 0 1 0 0 -1 0\n");
-    const observed got = expand_in_process(dir, reference("t.dat") + "0 BFC INVERTNEXT\n" + reference("t.dat") +
-                                                    reference("t.dat", mirror_x) + "0 bfc InvertNext\n" +
-                                                    reference("t.dat", mirror_x) + "0 INVERTNEXT without the word\n" +
-                                                    reference("t.dat"));
-    EXPECT_EQ(got.lines, (std::vector<std::string>{
-                             // plain
-                             "3 16 0 0 0 1 0 0 0 1 0", "4 16 0 0 0 1 0 0 1 1 0 0 1 0", "2 16 0 0 0 1 0 0",
-                             "5 16 0 0 0 1 0 0 0 1 0 0 -1 0",
-                             // INVERTNEXT: corners 1 and 3 change places; lines are never reversed
-                             "3 16 0 1 0 1 0 0 0 0 0", "4 16 1 1 0 1 0 0 0 0 0 0 1 0", "2 16 0 0 0 1 0 0",
-                             "5 16 0 0 0 1 0 0 0 1 0 0 -1 0",
-                             // mirrored: reversed before the matrix is applied
-                             "3 16 0 1 0 -1 0 0 0 0 0", "4 16 -1 1 0 -1 0 0 0 0 0 0 1 0", "2 16 0 0 0 -1 0 0",
-                             "5 16 0 0 0 -1 0 0 0 1 0 0 -1 0",
-                             // both: not reversed
-                             "3 16 0 0 0 -1 0 0 0 1 0", "4 16 0 0 0 -1 0 0 -1 1 0 0 1 0", "2 16 0 0 0 -1 0 0",
-                             "5 16 0 0 0 -1 0 0 0 1 0 0 -1 0",
-                             // a comment without "BFC" inverts nothing
-                             "3 16 0 0 0 1 0 0 0 1 0", "4 16 0 0 0 1 0 0 1 1 0 0 1 0", "2 16 0 0 0 1 0 0",
-                             "5 16 0 0 0 1 0 0 0 1 0 0 -1 0"}));
+    const observed got =
+        expand_in_process(dir, reference("t.dat") + "0 BFC INVERTNEXT\n" + reference("t.dat") +
+                                   reference("t.dat", mirror_x) + "0 bfc InvertNext\n" + reference("t.dat", mirror_x) +
+                                   "0 INVERTNEXT without the word\n" + reference("t.dat"));
+    EXPECT_EQ(got.lines,
+              (std::vector<std::string>{// plain
+                                        "3 16 0 0 0 1 0 0 0 1 0", "4 16 0 0 0 1 0 0 1 1 0 0 1 0", "2 16 0 0 0 1 0 0",
+                                        "5 16 0 0 0 1 0 0 0 1 0 0 -1 0",
+                                        // INVERTNEXT: corners 1 and 3 change places; lines are never reversed
+                                        "3 16 0 1 0 1 0 0 0 0 0", "4 16 1 1 0 1 0 0 0 0 0 0 1 0", "2 16 0 0 0 1 0 0",
+                                        "5 16 0 0 0 1 0 0 0 1 0 0 -1 0",
+                                        // mirrored: reversed before the matrix is applied
+                                        "3 16 0 1 0 -1 0 0 0 0 0", "4 16 -1 1 0 -1 0 0 0 0 0 0 1 0",
+                                        "2 16 0 0 0 -1 0 0", "5 16 0 0 0 -1 0 0 0 1 0 0 -1 0",
+                                        // both: not reversed
+                                        "3 16 0 0 0 -1 0 0 0 1 0", "4 16 0 0 0 -1 0 0 -1 1 0 0 1 0",
+                                        "2 16 0 0 0 -1 0 0", "5 16 0 0 0 -1 0 0 0 1 0 0 -1 0",
+                                        // a comment without "BFC" inverts nothing
+                                        "3 16 0 0 0 1 0 0 0 1 0", "4 16 0 0 0 1 0 0 1 1 0 0 1 0", "2 16 0 0 0 1 0 0",
+                                        "5 16 0 0 0 1 0 0 0 1 0 0 -1 0"}));
 }
 
 // The corner order decides which of two equally near subfile vertices comes first among the snap
@@ -184,21 +184,20 @@ TEST(Subfiles, InversionIsPassedDownAndComposedAtEveryDepth) {
     write_file(dir / "t.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     // Inside an inverted copy: a plain reference inherits -1, an INVERTNEXT turns it back to +1,
     // and a mirrored one is reversed once more by its matrix.
-    write_file(dir / "mid.dat",
-               reference("t.dat") + "0 BFC INVERTNEXT\n" + reference("t.dat", identity, "16", "5 0 0") + reference("t.dat", mirror_x));
+    write_file(dir / "mid.dat", reference("t.dat") + "0 BFC INVERTNEXT\n" +
+                                    reference("t.dat", identity, "16", "5 0 0") + reference("t.dat", mirror_x));
     // Two mirrors on one path cancel through the composed matrix.
     write_file(dir / "mirrored.dat", reference("t.dat", mirror_x));
-    const observed got = expand_in_process(dir, "0 BFC INVERTNEXT\n" + reference("mid.dat") + reference("mirrored.dat", mirror_x));
+    const observed got =
+        expand_in_process(dir, "0 BFC INVERTNEXT\n" + reference("mid.dat") + reference("mirrored.dat", mirror_x));
     EXPECT_EQ(got.lines, (std::vector<std::string>{
-                             "1 16 0 0 0 1 0 0 0 1 0 0 0 1 t.dat [-1]",
-                             "0 BFC INVERTNEXT",
-                             "1 16 5 0 0 1 0 0 0 1 0 0 0 1 t.dat [-1]",
-                             "1 16 0 0 0 -1 0 0 0 1 0 0 0 1 t.dat [-1]",
+                             "1 16 0 0 0 1 0 0 0 1 0 0 0 1 t.dat [-1]", "0 BFC INVERTNEXT",
+                             "1 16 5 0 0 1 0 0 0 1 0 0 0 1 t.dat [-1]", "1 16 0 0 0 -1 0 0 0 1 0 0 0 1 t.dat [-1]",
                              "1 16 0 0 0 1 0 0 0 1 0 0 0 1 t.dat [1]",
-                             "3 16 0 1 0 1 0 0 0 0 0",  // inverted once
-                             "3 16 5 0 0 6 0 0 5 1 0",  // inverted twice
+                             "3 16 0 1 0 1 0 0 0 0 0",   // inverted once
+                             "3 16 5 0 0 6 0 0 5 1 0",   // inverted twice
                              "3 16 0 0 0 -1 0 0 0 1 0",  // inverted and mirrored
-                             "3 16 0 0 0 1 0 0 0 1 0",  // mirrored twice
+                             "3 16 0 0 0 1 0 0 0 1 0",   // mirrored twice
                          }));
 }
 
@@ -244,16 +243,16 @@ TEST(Subfiles, Colours16And24TakeTheReferenceColourAnd16PassesDown) {
                    reference("d.dat", identity, "24"));
     write_file(dir / "d.dat", "2 16 0 0 0 0 1 0\n2 4 0 0 0 0 2 0\n");
     const observed got = expand_in_process(dir, reference("c.dat", identity, "4") + reference("c.dat", identity, "16"));
-    EXPECT_EQ(got.lines, (std::vector<std::string>{
-                             "2 4 0 0 0 1 0 0", "3 4 0 0 0 1 0 0 0 1 0", "4 7 0 0 0 1 0 0 1 1 0 0 1 0",
-                             "5 4 0 0 0 1 0 0 0 1 0 0 -1 0", "3 4 0 0 0 1 0 0 0 1 0", "0 a comment has no colour",
-                             "1 4 0 0 0 1 0 0 0 1 0 0 0 1 d.dat [1]",
-                             //
-                             "2 16 0 0 0 1 0 0", "3 16 0 0 0 1 0 0 0 1 0", "4 7 0 0 0 1 0 0 1 1 0 0 1 0",
-                             "5 16 0 0 0 1 0 0 0 1 0 0 -1 0", "3 16 0 0 0 1 0 0 0 1 0", "0 a comment has no colour",
-                             "1 16 0 0 0 1 0 0 0 1 0 0 0 1 d.dat [1]",
-                             //
-                             "2 4 0 0 0 0 1 0", "2 4 0 0 0 0 2 0", "2 16 0 0 0 0 1 0", "2 4 0 0 0 0 2 0"}));
+    EXPECT_EQ(got.lines,
+              (std::vector<std::string>{"2 4 0 0 0 1 0 0", "3 4 0 0 0 1 0 0 0 1 0", "4 7 0 0 0 1 0 0 1 1 0 0 1 0",
+                                        "5 4 0 0 0 1 0 0 0 1 0 0 -1 0", "3 4 0 0 0 1 0 0 0 1 0",
+                                        "0 a comment has no colour", "1 4 0 0 0 1 0 0 0 1 0 0 0 1 d.dat [1]",
+                                        //
+                                        "2 16 0 0 0 1 0 0", "3 16 0 0 0 1 0 0 0 1 0", "4 7 0 0 0 1 0 0 1 1 0 0 1 0",
+                                        "5 16 0 0 0 1 0 0 0 1 0 0 -1 0", "3 16 0 0 0 1 0 0 0 1 0",
+                                        "0 a comment has no colour", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 d.dat [1]",
+                                        //
+                                        "2 4 0 0 0 0 1 0", "2 4 0 0 0 0 2 0", "2 16 0 0 0 0 1 0", "2 4 0 0 0 0 2 0"}));
     EXPECT_EQ(got.console, inlined(6, 2, 4, 2));
 }
 
@@ -262,13 +261,12 @@ TEST(Subfiles, EveryReferenceIsInlinedAndCountedEachTimeLevelAfterLevel) {
     write_file(dir / "a.dat", reference("b.dat", identity, "16", "0 0 100") + "2 16 1 0 0 0 0 0\n");
     write_file(dir / "b.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     // The same files again and again, at several depths and places: each copy placed on its own.
-    const observed got = expand_in_process(
-        dir, reference("a.dat") + reference("b.dat", identity, "16", "10 0 0") + reference("a.dat", " 2 0 0 0 2 0 0 0 2 ", "16", "0 50 0"));
-    EXPECT_EQ(got.lines, (std::vector<std::string>{
-                             "1 16 0 0 100 1 0 0 0 1 0 0 0 1 b.dat [1]", "2 16 1 0 0 0 0 0",
-                             "3 16 10 0 0 11 0 0 10 1 0",
-                             "1 16 0 50 200 2 0 0 0 2 0 0 0 2 b.dat [1]", "2 16 2 50 0 0 50 0",
-                             "3 16 0 0 100 1 0 100 0 1 100", "3 16 0 50 200 2 50 200 0 52 200"}));
+    const observed got = expand_in_process(dir, reference("a.dat") + reference("b.dat", identity, "16", "10 0 0") +
+                                                    reference("a.dat", " 2 0 0 0 2 0 0 0 2 ", "16", "0 50 0"));
+    EXPECT_EQ(got.lines, (std::vector<std::string>{"1 16 0 0 100 1 0 0 0 1 0 0 0 1 b.dat [1]", "2 16 1 0 0 0 0 0",
+                                                   "3 16 10 0 0 11 0 0 10 1 0",
+                                                   "1 16 0 50 200 2 0 0 0 2 0 0 0 2 b.dat [1]", "2 16 2 50 0 0 50 0",
+                                                   "3 16 0 0 100 1 0 100 0 1 100", "3 16 0 50 200 2 50 200 0 52 200"}));
     EXPECT_EQ(got.console, inlined(2, 0, 3, 0));
 
     // Snap targets are taken in that order (level after level, not depth first): of two inlined
@@ -322,8 +320,8 @@ TEST(Subfiles, NamesMatchWithBackslashesAndAnyLetterCase) {
     write_file(dir / "lib/parts/Two.dat", "2 16 0 0 0 1 0 0\n");
     write_file(dir / "lib/parts/TWO.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_file(dir / "lib/parts/two.DAT", "5 16 0 0 0 1 0 0 0 1 0 0 -1 0\n");
-    write_file(dir / "main.dat", reference("S\\3001S01.DAT") + reference("48\\1-4EDGE.dat") + reference("s\\LOCAL.dat") +
-                                     reference("Two.dat") + reference("two.dat"));
+    write_file(dir / "main.dat", reference("S\\3001S01.DAT") + reference("48\\1-4EDGE.dat") +
+                                     reference("s\\LOCAL.dat") + reference("Two.dat") + reference("two.dat"));
     auto run = weld(dir, {"-l", "lib"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(expansion_text(run.output), inlined(2, 0, 2, 1));
@@ -344,7 +342,8 @@ TEST(Subfiles, TheFirstDirectoryOfTheSearchListThatHoldsTheFileWins) {
     write_file(dir / "lib2/parts/z.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_file(dir / "lib2/parts/s/only2.dat", "4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");
     write_file(dir / "lib2/parts/y.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
-    write_file(dir / "main.dat", reference("x.dat") + reference("y.dat") + reference("z.dat") + reference("s\\only2.dat"));
+    write_file(dir / "main.dat",
+               reference("x.dat") + reference("y.dat") + reference("z.dat") + reference("s\\only2.dat"));
 
     const auto run = weld(dir, {"-l", "lib1", "-l", "lib2\\"});
     EXPECT_EQ(run.exit_code, 0);
@@ -364,9 +363,10 @@ TEST(Subfiles, MissingFilesDirectoriesAndFifosArePassedOverSilently) {
     ASSERT_EQ(::mkfifo((dir / "f.dat").c_str(), 0644), 0);
     write_file(dir / "lib/parts/d.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_file(dir / "lib/parts/f.dat", "2 16 0 0 0 1 0 0\n");
-    const std::string part = reference("missing.dat", identity, "4", "1 2 3") + reference("d.dat") + reference("f.dat") +
+    const std::string part = reference("missing.dat", identity, "4", "1 2 3") + reference("d.dat") +
+                             reference("f.dat") +
                              "1 16 0 0 0 1 0 0 0 1 0 0 0 1\n" +  // no name: the candidate is a folder
-                             reference("lib");                           // a folder named as a subfile
+                             reference("lib");                   // a folder named as a subfile
     write_file(dir / "main.dat", part);
     const auto run = weld(dir, {"-l", "lib"});
     EXPECT_EQ(run.exit_code, 0);
@@ -404,8 +404,9 @@ TEST(Subfiles, CyclesAreCutWithOneMessagePerNameAsWritten) {
     write_file(dir / "left.dat", reference("leaf.dat"));
     write_file(dir / "right.dat", reference("leaf.dat"));
     write_file(dir / "leaf.dat", "5 16 0 0 0 1 0 0 0 1 0 0 -1 0\n");
-    write_file(dir / "main.dat", reference("main.dat") + reference("a.dat") + reference("./main.dat") + reference("a.dat") +
-                                     reference("S\\Loop.dat") + reference("left.dat") + reference("right.dat") + reference("left.dat"));
+    write_file(dir / "main.dat", reference("main.dat") + reference("a.dat") + reference("./main.dat") +
+                                     reference("a.dat") + reference("S\\Loop.dat") + reference("left.dat") +
+                                     reference("right.dat") + reference("left.dat"));
     const auto run = weld(dir);
     EXPECT_EQ(run.exit_code, 0);
     // Every skip happens while the references are expanded: the part's own first, then level by
@@ -451,9 +452,11 @@ TEST(Subfiles, AnExplodingLibraryStopsAtTheLimitWithOneMessage) {
 
 TEST(Subfiles, ConsoleOfARunWithSubfilesByteForByte) {
     temp_dir dir;
-    write_file(dir / "lib/p/box.dat", "0 a box\n4 16 0 0 0 1 0 0 1 1 0 0 1 0\n2 24 0 0 0 1 0 0\n" + reference("s\\side.dat"));
+    write_file(dir / "lib/p/box.dat",
+               "0 a box\n4 16 0 0 0 1 0 0 1 1 0 0 1 0\n2 24 0 0 0 1 0 0\n" + reference("s\\side.dat"));
     write_file(dir / "lib/parts/s/side.dat", "5 24 0 0 0 1 0 0 0 1 0 0 -1 0\n3 16 0 0 0 1 0 0 0 1 0\n");
-    write_file(dir / "main.dat", "0 part\r\n" + reference("box.dat") + "3 16 0.001 0 0 1 0 0 0 1 0\r\n" + reference("gone.dat"));
+    write_file(dir / "main.dat",
+               "0 part\r\n" + reference("box.dat") + "3 16 0.001 0 0 1 0 0 0 1 0\r\n" + reference("gone.dat"));
     const auto run = weld(dir, {"-us", "0.01", "-l", "lib"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output,
@@ -590,7 +593,7 @@ private:
 
     std::vector<fs::path> directories_;
     std::map<std::string, std::optional<fs::path>> found_;  // by name as written
-    std::map<fs::path, type_counts> counted_;              // by canonical path
+    std::map<fs::path, type_counts> counted_;               // by canonical path
 };
 
 std::vector<std::string> listed_parts() {
@@ -624,10 +627,9 @@ TEST(Subfiles, RealPartsResolveEveryReferenceAndMatchAnIndependentCount) {
 
         const auto run = weld(dir, {"-l", library.string()});
         EXPECT_EQ(run.exit_code, 0);
-        EXPECT_EQ(expansion_text(run.output), inlined(static_cast<int>(expected.edges),
-                                                      static_cast<int>(expected.conditionals),
-                                                      static_cast<int>(expected.triangles),
-                                                      static_cast<int>(expected.quads)));
+        EXPECT_EQ(expansion_text(run.output),
+                  inlined(static_cast<int>(expected.edges), static_cast<int>(expected.conditionals),
+                          static_cast<int>(expected.triangles), static_cast<int>(expected.quads)));
     }
 }
 

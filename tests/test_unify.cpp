@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "io/console.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "elements/edge_line.hpp"
+#include "io/console.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -52,8 +52,7 @@ TEST(Unify, MergesOntoRunningAveragesByManhattanDistance) {
               "2 24 0.001 0.001 0 10 0 0\n2 24 0.001 0.001 0 0 10 0\n");
     EXPECT_EQ(unify("2 24 0 0 0 10 0 0\n2 24 0.003 0.003 0 0 10 0\n").text,
               "2 24 0 0 0 10 0 0\n2 24 0.003 0.003 0 0 10 0\n");
-    EXPECT_EQ(unify("2 24 0 0 0 10 0 0\n2 24 0.005 0 0 0 10 0\n").text,
-              "2 24 0 0 0 10 0 0\n2 24 0.005 0 0 0 10 0\n");
+    EXPECT_EQ(unify("2 24 0 0 0 10 0 0\n2 24 0.005 0 0 0 10 0\n").text, "2 24 0 0 0 10 0 0\n2 24 0.005 0 0 0 10 0\n");
 
     // 0, 0.004, 0.008 in this order: the first two make one representative at 0.002, the third is
     // 0.006 from it and keeps its place.
@@ -83,14 +82,16 @@ TEST(Unify, RemovesCollapsedLinesAndTurnsQuadsIntoTriangles) {
 
     // A quad whose corners 1 and 2 merge becomes, in its place, the triangle 2, 3, 4 with its
     // colour, counted as a triangle; the other pairs drop their first corner likewise.
-    unified q = unify("0 before\n4 14 0 0 0 0.002 0 0 10 10 0 0 10 0\n0 after\n"
-                      "4 15 20 0 0 30 0 0 30.002 0 0 20 10 0\n"
-                      "4 16 40 0 0 50 0 0 50 10 0 50.002 10 0\n"
-                      "4 17 60 0 0 70 0 0 70 10 0 60.002 0 0\n");
-    EXPECT_EQ(q.text, "0 before\n3 14 0.001 0 0 10 10 0 0 10 0\n0 after\n"
-                      "3 15 20 0 0 30.001 0 0 20 10 0\n"
-                      "3 16 40 0 0 50 0 0 50.001 10 0\n"
-                      "3 17 60.001 0 0 70 0 0 70 10 0\n");
+    unified q = unify(
+        "0 before\n4 14 0 0 0 0.002 0 0 10 10 0 0 10 0\n0 after\n"
+        "4 15 20 0 0 30 0 0 30.002 0 0 20 10 0\n"
+        "4 16 40 0 0 50 0 0 50 10 0 50.002 10 0\n"
+        "4 17 60 0 0 70 0 0 70 10 0 60.002 0 0\n");
+    EXPECT_EQ(q.text,
+              "0 before\n3 14 0.001 0 0 10 10 0 0 10 0\n0 after\n"
+              "3 15 20 0 0 30.001 0 0 20 10 0\n"
+              "3 16 40 0 0 50 0 0 50.001 10 0\n"
+              "3 17 60.001 0 0 70 0 0 70 10 0\n");
     EXPECT_EQ(q.written.lines, 6u);
     EXPECT_EQ(q.written.triangles, 4u);
     EXPECT_EQ(q.written.quads, 0u);
@@ -104,8 +105,9 @@ TEST(Unify, RemovesCollapsedLinesAndTurnsQuadsIntoTriangles) {
 
     // A conditional line whose control point meets one of its ends is removed; so is one whose
     // control points meet each other.
-    unified c = unify("5 24 0 0 0 0 10 0 0.0005 10 0 5 5 0\n5 24 10 0 0 10 10 0 15 5 0 15 5 0.0002\n"
-                      "5 24 20 0 0 20 10 0 15 5 -5 25 5 0\n");
+    unified c = unify(
+        "5 24 0 0 0 0 10 0 0.0005 10 0 5 5 0\n5 24 10 0 0 10 10 0 15 5 0 15 5 0.0002\n"
+        "5 24 20 0 0 20 10 0 15 5 -5 25 5 0\n");
     EXPECT_EQ(c.text, "5 24 20 0 0 20 10 0 15 5 -5 25 5 0\n");
     EXPECT_EQ(c.written.conditionals, 1u);
 }
@@ -144,8 +146,9 @@ TEST_F(UnifySubfiles, SnapsMainVerticesOntoExactSubfileVertices) {
     write_file(dir / "sub.dat", "2 24 0.1234567891 0 0 0 0.3333333333 0\n5 24 40 0 0 40 1 0 41 0 0 39 0 0\n");
     // 0.004 from a subfile vertex: moves onto its exact coordinates; 0.006 from one: stays.
     // Conditional lines supply no targets.
-    const std::string input = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n2 24 0.1274567891 0 0 5 5 5\n"
-                              "2 24 0.0 0.3393333333 0 6 6 6\n2 24 40.003 0 0 7 7 7\n";
+    const std::string input =
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n2 24 0.1274567891 0 0 5 5 5\n"
+        "2 24 0.0 0.3393333333 0 6 6 6\n2 24 40.003 0 0 7 7 7\n";
     EXPECT_EQ(unify(input, 0.005, 0.005, vertex_search::indexed, folder()).text,
               "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n2 24 0.1234568 0 0 5 5 5\n"
               "2 24 0 0.3393333 0 6 6 6\n2 24 40.003 0 0 7 7 7\n");
@@ -264,8 +267,8 @@ private:
     std::vector<point> pool_;
 };
 
-const double document_thresholds[] = {0.005, 0.005, 0.02, 0.0, 1e-12, 0x1p-6, 1e6, 1e300,
-                                      std::numeric_limits<double>::infinity()};
+const double document_thresholds[] = {
+    0.005, 0.005, 0.02, 0.0, 1e-12, 0x1p-6, 1e6, 1e300, std::numeric_limits<double>::infinity()};
 
 TEST(Unify, GridIndexWritesTheLinearBytesForGeneratedParts) {
     std::mt19937_64 seeds(99);
@@ -329,8 +332,9 @@ TEST(UnifyThroughTheTool, MergesCollapsesAndSnaps) {
     // -s: a main vertex 0.004 from a subfile vertex takes its coordinates, one 0.006 away does
     // not; a triangle whose corners snap onto one subfile vertex goes.
     write_file(dir / "sub.dat", "2 24 1.0000001 2 3 0 0 -50\n2 24 1.0000006 2 3 0 0 -60\n");
-    write_file(dir / "in4.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n2 24 1.004 2 3 7 7 7\n"
-                                "2 24 1 2.006 3 8 8 8\n3 16 1.003 2 3 0.997 2 3 5 5 5\n");
+    write_file(dir / "in4.dat",
+               "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n2 24 1.004 2 3 7 7 7\n"
+               "2 24 1 2.006 3 8 8 8\n3 16 1.003 2 3 0.997 2 3 5 5 5\n");
     r = test::run_weldrix({"-s", dir / "in4.dat", dir / "out4.dat"}, "\n");
     ASSERT_EQ(r.exit_code, 0) << r.output;
     EXPECT_EQ(test::read_file(dir / "out4.dat"),

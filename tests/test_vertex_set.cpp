@@ -2,8 +2,6 @@
 // inputs chosen where an index can go wrong: cell borders, distances exactly at a threshold,
 // ties, representatives that drift across cells, extreme thresholds and non-finite or huge
 // coordinates. Then a few hand-made cases of the merge and snap rules themselves.
-#include "geometry/vertex_set.hpp"
-
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "geometry/vertex_grid.hpp"
+#include "geometry/vertex_set.hpp"
 
 namespace weldrix {
 namespace {
@@ -27,7 +26,9 @@ constexpr double min_subnormal = std::numeric_limits<double>::denorm_min();
 constexpr double max_double = std::numeric_limits<double>::max();
 
 bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-bool same_bits(const point& a, const point& b) { return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z); }
+bool same_bits(const point& a, const point& b) {
+    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
+}
 
 std::string describe(const point& p) {
     std::ostringstream s;
@@ -114,14 +115,32 @@ std::optional<std::string> run_both(scenario s, std::mt19937_64& random) {
 // just below and above them, zero and below, tiny, subnormal, around the snap start distance
 // 100000, huge and infinite.
 const double threshold_choices[] = {
-    0.005,  0.005,  0.001, 0.0049999999999999, 0x1p-8, std::nextafter(0x1p-8, 1.0), std::nextafter(0x1p-8, 0.0),
-    0.75 * 0x1p-7, 0.0,   -0.0,          -1.0,         1e-12,          min_subnormal,
-    1e-310, 1e5,   std::nextafter(1e5, 0.0), 1.5e5, 1e6, 1e300, max_double, inf, -inf, nan,
+    0.005,
+    0.005,
+    0.001,
+    0.0049999999999999,
+    0x1p-8,
+    std::nextafter(0x1p-8, 1.0),
+    std::nextafter(0x1p-8, 0.0),
+    0.75 * 0x1p-7,
+    0.0,
+    -0.0,
+    -1.0,
+    1e-12,
+    min_subnormal,
+    1e-310,
+    1e5,
+    std::nextafter(1e5, 0.0),
+    1.5e5,
+    1e6,
+    1e300,
+    max_double,
+    inf,
+    -inf,
+    nan,
 };
 
-double pick_threshold(std::mt19937_64& random) {
-    return threshold_choices[random() % std::size(threshold_choices)];
-}
+double pick_threshold(std::mt19937_64& random) { return threshold_choices[random() % std::size(threshold_choices)]; }
 
 // A length scale for placing points: the threshold where it is usable, else something ordinary.
 double scale_of(double t) {
@@ -138,8 +157,9 @@ double cell_width(double t) {
 }
 
 double special_value(std::mt19937_64& random) {
-    const double values[] = {inf, -inf, nan, 1e300, -1e300, max_double, -max_double, min_subnormal, -min_subnormal,
-                             1e-310, 0.0, -0.0, 0x1p62, -0x1p62, 0x1p53, 1e16};
+    const double values[] = {
+        inf,    -inf, nan,  1e300,  -1e300,  max_double, -max_double, min_subnormal, -min_subnormal,
+        1e-310, 0.0,  -0.0, 0x1p62, -0x1p62, 0x1p53,     1e16};
     return values[random() % std::size(values)];
 }
 
@@ -215,7 +235,8 @@ scenario make_scenario(std::mt19937_64& random) {
         case 4: {  // far apart: distances around the snap start distance 100000
             for (std::size_t i = 0; i < n; ++i) {
                 const double spread = random() % 2 ? 1e6 : 2e5;
-                s.vertices.emplace_back(spread * unit(random), spread * unit(random), random() % 2 ? 0.0 : spread * unit(random));
+                s.vertices.emplace_back(spread * unit(random), spread * unit(random),
+                                        random() % 2 ? 0.0 : spread * unit(random));
             }
             break;
         }
@@ -297,7 +318,7 @@ TEST(VertexGrid, NeverMissesAPointInRangeAtCellBorders) {
             for (std::uint32_t id = 0; id < points.size(); ++id) {
                 if (points[id].manhattan_distance(v) < radius) {
                     ASSERT_TRUE(visited[id]) << "radius " << radius << ": " << describe(points[id]) << " near "
-                                                   << describe(v) << " not visited";
+                                             << describe(v) << " not visited";
                 }
             }
         }
@@ -403,7 +424,7 @@ TEST_P(VertexSetRules, HugeAndInfiniteThresholds) {
     point p(1e7 + 400000, 0, 0);  // 150000 from the second, 1.04e7 from the first
     huge.snap(p);
     EXPECT_EQ(p.x, 1e7 + 400000);  // the first is taken and is out of range
-    point q(600000, 0, 0);          // 600000 from the first: not nearer than 100000, first taken
+    point q(600000, 0, 0);         // 600000 from the first: not nearer than 100000, first taken
     huge.snap(q);
     EXPECT_EQ(q.x, 0.0);
 

@@ -16,7 +16,9 @@ SANITIZE_BUILD ?= build-sanitize
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=exitcode=86:print_stacktrace=1:halt_on_error=1
 
-.PHONY: all configure build test demo bench package test-package fuzz sanitize clean
+SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
+
+.PHONY: all configure build test demo bench package test-package fuzz sanitize format check-format clean
 
 all: build
 
@@ -53,11 +55,19 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_RUNS) $(FUZZ_SEED)
 
+# Built with clang, so that CI builds with both compilers.
 sanitize:
-	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWELDRIX_SANITIZE=ON -DWELDRIX_BENCHMARKS=OFF
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DWELDRIX_SANITIZE=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) tests/run_library_parts.sh $(SANITIZE_BUILD)/weldrix
+
+format:
+	clang-format -i $(SOURCES)
+
+check-format:
+	clang-format --dry-run --Werror $(SOURCES)
 
 clean:
 	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)

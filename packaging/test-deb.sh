@@ -108,7 +108,7 @@ if command -v man > /dev/null && command -v groff > /dev/null; then
         sh -c "[ -z \"\$(groff -man -Tutf8 -ww -z '$page' 2>&1)\" ]"
     MANWIDTH=80 man -l "$page" > "$work/man.txt" 2> "$work/man-errors.txt" || true
     for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'SUBFILE SEARCH' 'CONSOLE OUTPUT' 'EXIT STATUS' \
-        'RUNNING UNATTENDED' 'DIFFERENCES FROM A PLAIN PORT'; do
+        'RUNNING UNATTENDED' 'SAFETY AND ROBUSTNESS CHOICES'; do
         check "man -l renders section $section" grep -qx "$section" "$work/man.txt"
     done
     check "man -l renders the name line" grep -q 'weldrix - weld the vertices of an LDraw part' "$work/man.txt"

@@ -113,7 +113,7 @@ int run_in_shell(const std::string& cwd, const std::string& args, const std::str
 
 // Every run prints empty lines through a default (null) string_view: caught by UBSan in the
 // sanitizer build, where fwrite was handed the null pointer.
-TEST(hostile, console_writes_of_nothing) {
+TEST(Hostile, ConsoleWritesOfNothing) {
     stdout_console out;
     out.write(std::string_view{});
     out.line();
@@ -121,7 +121,7 @@ TEST(hostile, console_writes_of_nothing) {
     SUCCEED();
 }
 
-TEST(hostile, binary_garbage_and_nul_bytes) {
+TEST(Hostile, BinaryGarbageAndNulBytes) {
     temp_dir dir;
     // Pseudo-random bytes: every value from 0 to 255 (NUL and CR included), with line feeds,
     // type digits and blanks mixed in so that many lines start like LDraw lines.
@@ -157,7 +157,7 @@ TEST(hostile, binary_garbage_and_nul_bytes) {
     EXPECT_EQ(read_file(dir / "out.dat"), "3 16 1 2 3 4 5 6 0 0 0\n0 comment\n2 16 0 0 0 1 1 1\n");
 }
 
-TEST(hostile, hundred_megabyte_line_is_read_as_one_line) {
+TEST(Hostile, HundredMegabyteLineIsReadAsOneLine) {
     temp_dir dir;
     // A comment of 100 MB whose tail looks like a triangle: split into pieces, the tail would
     // become a triangle line of its own.
@@ -172,7 +172,7 @@ TEST(hostile, hundred_megabyte_line_is_read_as_one_line) {
     EXPECT_TRUE(read_file(dir / "out.dat") == line) << "the long line is not written back unchanged";
 }
 
-TEST(hostile, ten_million_empty_lines) {
+TEST(Hostile, TenMillionEmptyLines) {
     temp_dir dir;
     write_file(dir / "empty_lines.dat", std::string(10'000'000, '\n') + "2 16 0 0 0 1 1 1");
     write_file(dir / "crlf_lines.dat", "0 first\r\n" + std::string(10'000'000, '\n'));
@@ -187,7 +187,7 @@ TEST(hostile, ten_million_empty_lines) {
     EXPECT_EQ(read_file(dir / "out.dat"), "0 first\r\n");
 }
 
-TEST(hostile, extreme_numbers_and_how_they_are_written) {
+TEST(Hostile, ExtremeNumbersAndHowTheyAreWritten) {
     temp_dir dir;
     write_file(dir / "numbers.dat",
                "2 16 1e999 -1e999 1e-400 1 2 3\n"                    // overflow to +-infinity, underflow to 0
@@ -216,7 +216,7 @@ TEST(hostile, extreme_numbers_and_how_they_are_written) {
               "3 16 1.5 2 3 1 5 6 0.5 5 -2.5\n");
 }
 
-TEST(hostile, colours_and_types_beyond_32_bits) {
+TEST(Hostile, ColoursAndTypesBeyond32Bits) {
     temp_dir dir;
     write_file(dir / "colours.dat",
                "2 4294967296 0 0 0 1 1 1\n"             // clamps to INT32_MAX
@@ -234,7 +234,7 @@ TEST(hostile, colours_and_types_beyond_32_bits) {
               "1 2147483647 0 0 0 1 0 0 0 1 0 0 0 1 x.dat\n");
 }
 
-TEST(hostile, reference_chain_ten_thousand_files_deep) {
+TEST(Hostile, ReferenceChainTenThousandFilesDeep) {
     // Each file holds an edge and references the next one. The expansion is a loop, not a
     // recursion: the tool runs with a 1 MB stack, which a recursion 10,000 levels deep would
     // overflow.
@@ -263,7 +263,7 @@ TEST(hostile, reference_chain_ten_thousand_files_deep) {
     RecordProperty("seconds", std::to_string(seconds_since(start)));
 }
 
-TEST(hostile, reference_cycles_are_skipped_with_one_message_per_name) {
+TEST(Hostile, ReferenceCyclesAreSkippedWithOneMessagePerName) {
     temp_dir dir;
     write_file(dir / "lib/parts/self.dat", "2 24 0 0 0 1 0 0\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 self.dat\n");
     write_file(dir / "lib/parts/ping.dat", "2 24 0 0 0 2 0 0\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 pong.dat\n");
@@ -284,7 +284,7 @@ TEST(hostile, reference_cycles_are_skipped_with_one_message_per_name) {
     EXPECT_EQ(read_file(dir / "out.ldr"), part);
 }
 
-TEST(hostile, subfile_candidates_that_are_not_files_are_passed_over) {
+TEST(Hostile, SubfileCandidatesThatAreNotFilesArePassedOver) {
     // A folder, a FIFO (opening it must not wait for a writer, reading it must not wait for
     // data) and an endless device where subfiles are expected: each is skipped like a missing
     // file, and the same name found as a regular file further down the search list is used.
@@ -307,7 +307,7 @@ TEST(hostile, subfile_candidates_that_are_not_files_are_passed_over) {
     EXPECT_EQ(read_file(dir / "out.ldr"), part);
 }
 
-TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
+TEST(Hostile, FanOutLibraryStopsAtTheInliningLimit) {
     // Eleven levels, each file an edge and ten references to the next: 11 * 10^10 lines in all.
     // The expansion stops after default_max_inlined_lines inlined lines: whole copies of 11 lines, and
     // the first lines (the edge among them) of the next one.
@@ -332,7 +332,7 @@ TEST(hostile, fan_out_library_stops_at_the_inlining_limit) {
     EXPECT_EQ(read_file(dir / "out.ldr"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
 }
 
-TEST(hostile, thresholds_that_are_not_ordinary_numbers) {
+TEST(Hostile, ThresholdsThatAreNotOrdinaryNumbers) {
     temp_dir dir;
     // Two edges whose first ends are 0.003 apart: merged at the default threshold.
     write_file(dir / "t.dat", "2 16 0 0 0 1 0 0\n2 16 0.003 0 0 2 0 0\n");
@@ -365,7 +365,7 @@ TEST(hostile, thresholds_that_are_not_ordinary_numbers) {
     EXPECT_NE(r.output.find(default_threshold + "Unification on subfiles threshold: inf\n"), std::string::npos);
 }
 
-TEST(hostile, input_that_cannot_be_read) {
+TEST(Hostile, InputThatCannotBeRead) {
     temp_dir dir;
     std::filesystem::create_directories(dir / "folder.dat");
     for (const std::string name : {"folder.dat", "missing.dat", "missing/part.dat", ""}) {
@@ -378,7 +378,7 @@ TEST(hostile, input_that_cannot_be_read) {
     }
 }
 
-TEST(hostile, input_without_read_permission) {
+TEST(Hostile, InputWithoutReadPermission) {
     temp_dir dir;
     write_file(dir / "secret.dat", "2 16 0 0 0 1 1 1\n");
     ::chmod((dir / "secret.dat").c_str(), 0);
@@ -393,7 +393,7 @@ std::string cannot_create(const std::string& in, const std::string& out, const c
     return reading(in, read) + unifying_and_writing(out) + out + " Can't create\n" + press_enter;
 }
 
-TEST(hostile, output_that_cannot_be_created) {
+TEST(Hostile, OutputThatCannotBeCreated) {
     temp_dir dir;
     write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
     std::filesystem::create_directories(dir / "folder");
@@ -410,7 +410,7 @@ TEST(hostile, output_that_cannot_be_created) {
     }
 }
 
-TEST(hostile, output_in_a_read_only_folder) {
+TEST(Hostile, OutputInAReadOnlyFolder) {
     temp_dir dir;
     write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
     write_file(dir / "locked/out.dat", "old\n");
@@ -422,7 +422,7 @@ TEST(hostile, output_in_a_read_only_folder) {
     EXPECT_EQ(read_file(dir / "locked/out.dat"), "old\n");
 }
 
-TEST(hostile, output_to_a_full_device) {
+TEST(Hostile, OutputToAFullDevice) {
     if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     temp_dir dir;
     write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
@@ -432,7 +432,7 @@ TEST(hostile, output_to_a_full_device) {
     EXPECT_EQ(r.output.find("lines written"), std::string::npos);
 }
 
-TEST(hostile, output_equal_to_input_replaces_it_whole) {
+TEST(Hostile, OutputEqualToInputReplacesItWhole) {
     temp_dir dir;
     write_file(dir / "part.dat", "0 part\r\n2 16 0 0 0 0.0001 0 0\r\n3 16 10 0 0 11 0 0 10 1 0.0000001\r\n");
     ::chmod((dir / "part.dat").c_str(), 0640);
@@ -446,7 +446,7 @@ TEST(hostile, output_equal_to_input_replaces_it_whole) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(hostile, output_through_symbolic_links) {
+TEST(Hostile, OutputThroughSymbolicLinks) {
     temp_dir dir;
     write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
     write_file(dir / "real/target.dat", "old\n");
@@ -469,7 +469,7 @@ TEST(hostile, output_through_symbolic_links) {
     EXPECT_EQ(read_file(dir / "real/new.dat"), "2 16 0 0 0 1 1 1\n");
 }
 
-TEST(hostile, closed_or_exhausted_standard_streams) {
+TEST(Hostile, ClosedOrExhaustedStandardStreams) {
     temp_dir dir;
     write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n3 16 0 0 0 1 0 0 0 1 0\n");
     const std::string expected = "2 16 0 0 0 1 1 1\n3 16 0 0 0 1 0 0 0 1 0\n";
@@ -503,7 +503,7 @@ TEST(hostile, closed_or_exhausted_standard_streams) {
 #endif
 #endif
 
-TEST(hostile, memory_exhaustion_ends_with_a_message) {
+TEST(Hostile, MemoryExhaustionEndsWithAMessage) {
 #ifdef WELDRIX_ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
 #endif

@@ -1,0 +1,63 @@
+// The host layer's portable logic (io/files, io/host_paths) on the in-memory file system, and the
+// in-memory file system standing in for a disk in a whole run.
+#include <gtest/gtest.h>
+
+#include "app/run.hpp"
+#include "io/files.hpp"
+#include "io/host_paths.hpp"
+#include "io/memory_file_system.hpp"
+
+namespace weldrix {
+namespace {
+
+TEST(Files, ReadAndSafeReplacementOnAnyFileSystem) {
+    memory_file_system fs;
+    fs.add_file("/lib/a.dat", "0 a\n");
+    std::string bytes;
+    EXPECT_TRUE(read_file(fs, "/lib/a.dat", bytes));
+    EXPECT_EQ(bytes, "0 a\n");
+    EXPECT_FALSE(read_file(fs, "/lib", bytes));  // a folder
+    EXPECT_FALSE(read_file(fs, "/lib/missing.dat", bytes));
+    EXPECT_TRUE(read_regular_file(fs, "/lib/a.dat", bytes));
+    EXPECT_EQ(bytes, "0 a\n");
+
+    EXPECT_TRUE(replace_file(fs, "/lib/a.dat", "0 b\n"));
+    EXPECT_EQ(*fs.find("/lib/a.dat"), "0 b\n");
+    EXPECT_TRUE(replace_file(fs, "/lib/new.dat", "0 c\n"));
+    EXPECT_EQ(*fs.find("/lib/new.dat"), "0 c\n");
+    EXPECT_FALSE(replace_file(fs, "/lib", "x"));                   // a folder is never replaced
+    EXPECT_FALSE(replace_file(fs, "/no/such/folder/x.dat", "x"));  // nowhere to put the temporary file
+    fs.add_file("/lib/locked.dat", "old\n", false);
+    EXPECT_FALSE(replace_file(fs, "/lib/locked.dat", "new\n"));  // read-only: refused
+    EXPECT_EQ(*fs.find("/lib/locked.dat"), "old\n");
+    // No temporary file is left behind by any of them.
+    for (const auto& [name, entry] : fs.entries()) EXPECT_EQ(name.find(".weldrix-"), std::string::npos) << name;
+}
+
+TEST(HostPaths, BackslashesAndLetterCaseOnACaseSensitiveHost) {
+    memory_file_system fs;
+    fs.add_file("/ldraw/parts/s/3001s01.dat", "");
+    fs.add_file("/ldraw/P/Stud.dat", "");
+    host_path_resolver resolver(fs);
+    EXPECT_EQ(resolver.resolve("/ldraw/parts\\s\\3001S01.DAT"), "/ldraw/parts/s/3001s01.dat");
+    EXPECT_EQ(resolver.resolve("/LDRAW/p\\stud.dat"), "/ldraw/P/Stud.dat");
+    EXPECT_EQ(resolver.resolve("/ldraw/parts/s/missing.dat"), std::nullopt);
+    EXPECT_EQ(resolver.resolve(""), std::nullopt);
+}
+
+TEST(Files, AWholeRunOnAnInMemoryFileSystem) {
+    memory_file_system fs;
+    fs.add_file("/work/p/edge.dat", "2 24 0 0 0 10 0 0\n");
+    fs.add_file("/work/part.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0.002 0 0 10 0 0.004\n");
+    string_console out;
+    const int code = run(
+        {"-s", "/work/part.dat", "/work/out.dat"}, out, [] {}, fs);
+    EXPECT_EQ(code, exit_success) << out.text;
+    ASSERT_NE(fs.find("/work/out.dat"), nullptr) << out.text;
+    EXPECT_EQ(*fs.find("/work/out.dat"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0 0 0 10 0 0\n");
+    EXPECT_NE(out.text.find("1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n"), std::string::npos)
+        << out.text;
+}
+
+}  // namespace
+}  // namespace weldrix

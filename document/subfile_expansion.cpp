@@ -197,9 +197,10 @@ private:
             }
             ++inlined_;
             const ldraw_line& proto = *parsed.lines[j];
-            count(proto.type_code());
+            const line_type type = proto.type_code();
+            count(type);
             if (observer_) observe_placed_line(proto, ref, passed_sign, reversal_sign);
-            offer_snap_targets(parsed, j, ref.place, is_filled(proto.type_code()) && reversal_sign == -1);
+            offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1);
             last_was_invertnext_ = parsed.invertnext[j];
         }
         if (!parsed.references.empty()) {

@@ -104,7 +104,7 @@ struct parsed_file {
 // A reference in the main file's space, about to be expanded.
 struct reference {
     placement place;
-    std::int32_t colour;
+    line_colour colour;
     std::int32_t winding;
     bool after_invertnext;  // the element before it is a BFC INVERTNEXT comment
     std::uint32_t chain;    // its chain of ancestor files
@@ -114,7 +114,7 @@ struct reference {
 // The references of one inlined copy of a file, not yet expanded.
 struct pending_copy {
     placement place;  // placement of the copy
-    std::int32_t colour;
+    line_colour colour;
     std::int32_t passed_sign;     // winding of the copy's references
     bool first_after_invertnext;  // the element before the copy's first line is an INVERTNEXT
     std::uint32_t file;
@@ -167,9 +167,8 @@ public:
 private:
     static reference place_reference(const subfile_line& line, const pending_copy& copy, bool after_invertnext,
                                      std::uint32_t name) {
-        const std::int32_t c = line.colour();
         return {copy.place.compose({line.orientation, line.position}),
-                inherits_colour(c) ? copy.colour : c,
+                line.colour_value.inherited() ? copy.colour : line.colour_value,
                 copy.passed_sign,
                 after_invertnext,
                 copy.chain,
@@ -228,7 +227,7 @@ private:
         if (is_filled(type) && reversal_sign == -1) element->invert();
         element->transform(ref.place.orientation);
         element->translate(ref.place.offset);
-        if (type != line_type::comment && inherits_colour(element->colour())) element->set_colour(ref.colour);
+        if (type != line_type::comment && element->colour().inherited()) element->set_colour(ref.colour);
         if (type == line_type::subfile) element->winding = passed_sign;
         observer_(*element);
     }

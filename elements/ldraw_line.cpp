@@ -11,8 +11,8 @@ void ldraw_line::snap_vertices(vertex_set&) {}
 void ldraw_line::translate(const point&) {}
 void ldraw_line::transform(const matrix&) {}
 void ldraw_line::invert() {}
-void ldraw_line::set_colour(std::int32_t) {}
-std::int32_t ldraw_line::colour() const { return 0; }
+void ldraw_line::set_colour(const line_colour&) {}
+line_colour ldraw_line::colour() const { return line_colour(0); }
 std::span<const point> ldraw_line::vertices() const { return {}; }
 std::unique_ptr<ldraw_line> ldraw_line::clone() const { return std::make_unique<ldraw_line>(*this); }
 

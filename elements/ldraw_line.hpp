@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "elements/line_colour.hpp"
 #include "geometry/matrix.hpp"
 #include "geometry/point.hpp"
 
@@ -29,12 +30,6 @@ enum class line_type : int {
 
 // The LDraw type digit of a line type 0 to 5.
 inline char type_digit(line_type type) { return static_cast<char>('0' + static_cast<int>(type)); }
-
-// Colours a line inherits from the reference that inlines it: 16 is the reference's colour, 24 its
-// edge colour; both become the reference's own colour number.
-inline constexpr std::int32_t current_colour = 16;
-inline constexpr std::int32_t edge_colour = 24;
-inline bool inherits_colour(std::int32_t colour) { return colour == current_colour || colour == edge_colour; }
 
 class ldraw_line {
 public:
@@ -63,8 +58,9 @@ public:
     virtual void transform(const matrix& m);
     // Reverses the winding of a filled polygon.
     virtual void invert();
-    virtual void set_colour(std::int32_t colour);
-    virtual std::int32_t colour() const;
+    virtual void set_colour(const line_colour& colour);
+    // The line's colour; 0 for lines without one.
+    virtual line_colour colour() const;
 
     // The element's points in line order (none for comments, references and removed lines).
     virtual std::span<const point> vertices() const;

@@ -2,11 +2,22 @@
 
 namespace weldrix {
 
+namespace {
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+}  // namespace
+
 line_start scan_line_start(std::string_view line) {
     const char* const end = line.data() + line.size();
     const char* p = skip_token(line.data(), end);
+    const char* token = skip_space(p, end);
+    const char* after = skip_token(token, end);
+    if (after - token >= 3 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X') && is_hex_digit(token[2])) {
+        return {line_colour::direct(std::string_view(token, static_cast<std::size_t>(after - token))), after};
+    }
     const int_scan colour = scan_int(p, end);
-    return {colour.status == scan_status::number ? colour.value : unreadable_colour, skip_token(p, end)};
+    return {colour.status == scan_status::number ? colour.value : unreadable_colour, after};
 }
 
 }  // namespace weldrix

@@ -23,12 +23,13 @@ inline const char* skip_token(const char* p, const char* end) {
 }
 
 struct line_start {
-    std::int32_t colour;  // as "%d" reads it, or unreadable_colour
-    const char* rest;     // after the colour token
+    line_colour colour;  // a direct colour, or the number as "%d" reads it, or unreadable_colour
+    const char* rest;    // after the colour token
 };
 
-// Skips the type token, reads the colour as "%d" does, then skips the whole colour token
-// (so "16abc" gives 16 and "0x1F" gives 0).
+// Skips the type token and reads the colour token: a direct colour ("0x" or "0X" and a hex digit)
+// is kept whole; any other token is read as "%d" reads it ("16abc" gives 16). The position after
+// the whole colour token is where the numbers start.
 line_start scan_line_start(std::string_view line);
 
 }  // namespace weldrix

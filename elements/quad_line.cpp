@@ -18,7 +18,7 @@ bool quad_line::simplify(std::unique_ptr<ldraw_line>& replacement) const {
                 if (k != side) keep[n++] = k;
             }
             replacement =
-                std::make_unique<triangle_line>(points[keep[0]], points[keep[1]], points[keep[2]], colour_number);
+                std::make_unique<triangle_line>(points[keep[0]], points[keep[1]], points[keep[2]], colour_value);
             return true;
         }
     }

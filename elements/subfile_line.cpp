@@ -8,7 +8,7 @@ namespace weldrix {
 
 subfile_line::subfile_line(std::string_view line) {
     const line_start start = scan_line_start(line);
-    colour_number = start.colour;
+    colour_value = start.colour;
     const char* const end = line.data() + line.size();
     const char* pos = start.rest;
 
@@ -28,8 +28,7 @@ std::string subfile_line::to_text() const {
 
 void subfile_line::append_text(std::string& out) const {
     out += "1 ";
-    char buf[16];
-    out.append(buf, std::to_chars(buf, buf + sizeof buf, colour_number).ptr);
+    colour_value.append_text(out);
     out += ' ';
     position.append_text(out);
     out += ' ';

@@ -12,7 +12,7 @@ namespace weldrix {
 
 class subfile_line final : public ldraw_line {
 public:
-    std::int32_t colour_number = current_colour;
+    line_colour colour_value;
     point position;
     matrix orientation;     // all zeros until parsed
     std::string file_name;  // the rest of the line after the 13th number, leading blanks removed
@@ -28,8 +28,8 @@ public:
     void translate(const point& offset) override { position.translate(offset); }
     // position becomes m * position, orientation m * orientation (m on the left).
     void transform(const matrix& m) override;
-    void set_colour(std::int32_t colour) override { colour_number = colour; }
-    std::int32_t colour() const override { return colour_number; }
+    void set_colour(const line_colour& colour) override { colour_value = colour; }
+    line_colour colour() const override { return colour_value; }
     std::unique_ptr<ldraw_line> clone() const override { return std::make_unique<subfile_line>(*this); }
 };
 

@@ -6,9 +6,9 @@
 
 namespace weldrix {
 
-triangle_line::triangle_line(const point& p1, const point& p2, const point& p3, std::int32_t colour) {
+triangle_line::triangle_line(const point& p1, const point& p2, const point& p3, const line_colour& colour) {
     points = {p1, p2, p3};
-    colour_number = colour;
+    colour_value = colour;
 }
 
 bool triangle_line::simplify(std::unique_ptr<ldraw_line>& replacement) const {

@@ -9,7 +9,7 @@ class triangle_line final : public vertex_line<3> {
 public:
     explicit triangle_line(std::string_view line) : vertex_line(line) {}
     // The triangle a collapsed quad turns into.
-    triangle_line(const point& p1, const point& p2, const point& p3, std::int32_t colour);
+    triangle_line(const point& p1, const point& p2, const point& p3, const line_colour& colour);
 
     line_type type_code() const override { return line_type::triangle; }
     // Collapsed when a pair 1-2, 2-3 or 1-3 is closer than collapse_distance.

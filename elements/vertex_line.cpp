@@ -10,7 +10,7 @@ namespace weldrix {
 template <int N>
 vertex_line<N>::vertex_line(std::string_view line) {
     const line_start start = scan_line_start(line);
-    colour_number = start.colour;
+    colour_value = start.colour;
     const char* pos = start.rest;
     const char* const end = line.data() + line.size();
     for (point& p : points) {
@@ -20,10 +20,7 @@ vertex_line<N>::vertex_line(std::string_view line) {
 }
 
 template <int N>
-char* vertex_line<N>::write_text(char* p) const {
-    *p++ = type_digit(type_code());
-    *p++ = ' ';
-    p = std::to_chars(p, p + 11, colour_number).ptr;
+char* vertex_line<N>::write_points(char* p) const {
     for (const point& corner : points) {
         *p++ = ' ';
         p = corner.write_text(p);
@@ -31,15 +28,37 @@ char* vertex_line<N>::write_text(char* p) const {
     return p;
 }
 
+template <int N>
+char* vertex_line<N>::write_text(char* p) const {
+    *p++ = type_digit(type_code());
+    *p++ = ' ';
+    p = std::to_chars(p, p + 11, colour_value.number()).ptr;
+    return write_points(p);
+}
+
 // Both build the line in a local buffer and copy it once.
 template <int N>
 std::string vertex_line<N>::to_text() const {
+    if (colour_value.is_direct()) {
+        std::string out;
+        append_text(out);
+        return out;
+    }
     char buf[text_max];
     return std::string(buf, write_text(buf));
 }
 
 template <int N>
 void vertex_line<N>::append_text(std::string& out) const {
+    if (colour_value.is_direct()) {
+        // The token may be of any length: it goes in as text, the points through the buffer.
+        out += type_digit(type_code());
+        out += ' ';
+        colour_value.append_text(out);
+        char buf[points_max];
+        out.append(buf, write_points(buf));
+        return;
+    }
     char buf[text_max];
     out.append(buf, write_text(buf));
 }

@@ -19,7 +19,7 @@ inline constexpr double collapse_distance = 0.001;
 template <int N>
 class vertex_line : public ldraw_line {
 public:
-    std::int32_t colour_number = current_colour;
+    line_colour colour_value;
     std::array<point, N> points{};  // in the order the line gives them
 
     // "<type> <colour> <points>", numbers separated by single blanks.
@@ -29,8 +29,8 @@ public:
     void snap_vertices(vertex_set& set) override;
     void translate(const point& offset) override;
     void transform(const matrix& m) override;
-    void set_colour(std::int32_t colour) override { colour_number = colour; }
-    std::int32_t colour() const override { return colour_number; }
+    void set_colour(const line_colour& colour) override { colour_value = colour; }
+    line_colour colour() const override { return colour_value; }
     std::span<const point> vertices() const override { return points; }
 
 protected:
@@ -45,6 +45,10 @@ private:
     // Most bytes write_with_type writes: the type, a blank, a colour of at most 11 characters,
     // and N points, each after a blank.
     static constexpr std::size_t text_max = 2 + 11 + N * (1 + point::text_max);
+    // The points, each after a blank.
+    static constexpr std::size_t points_max = N * (1 + point::text_max);
+    char* write_points(char* p) const;
+    // The whole text of a line with a colour number.
     char* write_text(char* p) const;
 };
 

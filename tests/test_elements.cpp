@@ -153,10 +153,36 @@ TEST(SubfileLine, PlacementAndColour) {
     EXPECT_EQ(kept.clone()->to_text(), kept.to_text());
 }
 
-// The colour token is shared by all line types: read as "%d" reads it, the whole token skipped.
+// A direct colour ("0x" or "0X" and a hex digit) is kept exactly as written, for every line type,
+// and is never one of the inherited colours; the numbers after it are read as after any colour.
+TEST(LineColour, DirectColoursAreKeptAsWritten) {
+    EXPECT_EQ(edge_line("2 0x2FF0000 0 0 0 1 1 1").to_text(), "2 0x2FF0000 0 0 0 1 1 1");
+    EXPECT_EQ(triangle_line("3  0x2ff0000\t0 0 0 1 0 0 0 1.0 0").to_text(), "3 0x2ff0000 0 0 0 1 0 0 0 1 0");
+    EXPECT_EQ(quad_line("4 0X3FF00007F 0 0 0 1 0 0 1 1 0 0 1 0").to_text(), "4 0X3FF00007F 0 0 0 1 0 0 1 1 0 0 1 0");
+    EXPECT_EQ(cond_line("5 0x1F 0 0 0 1 0 0 0 1 0 0 -1 0").to_text(), "5 0x1F 0 0 0 1 0 0 0 1 0 0 -1 0");
+    EXPECT_EQ(subfile_line("1 0x2000000 0 0 0 1 0 0 0 1 0 0 0 1 a.dat").to_text(),
+              "1 0x2000000 0 0 0 1 0 0 0 1 0 0 0 1 a.dat");
+    // The whole token counts, whatever follows the digits in it.
+    EXPECT_EQ(edge_line("2 0x1Fq,7 0 0 0 1 1 1").to_text(), "2 0x1Fq,7 0 0 0 1 1 1");
+    EXPECT_FALSE(edge_line("2 0x2FF0000 0 0 0 1 1 1").colour().inherited());
+    // Without a hex digit after the "0x" it is an ordinary colour, read as "%d" reads it.
+    EXPECT_EQ(edge_line("2 0xq 0 0 0 1 1 1").to_text(), "2 0 0 0 0 1 1 1");
+    EXPECT_EQ(edge_line("2 0x 0 0 0 1 1 1").to_text(), "2 0 0 0 0 1 1 1");
+    EXPECT_EQ(edge_line("2 -0x1F 0 0 0 1 1 1").to_text(), "2 0 0 0 0 1 1 1");
+    // A collapsed quad's triangle keeps it; copies keep it.
+    const quad_line quad("4 0x2FF0000 0 0 0 0.0001 0 0 1 1 0 0 1 0");
+    std::unique_ptr<ldraw_line> triangle;
+    ASSERT_TRUE(quad.simplify(triangle));
+    EXPECT_EQ(triangle->to_text(), "3 0x2FF0000 0.0001 0 0 1 1 0 0 1 0");
+    EXPECT_EQ(quad.clone()->to_text(), quad.to_text());
+    std::string appended = "x";
+    quad.append_text(appended);
+    EXPECT_EQ(appended.substr(1), quad.to_text());
+    EXPECT_EQ(appended[0], 'x');
+}
+
+// Any other colour token is read as "%d" reads it, the whole token skipped.
 TEST(LineColour, ReadLikePercentDAndClampedToThirtyTwoBits) {
-    EXPECT_EQ(edge_line("2 0x1F 0 0 0 1 1 1").to_text(), "2 0 0 0 0 1 1 1");
-    EXPECT_EQ(subfile_line("1 0x1F 0 0 0 1 0 0 0 1 0 0 0 1 a.dat").to_text(), "1 0 0 0 0 1 0 0 0 1 0 0 0 1 a.dat");
     EXPECT_EQ(edge_line("2 16abc 0 0 0 1 1 1").colour(), 16);
     EXPECT_EQ(edge_line("2 -1 0 0 0 1 1 1").to_text(), "2 -1 0 0 0 1 1 1");
     EXPECT_EQ(edge_line("2 +7 0 0 0 1 1 1").colour(), 7);

@@ -221,7 +221,7 @@ TEST(Hostile, ColoursAndTypesBeyond32Bits) {
     write_file(dir / "colours.dat",
                "2 4294967296 0 0 0 1 1 1\n"             // clamps to INT32_MAX
                "2 -99999999999999999999 0 0 0 1 1 1\n"  // clamps to INT32_MIN
-               "2 0x1F 0 0 0 1 1 1\n"                   // reads 0, the token is skipped whole
+               "2 0x1F 0 0 0 1 1 1\n"                   // a direct colour, kept as written
                "2 abc 0 0 0 1 1 1\n"                    // unreadable: 16
                "1 99999999999 0 0 0 1 0 0 0 1 0 0 0 1 x.dat\n"
                "4294967298 16 0 0 0 1 1 1\n"     // type INT32_MAX: skipped
@@ -230,7 +230,7 @@ TEST(Hostile, ColoursAndTypesBeyond32Bits) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, success("colours.dat", "out.dat", {5, 4, 0, 0, 0, 1}, {5, 4, 0, 0, 0, 1}));
     EXPECT_EQ(read_file(dir / "out.dat"),
-              "2 2147483647 0 0 0 1 1 1\n2 -2147483648 0 0 0 1 1 1\n2 0 0 0 0 1 1 1\n2 16 0 0 0 1 1 1\n"
+              "2 2147483647 0 0 0 1 1 1\n2 -2147483648 0 0 0 1 1 1\n2 0x1F 0 0 0 1 1 1\n2 16 0 0 0 1 1 1\n"
               "1 2147483647 0 0 0 1 0 0 0 1 0 0 0 1 x.dat\n");
 }
 

@@ -217,4 +217,15 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
+void on_interrupt(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a blocking read of standard input (the wait for Enter) returns at once.
+    action.sa_flags = 0;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
+}
+
+bool standard_output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 }  // namespace weldrix

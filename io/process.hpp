@@ -16,4 +16,14 @@ void prepare_process();
 // The arguments after the program name, as UTF-8.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// Calls handler(signal number) when the user or the system asks the run to stop: SIGINT (Ctrl-C),
+// SIGTERM and SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break and close events. The handler
+// runs asynchronously, in a signal handler or another thread: it may only store to a lock-free
+// atomic. The caller owns that atomic; the library keeps no state of its own.
+void on_interrupt(void (*handler)(int));
+
+// Whether standard output is a terminal (a console window on Windows), where a progress line that
+// updates in place makes sense.
+bool standard_output_is_terminal();
+
 }  // namespace weldrix

@@ -21,10 +21,13 @@ std::unique_ptr<ldraw_line> make_line(std::string_view line) {
     if (type.status != scan_status::number) return nullptr;
     switch (static_cast<line_type>(type.value)) {
         case line_type::comment: {
-            // The first "0" byte may sit inside a signed type ("-0 x") or be followed by another
-            // ("00 x"); either way the comment starts two bytes after it.
+            // The comment starts after the first "0" byte (which may sit inside a signed type,
+            // "-0 x") and the separator after it: white space or another "0" ("00 x"). Any other
+            // byte there is the comment's first character ("0//x", "0!LDRAW_ORG") and is kept.
             const auto zero = line.find('0');
-            const auto start = zero + 2 > line.size() ? line.size() : zero + 2;
+            if (zero + 1 >= line.size()) return std::make_unique<comment_line>(std::string_view());
+            const char next = line[zero + 1];
+            const auto start = is_space(next) || next == '0' ? zero + 2 : zero + 1;
             return std::make_unique<comment_line>(line.substr(start));
         }
         case line_type::subfile: return std::make_unique<subfile_line>(line);

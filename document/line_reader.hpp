@@ -46,8 +46,9 @@ bool first_line_end_is_crlf(std::string_view bytes);
 
 // The element for one line, or null for a line that is skipped: an empty line, one that does not
 // start with an integer ("%d", after optional white space), or one whose type is not 0 to 5.
-// A type 0 line keeps as comment text what follows its first "0" byte and the one byte after
-// that; types 1 to 5 are parsed from the whole line.
+// A type 0 line keeps as comment text what follows its first "0" byte and the separator after it
+// (white space or another "0"; a byte of any other kind is kept as the comment's first character);
+// types 1 to 5 are parsed from the whole line.
 std::unique_ptr<ldraw_line> make_line(std::string_view line);
 
 }  // namespace weldrix

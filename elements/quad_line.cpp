@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "elements/removed_line.hpp"
 #include "elements/triangle_line.hpp"
 
 namespace weldrix {
@@ -21,6 +22,12 @@ bool quad_line::simplify(std::unique_ptr<ldraw_line>& replacement) const {
                 std::make_unique<triangle_line>(points[keep[0]], points[keep[1]], points[keep[2]], colour_value);
             return true;
         }
+    }
+    // No neighbouring corners met, but opposite ones may have: then both triangles of the quad
+    // are degenerate and it has no area left.
+    if (close(0, 2) || close(1, 3)) {
+        replacement = std::make_unique<removed_line>();
+        return true;
     }
     return false;
 }

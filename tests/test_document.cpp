@@ -80,19 +80,22 @@ TEST(DocumentReader, EmptyInputGivesEmptyOutputAndZeroCounts) {
     }
 }
 
-TEST(DocumentReader, CommentTextStartsTwoBytesAfterTheFirstZero) {
+TEST(DocumentReader, CommentTextStartsAfterTheFirstZeroAndItsSeparator) {
     EXPECT_EQ(round_trip("0 Hello\n"), "0 Hello\n");
     EXPECT_EQ(round_trip("   0 indented\n"), "0 indented\n");
     EXPECT_EQ(round_trip("0\ttab\n"), "0 tab\n");
     EXPECT_EQ(round_trip("0\n"), "0 \n");
     EXPECT_EQ(round_trip("0 \n"), "0 \n");
-    EXPECT_EQ(round_trip("0Hello\n"), "0 ello\n");
+    // A byte after the "0" that is neither white space nor another "0" belongs to the comment.
+    EXPECT_EQ(round_trip("0Hello\n"), "0 Hello\n");
+    EXPECT_EQ(round_trip("0//x\n"), "0 //x\n");
+    EXPECT_EQ(round_trip("0!LDRAW_ORG Part\n"), "0 !LDRAW_ORG Part\n");
     EXPECT_EQ(round_trip("-0 y\n"), "0 y\n");
     EXPECT_EQ(round_trip("00 z\n"), "0  z\n");
     EXPECT_EQ(round_trip("+0 w\n"), "0 w\n");
     EXPECT_EQ(round_trip("0 // trailing blanks  \n"), "0 // trailing blanks  \n");
     EXPECT_EQ(round_trip("0 a 0 b\n"), "0 a 0 b\n");
-    EXPECT_EQ(round_trip("0x5 hex\n"), "0 5 hex\n");
+    EXPECT_EQ(round_trip("0x5 hex\n"), "0 x5 hex\n");
 
     ldraw_file document;
     document.read_bytes("0 BFC INVERTNEXT\n");

@@ -96,10 +96,14 @@ TEST(Unify, RemovesCollapsedLinesAndTurnsQuadsIntoTriangles) {
     EXPECT_EQ(q.written.triangles, 4u);
     EXPECT_EQ(q.written.quads, 0u);
 
-    // Corners 1 = 2 and 3 = 4: the triangle 2, 3, 4 collapses too, in the same step. Diagonal
-    // corners 1 and 3 coinciding leave a quad.
-    unified d = unify("4 16 0 0 0 0 0 0 10 10 0 10 10 0\n4 16 0 0 0 10 0 0 0 0 0 0 10 0\n");
-    EXPECT_EQ(d.text, "4 16 0 0 0 10 0 0 0 0 0 0 10 0\n");
+    // Corners 1 = 2 and 3 = 4: the triangle 2, 3, 4 collapses too, in the same step. A quad whose
+    // opposite corners meet (1 and 3, or 2 and 4, the neighbours apart) has no area left and is
+    // removed, also when the corners only meet by merging.
+    unified d = unify(
+        "4 16 0 0 0 0 0 0 10 10 0 10 10 0\n4 16 0 0 0 10 0 0 0 0 0 0 10 0\n"
+        "4 16 20 0 0 30 0 0 20 10 0 30 0 0.0004\n4 16 0 0 0 10 0 0 0.002 0 0.001 0 0 10\n"
+        "4 16 40 0 0 50 0 0 50 10 0 40 10 0\n");
+    EXPECT_EQ(d.text, "4 16 40 0 0 50 0 0 50 10 0 40 10 0\n");
     EXPECT_EQ(d.written.quads, 1u);
     EXPECT_EQ(d.written.triangles, 0u);
 

@@ -47,8 +47,9 @@ int run(const std::vector<std::string>& args, console& out, const std::function<
     ldraw_file document(clean);
     out.line();
     out.line("Reading input file " + options->input);
-    if (!document.read(fs, options->input, out)) {
-        out.line(options->input + " not found");
+    const ldraw_file::read_result read = document.read(fs, options->input, out);
+    if (read != ldraw_file::read_result::ok) {
+        out.line(options->input + (read == ldraw_file::read_result::not_a_text ? " is not a text file" : " not found"));
         return finish(out, wait_for_enter, exit_file_error);
     }
 

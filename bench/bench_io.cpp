@@ -145,7 +145,7 @@ void bm_read_file(benchmark::State& state) {
     for (auto _ : state) {
         auto document = std::make_unique<ldraw_file>();
         string_console out;
-        if (!document->read(weldrix::host_file_system(), name, out))
+        if (document->read(weldrix::host_file_system(), name, out) != ldraw_file::read_result::ok)
             state.SkipWithError("cannot read the generated part");
         state.PauseTiming();
         document.reset();

@@ -138,7 +138,8 @@ double inlined_lines(const fs::path& part, bool with_library) {
     for (const std::string& d : weldrix::search_directories(options)) paths.add_path(d);
     weldrix::ldraw_file document;
     weldrix::string_console out;
-    if (!document.read(weldrix::host_file_system(), options.input, out)) return -1;
+    if (document.read(weldrix::host_file_system(), options.input, out) != weldrix::ldraw_file::read_result::ok)
+        return -1;
     double n = 0;
     document.expand_subfiles(paths, out, [&](const weldrix::ldraw_line&) { ++n; });
     return n;

@@ -36,10 +36,15 @@ public:
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;
 
-    // Reads the named file and prints the read statistics. False, printing nothing, when the file
-    // cannot be opened or read.
-    bool read(file_system& fs, const std::string& file_name, console& out);
-    // Appends the elements of the bytes and sets main_count; returns the read statistics.
+    enum class read_result {
+        ok,          // read; the statistics were printed
+        not_found,   // the file cannot be opened or read
+        not_a_text,  // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
+    };
+    // Reads the named file and prints the read statistics; prints nothing when it fails.
+    read_result read(file_system& fs, const std::string& file_name, console& out);
+    // Appends the elements of the bytes and sets main_count; returns the read statistics. The
+    // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     line_counts read_bytes(std::string_view bytes);
 
     // Writes the file's own elements (those with a non-empty text) and prints the write

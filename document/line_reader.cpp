@@ -10,6 +10,13 @@
 
 namespace weldrix {
 
+bool is_text(std::string_view bytes) {
+    const auto starts_with = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+    using namespace std::string_view_literals;
+    if (starts_with("\xFF\xFE"sv) || starts_with("\xFE\xFF"sv) || starts_with("\0\0\xFE\xFF"sv)) return false;
+    return bytes.find('\0') == std::string_view::npos;
+}
+
 bool first_line_end_is_crlf(std::string_view bytes) {
     const auto lf = bytes.find('\n');
     return lf != std::string_view::npos && lf > 0 && bytes[lf - 1] == '\r';

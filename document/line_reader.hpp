@@ -41,6 +41,11 @@ inline std::string_view without_byte_order_mark(std::string_view bytes) {
     return bytes.substr(0, byte_order_mark.size()) == byte_order_mark ? bytes.substr(byte_order_mark.size()) : bytes;
 }
 
+// Whether bytes can be LDraw text: not UTF-16 or UTF-32 (no byte-order mark FF FE, FE FF,
+// FF FE 00 00 or 00 00 FE FF at the start) and no NUL byte anywhere. A part saved by an editor as
+// UTF-16, or an image given by mistake, is refused rather than cleaned into garbage.
+bool is_text(std::string_view bytes);
+
 // Whether the input's first line end is CR LF (the byte before its first line feed is a CR).
 bool first_line_end_is_crlf(std::string_view bytes);
 

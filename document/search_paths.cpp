@@ -1,5 +1,6 @@
 #include "document/search_paths.hpp"
 
+#include "document/line_reader.hpp"
 #include "io/files.hpp"
 
 namespace weldrix {
@@ -18,7 +19,8 @@ bool search_paths::open_subfile(std::string_view name, found_subfile& found) con
         std::string candidate = directory;
         candidate += name;
         const auto host = resolver_.resolve(candidate);
-        if (!host || !read_regular_file(resolver_.files(), *host, found.bytes)) continue;
+        // A candidate that cannot be read, or is not LDraw text, is passed over like a missing one.
+        if (!host || !read_regular_file(resolver_.files(), *host, found.bytes) || !is_text(found.bytes)) continue;
         found.real_path = real_path_or_name(resolver_.files(), *host);
         return true;
     }

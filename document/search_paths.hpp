@@ -29,7 +29,7 @@ public:
     std::string as_text() const;
 
     // Tries directory + name for each directory in order (the name is never tried alone) and reads
-    // the first candidate that names a readable regular file on the host.
+    // the first candidate that names a readable regular file of LDraw text on the host.
     bool open_subfile(std::string_view name, found_subfile& found) const;
 
 private:

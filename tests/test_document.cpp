@@ -209,12 +209,13 @@ TEST(DocumentFiles, ReadAndWriteByName) {
 
     ldraw_file document;
     string_console out;
-    EXPECT_FALSE(document.read(host_file_system(), dir / "missing.dat", out));
-    EXPECT_FALSE(document.read(host_file_system(), dir.path(), out));  // a directory opens but cannot be read
+    EXPECT_EQ(document.read(host_file_system(), dir / "missing.dat", out), ldraw_file::read_result::not_found);
+    EXPECT_EQ(document.read(host_file_system(), dir.path(), out),
+              ldraw_file::read_result::not_found);  // a directory opens but cannot be read
     EXPECT_EQ(out.text, "");
     EXPECT_EQ(document.main_count, 0u);
 
-    ASSERT_TRUE(document.read(host_file_system(), dir / "in.dat", out));
+    ASSERT_EQ(document.read(host_file_system(), dir / "in.dat", out), ldraw_file::read_result::ok);
     EXPECT_EQ(out.text, "2 lines in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
 
     out.text.clear();

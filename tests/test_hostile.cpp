@@ -121,15 +121,15 @@ TEST(Hostile, ConsoleWritesOfNothing) {
     SUCCEED();
 }
 
-TEST(Hostile, BinaryGarbageAndNulBytes) {
+TEST(Hostile, BinaryGarbage) {
     temp_dir dir;
-    // Pseudo-random bytes: every value from 0 to 255 (NUL and CR included), with line feeds,
-    // type digits and blanks mixed in so that many lines start like LDraw lines.
+    // Pseudo-random bytes: every value from 1 to 255 (CR included), with line feeds, type digits
+    // and blanks mixed in so that many lines start like LDraw lines.
     std::string garbage;
     std::uint32_t state = 12345;
     for (int i = 0; i < 256 * 1024; ++i) {
         state = state * 1103515245u + 12345u;
-        const auto byte = static_cast<char>(state >> 24);
+        const auto byte = static_cast<char>(state >> 24 | 1);
         switch (state >> 8 & 7) {
             case 0: garbage += '\n'; break;
             case 1: garbage += static_cast<char>('0' + (state >> 16) % 6); break;
@@ -139,22 +139,49 @@ TEST(Hostile, BinaryGarbageAndNulBytes) {
     }
     write_file(dir / "garbage.dat", garbage);
     const expected_run expected = in_process(garbage, "garbage.dat", "out.dat");
-    run_result r = run_weldrix({"garbage.dat", "out.dat"}, {}, dir.path());
+    const run_result r = run_weldrix({"garbage.dat", "out.dat"}, {}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, expected.console);
     EXPECT_EQ(read_file(dir / "out.dat"), expected.output);
-    EXPECT_EQ(read_file(dir / "out.dat").find('\0'), std::string::npos);
     EXPECT_EQ(r.errors, "");
+}
 
-    // A NUL byte ends the text of its line; a line that starts with one is empty.
+// A file that is not LDraw text (UTF-16 or UTF-32 by its byte-order mark, or any NUL byte: an
+// image, a part saved as UTF-16) is refused, in place or not: nothing is written, the old output
+// stays, exit code 2.
+TEST(Hostile, FilesThatAreNotTextAreRefused) {
     using namespace std::string_literals;
-    const std::string nul_lines = "3 16 1 2 3 4 5 6\0 7 8 9\n"s + "0 comment\0hidden\n"s + "\0 2 16 0 0 0 1 1 1\n"s +
-                                  std::string(100, '\0') + "\n" + "2 16 0 0 0 1 1 1\r\0\n"s;
-    write_file(dir / "nul.dat", nul_lines);
-    r = run_weldrix({"nul.dat", "out.dat"}, {}, dir.path());
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.output, success("nul.dat", "out.dat", {3, 1, 0, 1, 0, 0}, {3, 1, 0, 1, 0, 0}));
-    EXPECT_EQ(read_file(dir / "out.dat"), "3 16 1 2 3 4 5 6 0 0 0\n0 comment\n2 16 0 0 0 1 1 1\n");
+    const std::string part = "2 16 0 0 0 1 1 1\n";
+    const std::string refused[] = {
+        "\xFF\xFE"s + "2\0 \0"s,  // UTF-16 little endian
+        "\xFE\xFF"s +
+            "\0"
+            "2\0 "s,                   // UTF-16 big endian
+        "\xFF\xFE\0\0"s + "2\0\0\0"s,  // UTF-32 little endian
+        "\0\0\xFE\xFF"s +
+            "\0\0\0"
+            "2"s,                              // UTF-32 big endian
+        part + "3 16 1 2 3 4 5 6\0 7 8 9\n"s,  // a NUL anywhere
+        "\x89PNG\r\n\x1A\n\0\0\0\rIHDR"s,      // an image
+    };
+    for (const std::string& bytes : refused) {
+        temp_dir dir;
+        write_file(dir / "in.dat", bytes);
+        write_file(dir / "out.dat", "old\n");
+        for (const std::string out : {"out.dat", "in.dat"}) {
+            const run_result r = run_weldrix({"in.dat", out}, {}, dir.path());
+            EXPECT_EQ(r.exit_code, 2);
+            EXPECT_EQ(r.output, banner + default_threshold +
+                                    "\nReading input file in.dat\nin.dat is not a text file\n" +
+                                    "Press <Enter> to quit\n");
+        }
+        EXPECT_EQ(read_file(dir / "out.dat"), "old\n");
+        EXPECT_EQ(read_file(dir / "in.dat"), bytes);
+    }
+    // A UTF-8 byte-order mark is text.
+    temp_dir dir;
+    write_file(dir / "in.dat", "\xEF\xBB\xBF" + part);
+    EXPECT_EQ(run_weldrix({"in.dat", "out.dat"}, {}, dir.path()).exit_code, 0);
 }
 
 TEST(Hostile, HundredMegabyteLineIsReadAsOneLine) {

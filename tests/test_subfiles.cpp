@@ -65,7 +65,7 @@ observed expand_in_process(const temp_dir& dir, const std::string& main_text,
 
     ldraw_file document;
     string_console out;
-    EXPECT_TRUE(document.read(host_file_system(), options.input, out));
+    EXPECT_EQ(document.read(host_file_system(), options.input, out), ldraw_file::read_result::ok);
     out.text.clear();
     observed result;
     document.expand_subfiles(paths, out, [&](const ldraw_line& element) {
@@ -357,22 +357,26 @@ TEST(Subfiles, TheFirstDirectoryOfTheSearchListThatHoldsTheFileWins) {
         << run.output;
 }
 
-TEST(Subfiles, MissingFilesDirectoriesAndFifosArePassedOverSilently) {
+TEST(Subfiles, MissingFilesDirectoriesFifosAndBinaryFilesArePassedOverSilently) {
     temp_dir dir;
     fs::create_directories(dir / "d.dat");
     ASSERT_EQ(::mkfifo((dir / "f.dat").c_str(), 0644), 0);
+    write_file(dir / "b.dat", std::string("\xFF\xFE"
+                                          "3\0",
+                                          4));  // UTF-16: not LDraw text
     write_file(dir / "lib/parts/d.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_file(dir / "lib/parts/f.dat", "2 16 0 0 0 1 0 0\n");
+    write_file(dir / "lib/parts/b.dat", "4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");
     const std::string part = reference("missing.dat", identity, "4", "1 2 3") + reference("d.dat") +
-                             reference("f.dat") +
+                             reference("f.dat") + reference("b.dat") +
                              "1 16 0 0 0 1 0 0 0 1 0 0 0 1\n" +  // no name: the candidate is a folder
                              reference("lib");                   // a folder named as a subfile
     write_file(dir / "main.dat", part);
     const auto run = weld(dir, {"-l", "lib"});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(expansion_text(run.output), inlined(1, 0, 1, 0));
+    EXPECT_EQ(expansion_text(run.output), inlined(1, 0, 1, 1));
     EXPECT_EQ(output_file(dir), "1 4 1 2 3 1 0 0 0 1 0 0 0 1 missing.dat\n" + reference("d.dat") + reference("f.dat") +
-                                    "1 16 0 0 0 1 0 0 0 1 0 0 0 1 \n" + reference("lib"));
+                                    reference("b.dat") + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 \n" + reference("lib"));
 }
 
 // A file of the kernel's pseudo file systems says it is a regular file of size 0 yet yields

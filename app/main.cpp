@@ -8,9 +8,11 @@
 int main(int argc, char** argv) {
     weldrix::prepare_process();
     weldrix::stdout_console out;
+    weldrix::stdout_console warnings(stderr);
     const auto wait_for_enter = [] { std::getchar(); };
     try {
-        return weldrix::run(weldrix::program_arguments(argc, argv), out, wait_for_enter);
+        return weldrix::run(weldrix::program_arguments(argc, argv),
+                            {out, warnings, wait_for_enter, weldrix::host_file_system()});
     } catch (const std::bad_alloc&) {
         // Like every other way out, this one ends with the wait for Enter.
         out.line("Out of memory");

@@ -1,51 +1,130 @@
 #include "app/options.hpp"
 
+#include <cmath>
+
+#include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
 
 namespace weldrix {
 namespace {
 
-void read_threshold(const std::string& text, double& threshold) {
-    const double_scan s = scan_double(text.data(), text.data() + text.size());
-    if (s.status == scan_status::number) threshold = s.value;
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Reads a threshold as "%lf" reads it, and warns when that is likely not what was meant.
+void read_threshold(const std::string& option, const std::string& text, double& threshold,
+                    std::vector<std::string>& warnings) {
+    const char* const end = text.data() + text.size();
+    const double_scan s = scan_double(text.data(), end);
+    if (s.status != scan_status::number) {
+        warnings.push_back(option + " " + quoted(text) + " is not a number: the threshold stays " +
+                           format_threshold(threshold));
+        return;
+    }
+    threshold = s.value;
+    if (skip_space(s.next, end) != end) {
+        warnings.push_back(option + " " + quoted(text) + " is read as " + format_threshold(threshold) +
+                           ": only its start is a number");
+    }
+    if (!(std::fabs(threshold) < 1)) {
+        warnings.push_back(option + " " + format_threshold(threshold) +
+                           " is a threshold of 1 or more: distinct features of real parts lie 1 LDU apart or less");
+    }
 }
 
 }  // namespace
 
-std::optional<run_options> parse_options(const std::vector<std::string>& args) {
-    if (args.size() < 2) return std::nullopt;
-    run_options options;
+command_line parse_command_line(const std::vector<std::string>& args) {
+    command_line result;
+    const auto usage_error = [&](const std::string& why) {
+        result.what = command_line::action::usage_error;
+        result.usage_error = why;
+        return result;
+    };
+    // Alone, these ask for the help or the version rather than a run.
+    if (args.size() < 2) {
+        for (const std::string& arg : args) {
+            if (arg == "--help" || arg == "-h") return result.what = command_line::action::help, result;
+            if (arg == "--version") return result.what = command_line::action::version, result;
+        }
+        return usage_error(args.empty() ? "no input and output file names"
+                                        : "only one file name, " + quoted(args[0]) + ": an output file name is needed");
+    }
+    run_options& options = result.options;
     options.input = args[args.size() - 2];
     options.output = args[args.size() - 1];
 
+    bool library_given = false, subfile_threshold_given = false;
     const std::size_t option_end = args.size() - 2;  // options stand before the input name
     for (std::size_t i = 0; i < option_end; ++i) {
         const std::string& arg = args[i];
-        if (arg.size() < 2 || arg[0] != '-') return std::nullopt;
+        if (arg.size() < 2 || arg[0] != '-') {
+            return usage_error(quoted(arg) +
+                               " stands where options are expected (the last two arguments are the input "
+                               "and output files)");
+        }
         // A value option takes the next argument, which may be the input file name itself.
-        const auto value = [&]() -> const std::string& { return args[++i]; };
+        const auto value = [&](const std::string& option) -> const std::string& {
+            const std::string& v = args[++i];
+            if (i == option_end) {
+                result.warnings.push_back(option + " takes the input file name " + quoted(v) +
+                                          " as its value (it is still read as the input)");
+            }
+            return v;
+        };
+        // Characters after a recognised option are ignored, which is rarely what was meant.
+        const auto recognised = [&](std::size_t length) -> std::string {
+            const std::string option = arg.substr(0, length);
+            if (arg.size() > length) {
+                result.warnings.push_back(quoted(arg) + " is read as " + option + ": the characters " +
+                                          quoted(arg.substr(length)) + " after it are ignored");
+            }
+            return option;
+        };
+        if (arg == "--help" || (arg[1] == 'h')) {
+            result.what = command_line::action::help;
+            return result;
+        }
+        if (arg[1] == '-') {
+            if (arg == "--version") return result.what = command_line::action::version, result;
+            if (arg == "--no-wait") {
+                options.wait_for_enter = false;
+                continue;
+            }
+            return usage_error(quoted(arg) + " is not an option");
+        }
         switch (arg[1]) {
             case 'l': {
-                const std::string& folder = value();
-                if (folder.empty()) return std::nullopt;
+                const std::string& folder = value(recognised(2));
+                if (folder.empty()) return usage_error("\"-l\" is given an empty folder name");
                 options.library_folders.push_back(folder);
+                library_given = true;
                 break;
             }
-            case 's': options.clean.snap_on_subfiles = true; break;
+            case 's':
+                recognised(2);
+                options.clean.snap_on_subfiles = true;
+                break;
             case 'u':
-                if (arg.size() < 3) return std::nullopt;
-                if (arg[2] == 's') {
-                    read_threshold(value(), options.clean.thresholds.subfile_threshold);
-                } else if (arg[2] == 't') {
-                    read_threshold(value(), options.clean.thresholds.vertex_threshold);
+                if (arg.size() >= 3 && arg[2] == 's') {
+                    const std::string option = recognised(3);
+                    read_threshold(option, value(option), options.clean.thresholds.subfile_threshold, result.warnings);
+                    subfile_threshold_given = true;
+                } else if (arg.size() >= 3 && arg[2] == 't') {
+                    const std::string option = recognised(3);
+                    read_threshold(option, value(option), options.clean.thresholds.vertex_threshold, result.warnings);
                 } else {
-                    return std::nullopt;
+                    return usage_error(quoted(arg) + " is not an option (\"-us\" or \"-ut\"?)");
                 }
                 break;
-            default: return std::nullopt;
+            default: return usage_error(quoted(arg) + " is not an option");
         }
     }
-    return options;
+    if (!options.clean.snap_on_subfiles) {
+        if (library_given) result.warnings.push_back("-l has no effect without -s");
+        if (subfile_threshold_given) result.warnings.push_back("-us has no effect without -s");
+    }
+    result.what = command_line::action::run;
+    return result;
 }
 
 std::string base_folder(const std::string& input) {

@@ -3,10 +3,11 @@
 // The last two arguments are always the input and the output. Options are looked for only in
 // front of them and are recognised by their first characters: "-l" (any argument starting so,
 // -lib included), "-s", "-us", "-ut"; anything else there is a usage error. A value option takes
-// the next argument as its value, even when that is the input file name.
+// the next argument as its value, even when that is the input file name. Besides these, "--help"
+// (or "-h"), "--version" and "--no-wait" are recognised in front of the file names, and "--help",
+// "-h" and "--version" also when they are the only argument.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,20 @@ struct run_options {
     std::string output;
     std::vector<std::string> library_folders;  // "-l" values, in order
     clean_options clean;                       // "-s", "-ut", "-us"
+    bool wait_for_enter = true;                // "--no-wait" clears it
 };
 
-// Parses the arguments after the program name; nothing on a usage error. A threshold value that
-// does not start with a number leaves the threshold unchanged; an empty "-l" value is a usage
-// error.
-std::optional<run_options> parse_options(const std::vector<std::string>& args);
+struct command_line {
+    enum class action { run, usage_error, help, version };
+    action what = action::usage_error;
+    run_options options;                // meaningful for action::run
+    std::string usage_error;            // what is wrong, naming the argument, for action::usage_error
+    std::vector<std::string> warnings;  // likely mistakes in a command line that is still run
+};
+
+// Parses the arguments after the program name. A threshold value that does not start with a
+// number leaves the threshold unchanged; an empty "-l" value is a usage error.
+command_line parse_command_line(const std::vector<std::string>& args);
 
 // The search list entries, in order: the input's folder and its p\ and s\ folders, then six
 // folders below each library folder.

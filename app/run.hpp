@@ -15,9 +15,19 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_usage = 1;
 inline constexpr int exit_file_error = 2;
 
-// Runs the tool on the arguments after the program name, printing to out and working on the files
-// of fs. wait_for_enter is called once at the end of every run (it reads one character from
-// standard input in the tool).
+// What a run works with besides its arguments.
+struct run_environment {
+    console& out;                          // standard output: progress lines and statistics
+    console& warnings;                     // standard error: "weldrix: warning: ..." lines
+    std::function<void()> wait_for_enter;  // reads one character from standard input in the tool
+    file_system& files;
+};
+
+// Runs the tool on the arguments after the program name. wait_for_enter is called once at the
+// end of every run, unless "--no-wait" asked otherwise.
+int run(const std::vector<std::string>& args, const run_environment& env);
+
+// The same, with warnings discarded.
 int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
         file_system& fs = host_file_system());
 

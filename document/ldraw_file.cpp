@@ -65,10 +65,11 @@ bool ldraw_file::write(file_system& fs, const std::string& file_name, console& o
     return true;
 }
 
-void ldraw_file::expand_subfiles(const search_paths& paths, console& out, const inline_observer& observer) {
+std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& paths, console& out,
+                                                         const inline_observer& observer) {
     inlined_vertices_ = std::make_unique<vertex_set>(options.thresholds, options.search);
-    weldrix::expand_subfiles(elements, main_count, real_name_, paths, options.max_inlined_lines, *inlined_vertices_,
-                             out, observer);
+    return weldrix::expand_subfiles(elements, main_count, real_name_, paths, options.max_inlined_lines,
+                                    *inlined_vertices_, out, observer);
 }
 
 void ldraw_file::unify_vertices() {

@@ -55,7 +55,8 @@ public:
 
     // Inlines every subfile the document references, at every depth, and prints the inlining
     // statistics (see subfile_expansion.hpp).
-    void expand_subfiles(const search_paths& paths, console& out, const inline_observer& observer = {});
+    std::vector<missing_subfile> expand_subfiles(const search_paths& paths, console& out,
+                                                 const inline_observer& observer = {});
 
     // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp).
     void unify_vertices();

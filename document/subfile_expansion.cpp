@@ -155,6 +155,14 @@ public:
         }
     }
 
+    std::vector<missing_subfile> missing() const {
+        std::vector<missing_subfile> result;
+        for (std::uint32_t name = 0; name < names_.size(); ++name) {
+            if (skipped_[name] > 0) result.push_back({names_[name], skipped_[name]});
+        }
+        return result;
+    }
+
     void print_statistics() const {
         out_.line();
         out_.line("Inlined from subfiles:");
@@ -179,7 +187,10 @@ private:
     // targets, and the copy is queued when the file holds references of its own.
     void expand(const reference& ref) {
         const std::uint32_t file = resolve(ref.name);
-        if (file == none) return;
+        if (file == none) {
+            ++skipped_[ref.name];
+            return;
+        }
         if (on_chain(ref.chain, file)) {
             report_cycle(ref.name);
             return;
@@ -264,6 +275,7 @@ private:
         if (inserted) {
             names_.push_back(name);
             resolved_.push_back(unresolved);
+            skipped_.push_back(0);
         }
         return it->second;
     }
@@ -348,6 +360,7 @@ private:
     std::vector<std::string> names_;
     std::unordered_map<std::string, std::uint32_t> name_ids_;
     std::vector<std::uint32_t> resolved_;  // per name: file id, none, or unresolved
+    std::vector<std::size_t> skipped_;     // per name: references skipped as not found
     std::vector<bool> cycle_reported_;     // per name
     std::deque<parsed_file> files_;        // a deque: references to its entries survive additions
     std::unordered_map<std::string, std::uint32_t> file_ids_;
@@ -364,12 +377,14 @@ private:
 
 }  // namespace
 
-void expand_subfiles(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t main_count,
-                     const std::string& root_name, const search_paths& paths, std::size_t max_inlined_lines,
-                     vertex_set& targets, console& out, const inline_observer& observer) {
+std::vector<missing_subfile> expand_subfiles(const std::vector<std::unique_ptr<ldraw_line>>& elements,
+                                             std::size_t main_count, const std::string& root_name,
+                                             const search_paths& paths, std::size_t max_inlined_lines,
+                                             vertex_set& targets, console& out, const inline_observer& observer) {
     expansion run(paths, max_inlined_lines, out, observer, targets, root_name);
     run.run(elements, main_count);
     run.print_statistics();
+    return run.missing();
 }
 
 }  // namespace weldrix

@@ -14,9 +14,9 @@ void console::count_line(std::size_t number, std::string_view label) {
 
 void stdout_console::write(std::string_view text) {
     // An empty view may hold a null pointer, which fwrite must not be given even for no bytes.
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stream_);
 }
 
-void stdout_console::flush() { std::fflush(stdout); }
+void stdout_console::flush() { std::fflush(stream_); }
 
 }  // namespace weldrix

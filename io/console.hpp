@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -24,12 +25,16 @@ public:
     void count_line(std::size_t number, std::string_view label);
 };
 
-// Standard output. Write errors (a closed or full stdout) are ignored: they must not stop the run
-// from writing its output file.
+// Standard output (or, given stderr, standard error). Write errors (a closed or full stream) are
+// ignored: they must not stop the run from writing its output file.
 class stdout_console final : public console {
 public:
+    explicit stdout_console(std::FILE* stream = stdout) : stream_(stream) {}
     void write(std::string_view text) override;
     void flush() override;
+
+private:
+    std::FILE* stream_;
 };
 
 // Collects the text, for tests.

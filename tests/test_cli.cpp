@@ -148,6 +148,100 @@ TEST(Cli, UsageErrors) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"in.dat"});
 }
 
+// A usage error also names, on standard error, the argument that caused it.
+TEST(Cli, UsageErrorsNameTheArgument) {
+    temp_dir dir;
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "no input and output file names"},
+        {{"in.dat"}, "only one file name, \"in.dat\""},
+        {{"x", "in.dat", "out.dat"}, "\"x\" stands where options are expected"},
+        {{"-x", "in.dat", "out.dat"}, "\"-x\" is not an option"},
+        {{"-ua", "1", "in.dat", "out.dat"}, "\"-ua\" is not an option"},
+        {{"--verbose", "in.dat", "out.dat"}, "\"--verbose\" is not an option"},
+        {{"-l", "", "in.dat", "out.dat"}, "empty folder name"},
+    };
+    for (const auto& [args, why] : cases) {
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 1) << why;
+        EXPECT_EQ(r.output, test::usage_error_output()) << why;
+        EXPECT_EQ(r.errors.rfind("weldrix: warning: usage error: ", 0), 0u) << r.errors;
+        EXPECT_NE(r.errors.find(why), std::string::npos) << r.errors;
+    }
+}
+
+// Likely mistakes are named on standard error; standard output, the output file and the exit code
+// are those of the same run without the warning.
+TEST(Cli, WarningsForLikelyMistakesLeaveEverythingElseAlone) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    fs::create_directories(dir / "notlib/stuff");
+    fs::create_directories(dir / "lib/PARTS");
+    const auto warns = [&](const std::vector<std::string>& args, const std::vector<std::string>& expected,
+                           const std::string& threshold = "0.005") {
+        std::string shown;
+        for (const auto& a : args) shown += "[" + a + "]";
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0) << shown;
+        std::string errors;
+        for (const std::string& e : expected) errors += "weldrix: warning: " + e + "\n";
+        EXPECT_EQ(r.errors, errors) << shown;
+        if (args.size() > 2 && args[0] != "-s" && args[0] != "-snap") {
+            EXPECT_EQ(r.output.substr(0, run_start("in.dat", threshold).size()), run_start("in.dat", threshold))
+                << shown;
+        }
+    };
+    // A value option whose value is the input file name.
+    warns({"-ut", "in.dat", "out.dat"},
+          {"-ut takes the input file name \"in.dat\" as its value (it is still read as the input)",
+           "-ut \"in.dat\" is not a number: the threshold stays 0.005"});
+    // Characters after a recognised option.
+    warns({"-ut=0.01", "0.02", "in.dat", "out.dat"},
+          {"\"-ut=0.01\" is read as -ut: the characters \"=0.01\" after it are ignored"}, "0.02");
+    warns({"-ut0.01", "0.02", "in.dat", "out.dat"},
+          {"\"-ut0.01\" is read as -ut: the characters \"0.01\" after it are ignored"}, "0.02");
+    // Thresholds not read whole, or of 1 and more.
+    warns({"-ut", "0,01", "in.dat", "out.dat"}, {"-ut \"0,01\" is read as 0: only its start is a number"}, "0");
+    warns({"-ut", "abc", "in.dat", "out.dat"}, {"-ut \"abc\" is not a number: the threshold stays 0.005"});
+    warns({"-ut", "2", "in.dat", "out.dat"},
+          {"-ut 2 is a threshold of 1 or more: distinct features of real parts lie 1 LDU apart or less"}, "2");
+    warns({"-ut", "1e999", "in.dat", "out.dat"},
+          {"-ut inf is a threshold of 1 or more: distinct features of real parts lie 1 LDU apart or less"}, "inf");
+    // Options without effect, and a library folder that is not one.
+    warns({"-l", "lib", "-us", "0.01", "in.dat", "out.dat"},
+          {"-l has no effect without -s", "-us has no effect without -s"});
+    warns({"-s", "-l", "notlib", "in.dat", "out.dat"},
+          {"the library folder \"notlib\" holds neither p nor parts: is it the LDraw library's own folder?",
+           "subfile not found: missing.dat (1 reference skipped)"});
+    warns({"-s", "-l", "lib", "in.dat", "out.dat"}, {"subfile not found: missing.dat (1 reference skipped)"});
+    EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output);
+}
+
+// --help, -h and --version answer at once (exit 0, no wait); --no-wait runs without the wait.
+TEST(Cli, HelpVersionAndNoWait) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"-h"}, {"--help", "a", "b"}}) {
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0);
+        const std::string usage = test::usage_error_output();
+        EXPECT_EQ(r.output.substr(0, usage.size() - press_enter.size()),
+                  usage.substr(0, usage.size() - press_enter.size()));
+        EXPECT_NE(r.output.find("man weldrix"), std::string::npos);
+        EXPECT_EQ(r.output.find(press_enter), std::string::npos);
+    }
+    auto r = run_weldrix({"--version"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, "weldrix 1.0.0\n");
+
+    // With --no-wait the run ends without reading standard input, which here never ends.
+    const auto never_ending = run_shell(
+        "cd " + quoted(dir.path()) + " && mkfifo wait.fifo && { sleep 30 > wait.fifo 2>/dev/null & s=$!; } && " +
+        quoted(WELDRIX_BINARY) + " --no-wait in.dat out.dat < wait.fifo; c=$?; kill $s; exit $c");
+    EXPECT_EQ(never_ending.exit_code, 0);
+    EXPECT_EQ(never_ending.output, success_output("in.dat", "out.dat"));
+    EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output);
+}
+
 TEST(Cli, FileErrorsExitWithTwo) {
     temp_dir dir;
     test::write_file(dir / "in.dat", sample);

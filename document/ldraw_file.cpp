@@ -26,6 +26,7 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     });
     main_count = elements.size();
     counts.lines = main_count;
+    units_ = find_units(elements, main_count);
     return counts;
 }
 
@@ -67,13 +68,34 @@ bool ldraw_file::write(file_system& fs, const std::string& file_name, console& o
 
 std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& paths, console& out,
                                                          const inline_observer& observer) {
-    inlined_vertices_ = std::make_unique<vertex_set>(options.thresholds, options.search);
-    return weldrix::expand_subfiles(elements, main_count, real_name_, paths, options.max_inlined_lines,
-                                    *inlined_vertices_, out, observer);
+    if (units_.empty()) units_ = find_units(elements, main_count);
+    subfile_expansion expansion(paths, options.max_inlined_lines, out, observer);
+    for (const document_unit& unit : units_) {
+        // A section's content follows its FILE line.
+        if (unit.what == document_unit::kind::section) {
+            expansion.add_section(unit.name, elements, unit.begin + 1, unit.end, real_name_);
+        }
+    }
+    inlined_vertices_.clear();
+    for (const document_unit& unit : units_) {
+        inlined_vertices_.push_back(std::make_unique<vertex_set>(options.thresholds, options.search));
+        if (unit.what == document_unit::kind::data) continue;
+        const std::string root =
+            unit.what == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
+        expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back());
+    }
+    expansion.print_statistics();
+    return expansion.missing();
 }
 
 void ldraw_file::unify_vertices() {
-    weldrix::unify_vertices(elements, main_count, inlined_vertices_.get(), options.thresholds, options.search);
+    if (units_.empty()) units_ = find_units(elements, main_count);
+    for (std::size_t u = 0; u < units_.size(); ++u) {
+        const document_unit& unit = units_[u];
+        if (unit.what == document_unit::kind::data) continue;
+        vertex_set* targets = u < inlined_vertices_.size() ? inlined_vertices_[u].get() : nullptr;
+        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search);
+    }
 }
 
 }  // namespace weldrix

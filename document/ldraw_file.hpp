@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "document/clean_options.hpp"
+#include "document/document_units.hpp"
 #include "document/line_counts.hpp"
 #include "document/subfile_expansion.hpp"
 #include "elements/ldraw_line.hpp"
@@ -58,14 +59,18 @@ public:
     std::vector<missing_subfile> expand_subfiles(const search_paths& paths, console& out,
                                                  const inline_observer& observer = {});
 
-    // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp).
+    // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp), each unit of a
+    // multi-part document on its own (see document_units.hpp).
     void unify_vertices();
 
+    const std::vector<document_unit>& units() const { return units_; }
+
 private:
-    bool crlf_ = false;                             // the output uses the input's first line end
-    bool byte_order_mark_ = false;                  // the input starts with a UTF-8 byte-order mark
-    std::string real_name_;                         // canonical path of the input, the root of every reference chain
-    std::unique_ptr<vertex_set> inlined_vertices_;  // snap targets from the inlined elements
+    bool crlf_ = false;                 // the output uses the input's first line end
+    bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
+    std::string real_name_;             // canonical path of the input, the root of every reference chain
+    std::vector<document_unit> units_;  // the parts cleaned on their own (one for most files)
+    std::vector<std::unique_ptr<vertex_set>> inlined_vertices_;  // per unit: snap targets from its subfiles
 };
 
 }  // namespace weldrix

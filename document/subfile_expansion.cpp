@@ -121,25 +121,39 @@ struct pending_copy {
     std::uint32_t chain;  // chain of the copy's references: its ancestors and its own file
 };
 
-class expansion {
+}  // namespace
+
+class subfile_expansion::expansion {
 public:
-    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer,
-              vertex_set& targets, const std::string& root_name)
-        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer), targets_(targets) {
-        chains_.push_back({file_id(root_name), none});
+    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer)
+        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer) {}
+
+    // Sections are found by name (ASCII case-insensitive, "\" and "/" alike) before the search
+    // list; each is a file of its own, named by its position in the document.
+    void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
+                     std::size_t end, const std::string& document_name) {
+        const std::uint32_t file = file_id(section_identity(document_name, begin));
+        sections_.try_emplace(section_key(name), file);
+        parsed_file& parsed = files_[file];
+        parsed.readable = true;
+        std::unordered_set<point_bits, point_bits_hash> earlier;
+        for (std::size_t i = begin; i < end; ++i) add_line(parsed, elements[i]->clone(), earlier);
     }
 
-    void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t main_count) {
-        // The first inlined line follows the file's own last line.
-        last_was_invertnext_ = main_count > 0 && is_invertnext(*elements[main_count - 1]);
-        for (std::size_t i = 0; i < main_count && !stopped_; ++i) {
+    void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
+             const std::string& root_name, vertex_set& targets) {
+        targets_ = &targets;
+        const std::uint32_t root = chain_child(none, file_id(root_name));
+        // The first inlined line follows the unit's own last line.
+        last_was_invertnext_ = end > begin && is_invertnext(*elements[end - 1]);
+        for (std::size_t i = begin; i < end && !stopped_; ++i) {
             if (elements[i]->type_code() != line_type::subfile) continue;
             const auto& line = static_cast<const subfile_line&>(*elements[i]);
             expand({{line.orientation, line.position},
                     line.colour(),
                     line.winding,
-                    i > 0 && is_invertnext(*elements[i - 1]),
-                    0,
+                    i > begin && is_invertnext(*elements[i - 1]),
+                    root,
                     name_id(line.file_name)});
         }
         while (!pending_.empty() && !stopped_) {
@@ -252,7 +266,7 @@ private:
             const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
             const point p = place.apply(parsed.vertices[at]);
             if (parsed.repeated[at] && finite(p)) continue;
-            targets_.add(p, true);
+            targets_->add(p, true);
         }
     }
 
@@ -292,7 +306,9 @@ private:
         if (resolved_[name] != unresolved) return resolved_[name];
         std::uint32_t result = none;
         found_subfile found;
-        if (paths_.open_subfile(names_[name], found)) {
+        if (const auto section = sections_.find(section_key(names_[name])); section != sections_.end()) {
+            result = section->second;
+        } else if (paths_.open_subfile(names_[name], found)) {
             result = file_id(found.real_path);
             parsed_file& file = files_[result];
             if (!file.readable) load(found.bytes, file);
@@ -305,23 +321,26 @@ private:
         file.readable = true;
         std::unordered_set<point_bits, point_bits_hash> earlier;  // vertices of the lines before
         for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
-            auto line = make_line(text);
-            if (!line) return;
-            if (line->type_code() == line_type::subfile) {
-                file.references.push_back(static_cast<std::uint32_t>(file.lines.size()));
-                file.reference_names.push_back(name_id(static_cast<const subfile_line&>(*line).file_name));
-            }
-            const std::span<const point> points =
-                offers_snap_targets(line->type_code()) ? line->vertices() : std::span<const point>();
-            for (const point& p : points) {
-                file.vertices.push_back(p);
-                file.repeated.push_back(earlier.count(point_bits(p)) != 0);
-            }
-            for (const point& p : points) earlier.insert(point_bits(p));
-            file.first_vertex.push_back(static_cast<std::uint32_t>(file.vertices.size()));
-            file.invertnext.push_back(is_invertnext(*line));
-            file.lines.push_back(std::move(line));
+            if (auto line = make_line(text)) add_line(file, std::move(line), earlier);
         });
+    }
+
+    void add_line(parsed_file& file, std::unique_ptr<ldraw_line> line,
+                  std::unordered_set<point_bits, point_bits_hash>& earlier) {
+        if (line->type_code() == line_type::subfile) {
+            file.references.push_back(static_cast<std::uint32_t>(file.lines.size()));
+            file.reference_names.push_back(name_id(static_cast<const subfile_line&>(*line).file_name));
+        }
+        const std::span<const point> points =
+            offers_snap_targets(line->type_code()) ? line->vertices() : std::span<const point>();
+        for (const point& p : points) {
+            file.vertices.push_back(p);
+            file.repeated.push_back(earlier.count(point_bits(p)) != 0);
+        }
+        for (const point& p : points) earlier.insert(point_bits(p));
+        file.first_vertex.push_back(static_cast<std::uint32_t>(file.vertices.size()));
+        file.invertnext.push_back(is_invertnext(*line));
+        file.lines.push_back(std::move(line));
     }
 
     // Chains of ancestor files are interned: equal chains share one node, so the question "is
@@ -355,7 +374,7 @@ private:
     const std::size_t max_inlined_lines_;
     console& out_;
     const inline_observer& observer_;
-    vertex_set& targets_;
+    vertex_set* targets_ = nullptr;  // of the unit being expanded
 
     std::vector<std::string> names_;
     std::unordered_map<std::string, std::uint32_t> name_ids_;
@@ -364,6 +383,7 @@ private:
     std::vector<bool> cycle_reported_;     // per name
     std::deque<parsed_file> files_;        // a deque: references to its entries survive additions
     std::unordered_map<std::string, std::uint32_t> file_ids_;
+    std::unordered_map<std::string, std::uint32_t> sections_;  // by section_key, the section's file
     std::vector<chain_node> chains_;
     std::unordered_map<std::uint64_t, std::uint32_t> chain_children_;
     std::unordered_map<std::uint64_t, bool> on_chain_;
@@ -375,16 +395,38 @@ private:
     std::size_t edges_ = 0, conditionals_ = 0, triangles_ = 0, quads_ = 0;
 };
 
-}  // namespace
+subfile_expansion::subfile_expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out,
+                                     const inline_observer& observer)
+    : impl_(std::make_unique<expansion>(paths, max_inlined_lines, out, observer)) {}
 
-std::vector<missing_subfile> expand_subfiles(const std::vector<std::unique_ptr<ldraw_line>>& elements,
-                                             std::size_t main_count, const std::string& root_name,
-                                             const search_paths& paths, std::size_t max_inlined_lines,
-                                             vertex_set& targets, console& out, const inline_observer& observer) {
-    expansion run(paths, max_inlined_lines, out, observer, targets, root_name);
-    run.run(elements, main_count);
-    run.print_statistics();
-    return run.missing();
+subfile_expansion::~subfile_expansion() = default;
+
+void subfile_expansion::add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements,
+                                    std::size_t begin, std::size_t end, const std::string& document_name) {
+    impl_->add_section(name, elements, begin, end, document_name);
+}
+
+void subfile_expansion::expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
+                               std::size_t end, const std::string& root_name, vertex_set& targets) {
+    impl_->run(elements, begin, end, root_name, targets);
+}
+
+void subfile_expansion::print_statistics() const { impl_->print_statistics(); }
+
+std::vector<missing_subfile> subfile_expansion::missing() const { return impl_->missing(); }
+
+std::string section_identity(const std::string& document_name, std::size_t position) {
+    // A NUL cannot occur in a path, so no file's real path looks like this.
+    return document_name + '\0' + std::to_string(position);
+}
+
+std::string section_key(std::string_view name) {
+    std::string key(name);
+    for (char& c : key) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c == '\\') c = '/';
+    }
+    return key;
 }
 
 }  // namespace weldrix

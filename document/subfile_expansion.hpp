@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "elements/ldraw_line.hpp"
@@ -27,16 +28,50 @@ struct missing_subfile {
     std::size_t references = 0;
 };
 
-// Expands the references among elements[0, main_count): every referenced file found along paths
-// is inlined with its reference's placement, colour and winding, level after level. The vertices
-// of the inlined edge lines, triangles and quads are added to targets (as subfile vertices) in
-// inlining order; the elements themselves are not kept. root_name is the canonical path of the
-// document's own file, the root of every chain of references that cycles are checked against.
-// Inlining stops after max_inlined_lines lines with one message on out. Prints the inlining
-// statistics on out. Returns the names that were not found, in the order they were first met.
-std::vector<missing_subfile> expand_subfiles(const std::vector<std::unique_ptr<ldraw_line>>& elements,
-                                             std::size_t main_count, const std::string& root_name,
-                                             const search_paths& paths, std::size_t max_inlined_lines,
-                                             vertex_set& targets, console& out, const inline_observer& observer = {});
+// Inlines, with the option -s, every file the references of a document name, at every depth, as
+// snap targets for unification: each referenced file found along the search list is placed with
+// its reference's placement, colour and winding, level after level. The vertices of the inlined
+// edge lines, triangles and quads are added to a unit's target set (as subfile vertices) in
+// inlining order; the elements themselves are not kept.
+//
+// A document is expanded as one or more units (a multi-part document's sections, see
+// document_units.hpp), each into its own target set; files are read and parsed once for all of
+// them, and the statistics add up. A reference whose file is already on its own chain of
+// references (the unit's own file or section is the root of every chain) is skipped with one
+// message per name. Inlining stops for good after max_inlined_lines lines, with one message.
+class subfile_expansion {
+public:
+    subfile_expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out,
+                      const inline_observer& observer = {});
+    ~subfile_expansion();
+    subfile_expansion(const subfile_expansion&) = delete;
+    subfile_expansion& operator=(const subfile_expansion&) = delete;
+
+    // A section of the document: references whose name equals name (ASCII case-insensitive, "\"
+    // and "/" alike) inline elements[begin, end), before the search list is tried, at any depth.
+    void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
+                     std::size_t end, const std::string& document_name);
+
+    // Expands the references among elements[begin, end) into targets. root_name is the identity of
+    // the file (its canonical path) or section (section_identity) these elements are.
+    void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
+                const std::string& root_name, vertex_set& targets);
+
+    // The inlining statistics, on the console given at construction.
+    void print_statistics() const;
+    // The names that were not found, in the order they were first met.
+    std::vector<missing_subfile> missing() const;
+
+private:
+    class expansion;
+    std::unique_ptr<expansion> impl_;
+};
+
+// The identity of the section of a document that starts at element position.
+std::string section_identity(const std::string& document_name, std::size_t position);
+
+// The form in which section names and reference names are compared: ASCII letters in lower case,
+// "\" as "/".
+std::string section_key(std::string_view name);
 
 }  // namespace weldrix

@@ -10,13 +10,13 @@
 
 namespace weldrix {
 
-// Pass 1 collects every vertex of elements[0, main_count) into a set of representatives (merging
+// Pass 1 collects every vertex of elements[begin, end) into a set of representatives (merging
 // vertices closer than the vertex threshold into running averages), then snaps each element's
 // vertices onto it and tests the element for collapse. Pass 2 snaps them onto subfile_targets, the
 // distinct vertices of the inlined subfiles (none without expansion), and tests again. An element
 // that collapses is replaced in place (by a removed_line, or a quad by a triangle); a replacement
 // is asked once more, so a quad can become a triangle and then a removed line within one step.
-void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t main_count,
+void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search);
 
 }  // namespace weldrix

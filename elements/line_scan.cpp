@@ -10,13 +10,15 @@ bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= '
 
 line_start scan_line_start(std::string_view line) {
     const char* const end = line.data() + line.size();
-    const char* p = skip_token(line.data(), end);
-    const char* token = skip_space(p, end);
-    const char* after = skip_token(token, end);
-    if (after - token >= 3 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X') && is_hex_digit(token[2])) {
+    const char* const token = skip_space(skip_token(line.data(), end), end);
+    if (end - token >= 3 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X') && is_hex_digit(token[2])) {
+        const char* const after = skip_token(token, end);
         return {line_colour::direct(std::string_view(token, static_cast<std::size_t>(after - token))), after};
     }
-    const int_scan colour = scan_int(p, end);
+    const int_scan colour = scan_int(token, end);
+    // The rest of the colour token ("16abc"), from where the number ended.
+    const char* after = colour.next;
+    while (after != end && !is_space(*after)) ++after;
     return {colour.status == scan_status::number ? colour.value : unreadable_colour, after};
 }
 

@@ -13,10 +13,6 @@ void point::translate(const point& offset) {
     z += offset.z;
 }
 
-double point::manhattan_distance(const point& other) const {
-    return std::fabs(other.z - z) + std::fabs(other.y - y) + std::fabs(other.x - x);
-}
-
 const char* point::parse(const char* pos, const char* end) {
     double* const coordinates[3] = {&x, &y, &z};
     for (double* c : coordinates) {

@@ -23,7 +23,9 @@ public:
 
     // |dz| + |dy| + |dx|, summed in this order: the only distance the tool uses, and the order
     // matters for bit-exact threshold decisions.
-    double manhattan_distance(const point& other) const;
+    double manhattan_distance(const point& other) const {
+        return std::fabs(other.z - z) + std::fabs(other.y - y) + std::fabs(other.x - x);
+    }
 
     // Reads x, y and z from line text at pos, one white-space separated token each, as "%lf"
     // reads them (see number_parse.hpp). Returns the position after the token of z, or nullptr

@@ -21,6 +21,10 @@ struct clean_options {
     std::size_t max_inlined_lines = default_max_inlined_lines;
     // The index and the plain scan give the same results; the scan is the reference for tests.
     vertex_search search = vertex_search::indexed;
+    // What the document keeps of what unification changed (change_record.hpp): nothing, the
+    // totals (a batch, a check), or every line (a report).
+    enum class changes { none, totals, lines };
+    changes record_changes = changes::none;
 };
 
 }  // namespace weldrix

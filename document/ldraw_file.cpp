@@ -8,7 +8,8 @@
 
 namespace weldrix {
 
-ldraw_file::ldraw_file(const clean_options& options) : options(options) {}
+ldraw_file::ldraw_file(const clean_options& options)
+    : options(options), changes(options.record_changes == clean_options::changes::lines) {}
 
 ldraw_file::~ldraw_file() = default;
 
@@ -18,11 +19,15 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     bytes = lines;
     crlf_ = first_line_end_is_crlf(bytes);
     line_counts counts;
+    const bool numbered = options.record_changes == clean_options::changes::lines;
+    std::size_t line_number = 0;
     for_each_line(bytes, [&](std::string_view line) {
+        ++line_number;
         auto element = make_line(line);
         if (!element) return;
         counts.count_type(element->type_code());
         elements.push_back(std::move(element));
+        if (numbered) line_numbers_.push_back(line_number);
     });
     main_count = elements.size();
     counts.lines = main_count;
@@ -77,12 +82,16 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
         }
     }
     inlined_vertices_.clear();
-    for (const document_unit& unit : units_) {
+    const bool origins = options.record_changes == clean_options::changes::lines;
+    target_origins_.assign(units_.size(), {});
+    for (std::size_t u = 0; u < units_.size(); ++u) {
+        const document_unit& unit = units_[u];
         inlined_vertices_.push_back(std::make_unique<vertex_set>(options.thresholds, options.search));
         if (unit.what == document_unit::kind::data) continue;
         const std::string root =
             unit.what == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
-        expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back());
+        expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back(),
+                         origins ? &target_origins_[u] : nullptr);
     }
     expansion.print_statistics();
     return expansion.missing();
@@ -94,7 +103,16 @@ void ldraw_file::unify_vertices() {
         const document_unit& unit = units_[u];
         if (unit.what == document_unit::kind::data) continue;
         vertex_set* targets = u < inlined_vertices_.size() ? inlined_vertices_[u].get() : nullptr;
-        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search);
+        if (options.record_changes == clean_options::changes::none) {
+            weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search);
+            continue;
+        }
+        const unify_recording recording{changes, u < target_origins_.size() ? &target_origins_[u] : nullptr};
+        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
+                                &recording);
+    }
+    for (line_change& change : changes.lines) {
+        if (change.position < line_numbers_.size()) change.line = line_numbers_[change.position];
     }
 }
 

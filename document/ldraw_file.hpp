@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "document/change_record.hpp"
 #include "document/clean_options.hpp"
 #include "document/document_units.hpp"
 #include "document/line_counts.hpp"
@@ -33,6 +34,8 @@ public:
     std::size_t main_count = 0;
 
     clean_options options;
+    // What unification changed, as options.record_changes asks.
+    change_record changes;
 
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;
@@ -71,6 +74,8 @@ private:
     std::string real_name_;             // canonical path of the input, the root of every reference chain
     std::vector<document_unit> units_;  // the parts cleaned on their own (one for most files)
     std::vector<std::unique_ptr<vertex_set>> inlined_vertices_;  // per unit: snap targets from its subfiles
+    std::vector<std::vector<std::string>> target_origins_;       // per unit and target: its file (reports)
+    std::vector<std::size_t> line_numbers_;                      // per element: its line in the input (reports)
 };
 
 }  // namespace weldrix

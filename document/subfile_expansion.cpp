@@ -141,8 +141,9 @@ public:
     }
 
     void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-             const std::string& root_name, vertex_set& targets) {
+             const std::string& root_name, vertex_set& targets, std::vector<std::string>* origins) {
         targets_ = &targets;
+        origins_ = origins;
         const std::uint32_t root = chain_child(none, file_id(root_name));
         // The first inlined line follows the unit's own last line.
         last_was_invertnext_ = end > begin && is_invertnext(*elements[end - 1]);
@@ -224,7 +225,7 @@ private:
             const line_type type = proto.type_code();
             count(type);
             if (observer_) observe_placed_line(proto, ref, passed_sign, reversal_sign);
-            offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1);
+            offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1, ref.name);
             last_was_invertnext_ = parsed.invertnext[j];
         }
         if (!parsed.references.empty()) {
@@ -259,14 +260,17 @@ private:
 
     // The snap targets of line j: its vertices placed as its element would be (inverted,
     // transformed, translated) and offered in element order.
-    void offer_snap_targets(const parsed_file& parsed, std::size_t j, const placement& place, bool reverse) {
+    void offer_snap_targets(const parsed_file& parsed, std::size_t j, const placement& place, bool reverse,
+                            std::uint32_t name) {
         const std::uint32_t first = parsed.first_vertex[j];
         const std::uint32_t count = parsed.first_vertex[j + 1] - first;
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
             const point p = place.apply(parsed.vertices[at]);
             if (parsed.repeated[at] && finite(p)) continue;
+            const std::size_t before = targets_->size();
             targets_->add(p, true);
+            if (origins_ && targets_->size() > before) origins_->push_back(names_[name]);
         }
     }
 
@@ -374,7 +378,8 @@ private:
     const std::size_t max_inlined_lines_;
     console& out_;
     const inline_observer& observer_;
-    vertex_set* targets_ = nullptr;  // of the unit being expanded
+    vertex_set* targets_ = nullptr;                // of the unit being expanded
+    std::vector<std::string>* origins_ = nullptr;  // per new target, the file it comes from
 
     std::vector<std::string> names_;
     std::unordered_map<std::string, std::uint32_t> name_ids_;
@@ -407,8 +412,9 @@ void subfile_expansion::add_section(std::string_view name, const std::vector<std
 }
 
 void subfile_expansion::expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                               std::size_t end, const std::string& root_name, vertex_set& targets) {
-    impl_->run(elements, begin, end, root_name, targets);
+                               std::size_t end, const std::string& root_name, vertex_set& targets,
+                               std::vector<std::string>* origins) {
+    impl_->run(elements, begin, end, root_name, targets, origins);
 }
 
 void subfile_expansion::print_statistics() const { impl_->print_statistics(); }

@@ -53,9 +53,10 @@ public:
                      std::size_t end, const std::string& document_name);
 
     // Expands the references among elements[begin, end) into targets. root_name is the identity of
-    // the file (its canonical path) or section (section_identity) these elements are.
+    // the file (its canonical path) or section (section_identity) these elements are. With origins,
+    // the name of the file each new target comes from is appended, target by target.
     void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                const std::string& root_name, vertex_set& targets);
+                const std::string& root_name, vertex_set& targets, std::vector<std::string>* origins = nullptr);
 
     // The inlining statistics, on the console given at construction.
     void print_statistics() const;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "document/change_record.hpp"
 #include "elements/ldraw_line.hpp"
 #include "geometry/vertex_set.hpp"
 
@@ -16,7 +17,18 @@ namespace weldrix {
 // distinct vertices of the inlined subfiles (none without expansion), and tests again. An element
 // that collapses is replaced in place (by a removed_line, or a quad by a triangle); a replacement
 // is asked once more, so a quad can become a triangle and then a removed line within one step.
+//
+// With a recording, what changed is added to its record: every line that moved, collapsed or
+// became a triangle (detailed records), and the totals. The result is the same with and without.
+struct unify_recording {
+    change_record& record;
+    // Per subfile representative (in creation order), the name of the file that holds it; may be
+    // null, then snapped vertices name no file.
+    const std::vector<std::string>* target_origins = nullptr;
+};
+
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                    vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search);
+                    vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
+                    const unify_recording* recording = nullptr);
 
 }  // namespace weldrix

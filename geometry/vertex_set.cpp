@@ -158,13 +158,18 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
 }
 
 void vertex_set::snap(point& v) {
+    const std::size_t target = snap_target(v);
+    if (snap_log_) snap_log_->push_back(target);
+}
+
+std::size_t vertex_set::snap_target(point& v) {
     const std::size_t n = snap_count_++;
-    if (reps_.empty()) return;
+    if (reps_.empty()) return not_found;
     std::size_t best = not_found;
     if (use_linear()) {
         best = linear_snap_target(v);
     } else {
-        if (!finite(v)) return;
+        if (!finite(v)) return not_found;
         double largest = 0.0;
         if (has_main_) largest = usable(thresholds_.vertex_threshold);
         if (has_subfile_) largest = std::max(largest, usable(thresholds_.subfile_threshold));
@@ -185,12 +190,14 @@ void vertex_set::snap(point& v) {
             if (offer != cell) snaps_follow_adds_ = false;
         }
         if (best == not_found) {
-            if (!(largest > snap_start_distance)) return;
+            if (!(largest > snap_start_distance)) return not_found;
             best = 0;
         }
     }
     const rep_vertex& r = reps_[best];
-    if (closer_than(r, v, snap_distance(r))) v.assign(r);
+    if (!closer_than(r, v, snap_distance(r))) return not_found;
+    v.assign(r);
+    return best;
 }
 
 }  // namespace weldrix

@@ -62,6 +62,11 @@ public:
     void add(const point& v, bool from_subfile);
     void snap(point& v);
 
+    // With a log, every snap appends the index of the representative it moved the vertex onto, or
+    // no_representative when it left the vertex alone (for reports of what a run changed).
+    static constexpr std::size_t no_representative = static_cast<std::size_t>(-1);
+    void log_snaps(std::vector<std::size_t>* log) { snap_log_ = log; }
+
     const std::vector<rep_vertex>& representatives() const { return reps_; }
     std::size_t size() const { return reps_.size(); }
 
@@ -74,6 +79,7 @@ private:
     }
     void merge(std::size_t index, const point& v, bool from_subfile);
 
+    std::size_t snap_target(point& v);                    // snaps v; the representative, or none
     std::size_t linear_add_target(const point& v) const;  // reps_.size() when none in range
     std::size_t linear_snap_target(const point& v) const;
 
@@ -95,6 +101,7 @@ private:
     // (the snaps do not follow the adds), the offers stop.
     std::vector<std::uint32_t> add_cells_;
     std::size_t snap_count_ = 0;
+    std::vector<std::size_t>* snap_log_ = nullptr;
     bool snaps_follow_adds_ = true;
 };
 

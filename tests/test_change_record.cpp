@@ -1,0 +1,169 @@
+// What unification records of its changes: the same output with and without recording, every
+// changed line with its reason, moved vertices with where they went, and totals that agree with a
+// plain comparison of the lines before and after.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "document/ldraw_file.hpp"
+#include "document/search_paths.hpp"
+#include "io/console.hpp"
+#include "io/memory_file_system.hpp"
+
+namespace weldrix {
+namespace {
+
+struct recorded {
+    std::string text;
+    change_record changes;
+};
+
+recorded clean(std::string_view input, clean_options::changes detail, memory_file_system* fs = nullptr) {
+    clean_options options;
+    options.record_changes = detail;
+    options.snap_on_subfiles = fs != nullptr;
+    ldraw_file document(options);
+    document.read_bytes(input);
+    if (fs) {
+        search_paths paths(*fs);
+        paths.add_path("/lib/");
+        string_console out;
+        document.expand_subfiles(paths, out);
+    }
+    document.unify_vertices();
+    line_counts written;
+    return {document.text(written), document.changes};
+}
+
+TEST(ChangeRecord, EveryChangedLineWithItsReasonAndMovedVertices) {
+    const recorded r = clean(
+        "0 title\n"
+        "2 24 0 0 0 0.0004 0 0\n"                  // 2: the ends meet: removed
+        "3 16 10 0 0 11 0 0 10.002 0 0\n"          // 3: corners 1 and 3 merge, then meet
+        "4 16 20 0 0 21 0 0 21 1 0 21.0002 1 0\n"  // 4: corners 3 and 4 meet: a triangle
+        "4 16 30 0 0 31 0 0 30.0002 0 0 31 1 0\n"  // 5: opposite corners 1 and 3 meet: removed
+        "2 24 40 0 0 41 0 0\n"                     // 6: kept, end 1 moves
+        "2 24 40.004 0 0 45 0 0\n"                 // 7: kept, end 1 moves
+        "2 24 50 0 0 51 0 0\n",                    // 8: unchanged
+        clean_options::changes::lines);
+    EXPECT_EQ(r.text,
+              "0 title\n3 16 20 0 0 21 0 0 21.0001 1 0\n2 24 40.002 0 0 41 0 0\n2 24 40.002 0 0 45 0 0\n"
+              "2 24 50 0 0 51 0 0\n");
+    ASSERT_EQ(r.changes.lines.size(), 6u);
+    const auto& lines = r.changes.lines;
+    EXPECT_EQ(lines[0].line, 2u);
+    EXPECT_EQ(lines[0].what, line_change::kind::removed);
+    EXPECT_EQ(lines[0].reason, "the two ends of the edge met");
+    EXPECT_EQ(lines[1].line, 3u);
+    EXPECT_EQ(lines[1].what, line_change::kind::removed);
+    EXPECT_EQ(lines[1].reason, "corners 1 and 3 met");
+    ASSERT_EQ(lines[1].vertices.size(), 2u);  // both moved to their average before they met
+    EXPECT_EQ(lines[1].vertices[0].index, 0);
+    EXPECT_DOUBLE_EQ(lines[1].vertices[0].to.x, 10.001);
+    EXPECT_EQ(lines[2].line, 4u);
+    EXPECT_EQ(lines[2].what, line_change::kind::triangle);
+    EXPECT_EQ(lines[2].type, line_type::quad);
+    EXPECT_EQ(lines[2].reason, "corners 3 and 4 met");
+    ASSERT_EQ(lines[2].vertices.size(), 1u);  // corner 4 moved (to the merged 21.0001); corner 3 was dropped
+    EXPECT_EQ(lines[2].vertices[0].index, 3);
+    EXPECT_EQ(lines[3].what, line_change::kind::removed);
+    EXPECT_EQ(lines[3].reason, "opposite corners 1 and 3 met");
+    EXPECT_EQ(lines[4].line, 6u);
+    EXPECT_EQ(lines[4].what, line_change::kind::moved);
+    ASSERT_EQ(lines[4].vertices.size(), 1u);
+    const vertex_change& v = lines[4].vertices[0];
+    EXPECT_EQ(v.index, 0);
+    EXPECT_EQ(v.from.x, 40);
+    EXPECT_DOUBLE_EQ(v.to.x, 40.002);
+    EXPECT_EQ(v.distance, v.from.manhattan_distance(v.to));
+    EXPECT_FALSE(v.snapped);
+    EXPECT_EQ(r.changes.totals.lines_removed, 3u);
+    EXPECT_EQ(r.changes.totals.quads_made_triangles, 1u);
+    EXPECT_EQ(r.changes.totals.vertices_moved, 3u);  // in written lines: lines 4, 6 and 7
+    // The merge groups: each output position and the inputs that went into it.
+    bool found = false;
+    for (const merge_group& g : r.changes.groups) {
+        if (g.to.x != v.to.x) continue;
+        found = true;
+        ASSERT_EQ(g.from.size(), 2u);
+        EXPECT_EQ(g.from[0].x, 40);
+        EXPECT_EQ(g.from[1].x, 40.004);
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST(ChangeRecord, SnappedVerticesNameTheSubfileTheyEndOn) {
+    memory_file_system fs;
+    fs.add_file("/lib/edge.dat", "2 24 0 0 0 10 0 0\n");
+    fs.add_file("/lib/nest.dat", "1 16 0 5 0 1 0 0 0 1 0 0 0 1 edge.dat\n");
+    const recorded r = clean(
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 edge.dat\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 nest.dat\n"
+        "2 24 0.003 0 0 5 5 0\n2 24 10 5.004 0 20 20 0\n",
+        clean_options::changes::lines, &fs);
+    EXPECT_EQ(r.text.substr(r.text.find("\n2 ")), "\n2 24 0 0 0 5 5 0\n2 24 10 5 0 20 20 0\n");
+    ASSERT_EQ(r.changes.lines.size(), 2u);
+    EXPECT_TRUE(r.changes.lines[0].vertices[0].snapped);
+    EXPECT_EQ(r.changes.lines[0].vertices[0].subfile, "edge.dat");
+    EXPECT_EQ(r.changes.lines[1].vertices[0].subfile, "edge.dat");  // through nest.dat, on edge.dat's line
+    EXPECT_TRUE(r.changes.groups.empty());
+}
+
+// Generated parts: recording changes nothing in the output, and the totals equal what a plain
+// comparison of the lines before and after finds.
+TEST(ChangeRecord, TotalsAgreeWithAPlainComparisonAndOutputIsUnchanged) {
+    std::mt19937 random(20261208);
+    for (int part = 0; part < 200; ++part) {
+        std::string input;
+        const int lines = 1 + static_cast<int>(random() % 60);
+        const auto coordinate = [&] {
+            return std::to_string(static_cast<int>(random() % 4)) + "." + std::to_string(random() % 8);
+        };
+        for (int l = 0; l < lines; ++l) {
+            const int type = 2 + static_cast<int>(random() % 4);
+            const int points = type == 2 ? 2 : type == 3 ? 3 : 4;
+            input += std::to_string(type) + " 16";
+            for (int k = 0; k < 3 * points; ++k) {
+                input += ' ';
+                input += k % 3 == 2 ? std::string("0") : coordinate();
+            }
+            input += "\n";
+        }
+        const recorded plain = clean(input, clean_options::changes::none);
+        const recorded totals = clean(input, clean_options::changes::totals);
+        const recorded lines_recorded = clean(input, clean_options::changes::lines);
+        ASSERT_EQ(plain.text, totals.text) << input;
+        ASSERT_EQ(plain.text, lines_recorded.text) << input;
+
+        // The plain comparison: elements before and after, position by position.
+        ldraw_file before, after;
+        before.read_bytes(input);
+        after.read_bytes(input);
+        after.unify_vertices();
+        change_totals expected;
+        for (std::size_t i = 0; i < before.main_count; ++i) {
+            const line_type was = before.elements[i]->type_code(), is = after.elements[i]->type_code();
+            if (is == line_type::removed) {
+                ++expected.lines_removed;
+                continue;
+            }
+            if (was == line_type::quad && is == line_type::triangle) ++expected.quads_made_triangles;
+            if (was != is) continue;  // a triangle from a quad: its corners are counted by the record
+            const auto a = before.elements[i]->vertices(), b = after.elements[i]->vertices();
+            for (std::size_t k = 0; k < a.size(); ++k)
+                expected.vertices_moved += std::memcmp(&a[k], &b[k], sizeof(point)) != 0;
+        }
+        EXPECT_EQ(totals.changes.totals.lines_removed, expected.lines_removed) << input;
+        EXPECT_EQ(totals.changes.totals.quads_made_triangles, expected.quads_made_triangles) << input;
+        EXPECT_GE(totals.changes.totals.vertices_moved, expected.vertices_moved) << input;
+        EXPECT_EQ(lines_recorded.changes.totals.vertices_moved, totals.changes.totals.vertices_moved);
+        std::size_t listed = 0;
+        for (const line_change& c : lines_recorded.changes.lines) {
+            if (c.what != line_change::kind::removed) listed += c.vertices.size();
+        }
+        EXPECT_EQ(listed, totals.changes.totals.vertices_moved);
+    }
+}
+
+}  // namespace
+}  // namespace weldrix

@@ -30,6 +30,10 @@ for target in "${fuzz_names[@]}"; do
     exit 1
   fi
   grep -E "^MERGE-OUTER: [0-9]+ new files" "$log" || true
+  # An input that fails is left out of the merge; libFuzzer still ends it with success.
+  if grep -qE "fuzz check failed|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error" "$log"; then
+    echo "warning: inputs of $target failed during the merge and were left out: see $log" >&2
+  fi
   find "$corpus" -maxdepth 1 -type f -delete
   mv "$merged"/* "$corpus"/ 2>/dev/null || true
   rmdir "$merged"

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/batch.hpp"
 #include "app/options.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
@@ -99,12 +100,27 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
         }
     }
 
+    const auto stopped = [&] { return env.interrupted && env.interrupted->load(); };
+    // An interrupted run ends at once: no wait, the output left as it was.
+    const auto interrupted = [&] {
+        out.line("Interrupted: " + options.output + " was not written");
+        return exit_interrupted;
+    };
+
+    file_status input_status;
+    if (fs.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
+        const int code = run_batch(options, env);
+        return code == exit_interrupted ? code : finish(code);
+    }
+
     out.line("Vertices unification threshold: " + format_threshold(clean.thresholds.vertex_threshold));
     if (clean.snap_on_subfiles) {
         out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
     }
 
-    ldraw_file document(clean);
+    clean_options file_clean = clean;
+    if (options.check_only) file_clean.record_changes = clean_options::changes::totals;
+    ldraw_file document(file_clean);
     out.line();
     out.line("Reading input file " + options.input);
     const ldraw_file::read_result read = document.read(fs, options.input, out);
@@ -112,6 +128,7 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
         out.line(options.input + (read == ldraw_file::read_result::not_a_text ? " is not a text file" : " not found"));
         return finish(exit_file_error);
     }
+    if (stopped()) return interrupted();
 
     if (clean.snap_on_subfiles) {
         out.line();
@@ -125,13 +142,30 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
         out.line();
     }
 
+    if (stopped()) return interrupted();
     out.line();
     out.line("Unifying input file vertices");
     document.unify_vertices();
     out.line();
+    if (stopped()) return interrupted();
 
+    if (options.check_only) {
+        // What would be written, and whether its geometry differs from the input's.
+        out.line("Checking output file " + options.output + " (it is not written)");
+        line_counts written;
+        const std::string text = document.text(written);
+        written.print(out, " lines written in file");
+        const change_totals& totals = document.changes.totals;
+        if (totals.any()) {
+            out.line("The geometry would change: " + describe_changes(totals));
+            return finish(exit_would_change);
+        }
+        out.line(text == document.source() ? "Nothing would change" : "Only the layout would change");
+        return finish(exit_success);
+    }
     out.line("Writing output file " + options.output);
-    if (!document.write(fs, options.output, out)) {
+    if (!document.write(fs, options.output, out, env.interrupted)) {
+        if (stopped()) return interrupted();
         out.line(options.output + " Can't create");
         return finish(exit_file_error);
     }

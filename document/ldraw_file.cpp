@@ -31,6 +31,7 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     });
     main_count = elements.size();
     counts.lines = main_count;
+    read_counts = counts;
     units_ = find_units(elements, main_count);
     return counts;
 }
@@ -41,6 +42,7 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
     read_bytes(bytes).print(out, " lines in file");
+    if (options.record_changes != clean_options::changes::none) source_ = std::move(bytes);
     return read_result::ok;
 }
 
@@ -63,10 +65,11 @@ std::string ldraw_file::text(line_counts& written) const {
     return out;
 }
 
-bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out) const {
+bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out,
+                       const std::atomic<bool>* stop) const {
     line_counts written;
     const std::string bytes = text(written);
-    if (!replace_file(fs, file_name, bytes)) return false;
+    if (!replace_file(fs, file_name, bytes, stop)) return false;
     written.print(out, " lines written in file");
     return true;
 }

@@ -6,6 +6,7 @@
 // the document is made with.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -36,6 +37,11 @@ public:
     clean_options options;
     // What unification changed, as options.record_changes asks.
     change_record changes;
+    // The read statistics.
+    line_counts read_counts;
+    // The bytes read, kept when options.record_changes asks for a record (to tell a file that
+    // would only be reformatted from one left as it is).
+    const std::string& source() const { return source_; }
 
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;
@@ -53,7 +59,9 @@ public:
 
     // Writes the file's own elements (those with a non-empty text) and prints the write
     // statistics. False, printing nothing, when the file cannot be created or fully written.
-    bool write(file_system& fs, const std::string& file_name, console& out) const;
+    // With stop set before the output is in place (an interruption), nothing is written.
+    bool write(file_system& fs, const std::string& file_name, console& out,
+               const std::atomic<bool>* stop = nullptr) const;
     // The output bytes and their statistics.
     std::string text(line_counts& written) const;
 
@@ -69,6 +77,7 @@ public:
     const std::vector<document_unit>& units() const { return units_; }
 
 private:
+    std::string source_;
     bool crlf_ = false;                 // the output uses the input's first line end
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain

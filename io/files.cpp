@@ -112,7 +112,9 @@ std::string real_path_or_name(file_system& fs, const std::string& name) {
     return canonical;
 }
 
-bool replace_file(file_system& fs, const std::string& name, std::string_view bytes) {
+bool stage_file(file_system& fs, const std::string& name, std::string_view bytes, staged_file& staged,
+                const std::atomic<bool>* stop) {
+    staged = {};
     if (name.empty()) return false;
     file_status st;
     // A device, FIFO or socket cannot be replaced; write to it directly. This is asked of the name
@@ -134,11 +136,40 @@ bool replace_file(file_system& fs, const std::string& name, std::string_view byt
     if (fs.create_temporary(folder_of(target), temporary, h) != 0) return false;
     open_file file(fs, h);
     bool ok = fs.copy_permissions(h, exists ? target : std::string()) == 0;
-    ok = ok && write_all(fs, h, bytes);
-    ok = file.close() && ok;
-    ok = ok && fs.rename(temporary, target) == 0;
-    if (!ok) fs.remove(temporary);
-    return ok;
+    // In pieces, so that an interruption is noticed while a large file is written.
+    constexpr std::size_t piece = std::size_t{4} << 20;
+    for (std::size_t at = 0; ok && at < bytes.size(); at += piece) {
+        ok = !(stop && stop->load()) && write_all(fs, h, bytes.substr(at, piece));
+    }
+    ok = file.close() && ok && !(stop && stop->load());
+    if (!ok) {
+        fs.remove(temporary);
+        return false;
+    }
+    staged.target = target;
+    staged.temporary = temporary;
+    return true;
+}
+
+bool commit_staged(file_system& fs, const staged_file& staged) {
+    if (staged.temporary.empty()) return true;  // written directly
+    if (fs.rename(staged.temporary, staged.target) == 0) return true;
+    fs.remove(staged.temporary);
+    return false;
+}
+
+void discard_staged(file_system& fs, const staged_file& staged) {
+    if (!staged.temporary.empty()) fs.remove(staged.temporary);
+}
+
+bool replace_file(file_system& fs, const std::string& name, std::string_view bytes, const std::atomic<bool>* stop) {
+    staged_file staged;
+    if (!stage_file(fs, name, bytes, staged, stop)) return false;
+    if (stop && stop->load()) {
+        discard_staged(fs, staged);
+        return false;
+    }
+    return commit_staged(fs, staged);
 }
 
 }  // namespace weldrix

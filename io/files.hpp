@@ -1,6 +1,7 @@
 // Whole-file reading and safe replacement of the output file, on any file_system.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -32,7 +33,20 @@ std::string real_path_or_name(file_system& fs, const std::string& name);
 //    it for writing would be;
 //  * any other existing target that is not a folder (a device, a FIFO) is written directly.
 // On any error the temporary file is removed, the target is left as it was, and false is
-// returned.
-bool replace_file(file_system& fs, const std::string& name, std::string_view bytes);
+// returned. When stop is set (an interruption) before the rename, the same happens.
+bool replace_file(file_system& fs, const std::string& name, std::string_view bytes,
+                  const std::atomic<bool>* stop = nullptr);
+
+// replace_file in two steps, for a caller that renames many files at the end: stage_file writes the
+// bytes to the temporary file (or directly, to a device), commit_staged renames it over the target,
+// discard_staged removes it.
+struct staged_file {
+    std::string target;     // the file that will be replaced (links followed)
+    std::string temporary;  // empty when the bytes were written directly
+};
+bool stage_file(file_system& fs, const std::string& name, std::string_view bytes, staged_file& staged,
+                const std::atomic<bool>* stop = nullptr);
+bool commit_staged(file_system& fs, const staged_file& staged);
+void discard_staged(file_system& fs, const staged_file& staged);
 
 }  // namespace weldrix

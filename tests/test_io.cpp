@@ -2,10 +2,13 @@
 // in-memory file system standing in for a disk in a whole run.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "app/run.hpp"
 #include "io/files.hpp"
 #include "io/host_paths.hpp"
 #include "io/memory_file_system.hpp"
+#include "support.hpp"
 
 namespace weldrix {
 namespace {
@@ -32,6 +35,23 @@ TEST(Files, ReadAndSafeReplacementOnAnyFileSystem) {
     EXPECT_EQ(*fs.find("/lib/locked.dat"), "old\n");
     // No temporary file is left behind by any of them.
     for (const auto& [name, entry] : fs.entries()) EXPECT_EQ(name.find(".weldrix-"), std::string::npos) << name;
+}
+
+TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
+    test::temp_dir dir;
+    file_system& host = host_file_system();
+    std::string path;
+    file_system::handle h;
+    ASSERT_EQ(host.create_temporary(dir.path(), path, h), 0);
+    std::size_t written = 0;
+    EXPECT_EQ(host.write(h, "0 a\n", 4, written), 0);
+    EXPECT_EQ(host.sync(h), 0);
+    EXPECT_EQ(host.close(h), 0);
+    EXPECT_EQ(host.sync_folder(dir.path()), 0);
+    EXPECT_EQ(host.sync_folder(dir / "missing"), ENOENT);
+    EXPECT_EQ(host.sync_folder(path), ENOTDIR);
+    EXPECT_EQ(host.sync_file_system(dir.path()), 0);
+    EXPECT_EQ(host.sync_file_system(path), 0);
 }
 
 TEST(HostPaths, BackslashesAndLetterCaseOnACaseSensitiveHost) {

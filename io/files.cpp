@@ -16,11 +16,14 @@ public:
     open_file(const open_file&) = delete;
     open_file& operator=(const open_file&) = delete;
     file_system::handle get() const { return h_; }
-    // Closes now and reports whether the close succeeded (a delayed write error shows here).
+    // Closes now and reports whether the close succeeded (a delayed write error shows here). EINTR
+    // is no failure: the handle is released all the same (a close is never repeated), and a signal
+    // during the close loses no byte.
     bool close() {
         const file_system::handle h = h_;
         h_ = file_system::no_handle;
-        return fs_.close(h) == 0;
+        const int error = fs_.close(h);
+        return error == 0 || error == EINTR;
     }
 
 private:
@@ -44,12 +47,14 @@ bool read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std:
     return true;
 }
 
+// Writes every byte, continuing after short writes and repeating interrupted calls; false on an
+// error. A write that takes no byte without an error is one too: repeating it could go on forever.
 bool write_all(file_system& fs, file_system::handle h, std::string_view bytes) {
     while (!bytes.empty()) {
         std::size_t written = 0;
         const int error = fs.write(h, bytes.data(), bytes.size(), written);
         if (error == EINTR) continue;
-        if (error != 0 || written == 0) return false;
+        if (error != 0 || written == 0 || written > bytes.size()) return false;
         bytes.remove_prefix(written);
     }
     return true;
@@ -66,7 +71,7 @@ std::string folder_of(const std::string& path) {
 bool resolve_links(file_system& fs, std::string& path) {
     for (int hops = 0; hops < 64; ++hops) {
         std::string target;
-        const int error = fs.read_link(path, target);
+        const int error = repeat_interrupted([&] { return fs.read_link(path, target); });
         if (error == EINVAL || error == ENOENT) return true;  // not a link, or nothing there yet
         if (error != 0 || target.empty()) return false;
         path = target[0] == '/' ? target : folder_of(path) + "/" + target;
@@ -74,9 +79,11 @@ bool resolve_links(file_system& fs, std::string& path) {
     return false;  // a loop of links
 }
 
+// Writes to a device or FIFO in place. Nothing is flushed: there is no file whose bytes could be
+// lost (a pipe, a terminal, /dev/null), and fsync refuses most of them (EINVAL).
 bool write_directly(file_system& fs, const std::string& name, std::string_view bytes) {
     file_system::handle h;
-    if (fs.open_write(name, h) != 0) return false;
+    if (repeat_interrupted([&] { return fs.open_write(name, h); }) != 0) return false;
     open_file file(fs, h);
     const bool written = write_all(fs, h, bytes);
     return file.close() && written;
@@ -87,10 +94,10 @@ bool write_directly(file_system& fs, const std::string& name, std::string_view b
 bool read_file(file_system& fs, const std::string& name, std::string& bytes) {
     bytes.clear();
     file_system::handle h;
-    if (fs.open_read(name, false, h) != 0) return false;
+    if (repeat_interrupted([&] { return fs.open_read(name, false, h); }) != 0) return false;
     open_file file(fs, h);
     file_status st;
-    if (fs.handle_status(h, st) != 0 || st.kind == file_kind::folder) return false;
+    if (repeat_interrupted([&] { return fs.handle_status(h, st); }) != 0 || st.kind == file_kind::folder) return false;
     if (st.kind == file_kind::regular && st.size > 0) bytes.reserve(st.size);
     return read_up_to(fs, h, bytes, UINT64_MAX);
 }
@@ -98,47 +105,56 @@ bool read_file(file_system& fs, const std::string& name, std::string& bytes) {
 bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes) {
     bytes.clear();
     file_system::handle h;
-    if (fs.open_read(name, true, h) != 0) return false;
+    if (repeat_interrupted([&] { return fs.open_read(name, true, h); }) != 0) return false;
     open_file file(fs, h);
     file_status st;
-    if (fs.handle_status(h, st) != 0 || st.kind != file_kind::regular) return false;
+    if (repeat_interrupted([&] { return fs.handle_status(h, st); }) != 0 || st.kind != file_kind::regular) return false;
     bytes.reserve(st.size);
     return read_up_to(fs, h, bytes, st.size);  // a file that shrank gives what is left
 }
 
 std::string real_path_or_name(file_system& fs, const std::string& name) {
     std::string canonical;
-    if (fs.real_path(name, canonical) != 0 || canonical.empty()) return name;
+    if (repeat_interrupted([&] { return fs.real_path(name, canonical); }) != 0 || canonical.empty()) return name;
     return canonical;
 }
 
-bool replace_file(file_system& fs, const std::string& name, std::string_view bytes) {
+bool replace_file(file_system& fs, const std::string& name, std::string_view bytes, durability flushing) {
     if (name.empty()) return false;
     file_status st;
     // A device, FIFO or socket cannot be replaced; write to it directly. This is asked of the name
     // itself, so that the host follows links that only it can resolve: /dev/stdout leads to
     // /proc/self/fd/1, whose link text for a pipe ("pipe:[...]") names no path.
-    if (fs.status(name, st) == 0 && st.kind == file_kind::other) return write_directly(fs, name, bytes);
+    if (repeat_interrupted([&] { return fs.status(name, st); }) == 0 && st.kind == file_kind::other)
+        return write_directly(fs, name, bytes);
     std::string target = name;
     if (!resolve_links(fs, target)) return false;
 
-    if (fs.status(target, st) != 0) st.kind = file_kind::missing;
+    if (repeat_interrupted([&] { return fs.status(target, st); }) != 0) st.kind = file_kind::missing;
     const bool exists = st.kind != file_kind::missing;
     if (st.kind == file_kind::folder) return false;
     if (st.kind == file_kind::other) return write_directly(fs, target, bytes);
     // A file its owner made read-only is not replaced, just as opening it for writing would fail.
     if (exists && !fs.may_write(target)) return false;
 
+    const std::string folder = folder_of(target);
+    const std::string like = exists ? target : std::string();
     std::string temporary;
     file_system::handle h;
-    if (fs.create_temporary(folder_of(target), temporary, h) != 0) return false;
+    if (repeat_interrupted([&] { return fs.create_temporary(folder, temporary, h); }) != 0) return false;
     open_file file(fs, h);
-    bool ok = fs.copy_permissions(h, exists ? target : std::string()) == 0;
-    ok = ok && write_all(fs, h, bytes);
+    bool ok = repeat_interrupted([&] { return fs.copy_permissions(h, like); }) == 0 && write_all(fs, h, bytes);
+    // Flushed before the rename: a host that crashes after the rename must find the bytes behind
+    // the new name, not an empty file.
+    if (ok && flushing == durability::flush_each) ok = repeat_interrupted([&] { return fs.sync(h); }) == 0;
     ok = file.close() && ok;
-    ok = ok && fs.rename(temporary, target) == 0;
-    if (!ok) fs.remove(temporary);
-    return ok;
+    ok = ok && repeat_interrupted([&] { return fs.rename(temporary, target); }) == 0;
+    if (!ok) {
+        repeat_interrupted([&] { return fs.remove(temporary); });
+        return false;
+    }
+    // The rename itself lives in the folder, which is flushed after it.
+    return flushing != durability::flush_each || repeat_interrupted([&] { return fs.sync_folder(folder); }) == 0;
 }
 
 }  // namespace weldrix

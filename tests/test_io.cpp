@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "app/run.hpp"
+#include "faulty_file_system.hpp"
 #include "io/files.hpp"
 #include "io/host_paths.hpp"
 #include "io/memory_file_system.hpp"
@@ -35,6 +36,53 @@ TEST(Files, ReadAndSafeReplacementOnAnyFileSystem) {
     EXPECT_EQ(*fs.find("/lib/locked.dat"), "old\n");
     // No temporary file is left behind by any of them.
     for (const auto& [name, entry] : fs.entries()) EXPECT_EQ(name.find(".weldrix-"), std::string::npos) << name;
+}
+
+// The calls of a replacement from the creation of the temporary file on, with their paths.
+std::vector<std::string> replacement_calls(const std::vector<test::call_record>& trace) {
+    std::vector<std::string> calls;
+    for (const test::call_record& record : trace) {
+        if (!calls.empty() || record.call == test::fs_call::create_temporary)
+            calls.push_back(std::string(test::name_of(record.call)) + " " + record.path);
+    }
+    return calls;
+}
+
+TEST(Files, ReplacementFlushesTheDataBeforeTheRenameAndTheFolderAfterIt) {
+    memory_file_system memory;
+    memory.add_file("/lib/a.dat", "0 a\n");
+    test::faulty_file_system fs(memory);
+    EXPECT_TRUE(replace_file(fs, "/lib/a.dat", "0 b\n"));
+    EXPECT_EQ(replacement_calls(fs.trace()),
+              (std::vector<std::string>{"create_temporary /lib", "copy_permissions /lib/.weldrix-0",
+                                        "write /lib/.weldrix-0", "sync /lib/.weldrix-0", "close /lib/.weldrix-0",
+                                        "rename /lib/a.dat", "sync_folder /lib"}));
+
+    // A caller that flushes otherwise gets neither flush, and the same file.
+    test::faulty_file_system unflushed(memory);
+    EXPECT_TRUE(replace_file(unflushed, "/lib/a.dat", "0 c\n", durability::none_here));
+    EXPECT_EQ(replacement_calls(unflushed.trace()),
+              (std::vector<std::string>{"create_temporary /lib", "copy_permissions /lib/.weldrix-1",
+                                        "write /lib/.weldrix-1", "close /lib/.weldrix-1", "rename /lib/a.dat"}));
+    EXPECT_EQ(*memory.find("/lib/a.dat"), "0 c\n");
+}
+
+TEST(Files, AFailedFlushIsAFailedReplacement) {
+    memory_file_system memory;
+    memory.add_file("/lib/a.dat", "old\n");
+    // The data cannot be flushed: the old file stays and the temporary file goes.
+    test::faulty_file_system fs(memory);
+    fs.fail_always(test::fs_call::sync, "/lib/.weldrix-0", EIO);
+    EXPECT_FALSE(replace_file(fs, "/lib/a.dat", "new\n"));
+    EXPECT_EQ(*memory.find("/lib/a.dat"), "old\n");
+    EXPECT_EQ(memory.find("/lib/.weldrix-0"), nullptr);
+    // The folder cannot be flushed after the rename: the new bytes are in place, but not known to
+    // be safe, which is reported.
+    test::faulty_file_system folder_fails(memory);
+    folder_fails.fail_always(test::fs_call::sync_folder, "/lib", EIO);
+    EXPECT_FALSE(replace_file(folder_fails, "/lib/a.dat", "new\n"));
+    EXPECT_EQ(*memory.find("/lib/a.dat"), "new\n");
+    EXPECT_EQ(memory.entries().size(), 3u);  // "/", "/lib" and the file
 }
 
 TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {

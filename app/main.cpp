@@ -1,6 +1,5 @@
 // weldrix: welds the vertices of an LDraw part and removes what that makes degenerate.
 #include <cstdio>
-#include <new>
 
 #include "app/run.hpp"
 #include "io/process.hpp"
@@ -8,14 +7,5 @@
 int main(int argc, char** argv) {
     weldrix::prepare_process();
     weldrix::stdout_console out;
-    const auto wait_for_enter = [] { std::getchar(); };
-    try {
-        return weldrix::run(weldrix::program_arguments(argc, argv), out, wait_for_enter);
-    } catch (const std::bad_alloc&) {
-        // Like every other way out, this one ends with the wait for Enter.
-        out.line("Out of memory");
-        out.line("Press <Enter> to quit");
-        wait_for_enter();
-        return weldrix::exit_file_error;
-    }
+    return weldrix::run(weldrix::program_arguments(argc, argv), out, [] { std::getchar(); });
 }

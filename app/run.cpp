@@ -1,5 +1,7 @@
 #include "app/run.hpp"
 
+#include <new>
+
 #include "app/options.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
@@ -22,10 +24,8 @@ int finish(console& out, const std::function<void()>& wait_for_enter, int code) 
     return code;
 }
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
-        file_system& fs) {
+int run_sequence(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
+                 file_system& fs) {
     out.line();
     out.line("Ldraw Weldrix 1.0 - by Orvel");
     out.line("-------------------------------");
@@ -72,6 +72,20 @@ int run(const std::vector<std::string>& args, console& out, const std::function<
         return finish(out, wait_for_enter, exit_file_error);
     }
     return finish(out, wait_for_enter, exit_success);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
+        file_system& fs) {
+    try {
+        return run_sequence(args, out, wait_for_enter, fs);
+    } catch (const std::bad_alloc&) {
+        // Memory can run out at any step. Like every other way out, this one ends with the wait
+        // for Enter.
+        out.line("Out of memory");
+        return finish(out, wait_for_enter, exit_file_error);
+    }
 }
 
 }  // namespace weldrix

@@ -125,12 +125,14 @@ bool replace_file(file_system& fs, const std::string& name, std::string_view byt
     // A device, FIFO or socket cannot be replaced; write to it directly. This is asked of the name
     // itself, so that the host follows links that only it can resolve: /dev/stdout leads to
     // /proc/self/fd/1, whose link text for a pipe ("pipe:[...]") names no path.
-    if (repeat_interrupted([&] { return fs.status(name, st); }) == 0 && st.kind == file_kind::other)
-        return write_directly(fs, name, bytes);
+    if (repeat_interrupted([&] { return fs.status(name, st); }) != 0) return false;
+    if (st.kind == file_kind::other) return write_directly(fs, name, bytes);
     std::string target = name;
     if (!resolve_links(fs, target)) return false;
 
-    if (repeat_interrupted([&] { return fs.status(target, st); }) != 0) st.kind = file_kind::missing;
+    // Without the status of the target, a read-only file could be replaced and an existing one
+    // lose its permission bits: refused.
+    if (repeat_interrupted([&] { return fs.status(target, st); }) != 0) return false;
     const bool exists = st.kind != file_kind::missing;
     if (st.kind == file_kind::folder) return false;
     if (st.kind == file_kind::other) return write_directly(fs, target, bytes);

@@ -61,8 +61,8 @@ enum class durability : std::uint8_t {
 //    the target's folder, which is written, flushed as durability says, closed and checked, then
 //    renamed over the target. An existing target keeps its permission bits; a new one gets the
 //    host's default;
-//  * an existing target that this process may not write (a read-only file) is refused, as opening
-//    it for writing would be;
+//  * a target whose status cannot be read, or an existing one that this process may not write
+//    (a read-only file), is refused, as opening it for writing would be;
 //  * any other existing target that is not a folder (a device, a FIFO) is written directly and
 //    never flushed.
 // Interrupted calls are repeated and short writes continued; neither is an error. On any error

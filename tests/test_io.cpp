@@ -85,6 +85,19 @@ TEST(Files, AFailedFlushIsAFailedReplacement) {
     EXPECT_EQ(memory.entries().size(), 3u);  // "/", "/lib" and the file
 }
 
+// Taken for a missing file, a target whose status cannot be read would lose its protection and
+// its permission bits.
+TEST(Files, ATargetWhoseStatusCannotBeReadIsNotReplaced) {
+    memory_file_system memory;
+    memory.add_file("/lib/locked.dat", "old\n", false);
+    for (const int error : {EIO, EACCES}) {
+        test::faulty_file_system fs(memory);
+        fs.fail_always(test::fs_call::status, "/lib/locked.dat", error);
+        EXPECT_FALSE(replace_file(fs, "/lib/locked.dat", "new\n"));
+        EXPECT_EQ(*memory.find("/lib/locked.dat"), "old\n");
+    }
+}
+
 TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
     test::temp_dir dir;
     file_system& host = host_file_system();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "io/files.hpp"
+
 namespace weldrix {
 namespace {
 
@@ -22,7 +24,9 @@ const std::vector<std::string>& host_path_resolver::listing(const std::string& f
     if (found != listings_.end()) return found->second;
     std::vector<std::string> names;
     std::vector<folder_entry> entries;
-    fs_.list_folder(folder, entries);  // a folder that cannot be listed has no names
+    // A folder that cannot be listed has no names. An interrupted listing is repeated: taken for an
+    // empty folder, it would hide the subfiles in it by chance.
+    repeat_interrupted([&] { return fs_.list_folder(folder, entries); });
     names.reserve(entries.size());
     for (folder_entry& entry : entries) names.push_back(std::move(entry.name));
     std::sort(names.begin(), names.end());

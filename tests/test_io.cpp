@@ -124,6 +124,13 @@ TEST(HostPaths, BackslashesAndLetterCaseOnACaseSensitiveHost) {
     EXPECT_EQ(resolver.resolve("/LDRAW/p\\stud.dat"), "/ldraw/P/Stud.dat");
     EXPECT_EQ(resolver.resolve("/ldraw/parts/s/missing.dat"), std::nullopt);
     EXPECT_EQ(resolver.resolve(""), std::nullopt);
+
+    // An interrupted listing is repeated.
+    test::faulty_file_system interrupted(fs);
+    interrupted.fail_call(2, EINTR);  // after the status of the path as written, the listing of "/"
+    host_path_resolver again(interrupted);
+    EXPECT_EQ(again.resolve("/LDRAW/p\\stud.dat"), "/ldraw/P/Stud.dat");
+    EXPECT_TRUE(interrupted.fired());
 }
 
 TEST(Files, AWholeRunOnAnInMemoryFileSystem) {

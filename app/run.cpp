@@ -6,6 +6,7 @@
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 namespace {
@@ -84,6 +85,11 @@ int run(const std::vector<std::string>& args, console& out, const std::function<
         // Memory can run out at any step. Like every other way out, this one ends with the wait
         // for Enter.
         out.line("Out of memory");
+        return finish(out, wait_for_enter, exit_file_error);
+    } catch (const read_failure& failure) {
+        // A subfile (or a folder searched for one) is there, but the host failed to read it: going
+        // on without it would weld the part against a library that is missing files by chance.
+        out.line(failure.path() + " can't be read");
         return finish(out, wait_for_enter, exit_file_error);
     }
 }

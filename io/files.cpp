@@ -32,19 +32,19 @@ private:
 };
 
 // Appends to bytes what the file holds, up to limit bytes in all, repeating interrupted calls;
-// false on an error.
-bool read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std::uint64_t limit) {
+// returns 0 or the error of the read that failed.
+int read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std::uint64_t limit) {
     char chunk[1 << 16];
     while (bytes.size() < limit) {
         const std::uint64_t left = limit - bytes.size();
         std::size_t got = 0;
         const int error = fs.read(h, chunk, left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk, got);
         if (error == EINTR) continue;
-        if (error != 0) return false;
+        if (error != 0) return error;
         if (got == 0) break;
         bytes.append(chunk, got);
     }
-    return true;
+    return 0;
 }
 
 // Writes every byte, continuing after short writes and repeating interrupted calls; false on an
@@ -91,6 +91,24 @@ bool write_directly(file_system& fs, const std::string& name, std::string_view b
 
 }  // namespace
 
+bool means_absent(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case EISDIR:
+        case ENODEV:
+        case ENXIO:
+        case EACCES:
+        case EPERM:
+        case ELOOP:
+        case ENAMETOOLONG: return true;
+        default: return false;
+    }
+}
+
+read_failure::read_failure(const std::string& path, int error)
+    : std::runtime_error(path + " can't be read"), path_(path), error_(error) {}
+
 bool read_file(file_system& fs, const std::string& name, std::string& bytes) {
     bytes.clear();
     file_system::handle h;
@@ -99,18 +117,26 @@ bool read_file(file_system& fs, const std::string& name, std::string& bytes) {
     file_status st;
     if (repeat_interrupted([&] { return fs.handle_status(h, st); }) != 0 || st.kind == file_kind::folder) return false;
     if (st.kind == file_kind::regular && st.size > 0) bytes.reserve(st.size);
-    return read_up_to(fs, h, bytes, UINT64_MAX);
+    return read_up_to(fs, h, bytes, UINT64_MAX) == 0;
 }
 
 bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes) {
     bytes.clear();
     file_system::handle h;
-    if (repeat_interrupted([&] { return fs.open_read(name, true, h); }) != 0) return false;
+    int error = repeat_interrupted([&] { return fs.open_read(name, true, h); });
+    if (error != 0) {
+        if (means_absent(error)) return false;
+        throw read_failure(name, error);
+    }
     open_file file(fs, h);
     file_status st;
-    if (repeat_interrupted([&] { return fs.handle_status(h, st); }) != 0 || st.kind != file_kind::regular) return false;
+    error = repeat_interrupted([&] { return fs.handle_status(h, st); });
+    if (error != 0) throw read_failure(name, error);
+    if (st.kind != file_kind::regular) return false;
     bytes.reserve(st.size);
-    return read_up_to(fs, h, bytes, st.size);  // a file that shrank gives what is left
+    error = read_up_to(fs, h, bytes, st.size);  // a file that shrank gives what is left
+    if (error != 0) throw read_failure(name, error);
+    return true;
 }
 
 std::string real_path_or_name(file_system& fs, const std::string& name) {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,25 @@ int repeat_interrupted(Call&& call) {
     return error;
 }
 
+// Whether an error of opening, reading the status of or listing a path says that nothing this
+// process may read is there: a missing path, one that is not a regular file or folder, or one it
+// has no permission for. Any other error (EIO, EMFILE, ENOMEM, ...) is a failure of the host that
+// says nothing about the path.
+bool means_absent(int error);
+
+// A file that is there could not be read because the host failed (see means_absent). Going on as if
+// the file were missing would give another result by chance, so the reader stops instead.
+class read_failure : public std::runtime_error {
+public:
+    read_failure(const std::string& path, int error);
+    const std::string& path() const { return path_; }
+    int error() const { return error_; }
+
+private:
+    std::string path_;
+    int error_;
+};
+
 // Reads every byte of the named file (any kind but a folder: a pipe given as the input is read to
 // its end). False when it cannot be opened or read; bytes is then unspecified.
 bool read_file(file_system& fs, const std::string& name, std::string& bytes);
@@ -28,7 +48,8 @@ bool read_file(file_system& fs, const std::string& name, std::string& bytes);
 // over like a missing file, without blocking), and it is read only up to the size it has when
 // opened. Files of the kernel's pseudo file systems report size 0 whatever they yield, and some
 // block until they have something (/proc/kmsg): bounded by the size, a library that names one
-// reads an empty file instead of hanging. False when it cannot be opened or read.
+// reads an empty file instead of hanging. False when nothing readable is there (means_absent);
+// throws read_failure when the host fails to open or read it.
 bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes);
 
 // The canonical absolute path of an existing file, or the name itself when there is none.

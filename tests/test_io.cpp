@@ -147,5 +147,48 @@ TEST(Files, AWholeRunOnAnInMemoryFileSystem) {
         << out.text;
 }
 
+// A subfile that is missing or may not be read is passed over; one the host fails to read ends the
+// run before anything is written, as going on would weld against a library short of it by chance.
+TEST(Files, ASubfileTheHostFailsToReadEndsTheRun) {
+    memory_file_system memory;
+    memory.add_file("/work/p/edge.dat", "2 24 0 0 0 10 0 0\n");
+    memory.add_file("/work/part.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0.002 0 0 10 0 0.004\n");
+    std::string bytes;
+    for (const int error : {ENOENT, EACCES, EIO, EMFILE}) {
+        test::faulty_file_system fs(memory);
+        fs.fail_always(test::fs_call::open_read, "/work/p/edge.dat", error);
+        if (means_absent(error)) {
+            EXPECT_FALSE(read_regular_file(fs, "/work/p/edge.dat", bytes));
+        } else {
+            EXPECT_THROW(read_regular_file(fs, "/work/p/edge.dat", bytes), read_failure);
+        }
+        string_console out;
+        const int code = run(
+            {"-s", "/work/part.dat", "/work/out.dat"}, out, [] {}, fs);
+        const std::string* written = memory.find("/work/out.dat");
+        if (means_absent(error)) {
+            EXPECT_EQ(code, exit_success);
+            ASSERT_NE(written, nullptr);
+            EXPECT_EQ(*written, "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0.002 0 0 10 0 0.004\n");
+        } else {
+            EXPECT_EQ(code, exit_file_error);
+            EXPECT_EQ(written, nullptr);
+            EXPECT_TRUE(
+                out.text.ends_with("\nExpanding input file subfiles\n/work/p/edge.dat can't be read\n"
+                                   "Press <Enter> to quit\n"))
+                << out.text;
+        }
+        memory.remove("/work/out.dat");
+    }
+    // The same for a folder the host fails to list while looking for a subfile.
+    test::faulty_file_system fs(memory);
+    fs.fail_always(test::fs_call::list_folder, "/work/p", EIO);
+    string_console out;
+    EXPECT_EQ(run(
+                  {"-s", "/work/part.dat", "/work/out.dat"}, out, [] {}, fs),
+              exit_file_error);
+    EXPECT_TRUE(out.text.ends_with("/work/p can't be read\nPress <Enter> to quit\n")) << out.text;
+}
+
 }  // namespace
 }  // namespace weldrix

@@ -147,7 +147,8 @@ int faulty_file_system::open_read(const std::string& path, bool regular_only, ha
         h = no_handle;
         return error;
     }
-    return opened(inner_.open_read(path, regular_only, h), h, path);
+    const int error = inner_.open_read(path, regular_only, h);
+    return opened(error, h, path);
 }
 
 int faulty_file_system::open_write(const std::string& path, handle& h) {
@@ -155,7 +156,8 @@ int faulty_file_system::open_write(const std::string& path, handle& h) {
         h = no_handle;
         return error;
     }
-    return opened(inner_.open_write(path, h), h, path);
+    const int error = inner_.open_write(path, h);
+    return opened(error, h, path);
 }
 
 int faulty_file_system::create_temporary(const std::string& folder, std::string& path, handle& h) {

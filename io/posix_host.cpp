@@ -10,6 +10,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 
 #include "io/file_system.hpp"
 #include "io/process.hpp"
@@ -39,6 +40,13 @@ mode_t current_umask() {
     ::umask(mask);
     return mask;
 }
+
+struct freer {
+    void operator()(char* p) const { std::free(p); }
+};
+struct folder_closer {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
 
 class posix_file_system final : public file_system {
 public:
@@ -70,17 +78,19 @@ public:
         }
     }
 
+    // The buffers and descriptors below are owned, so that memory running out while the result is
+    // copied (std::bad_alloc) leaks neither.
     int real_path(const std::string& path, std::string& canonical) override {
-        char* resolved = ::realpath(path.c_str(), nullptr);
+        const std::unique_ptr<char, freer> resolved(::realpath(path.c_str(), nullptr));
         if (!resolved) return errno;
-        canonical = resolved;
-        std::free(resolved);
+        canonical = resolved.get();
         return 0;
     }
 
     int list_folder(const std::string& folder, std::vector<folder_entry>& entries) override {
         entries.clear();
-        DIR* dir = ::opendir(folder.c_str());
+        const std::unique_ptr<DIR, folder_closer> owner(::opendir(folder.c_str()));
+        DIR* const dir = owner.get();
         if (!dir) return errno;
         errno = 0;
         while (const dirent* entry = ::readdir(dir)) {
@@ -101,9 +111,7 @@ public:
             entries.push_back(std::move(e));
             errno = 0;
         }
-        const int error = errno;
-        ::closedir(dir);
-        return error;
+        return errno;
     }
 
     int make_folder(const std::string& path) override { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }

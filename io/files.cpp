@@ -89,6 +89,24 @@ bool write_directly(file_system& fs, const std::string& name, std::string_view b
     return file.close() && written;
 }
 
+// Removes a temporary file at the end of a scope, after an error or an exception (memory running
+// out in a file system that keeps files in memory), unless it was renamed into place.
+class temporary_file {
+public:
+    temporary_file(file_system& fs, const std::string& path) : fs_(fs), path_(path) {}
+    ~temporary_file() {
+        if (!kept_) repeat_interrupted([&] { return fs_.remove(path_); });
+    }
+    temporary_file(const temporary_file&) = delete;
+    temporary_file& operator=(const temporary_file&) = delete;
+    void keep() { kept_ = true; }
+
+private:
+    file_system& fs_;
+    const std::string& path_;
+    bool kept_ = false;
+};
+
 }  // namespace
 
 bool means_absent(int error) {
@@ -170,17 +188,15 @@ bool replace_file(file_system& fs, const std::string& name, std::string_view byt
     std::string temporary;
     file_system::handle h;
     if (repeat_interrupted([&] { return fs.create_temporary(folder, temporary, h); }) != 0) return false;
+    temporary_file remover(fs, temporary);  // declared first: removes the file after it is closed
     open_file file(fs, h);
     bool ok = repeat_interrupted([&] { return fs.copy_permissions(h, like); }) == 0 && write_all(fs, h, bytes);
     // Flushed before the rename: a host that crashes after the rename must find the bytes behind
     // the new name, not an empty file.
     if (ok && flushing == durability::flush_each) ok = repeat_interrupted([&] { return fs.sync(h); }) == 0;
     ok = file.close() && ok;
-    ok = ok && repeat_interrupted([&] { return fs.rename(temporary, target); }) == 0;
-    if (!ok) {
-        repeat_interrupted([&] { return fs.remove(temporary); });
-        return false;
-    }
+    if (!ok || repeat_interrupted([&] { return fs.rename(temporary, target); }) != 0) return false;
+    remover.keep();
     // The rename itself lives in the folder, which is flushed after it.
     return flushing != durability::flush_each || repeat_interrupted([&] { return fs.sync_folder(folder); }) == 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace weldrix::test {
 
@@ -33,6 +34,7 @@ const char* name_of(fs_call call) {
 std::string error_name(int error) {
     switch (error) {
         case short_write: return "short write";
+        case out_of_memory: return "std::bad_alloc";
         case ENOENT: return "ENOENT";
         case EACCES: return "EACCES";
         case EPERM: return "EPERM";
@@ -78,12 +80,15 @@ const std::vector<int>& injectable_errors(fs_call call) {
 
 int faulty_file_system::enter(fs_call call, const std::string& path) {
     trace_.push_back({call, path});
+    int error = 0;
     if (trace_.size() == fail_at_) {
         fired_ = true;
-        return fail_error_;
+        error = fail_error_;
+    } else if (const auto always = always_.find({call, path}); always != always_.end()) {
+        error = always->second;
     }
-    const auto always = always_.find({call, path});
-    return always == always_.end() ? 0 : always->second;
+    if (error == out_of_memory) throw std::bad_alloc();
+    return error;
 }
 
 const std::string& faulty_file_system::path_of(handle h) const {

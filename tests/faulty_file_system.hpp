@@ -42,6 +42,10 @@ const char* name_of(fs_call call);
 // at least one), which is no error.
 inline constexpr int short_write = -1;
 
+// Injected in place of an error number: the call throws std::bad_alloc, as one of a file system
+// that keeps files in memory does when memory runs out.
+inline constexpr int out_of_memory = -2;
+
 // What an error number is called ("EIO"), or "short write".
 std::string error_name(int error);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <new>
 
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
@@ -83,6 +84,19 @@ TEST(Files, AFailedFlushIsAFailedReplacement) {
     EXPECT_FALSE(replace_file(folder_fails, "/lib/a.dat", "new\n"));
     EXPECT_EQ(*memory.find("/lib/a.dat"), "new\n");
     EXPECT_EQ(memory.entries().size(), 3u);  // "/", "/lib" and the file
+}
+
+TEST(Files, MemoryRunningOutDuringAReplacementLeavesNoTemporaryFile) {
+    for (const test::fs_call call : {test::fs_call::copy_permissions, test::fs_call::write, test::fs_call::sync,
+                                     test::fs_call::close, test::fs_call::rename}) {
+        memory_file_system memory;
+        memory.add_file("/lib/a.dat", "old\n");
+        test::faulty_file_system fs(memory);
+        fs.fail_always(call, call == test::fs_call::rename ? "/lib/a.dat" : "/lib/.weldrix-0", test::out_of_memory);
+        EXPECT_THROW(replace_file(fs, "/lib/a.dat", "new\n"), std::bad_alloc) << test::name_of(call);
+        EXPECT_EQ(*memory.find("/lib/a.dat"), "old\n");
+        EXPECT_EQ(memory.entries().size(), 3u) << test::name_of(call);  // "/", "/lib" and the file
+    }
 }
 
 // Taken for a missing file, a target whose status cannot be read would lose its protection and

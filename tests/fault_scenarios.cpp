@@ -5,6 +5,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <stdexcept>
 
 #include "app/run.hpp"
 #include "io/console.hpp"
@@ -50,6 +51,16 @@ std::string describe(const output_state& o) {
     return std::to_string(o.bytes.size()) + " bytes, mode " + std::to_string(o.mode);
 }
 
+// The number of open file descriptors of this process (0 where /proc does not tell).
+int open_descriptors() {
+    std::error_code ec;
+    int count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        ++count;
+    return count;
+}
+
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -87,7 +98,15 @@ std::vector<output_state> scenario_folder::initial_outputs(const fault_scenario&
     return {in_place_input};
 }
 
-run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs) {
+const fault_scenario& scenario_folder::scenario(const std::string& name) const {
+    for (const fault_scenario& s : scenarios_) {
+        if (s.name == name) return s;
+    }
+    throw std::invalid_argument("no scenario " + name);
+}
+
+run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs,
+                                 const std::function<void(const std::function<void()>&)>& around) {
     const std::vector<output_state> initial = initial_outputs(s);
     for (std::size_t i = 0; i < s.outputs.size(); ++i) {
         std::filesystem::remove(s.outputs[i]);
@@ -95,14 +114,22 @@ run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs) {
     }
     run_outcome outcome;
     string_console out;
-    try {
-        outcome.exit_code = weldrix::run(
-            s.args, out, [] {}, fs);
-    } catch (const std::exception& e) {
-        outcome.exception = e.what();
-    } catch (...) {
-        outcome.exception = "an exception of unknown type";
-    }
+    const auto wait_for_enter = [] {};
+    const int descriptors = open_descriptors();
+    const std::function<void()> one_run = [&] {
+        try {
+            outcome.exit_code = weldrix::run(s.args, out, wait_for_enter, fs);
+        } catch (const std::exception& e) {
+            outcome.exception = e.what();
+        } catch (...) {
+            outcome.exception = "an exception of unknown type";
+        }
+    };
+    if (around)
+        around(one_run);
+    else
+        one_run();
+    outcome.leaked_descriptors = open_descriptors() - descriptors;
     outcome.console = std::move(out.text);
     for (const std::string& output : s.outputs) outcome.outputs.push_back(state_of(output));
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
@@ -117,6 +144,9 @@ std::vector<std::string> check_outcome(const fault_scenario& s, const std::vecto
     std::vector<std::string> problems;
     if (!got.exception.empty()) problems.push_back("an exception escaped the run: " + got.exception);
     for (const std::string& temporary : got.temporaries) problems.push_back("temporary file left: " + temporary);
+    if (got.leaked_descriptors != 0) {
+        problems.push_back(std::to_string(got.leaked_descriptors) + " file descriptors left open");
+    }
     const run_outcome& reference = *expected.reference;
     const std::string summary = "exit code " + std::to_string(got.exit_code) + ", console:\n" + got.console;
 

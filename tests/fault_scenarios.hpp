@@ -3,6 +3,7 @@
 // tests/test_out_of_memory.cpp), and what the run leaves is checked against the run without one.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct run_outcome {
     std::string console;
     std::vector<output_state> outputs;     // parallel to the scenario's outputs
     std::vector<std::string> temporaries;  // ".weldrix-*" files left anywhere in the folder
+    int leaked_descriptors = 0;            // file descriptors the run opened and left open
     std::string exception;                 // what escaped the run, if anything did
 };
 
@@ -46,11 +48,14 @@ class scenario_folder {
 public:
     scenario_folder();
     const std::vector<fault_scenario>& scenarios() const { return scenarios_; }
+    const fault_scenario& scenario(const std::string& name) const;
     // The outputs of a scenario before its run.
     std::vector<output_state> initial_outputs(const fault_scenario& s) const;
     // Puts the scenario's outputs back to their initial state, runs the tool on fs and collects
-    // what the run gave and left.
-    run_outcome run(const fault_scenario& s, file_system& fs);
+    // what the run gave and left. around, when given, is handed the run to make (to arm something
+    // for exactly its duration).
+    run_outcome run(const fault_scenario& s, file_system& fs,
+                    const std::function<void(const std::function<void()>&)>& around = {});
 
 private:
     temp_dir dir_;
@@ -69,12 +74,11 @@ struct expectation {
 };
 
 // Everything wrong with got: empty when it is a correct end of the run. Checked always: nothing
-// escaped the run; no temporary file is left; each output holds its old bytes or the complete new
-// ones, with its old permission bits; exit code 0 means the outputs hold the new bytes and the
-// console says so; any other exit code is 2 with a failure message at the end of the console text
-// (the input "not found", an output "Can't create", the failed path "can't be read", "Out of memory"),
-// after a beginning the run without a failure printed too, and the outputs untouched unless the
-// failure came after their rename.
+// escaped the run; no temporary file and no open file descriptor is left; each output holds its old bytes or the
+// complete new ones, with its old permission bits; exit code 0 means the outputs hold the new bytes and the console
+// says so; any other exit code is 2 with a failure message at the end of the console text (the input "not found", an
+// output "Can't create", the failed path "can't be read", "Out of memory"), after a beginning the run without a failure
+// printed too, and the outputs untouched unless the failure came after their rename.
 std::vector<std::string> check_outcome(const fault_scenario& s, const std::vector<output_state>& before,
                                        const expectation& expected, const run_outcome& got);
 

@@ -42,12 +42,7 @@ bool renamed_an_output_before(const fault_scenario& s, const std::vector<call_re
 // error that call can give, and checks each run. Prints the number of fault points.
 void fail_every_call(const std::string& name) {
     scenario_folder folder;
-    const fault_scenario* found = nullptr;
-    for (const fault_scenario& s : folder.scenarios()) {
-        if (s.name == name) found = &s;
-    }
-    ASSERT_NE(found, nullptr);
-    const fault_scenario& s = *found;
+    const fault_scenario& s = folder.scenario(name);
     const std::vector<output_state> before = folder.initial_outputs(s);
 
     faulty_file_system counting(host_file_system());

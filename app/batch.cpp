@@ -63,8 +63,19 @@ void make_folders(file_system& fs, const std::string& path) {
 }
 
 struct file_outcome {
-    enum class status { pending, unchanged, reformatted, changed, not_found, not_text, cannot_create, interrupted };
+    enum class status {
+        pending,
+        unchanged,
+        reformatted,
+        changed,
+        not_found,
+        not_text,
+        cannot_create,
+        host_failure,  // the host failed to read a file that is there, or memory ran out
+        interrupted,
+    };
     status what = status::pending;
+    std::string failure;  // for host_failure: what could not be done
     change_totals totals;
     std::vector<missing_subfile> missing;
     staged_file staged;  // an output waiting for the end of the run (see deferred below)
@@ -73,7 +84,7 @@ struct file_outcome {
 
 bool failed(file_outcome::status s) {
     return s == file_outcome::status::not_found || s == file_outcome::status::not_text ||
-           s == file_outcome::status::cannot_create;
+           s == file_outcome::status::cannot_create || s == file_outcome::status::host_failure;
 }
 
 // Renders a count with its noun: "1 line removed", "3 lines removed".
@@ -139,7 +150,18 @@ private:
                 if (next_ == inputs_.size()) return;
                 i = next_++;
             }
-            file_outcome outcome = clean_one(inputs_[i]);
+            file_outcome outcome;
+            try {
+                outcome = clean_one(inputs_[i]);
+            } catch (const read_failure& failure) {
+                // As in a single-file run, such a file fails rather than be cleaned against a
+                // library that is missing files by chance; the other files go on.
+                outcome.what = file_outcome::status::host_failure;
+                outcome.failure = failure.path() + " can't be read";
+            } catch (const std::bad_alloc&) {
+                outcome.what = file_outcome::status::host_failure;
+                outcome.failure = "out of memory";
+            }
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 outcomes_[i] = std::move(outcome);
@@ -180,8 +202,10 @@ private:
             return outcome;
         }
         make_folders(fs, file_options.output);
-        const bool written_ok = deferred_ ? stage_file(fs, file_options.output, text, outcome.staged, env_.interrupted)
-                                          : replace_file(fs, file_options.output, text, env_.interrupted);
+        const bool written_ok =
+            deferred_
+                ? stage_file(fs, file_options.output, text, outcome.staged, durability::flush_each, env_.interrupted)
+                : replace_file(fs, file_options.output, text, durability::flush_each, env_.interrupted);
         outcome.has_staged = deferred_ && written_ok;
         if (!written_ok) {
             outcome.what = interrupted() ? file_outcome::status::interrupted : file_outcome::status::cannot_create;
@@ -219,6 +243,7 @@ private:
                     break;
                 case file_outcome::status::not_found: line = "failed: " + relative + ": cannot be read"; break;
                 case file_outcome::status::not_text: line = "failed: " + relative + ": is not a text file"; break;
+                case file_outcome::status::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
                 case file_outcome::status::cannot_create:
                     line = "failed: " + relative + ": " + joined(options_.output, relative) + " Can't create";
                     break;

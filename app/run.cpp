@@ -1,5 +1,6 @@
 #include "app/run.hpp"
 
+#include <new>
 #include <string_view>
 
 #include "app/batch.hpp"
@@ -7,6 +8,7 @@
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 namespace {
@@ -33,20 +35,11 @@ void warn(console& warnings, std::string_view text) {
 }
 
 // A library folder holds p and parts; without either, the folder above or below it was probably
-// meant. Letter case is not looked at, as subfile names match without it.
-bool looks_like_a_library(file_system& fs, const std::string& folder) {
-    std::vector<folder_entry> entries;
-    std::string host_folder = folder;
-    if (!fs.names_ignore_case()) {
-        for (char& c : host_folder) c = c == '\\' ? '/' : c;
-    }
-    if (fs.list_folder(host_folder, entries) != 0) return false;
-    for (const folder_entry& entry : entries) {
-        std::string name = entry.name;
-        for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        if (name == "p" || name == "parts") return true;
-    }
-    return false;
+// meant. They are looked up as subfiles are (letter case does not matter), through the same
+// cached folder listings.
+bool looks_like_a_library(subfile_library& library, std::string folder) {
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return library.resolve(folder + "p") || library.resolve(folder + "parts");
 }
 
 class finisher {
@@ -63,11 +56,11 @@ private:
     bool wait_;
 };
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, const run_environment& env) {
+// The run sequence; wait tells, once the options are known, whether the run ends with the wait.
+int run_sequence(const std::vector<std::string>& args, const run_environment& env, bool& wait) {
     console& out = env.out;
     const command_line command = parse_command_line(args);
+    wait = command.options.wait_for_enter;
     if (command.what == command_line::action::version) {
         out.line(version_line);
         return exit_success;
@@ -93,7 +86,7 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     const clean_options& clean = options.clean;
     if (clean.snap_on_subfiles) {
         for (const std::string& folder : options.library_folders) {
-            if (!looks_like_a_library(fs, folder)) {
+            if (!looks_like_a_library(paths.library(), folder)) {
                 warn(env.warnings, "the library folder \"" + folder +
                                        "\" holds neither p nor parts: is it the LDraw library's own folder?");
             }
@@ -170,6 +163,25 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
         return finish(exit_file_error);
     }
     return finish(exit_success);
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, const run_environment& env) {
+    bool wait = true;
+    try {
+        return run_sequence(args, env, wait);
+    } catch (const std::bad_alloc&) {
+        // Memory can run out at any step. Like every other way out, this one ends with the wait
+        // for Enter.
+        env.out.line("Out of memory");
+        return finisher(env, wait)(exit_file_error);
+    } catch (const read_failure& failure) {
+        // A subfile (or a folder searched for one) is there, but the host failed to read it: going
+        // on without it would weld the part against a library that is missing files by chance.
+        env.out.line(failure.path() + " can't be read");
+        return finisher(env, wait)(exit_file_error);
+    }
 }
 
 int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,

@@ -31,7 +31,9 @@ struct run_environment {
 };
 
 // Runs the tool on the arguments after the program name. wait_for_enter is called once at the
-// end of every run, unless "--no-wait" asked otherwise.
+// end of every run, unless "--no-wait" asked otherwise. A run that runs out of memory prints "Out
+// of memory", and one whose host fails to read a file that is there prints "PATH can't be read";
+// both then wait and return exit_file_error like any other failed run.
 int run(const std::vector<std::string>& args, const run_environment& env);
 
 // The same, with warnings discarded.

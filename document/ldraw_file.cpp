@@ -69,7 +69,7 @@ bool ldraw_file::write(file_system& fs, const std::string& file_name, console& o
                        const std::atomic<bool>* stop) const {
     line_counts written;
     const std::string bytes = text(written);
-    if (!replace_file(fs, file_name, bytes, stop)) return false;
+    if (!replace_file(fs, file_name, bytes, durability::flush_each, stop)) return false;
     written.print(out, " lines written in file");
     return true;
 }

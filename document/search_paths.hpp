@@ -30,6 +30,8 @@ public:
     // gives the first candidate that names a readable regular file of LDraw text on the host.
     bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
 
+    subfile_library& library() const { return library_; }
+
 private:
     std::unique_ptr<subfile_library> own_;
     subfile_library& library_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "io/files.hpp"
+
 namespace weldrix {
 namespace {
 
@@ -26,7 +28,11 @@ const std::vector<std::string>& host_path_resolver::listing(const std::string& f
     }
     std::vector<std::string> names;
     std::vector<folder_entry> entries;
-    fs_.list_folder(folder, entries);  // a folder that cannot be listed has no names
+    // A folder that is missing or may not be read has no names. An interrupted listing is repeated,
+    // and one the host fails to give is an error: taken for an empty folder, either would hide the
+    // subfiles in it by chance.
+    const int error = repeat_interrupted([&] { return fs_.list_folder(folder, entries); });
+    if (error != 0 && !means_absent(error)) throw read_failure(folder, error);
     names.reserve(entries.size());
     for (folder_entry& entry : entries) names.push_back(std::move(entry.name));
     std::sort(names.begin(), names.end());

@@ -6,8 +6,10 @@
 // is walked from its start one component at a time, each matched to an entry of its folder: the
 // exact name when present, else the first name (in byte order) equal to it without regard to
 // ASCII letter case. Empty components are skipped, "." and ".." are taken literally. Folder
-// listings are read once and kept for the resolver's lifetime. A resolver may be used from several
-// threads at once.
+// listings are read once and kept for the resolver's lifetime. A folder that is missing or may not
+// be read holds no names; one that the host fails to list (EIO, EMFILE, ...) throws read_failure
+// (io/files.hpp).
+// A resolver may be used from several threads at once.
 #pragma once
 
 #include <optional>

@@ -208,4 +208,13 @@ int memory_file_system::write(handle h, const char* bytes, std::size_t size, std
 
 int memory_file_system::close(handle h) { return open_.erase(h) ? 0 : EBADF; }
 
+int memory_file_system::sync(handle h) { return open_.count(h) ? 0 : EBADF; }
+
+int memory_file_system::sync_folder(const std::string& folder) {
+    const std::string name = canonical(folder);
+    return is_folder(name) ? 0 : entries_.count(name) ? ENOTDIR : ENOENT;
+}
+
+int memory_file_system::sync_file_system(const std::string&) { return 0; }
+
 }  // namespace weldrix

@@ -46,6 +46,10 @@ public:
     int read(handle h, char* buffer, std::size_t size, std::size_t& got) override;
     int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override;
     int close(handle h) override;
+    // The memory holds everything at once: there is nothing to flush.
+    int sync(handle h) override;
+    int sync_folder(const std::string& folder) override;
+    int sync_file_system(const std::string& path) override;
 
 private:
     struct open_file {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
@@ -78,7 +79,7 @@ struct file_outcome {
     std::string failure;  // for host_failure: what could not be done
     change_totals totals;
     std::vector<missing_subfile> missing;
-    staged_file staged;  // an output waiting for the end of the run (see deferred below)
+    staged_file staged;  // the output, written next to its place, put there at the end of the run
     bool has_staged = false;
 };
 
@@ -104,13 +105,8 @@ namespace {
 
 class batch {
 public:
-    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs, bool deferred)
-        : options_(options),
-          env_(env),
-          inputs_(std::move(inputs)),
-          outcomes_(inputs_.size()),
-          library_(env.files),
-          deferred_(deferred) {
+    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs)
+        : options_(options), env_(env), inputs_(std::move(inputs)), outcomes_(inputs_.size()), library_(env.files) {
         clean_ = options.clean;
         clean_.record_changes = clean_options::changes::totals;
     }
@@ -134,7 +130,7 @@ public:
         for (std::thread& worker : workers) worker.join();
         print_ready();
         clear_progress();
-        if (deferred_) commit_staged_outputs();
+        commit_staged_outputs();
         return summary(start);
     }
 
@@ -201,16 +197,27 @@ private:
             outcome.what = file_outcome::status::interrupted;
             return outcome;
         }
-        make_folders(fs, file_options.output);
+        make_output_folder(file_options.output);
+        // Written next to its place now, put there at the end of the run (commit_staged_outputs):
+        // so every file is cleaned against the files as they were when the run started (an output
+        // may be another file's subfile, in place), whatever order the threads take them in.
         const bool written_ok =
-            deferred_
-                ? stage_file(fs, file_options.output, text, outcome.staged, durability::flush_each, env_.interrupted)
-                : replace_file(fs, file_options.output, text, durability::flush_each, env_.interrupted);
-        outcome.has_staged = deferred_ && written_ok;
+            stage_file(fs, file_options.output, text, outcome.staged, durability::none_here, env_.interrupted);
+        outcome.has_staged = written_ok;
         if (!written_ok) {
             outcome.what = interrupted() ? file_outcome::status::interrupted : file_outcome::status::cannot_create;
         }
         return outcome;
+    }
+
+    // Creates the folders of an output once per run.
+    void make_output_folder(const std::string& output) {
+        const std::string folder = output.substr(0, output.rfind('/') + 1);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!made_folders_.insert(folder).second) return;
+        }
+        make_folders(env_.files, output);
     }
 
     // Prints the lines of the files finished so far, in input order, while the workers go on;
@@ -288,12 +295,26 @@ private:
         progress_shown_ = false;
     }
 
-    // The outputs held back while the files were read are put in place now, in input order.
+    // The outputs written next to their places are put there now, in input order. Their data is
+    // flushed first, with one flush of the whole file system instead of one per file (tens of
+    // thousands of flushes would cost more than the cleaning), and the renames after them, so that
+    // a crash at any moment leaves every output old or new and complete. A flush that fails leaves
+    // every output as it was.
     void commit_staged_outputs() {
+        file_system& fs = env_.files;
+        bool any = false;
+        for (const file_outcome& outcome : outcomes_) any = any || outcome.has_staged;
+        if (!any) return;
+        const bool flushed = repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) == 0;
         for (file_outcome& outcome : outcomes_) {
             if (!outcome.has_staged) continue;
-            if (!commit_staged(env_.files, outcome.staged)) outcome.what = file_outcome::status::cannot_create;
+            if (!flushed || !commit_staged(fs, outcome.staged, durability::none_here)) {
+                if (!flushed) discard_staged(fs, outcome.staged);
+                outcome.what = file_outcome::status::cannot_create;
+                outcome.has_staged = false;
+            }
         }
+        if (repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) != 0) renames_unflushed_ = true;
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
@@ -343,7 +364,9 @@ private:
             out.line("Interrupted: the files not yet cleaned were left as they were");
             return exit_interrupted;
         }
-        if (failures > 0) return exit_file_error;
+        if (renames_unflushed_)
+            out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
+        if (failures > 0 || renames_unflushed_) return exit_file_error;
         if (check && changed > 0) return exit_would_change;
         return exit_success;
     }
@@ -354,7 +377,8 @@ private:
     const std::vector<std::string> inputs_;
     std::vector<file_outcome> outcomes_;
     subfile_library library_;
-    const bool deferred_;
+    std::unordered_set<std::string> made_folders_;
+    bool renames_unflushed_ = false;  // the renames could not be flushed: report a failure
 
     std::mutex mutex_;  // guards next_, done_ and outcomes_ while the workers run
     std::condition_variable ready_;
@@ -404,17 +428,8 @@ int run_batch(const run_options& options, const run_environment& env) {
     }
     fs.real_path(options.output, out_real);
     const bool in_place = !in_real.empty() && in_real == out_real;
-    const auto inside = [](const std::string& inner, const std::string& outer) {
-        return !inner.empty() && !outer.empty() && inner.size() > outer.size() &&
-               inner.compare(0, outer.size(), outer) == 0 && (inner[outer.size()] == '/' || outer.back() == '/');
-    };
     // Nothing below OUTDIR is read when it lies inside INDIR.
     const std::vector<std::string> inputs = batch_inputs(fs, options.input, in_place ? std::string() : out_real);
-    // When outputs land where subfiles are read (in place, or one folder inside the other), every
-    // file must be cleaned against the files as they were when the run started, whatever the order
-    // the threads take them in: the outputs are then put in place only at the end.
-    const bool deferred = clean.snap_on_subfiles && !options.check_only &&
-                          (in_place || inside(out_real, in_real) || inside(in_real, out_real));
 
     if (options.check_only) {
         out.line("Checking " + counted(inputs.size(), "file", "files") + " of " + options.input +
@@ -425,7 +440,7 @@ int run_batch(const run_options& options, const run_environment& env) {
         out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " into " +
                  options.output);
     }
-    batch run(options, env, inputs, deferred);
+    batch run(options, env, inputs);
     return run.run();
 }
 

@@ -11,6 +11,18 @@ namespace weldrix {
 subfile_library::subfile_library(file_system& fs, std::size_t memory_budget)
     : fs_(fs), budget_(memory_budget), resolver_(fs) {}
 
+std::optional<std::string> subfile_library::resolve(std::string_view candidate) {
+    std::string key(candidate);
+    {
+        const std::shared_lock<std::shared_mutex> lock(candidates_mutex_);
+        const auto found = candidates_.find(key);
+        if (found != candidates_.end()) return found->second;
+    }
+    std::optional<std::string> host = resolver_.resolve(candidate);
+    const std::unique_lock<std::shared_mutex> lock(candidates_mutex_);
+    return candidates_.emplace(std::move(key), std::move(host)).first->second;
+}
+
 std::optional<subfile_library::loaded> subfile_library::load(const std::string& host_path) {
     std::shared_ptr<slot> s;
     {

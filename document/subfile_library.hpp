@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,8 +37,9 @@ public:
 
     file_system& files() const { return fs_; }
 
-    // The host path a composed candidate ("lib\parts\s\x.dat") names, or nothing.
-    std::optional<std::string> resolve(std::string_view candidate) { return resolver_.resolve(candidate); }
+    // The host path a composed candidate ("lib\parts\s\x.dat") names, or nothing; each candidate
+    // is looked up once (the files a run reads do not come and go while it runs).
+    std::optional<std::string> resolve(std::string_view candidate);
 
     struct loaded {
         std::string real_path;  // canonical path: the file's identity
@@ -62,6 +64,8 @@ private:
     file_system& fs_;
     const std::size_t budget_;
     host_path_resolver resolver_;
+    std::shared_mutex candidates_mutex_;  // guards candidates_
+    std::unordered_map<std::string, std::optional<std::string>> candidates_;
     std::mutex mutex_;  // guards slots_ and cached_
     std::unordered_map<std::string, std::shared_ptr<slot>> slots_;
     std::size_t cached_ = 0;  // sum of the sizes of the loaded slots

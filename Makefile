@@ -18,12 +18,13 @@ FUZZ_TARGETS ?=
 # UBSan; any report fails the run. Reports exit with 86, which no run of the tool gives, so that
 # tests expecting exit code 1 or 2 cannot mistake one for the tool's own result.
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=exitcode=86:print_stacktrace=1:halt_on_error=1
 
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
-.PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize format check-format clean
+.PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize tsan format check-format clean
 
 all: build
 
@@ -75,6 +76,17 @@ sanitize:
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) tests/run_library_parts.sh $(SANITIZE_BUILD)/weldrix
+	$(SANITIZER_ENV) tests/run_library_batch.sh $(SANITIZE_BUILD)/weldrix
+
+# The tests that run threads (batch mode, the shared subfile library) and a batch of the bundled
+# library on four threads, under ThreadSanitizer; any report fails the run.
+tsan:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DWELDRIX_TSAN=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target weldrix weldrix_tests
+	TSAN_OPTIONS=exitcode=86:halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
+	  -R '^(Batch|SubfileLibrary)\.'
+	TSAN_OPTIONS=exitcode=86:halt_on_error=1 tests/run_library_batch.sh $(TSAN_BUILD)/weldrix
 
 format:
 	clang-format -i $(SOURCES)

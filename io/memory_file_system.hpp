@@ -1,9 +1,11 @@
 // A file system held in memory: files and folders in a map, for tests, fuzzing and callers that
 // clean LDraw text without touching the disk. Paths use "/" and are taken from the root "/" (a
-// relative path is relative to it); "." and ".." are resolved by name. There are no links.
+// relative path is relative to it); "." and ".." are resolved by name. There are no links. It may be
+// used from several threads at once; entries() is for when none is using it.
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -61,6 +63,7 @@ private:
     static std::string parent_of(const std::string& path);
     bool is_folder(const std::string& canonical_path) const;
 
+    mutable std::recursive_mutex mutex_;  // a batch uses it from several threads
     std::map<std::string, entry> entries_{{"/", {true, true, {}}}};
     std::map<handle, open_file> open_;
     handle next_handle_ = 3;

@@ -55,7 +55,7 @@ echo "== batch runs (-s -l LIB parts/ OUT)"
 for threads in 1 2; do
   rm -rf "$work/out$threads"
   measure "batch, -j $threads" "$tool" -j "$threads" -s -l "$lib" --no-wait "$lib/parts" "$work/out$threads"
-  grep -E "files read|changed|failed" "$work/console.txt" | tr '\n' ' '; echo
+  grep -E "^[0-9]+ (files read|changed|failed)" "$work/console.txt" | tr '\n' ' '; echo
 done
 if diff -r -q "$work/out1" "$work/out2" > /dev/null; then echo "-j 1 and -j 2 wrote the same bytes"; else
   echo "DIFFERENT: -j 1 and -j 2 outputs differ"; exit 1; fi

@@ -331,7 +331,10 @@ private:
             if (o.what == s::changed) ++changed;
             if (o.what == s::reformatted) ++reformatted;
             if (o.what == s::unchanged) ++unchanged;
-            if (failed(o.what)) ++failures;
+            if (failed(o.what)) {
+                ++failures;
+                continue;  // what it would have changed was not written
+            }
             totals += o.totals;
             for (const missing_subfile& m : o.missing) {
                 const auto [at, inserted] = missing_at.try_emplace(m.name, missing.size());

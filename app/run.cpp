@@ -68,6 +68,8 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     print_banner(out);
     if (command.what == command_line::action::help) {
         print_usage(out);
+        out.line("Weldrix [options] InFolder OutFolder: clean every LDraw file below a folder");
+        out.line("-j <n>: threads for a folder; -c: check only, write nothing (exit 3 if geometry would change)");
         out.line("--no-wait: end without waiting for Enter; --version: the version");
         out.line("The manual (man weldrix) gives every rule.");
         return exit_success;

@@ -26,6 +26,9 @@ fi
 tool="$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# A copy of the tool, so that rebuilding it while the script runs changes nothing here.
+cp "$tool" "$work/weldrix"
+tool="$work/weldrix"
 
 echo "== unpacking $archive"
 mkdir -p "$work/ldraw"

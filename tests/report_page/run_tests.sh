@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Tests of the report page: build the sample pages, check each in headless Chromium, time the
-# large ones, and make sure check_page.sh catches broken pages.
+# large ones, use the page with mouse and keyboard (interact.py), and make sure check_page.sh
+# catches broken pages.
 #
 #   tests/report_page/run_tests.sh [OUT_DIR]
 #
@@ -47,6 +48,19 @@ if SHOT_HASH='#change=3' "$here/check_page.sh" "$out/demo.html" "$out/demo-selec
 else
   bad "demo with change 3 selected"
   sed 's/^/     /' "$out/demo-selected.log"
+fi
+
+# ---- a person's use: clicks, keys, wheel and drag through Chromium's DevTools pipe
+python3 "$here/interact.py" "$out/demo.html" "$out/batch.html" >"$out/interact.log" 2>&1
+interact_status=$?
+while IFS= read -r line; do
+  case $line in
+    PASS\ *) ok "${line#PASS }" ;;
+    FAIL\ *) bad "${line#FAIL }" ;;
+  esac
+done <"$out/interact.log"
+if [ "$interact_status" -ne 0 ] && ! grep -q '^FAIL ' "$out/interact.log"; then
+  bad "interact.py stopped: $(tail -n 1 "$out/interact.log")"
 fi
 
 # ---- broken pages fail, each with the message that names the fault

@@ -10,6 +10,7 @@ writes DIR/NAME.json (the data object) and DIR/NAME.html (the filled page) for e
             page that let them reach the HTML (tags, a script end tag, an HTML comment opener,
             U+2028, non-ASCII)
   empty     one file without any change and without geometry
+  odd       data at the edges of the format (see sample_odd), and a file without a drawing
   batch     300 small parts in one report, as a batch run gives
   full20k   a 20,000-line part drawn in full
   big100k   a 100,000-line part of which only the changed lines and their neighbours are drawn
@@ -313,6 +314,36 @@ def sample_empty():
     return report([(f, dr)])
 
 
+def sample_odd():
+    """Data at the edges of what weldrix writes: a removed line that is not drawn, a drawing line
+    of type 1 and one cut short, non-numbers in subfile geometry and in a vertex, no totals; and a
+    second file for which the drawing list has no entry at all."""
+    lines = [
+        [3, 1, 0, 0, 0, 0],                      # type 1: never drawn
+        [4, 4, 1, 0, 0, 0, 10, 0, 0, 10, 0, 10, 0, 0, 10],
+        [5, 2, 0, 0, 0, 0, 10, 0],               # cut short: one point only
+        [6, 5, 0, 0, 0, 10, 10, 0, 10, 0, 0, 0, 10, 0, 10],
+        [7, 3, 3, 0, 0, 0, 10, 0, 0, 0, 0, 10],  # not a quad, but marked as made a triangle
+    ]
+    changes = [
+        {"line": 4, "type": 4, "change": "moved", "vertices": [
+            {"index": 0, "from": [0.001, 0, 0], "to": [0, 0, 0], "distance": 0.001, "onto": "merged"},
+            {"index": 2, "from": [10, 0, 10.002], "to": None, "distance": "nan", "onto": "merged"}]},
+        {"line": 7, "type": 4, "change": "triangle", "reason": "corners 2 and 3 met", "vertices": []},
+        {"line": 9, "type": 2, "change": "removed", "reason": "not in the drawing", "vertices": []},
+    ]
+    f1 = {"input": "odd.dat", "output": "odd-clean.dat", "thresholds": {"vertex": 0.005},
+          "snap_on_subfiles": False, "read": {"lines": 9}, "written": {"lines": 8},
+          "changes": changes, "groups": [{"to": [0, 0, 0], "from": [[0.001, 0, 0]]}]}
+    d1 = {"full": False, "lines": lines, "note": "odd <i>data</i>",
+          "subfile": [[2, "-inf", 0, 0, 5, 5, 5], [3, 1, 1, 1, 2, 2, 2, "nan", 3, 3], [4, 0, 0]]}
+    f2 = {"input": "undrawn.dat", "output": "undrawn-clean.dat", "changes": [
+        {"line": 2, "type": 2, "change": "moved", "vertices": [
+            {"index": 1, "from": [1, 1, 1.003], "to": [1, 1, 1], "distance": 0.003, "onto": "snapped", "subfile": "s\\x.dat"},
+            {"index": 0, "from": [5, 1, 1.003], "to": [5, 1, 1], "distance": 0.003, "onto": "merged"}]}]}
+    return {"report": {"format": "weldrix-report", "version": 1, "files": [f1, f2]}, "drawing": [d1]}
+
+
 def sample_batch(n=300):
     rng = random.Random(7)
     entries = []
@@ -343,12 +374,13 @@ def sample_part(target_lines, fraction, full, seed):
 SAMPLES = {
     "demo": sample_demo,
     "empty": sample_empty,
+    "odd": sample_odd,
     "batch": sample_batch,
     "full20k": lambda: sample_part(20000, 0.03, True, 11),
     "big100k": lambda: sample_part(100000, 0.02, False, 13),
     "huge": lambda: sample_part(100000, 0.01, True, 17),
 }
-DEFAULT = ["demo", "empty", "batch", "full20k", "big100k"]
+DEFAULT = ["demo", "empty", "odd", "batch", "full20k", "big100k"]
 
 
 def main(argv):
@@ -372,7 +404,7 @@ def main(argv):
             fh.write(fill_template(template, data))
         files = data["report"]["files"]
         print("%-8s %d file(s), %d changes, %d drawn lines -> %s" % (
-            n, len(files), sum(len(f["changes"]) for f in files),
+            n, len(files), sum(len(f.get("changes", [])) for f in files),
             sum(len(d["lines"]) for d in data["drawing"]), os.path.join(a.out, n + ".html")))
 
 

@@ -40,6 +40,7 @@ check() { # NAME [MAX_MS]: check_page.sh on OUT/NAME.html with a screenshot
 }
 check demo
 check empty
+check odd
 check batch
 check full20k "$max_ms"
 check big100k "$max_ms"

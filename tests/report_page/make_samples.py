@@ -133,7 +133,7 @@ def make_changes(part, rng, fraction, subfile_name="4-4edge.dat"):
         if t == 4 and roll < 0.2:
             # the last two corners met: the quad is written as a triangle
             d["inp"] = [list(p) for p in d["pts"]]
-            d["inp"][3] = perturb(rng, d["pts"][2], 0.002)
+            d["inp"][3] = perturb(rng, d["pts"][2], 0.0015)
             to = d["pts"][2]
             d["pts"] = d["pts"][:3]
             d["state"] = 3

@@ -27,7 +27,7 @@ VIEWS = {
     "iso": ((math.sqrt(0.5), 0, math.sqrt(0.5)), (1 / math.sqrt(6), 2 / math.sqrt(6), -1 / math.sqrt(6))),
 }
 VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source", "track", "wbr"}
-# tags the page itself builds inside the parts that show texts from the data
+# tags the page itself builds inside the areas that show texts from the data
 TEXT_TAGS = {"div", "span", "h2", "dl", "dt", "dd", "table", "thead", "tbody", "tr", "th", "td", "b"}
 FETCHING_TAGS = {"link", "iframe", "frame", "object", "embed", "base", "img", "image", "video", "audio",
                  "source", "track", "use", "feimage", "portal", "fencedframe"}

@@ -35,12 +35,15 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     return counts;
 }
 
-ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out) {
+ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out,
+                                         line_counts* counts) {
     std::string bytes;
     if (!read_file(fs, file_name, bytes)) return read_result::not_found;
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
-    read_bytes(bytes).print(out, " lines in file");
+    const line_counts read_counts = read_bytes(bytes);
+    read_counts.print(out, " lines in file");
+    if (counts) *counts = read_counts;
     return read_result::ok;
 }
 
@@ -63,11 +66,12 @@ std::string ldraw_file::text(line_counts& written) const {
     return out;
 }
 
-bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out) const {
-    line_counts written;
-    const std::string bytes = text(written);
+bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out, line_counts* written) const {
+    line_counts counts;
+    const std::string bytes = text(counts);
     if (!replace_file(fs, file_name, bytes)) return false;
-    written.print(out, " lines written in file");
+    counts.print(out, " lines written in file");
+    if (written) *written = counts;
     return true;
 }
 

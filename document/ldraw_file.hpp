@@ -45,15 +45,17 @@ public:
         not_found,   // the file cannot be opened or read
         not_a_text,  // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
     };
-    // Reads the named file and prints the read statistics; prints nothing when it fails.
-    read_result read(file_system& fs, const std::string& file_name, console& out);
+    // Reads the named file and prints the read statistics (also given in counts, when not null);
+    // prints nothing when it fails.
+    read_result read(file_system& fs, const std::string& file_name, console& out, line_counts* counts = nullptr);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     line_counts read_bytes(std::string_view bytes);
 
     // Writes the file's own elements (those with a non-empty text) and prints the write
-    // statistics. False, printing nothing, when the file cannot be created or fully written.
-    bool write(file_system& fs, const std::string& file_name, console& out) const;
+    // statistics (also given in written, when not null). False, printing nothing, when the file
+    // cannot be created or fully written.
+    bool write(file_system& fs, const std::string& file_name, console& out, line_counts* written = nullptr) const;
     // The output bytes and their statistics.
     std::string text(line_counts& written) const;
 
@@ -67,6 +69,12 @@ public:
     void unify_vertices();
 
     const std::vector<document_unit>& units() const { return units_; }
+
+    // The input line number (from 1) of the element at position; known only when the options
+    // record changes line by line, else 0.
+    std::size_t line_number(std::size_t position) const {
+        return position < line_numbers_.size() ? line_numbers_[position] : 0;
+    }
 
 private:
     bool crlf_ = false;                 // the output uses the input's first line end

@@ -3,9 +3,12 @@
 #include <string_view>
 
 #include "app/options.hpp"
+#include "app/report.hpp"
+#include "app/report_drawing.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 namespace {
@@ -74,6 +77,7 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     print_banner(out);
     if (command.what == command_line::action::help) {
         print_usage(out);
+        out.line("-r <file>: report of every change: a page (.html), JSON (.json), else text; - prints it");
         out.line("--no-wait: end without waiting for Enter; --version: the version");
         out.line("The manual (man weldrix) gives every rule.");
         return exit_success;
@@ -107,18 +111,22 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     ldraw_file document(clean);
     out.line();
     out.line("Reading input file " + options.input);
-    const ldraw_file::read_result read = document.read(fs, options.input, out);
+    const bool reporting = !options.report.empty();
+    line_counts read_counts, written_counts;
+    const ldraw_file::read_result read = document.read(fs, options.input, out, &read_counts);
     if (read != ldraw_file::read_result::ok) {
         out.line(options.input + (read == ldraw_file::read_result::not_a_text ? " is not a text file" : " not found"));
         return finish(exit_file_error);
     }
 
+    subfile_sample subfile_lines;  // the subfile geometry a report page draws
     if (clean.snap_on_subfiles) {
         out.line();
         out.line("LDraw subfiles search locations:");
         out.line(paths.as_text());
         out.write("\nExpanding input file subfiles\n");
-        for (const missing_subfile& missing : document.expand_subfiles(paths, out)) {
+        for (const missing_subfile& missing :
+             document.expand_subfiles(paths, out, reporting ? subfile_lines.observer() : inline_observer{})) {
             warn(env.warnings, "subfile not found: " + missing.name + " (" + std::to_string(missing.references) +
                                    (missing.references == 1 ? " reference" : " references") + " skipped)");
         }
@@ -131,8 +139,35 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     out.line();
 
     out.line("Writing output file " + options.output);
-    if (!document.write(fs, options.output, out)) {
+    if (!document.write(fs, options.output, out, &written_counts)) {
         out.line(options.output + " Can't create");
+        return finish(exit_file_error);
+    }
+    if (!reporting) return finish(exit_success);
+
+    std::vector<file_report> report(1);
+    file_report& file = report.front();
+    file.input = options.input;
+    file.output = options.output;
+    file.thresholds = clean.thresholds;
+    file.snap_on_subfiles = clean.snap_on_subfiles;
+    file.read = read_counts;
+    file.written = written_counts;
+    file.drawing = make_drawing(document, document.changes, subfile_lines);
+    file.changes = std::move(document.changes);
+    out.line();
+    if (options.report == "-") {
+        out.write(report_text(report));
+        return finish(exit_success);
+    }
+    out.line("Writing report file " + options.report);
+    // Under another name for the input or the output (a link, "./"), the report would replace it.
+    const std::string report_path = real_path_or_name(fs, options.report);
+    const bool names_a_run_file =
+        report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
+    if (names_a_run_file || !write_report(fs, options.report, report)) {
+        out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
+                 " (the output file was written)");
         return finish(exit_file_error);
     }
     return finish(exit_success);

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
 #include "app/run.hpp"
@@ -397,6 +398,14 @@ TEST(Report, TextNamesEveryChangeAndAddsUpABatch) {
     EXPECT_NE(batch.find("b.dat -> b.dat\n"), std::string::npos);
     EXPECT_NE(batch.find("  No line was changed.\n"), std::string::npos);
     EXPECT_NE(batch.find("\n2 files: 0 lines removed, 0 quads made triangles, 0 vertices moved"), std::string::npos);
+}
+
+// Without -r the document records nothing, so a run costs what it did before.
+TEST(Report, OnlyARunWithAReportRecordsChanges) {
+    EXPECT_EQ(parse_command_line({"in.dat", "out.dat"}).options.clean.record_changes, clean_options::changes::none);
+    const command_line command = parse_command_line({"-r", "r.html", "in.dat", "out.dat"});
+    EXPECT_EQ(command.options.clean.record_changes, clean_options::changes::lines);
+    EXPECT_EQ(command.options.report, "r.html");
 }
 
 TEST(Report, FormFollowsTheFileName) {

@@ -16,6 +16,7 @@
 #include "elements/edge_line.hpp"
 #include "geometry/number_format.hpp"
 #include "io/memory_file_system.hpp"
+#include "report_data.hpp"
 
 namespace weldrix {
 namespace {
@@ -48,19 +49,7 @@ report_run run_with_report(const std::string& input, const std::string& report_n
     return r;
 }
 
-// The data object a page holds, parsed.
-json page_data(const std::string& page) {
-    const std::string start = "const weldrixData =\n", end = "\n; /* end of the report data";
-    // The last of each: the template's comment quotes them too.
-    const std::size_t b = page.rfind(end), a = page.rfind(start, b);
-    EXPECT_NE(a, std::string::npos);
-    EXPECT_NE(b, std::string::npos);
-    if (a == std::string::npos || b == std::string::npos) return {};
-    const std::string data = page.substr(a + start.size(), b - a - start.size());
-    EXPECT_EQ(data.find('\n'), std::string::npos) << "the data is on one line";
-    EXPECT_EQ(data.find("</"), std::string::npos) << "no \"</\" can end the script early";
-    return json::parse(data);
-}
+json page_data(const std::string& page) { return test::report_page_data(page); }
 
 std::string num(const json& v) { return v.is_number() ? format_number(v.get<double>()) : v.get<std::string>(); }
 

@@ -1,6 +1,8 @@
 #include "app/report.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "app/report_page.hpp"
 #include "geometry/number_format.hpp"
@@ -162,7 +164,14 @@ void write_vertex(json_writer& json, const vertex_change& v) {
     json.raw("}");
 }
 
-void write_file(json_writer& json, const file_report& file) {
+// The changes and merge groups a report lists of one file (the page lists fewer than all of a
+// very large file).
+struct listed {
+    std::size_t changes = SIZE_MAX;
+    std::size_t groups = SIZE_MAX;
+};
+
+void write_file(json_writer& json, const file_report& file, const listed& limit) {
     json.raw("{\"input\":");
     json.string(file.input);
     json.raw(",\"output\":");
@@ -179,7 +188,8 @@ void write_file(json_writer& json, const file_report& file) {
     write_counts(json, file.written);
     json.raw(",\"changes\":[");
     bool first = true;
-    for (const line_change& change : file.changes.lines) {
+    const std::size_t changes = std::min(limit.changes, file.changes.lines.size());
+    for (const line_change& change : std::span(file.changes.lines).first(changes)) {
         json.raw(first ? "{\"line\":" : ",{\"line\":");
         first = false;
         json.integer(change.line);
@@ -201,7 +211,8 @@ void write_file(json_writer& json, const file_report& file) {
     }
     json.raw("],\"groups\":[");
     first = true;
-    for (const merge_group& group : file.changes.groups) {
+    const std::size_t groups = std::min(limit.groups, file.changes.groups.size());
+    for (const merge_group& group : std::span(file.changes.groups).first(groups)) {
         json.raw(first ? "{\"to\":" : ",{\"to\":");
         first = false;
         json.point_array(group.to);
@@ -224,11 +235,11 @@ void write_file(json_writer& json, const file_report& file) {
     json.raw("}}");
 }
 
-void write_report_json(json_writer& json, const std::vector<file_report>& files) {
+void write_report_json(json_writer& json, const std::vector<file_report>& files, const std::vector<listed>& limits) {
     json.raw("{\"format\":\"weldrix-report\",\"version\":1,\"files\":[");
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i) json.raw(",");
-        write_file(json, files[i]);
+        write_file(json, files[i], i < limits.size() ? limits[i] : listed{});
     }
     json.raw("]}");
 }
@@ -255,9 +266,9 @@ void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) 
     json.raw("]");
 }
 
-void write_drawing(json_writer& json, const report_drawing& drawing) {
+void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note) {
     json.raw("{\"full\":");
-    json.boolean(drawing.full);
+    json.boolean(drawing.full && more_note.empty());
     json.raw(",\"lines\":[");
     for (std::size_t k = 0; k < drawing.lines.size(); ++k) {
         if (k) json.raw(",");
@@ -269,7 +280,7 @@ void write_drawing(json_writer& json, const report_drawing& drawing) {
         write_drawn_line(json, drawing.subfile[k], false);
     }
     json.raw("],\"note\":");
-    json.string(drawing.note);
+    json.string(drawing.note.empty() || more_note.empty() ? drawing.note + more_note : drawing.note + " " + more_note);
     json.raw("}");
 }
 
@@ -395,7 +406,7 @@ std::string report_text(const std::vector<file_report>& files) {
 std::string report_json(const std::vector<file_report>& files) {
     std::string out;
     json_writer json(out, false);
-    write_report_json(json, files);
+    write_report_json(json, files, {});
     out += "\n";
     return out;
 }
@@ -407,14 +418,29 @@ std::string report_html(const std::vector<file_report>& files) {
     const std::size_t at = page.find(placeholder);
     const std::size_t line_start = page.rfind('\n', at) + 1;
     const std::size_t line_end = page.find('\n', at);
+    // What the page lists of each file, and what it says of the rest.
+    std::vector<listed> limits(files.size());
+    std::vector<std::string> notes(files.size());
+    std::size_t left = page_changes_in_all;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const change_record& changes = files[i].changes;
+        limits[i].changes = std::min({changes.lines.size(), page_changes_per_file, left});
+        limits[i].groups = std::min(changes.groups.size(), page_changes_per_file);
+        left -= limits[i].changes;
+        if (limits[i].changes == changes.lines.size() && limits[i].groups == changes.groups.size()) continue;
+        notes[i] = "The page lists " + std::to_string(limits[i].changes) + " of the file's " +
+                   std::to_string(changes.lines.size()) + " changed lines and " + std::to_string(limits[i].groups) +
+                   " of its " + std::to_string(changes.groups.size()) +
+                   " merge groups (the totals count them all); the text and JSON reports list every one.";
+    }
     std::string out(page.substr(0, line_start));
     json_writer json(out, true);
     json.raw("{\"report\":");
-    write_report_json(json, files);
+    write_report_json(json, files, limits);
     json.raw(",\"drawing\":[");
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i) json.raw(",");
-        write_drawing(json, files[i].drawing);
+        write_drawing(json, files[i].drawing, notes[i]);
     }
     json.raw("]}");
     out += page.substr(line_end);

@@ -53,6 +53,13 @@ struct file_report {
     report_drawing drawing;
 };
 
+// A page stays quick to open (its script builds a row and marks for every change it lists): it
+// lists at most page_changes_per_file changed lines and merge groups of a file, and at most
+// page_changes_in_all changed lines in all; the totals still count everything, and the page's
+// note says what it left out. The text and JSON forms list everything.
+inline constexpr std::size_t page_changes_per_file = 5'000;
+inline constexpr std::size_t page_changes_in_all = 50'000;
+
 enum class report_form { text, json, html };
 
 // The form a report file's name asks for: ".html" or ".htm" a page, ".json" JSON, anything else

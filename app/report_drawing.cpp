@@ -77,8 +77,9 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
     std::size_t drawn_count = whole ? candidates.size() : 0;
     if (!whole) {
         // Changed lines first, then their neighbours, nearest first, up to the bound.
+        // The changed lines the page lists (the first page_changes_per_file), with their neighbours.
         std::vector<std::size_t> changed_at;
-        for (std::size_t k = 0; k < candidates.size(); ++k) {
+        for (std::size_t k = 0; k < candidates.size() && changed_at.size() < page_changes_per_file; ++k) {
             if (candidates[k].change) changed_at.push_back(k);
         }
         const auto choose = [&](std::size_t k) {
@@ -114,14 +115,12 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
     if (!whole) {
         std::string text = "the file has " + count_text(candidates.size(), "line", "lines") +
                            " to draw, more than the " + std::to_string(full_drawing_lines) + " drawn whole: only ";
-        if (drawn_count < changed) {
-            text += std::to_string(drawn_count) + " of its " + count_text(changed, "changed line", "changed lines") +
-                    " are drawn";
-        } else {
-            text += "its " + count_text(changed, "changed line", "changed lines") + " and up to " +
-                    std::to_string(drawing_neighbours) + " lines before and after each in the file are drawn (" +
-                    std::to_string(drawn_count) + " lines)";
-        }
+        const std::size_t listed = std::min(changed, page_changes_per_file);
+        text += listed == changed ? "its " + count_text(changed, "changed line", "changed lines")
+                                  : "the first " + std::to_string(listed) + " of its " +
+                                        count_text(changed, "changed line", "changed lines");
+        text += " and up to " + std::to_string(drawing_neighbours) +
+                " lines before and after each in the file are drawn (" + std::to_string(drawn_count) + " lines)";
         left_out.push_back(text);
     }
     if (!subfile.complete()) {

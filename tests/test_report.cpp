@@ -299,6 +299,44 @@ TEST(Report, LargeFilesDrawTheChangedLinesAndTheirNeighbours) {
     EXPECT_EQ(data["report"]["files"][0]["totals"]["removed"], changed.size());
 }
 
+// A page lists at most page_changes_per_file changes and groups of a file and page_changes_in_all
+// changes in all, and says so; the totals and the JSON keep everything.
+TEST(Report, PageListsABoundedNumberOfChanges) {
+    file_report file;
+    for (std::size_t k = 0; k < page_changes_per_file + 10; ++k) {
+        line_change change;
+        change.line = k + 1;
+        change.type = line_type::edge;
+        change.what = line_change::kind::removed;
+        file.changes.lines.push_back(change);
+        file.changes.groups.push_back({point(k, 0, 0), {point(k, 0, 0.001)}});
+    }
+    file.changes.totals.lines_removed = file.changes.lines.size();
+    const std::size_t count = page_changes_in_all / page_changes_per_file + 1;
+    const std::vector<file_report> files(count, file);
+    const json data = page_data(report_html(files));
+    for (std::size_t i = 0; i < count; ++i) {
+        const json& f = data["report"]["files"][i];
+        const std::size_t listed = i + 1 < count ? page_changes_per_file : 0;
+        EXPECT_EQ(f["changes"].size(), listed) << i;
+        EXPECT_EQ(f["groups"].size(), page_changes_per_file) << i;
+        EXPECT_EQ(f["totals"]["removed"], page_changes_per_file + 10);
+        EXPECT_EQ(data["drawing"][i]["full"], false);
+        EXPECT_NE(data["drawing"][i]["note"].get<std::string>().find(
+                      "The page lists " + std::to_string(listed) + " of the file's " +
+                      std::to_string(page_changes_per_file + 10) + " changed lines and " +
+                      std::to_string(page_changes_per_file) + " of its " + std::to_string(page_changes_per_file + 10) +
+                      " merge groups"),
+                  std::string::npos);
+        if (i + 1 < count) {
+            EXPECT_EQ(f["changes"].back()["line"], page_changes_per_file);
+        }
+    }
+    const json all = json::parse(report_json(files));
+    EXPECT_EQ(all["files"].back()["changes"].size(), page_changes_per_file + 10);
+    EXPECT_EQ(all["files"].back()["groups"].size(), page_changes_per_file + 10);
+}
+
 // Names may hold any bytes and numbers may be infinite: the JSON stays valid UTF-8 and parses;
 // texts come back as they were (bytes that are not UTF-8 as U+FFFD), infinities as strings.
 TEST(Report, JsonStaysValidForAnyNameAndNumber) {

@@ -412,12 +412,12 @@ std::string report_json(const std::vector<file_report>& files) {
 }
 
 std::string report_html(const std::vector<file_report>& files) {
-    static constexpr std::string_view placeholder = "/*WELDRIX_REPORT_DATA*/";
+    // The placeholder stands alone on its line (the build checks that there is one such line);
+    // that line is replaced by the data, on one line.
+    static constexpr std::string_view placeholder_line = "\n/*WELDRIX_REPORT_DATA*/\n";
     const std::string_view page = report_page_template();
-    // The placeholder stands alone on its line; that line is replaced by the data, on one line.
-    const std::size_t at = page.find(placeholder);
-    const std::size_t line_start = page.rfind('\n', at) + 1;
-    const std::size_t line_end = page.find('\n', at);
+    const std::size_t line_start = page.find(placeholder_line) + 1;
+    const std::size_t line_end = line_start + placeholder_line.size() - 2;
     // What the page lists of each file, and what it says of the rest.
     std::vector<listed> limits(files.size());
     std::vector<std::string> notes(files.size());

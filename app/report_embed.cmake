@@ -3,6 +3,12 @@
 #
 # The bytes are written as a list of numbers rather than a string literal: every compiler takes
 # that at any length, and the file needs no escaping.
+# The page is filled by replacing the one line that holds only the data placeholder (report.cpp).
+file(STRINGS "${IN}" placeholder_lines REGEX "^/\\*WELDRIX_REPORT_DATA\\*/$")
+list(LENGTH placeholder_lines placeholder_count)
+if(NOT placeholder_count EQUAL 1)
+  message(FATAL_ERROR "${IN}: expected one line holding only /*WELDRIX_REPORT_DATA*/, found ${placeholder_count}")
+endif()
 file(READ "${IN}" bytes HEX)
 string(LENGTH "${bytes}" hex_length)
 math(EXPR size "${hex_length} / 2")

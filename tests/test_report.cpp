@@ -13,6 +13,7 @@
 #include "app/report_drawing.hpp"
 #include "app/run.hpp"
 #include "document/ldraw_file.hpp"
+#include "document/search_paths.hpp"
 #include "elements/edge_line.hpp"
 #include "geometry/number_format.hpp"
 #include "io/memory_file_system.hpp"
@@ -30,12 +31,20 @@ struct report_run {
     std::string report;
 };
 
-// Runs the tool in memory on input (as /w/in.dat) with the options, the report going to
-// /w/<report_name>.
+// A subfile on the same grid, for the runs with -s: its vertices are snap targets.
+const std::string subfile_name = "sub.dat";
+const std::string subfile_text =
+    "2 24 0 0 0 0.33 0 0\n2 24 0.66 0.33 0 1 0.66 0\n2 24 1.33 1 0 1.66 1.66 0\n2 24 0 1.66 0 1.66 0 0\n";
+const std::set<std::string> subfile_vertices = {"0 0 0",    "0.33 0 0",    "0.66 0.33 0", "1 0.66 0",
+                                                "1.33 1 0", "1.66 1.66 0", "0 1.66 0",    "1.66 0 0"};
+
+// Runs the tool in memory on input (as /w/in.dat, beside the subfile) with the options, the report
+// going to /w/<report_name>.
 report_run run_with_report(const std::string& input, const std::string& report_name,
                            std::vector<std::string> options = {}) {
     memory_file_system fs;
     fs.add_file("/w/in.dat", input);
+    fs.add_file("/w/" + subfile_name, subfile_text);
     for (const std::string& arg : {std::string("-r"), "/w/" + report_name, std::string("--no-wait"),
                                    std::string("/w/in.dat"), std::string("/w/out.dat")}) {
         options.push_back(arg);
@@ -94,12 +103,27 @@ struct plain_change {
     std::set<int> moved;       // vertex indices whose bits changed (moved lines)
     std::vector<point> after;  // its points as written
 };
+// A document cleaned as the run cleans it, with -s when snap (and the given recording).
+void clean(ldraw_file& document, const std::string& input, bool snap) {
+    document.read_bytes(input);
+    if (snap) {
+        memory_file_system fs;
+        fs.add_file("/w/" + subfile_name, subfile_text);
+        search_paths paths(fs);
+        paths.add_path("/w/");
+        string_console out;
+        document.expand_subfiles(paths, out);
+    }
+    document.unify_vertices();
+}
+
 std::map<std::size_t, plain_change> plain_changes(const std::string& input,
-                                                  const std::vector<std::size_t>& geometry_lines) {
-    ldraw_file before, after;
+                                                  const std::vector<std::size_t>& geometry_lines, bool snap) {
+    clean_options options;
+    options.snap_on_subfiles = snap;
+    ldraw_file before, after(options);
     before.read_bytes(input);
-    after.read_bytes(input);
-    after.unify_vertices();
+    clean(after, input, snap);
     std::map<std::size_t, plain_change> changes;
     std::size_t g = 0;
     for (std::size_t i = 0; i < before.main_count; ++i) {
@@ -143,10 +167,18 @@ json console_counts(const std::string& console, const std::string& label) {
 TEST(Report, JsonListsExactlyWhatTheRunChanged) {
     std::mt19937 random(20261209);
     std::map<std::string, std::size_t> kinds;  // over all parts, that each kind was met
+    std::size_t snapped = 0;
     for (int part = 0; part < 60; ++part) {
+        // Every other part references the subfile and is cleaned with -s.
+        const bool snap = part % 2 == 1;
         std::vector<std::size_t> geometry_lines;
-        const std::string input = random_part(random, 1 + static_cast<int>(random() % 50), geometry_lines);
-        const report_run r = run_with_report(input, "r.json");
+        std::string input = random_part(random, 1 + static_cast<int>(random() % 50), geometry_lines);
+        if (snap) {
+            input = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 " + subfile_name + "\n" + input;
+            for (std::size_t& line : geometry_lines) ++line;
+        }
+        const report_run r =
+            run_with_report(input, "r.json", snap ? std::vector<std::string>{"-s"} : std::vector<std::string>{});
         ASSERT_EQ(r.exit_code, exit_success) << r.console;
         const json report = json::parse(r.report);
         EXPECT_EQ(report["format"], "weldrix-report");
@@ -155,11 +187,12 @@ TEST(Report, JsonListsExactlyWhatTheRunChanged) {
         const json& file = report["files"][0];
         EXPECT_EQ(file["input"], "/w/in.dat");
         EXPECT_EQ(file["output"], "/w/out.dat");
+        EXPECT_EQ(file["snap_on_subfiles"], snap);
         EXPECT_EQ(file["read"], console_counts(r.console, " lines in file\n"));
         EXPECT_EQ(file["written"], console_counts(r.console, " lines written in file\n"));
 
         // Every changed line, and no other, with its kind and moved vertices.
-        const std::map<std::size_t, plain_change> expected = plain_changes(input, geometry_lines);
+        const std::map<std::size_t, plain_change> expected = plain_changes(input, geometry_lines, snap);
         std::size_t listed = 0, previous = 0, removed = 0, triangles = 0, moved = 0;
         for (const json& c : file["changes"]) {
             const std::size_t line = c["line"];
@@ -180,7 +213,16 @@ TEST(Report, JsonListsExactlyWhatTheRunChanged) {
             }
             for (const json& v : c["vertices"]) {
                 ++moved;
-                EXPECT_TRUE(v["onto"] == "merged") << "nothing to snap onto without -s";
+                if (v["onto"] == "snapped") {
+                    ++snapped;
+                    EXPECT_TRUE(snap) << "nothing to snap onto without -s";
+                    EXPECT_EQ(v["subfile"], subfile_name);
+                    const std::string to = num(v["to"][0]) + " " + num(v["to"][1]) + " " + num(v["to"][2]);
+                    EXPECT_EQ(subfile_vertices.count(to), 1u) << to << " is a vertex of the subfile";
+                } else {
+                    EXPECT_EQ(v["onto"], "merged");
+                    EXPECT_FALSE(v.contains("subfile"));
+                }
                 // A moved line keeps its corners in place; its "to" is the written point.
                 if (c["change"] == "moved") {
                     const point& to = found->second.after.at(v["index"].get<std::size_t>());
@@ -193,9 +235,9 @@ TEST(Report, JsonListsExactlyWhatTheRunChanged) {
         // The totals: the change record's, and what the lists and statistics add up to.
         clean_options totals_only;
         totals_only.record_changes = clean_options::changes::totals;
+        totals_only.snap_on_subfiles = snap;
         ldraw_file document(totals_only);
-        document.read_bytes(input);
-        document.unify_vertices();
+        clean(document, input, snap);
         const json& totals = file["totals"];
         EXPECT_EQ(totals["removed"], document.changes.totals.lines_removed);
         EXPECT_EQ(totals["triangles"], document.changes.totals.quads_made_triangles);
@@ -209,6 +251,7 @@ TEST(Report, JsonListsExactlyWhatTheRunChanged) {
     EXPECT_GT(kinds["removed"], 20u);
     EXPECT_GT(kinds["triangle"], 20u);
     EXPECT_GT(kinds["moved"], 20u);
+    EXPECT_GT(snapped, 20u);
 }
 
 // The page holds the JSON report as it is, and a drawing of every line: removed lines where they
@@ -233,7 +276,7 @@ TEST(Report, PageHoldsTheJsonReportAndDrawsEveryLine) {
 
     std::map<std::size_t, std::string> change_of;
     for (const json& c : report["files"][0]["changes"]) change_of[c["line"]] = c["change"];
-    const std::map<std::size_t, plain_change> expected = plain_changes(input, geometry_lines);
+    const std::map<std::size_t, plain_change> expected = plain_changes(input, geometry_lines, false);
     ldraw_file before;
     before.read_bytes(input);
     std::vector<const ldraw_line*> geometry;

@@ -4,21 +4,27 @@ PACKAGE_BUILD ?= build-package
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-# Fuzzing (clang with libFuzzer, ASan and UBSan): each target runs FUZZ_RUNS inputs from seed FUZZ_SEED.
+# Fuzzing (clang with libFuzzer, ASan and UBSan), the targets of fuzz/targets.txt (or FUZZ_TARGETS)
+# from the committed corpus fuzz/corpus: `make fuzz` runs FUZZ_RUNS inputs per target,
+# `make fuzz-long` FUZZ_SECONDS per target; `make fuzz-merge` folds what they found into
+# fuzz/corpus. FUZZ_SEED is libFuzzer's seed; left empty it is taken from the commit.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_RUNS ?= 20000
-FUZZ_SEED ?= 1
+FUZZ_SECONDS ?= 600
+FUZZ_SEED ?=
+FUZZ_TARGETS ?=
 
 # The test suite and the bundled library's parts under AddressSanitizer (with LeakSanitizer) and
 # UBSan; any report fails the run. Reports exit with 86, which no run of the tool gives, so that
 # tests expecting exit code 1 or 2 cannot mistake one for the tool's own result.
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=exitcode=86:print_stacktrace=1:halt_on_error=1
 
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
-.PHONY: all configure build test demo bench package test-package fuzz sanitize format check-format clean
+.PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize tsan format check-format clean
 
 all: build
 
@@ -50,11 +56,19 @@ package:
 test-package: package
 	packaging/test-deb.sh $(PACKAGE_BUILD)/weldrix_*.deb
 
-fuzz:
+fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DWELDRIX_FUZZ=ON -DWELDRIX_TESTS=OFF -DWELDRIX_BENCHMARKS=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
-	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_RUNS) $(FUZZ_SEED)
+
+fuzz: fuzz-build
+	fuzz/run.sh --runs $(FUZZ_RUNS) --seed "$(FUZZ_SEED)" $(FUZZ_BUILD) $(FUZZ_TARGETS)
+
+fuzz-long: fuzz-build
+	fuzz/run.sh --seconds $(FUZZ_SECONDS) --seed "$(FUZZ_SEED)" $(FUZZ_BUILD) $(FUZZ_TARGETS)
+
+fuzz-merge: fuzz-build
+	fuzz/merge.sh $(FUZZ_BUILD) $(FUZZ_TARGETS)
 
 # Built with clang, so that CI builds with both compilers.
 sanitize:
@@ -63,6 +77,17 @@ sanitize:
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) tests/run_library_parts.sh $(SANITIZE_BUILD)/weldrix
+	$(SANITIZER_ENV) tests/run_library_batch.sh $(SANITIZE_BUILD)/weldrix
+
+# The tests that run threads (batch mode, the shared subfile library) and a batch of the bundled
+# library on four threads, under ThreadSanitizer; any report fails the run.
+tsan:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DWELDRIX_TSAN=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target weldrix weldrix_tests
+	TSAN_OPTIONS=exitcode=86:halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
+	  -R '^(Batch|SubfileLibrary)\.'
+	TSAN_OPTIONS=exitcode=86:halt_on_error=1 tests/run_library_batch.sh $(TSAN_BUILD)/weldrix
 
 format:
 	clang-format -i $(SOURCES)

@@ -111,6 +111,24 @@ command_line parse_command_line(const std::vector<std::string>& args) {
                 recognised(2);
                 options.clean.snap_on_subfiles = true;
                 break;
+            case 'c':
+                recognised(2);
+                options.check_only = true;
+                break;
+            case 'j': {
+                // "-j 4", and "-j4" as make and other tools take it.
+                const bool attached = arg.size() > 2 && arg.find_first_not_of("0123456789", 2) == std::string::npos;
+                const std::string& count = attached ? arg.substr(2) : value(recognised(2));
+                const double_scan n = scan_double(count.data(), count.data() + count.size());
+                if (n.status != scan_status::number ||
+                    skip_space(n.next, count.data() + count.size()) != count.data() + count.size() ||
+                    !(n.value >= 1 && n.value <= 1024) || n.value != static_cast<unsigned>(n.value)) {
+                    return usage_error("-j " + quoted(count) +
+                                       ": the number of threads is a whole number from 1 to 1024");
+                }
+                options.threads = static_cast<unsigned>(n.value);
+                break;
+            }
             case 'u':
                 if (arg.size() >= 3 && arg[2] == 's') {
                     const std::string option = recognised(3);

@@ -1,7 +1,9 @@
 #include "app/run.hpp"
 
+#include <new>
 #include <string_view>
 
+#include "app/batch.hpp"
 #include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
@@ -35,20 +37,11 @@ void warn(console& warnings, std::string_view text) {
 }
 
 // A library folder holds p and parts; without either, the folder above or below it was probably
-// meant. Letter case is not looked at, as subfile names match without it.
-bool looks_like_a_library(file_system& fs, const std::string& folder) {
-    std::vector<folder_entry> entries;
-    std::string host_folder = folder;
-    if (!fs.names_ignore_case()) {
-        for (char& c : host_folder) c = c == '\\' ? '/' : c;
-    }
-    if (fs.list_folder(host_folder, entries) != 0) return false;
-    for (const folder_entry& entry : entries) {
-        std::string name = entry.name;
-        for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        if (name == "p" || name == "parts") return true;
-    }
-    return false;
+// meant. They are looked up as subfiles are (letter case does not matter), through the same
+// cached folder listings.
+bool looks_like_a_library(subfile_library& library, std::string folder) {
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return library.resolve(folder + "p") || library.resolve(folder + "parts");
 }
 
 class finisher {
@@ -65,11 +58,11 @@ private:
     bool wait_;
 };
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, const run_environment& env) {
+// The run sequence; wait tells, once the options are known, whether the run ends with the wait.
+int run_sequence(const std::vector<std::string>& args, const run_environment& env, bool& wait) {
     console& out = env.out;
     const command_line command = parse_command_line(args);
+    wait = command.options.wait_for_enter;
     if (command.what == command_line::action::version) {
         out.line(version_line);
         return exit_success;
@@ -77,6 +70,8 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     print_banner(out);
     if (command.what == command_line::action::help) {
         print_usage(out);
+        out.line("Weldrix [options] InFolder OutFolder: clean every LDraw file below a folder");
+        out.line("-j <n>: threads for a folder; -c: check only, write nothing (exit 3 if geometry would change)");
         out.line("-r <file>: report of every change: a page (.html), JSON (.json), else text; - prints it");
         out.line("--no-wait: end without waiting for Enter; --version: the version");
         out.line("The manual (man weldrix) gives every rule.");
@@ -96,11 +91,31 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     const clean_options& clean = options.clean;
     if (clean.snap_on_subfiles) {
         for (const std::string& folder : options.library_folders) {
-            if (!looks_like_a_library(fs, folder)) {
+            if (!looks_like_a_library(paths.library(), folder)) {
                 warn(env.warnings, "the library folder \"" + folder +
                                        "\" holds neither p nor parts: is it the LDraw library's own folder?");
             }
         }
+    }
+
+    const auto stopped = [&] { return env.interrupted && env.interrupted->load(); };
+    // An interrupted run ends at once: no wait, the output left as it was.
+    const auto interrupted = [&] {
+        out.line("Interrupted: " + options.output + " was not written");
+        return exit_interrupted;
+    };
+
+    file_status input_status;
+    if (fs.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
+        if (!options.report.empty()) {
+            // The report writer takes every file of a run (report.hpp); a folder run does not
+            // hand its files to it yet, so it says so rather than end without the report asked for.
+            warn(env.warnings, "usage error: -r reports on one file; a folder is not reported on yet");
+            print_usage(out);
+            return finish(exit_usage);
+        }
+        const int code = run_batch(options, env);
+        return code == exit_interrupted ? code : finish(code);
     }
 
     out.line("Vertices unification threshold: " + format_threshold(clean.thresholds.vertex_threshold));
@@ -108,16 +123,18 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
         out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
     }
 
-    ldraw_file document(clean);
+    const bool reporting = !options.report.empty();
+    clean_options file_clean = clean;
+    if (options.check_only && !reporting) file_clean.record_changes = clean_options::changes::totals;
+    ldraw_file document(file_clean);
     out.line();
     out.line("Reading input file " + options.input);
-    const bool reporting = !options.report.empty();
-    line_counts read_counts, written_counts;
-    const ldraw_file::read_result read = document.read(fs, options.input, out, &read_counts);
+    const ldraw_file::read_result read = document.read(fs, options.input, out);
     if (read != ldraw_file::read_result::ok) {
         out.line(options.input + (read == ldraw_file::read_result::not_a_text ? " is not a text file" : " not found"));
         return finish(exit_file_error);
     }
+    if (stopped()) return interrupted();
 
     subfile_sample subfile_lines;  // the subfile geometry a report page draws
     if (clean.snap_on_subfiles) {
@@ -133,44 +150,86 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
         out.line();
     }
 
+    if (stopped()) return interrupted();
     out.line();
     out.line("Unifying input file vertices");
     document.unify_vertices();
     out.line();
+    if (stopped()) return interrupted();
 
+    // -r: the report of what the run changed (with -c, would change), after the output; the run
+    // ends with code unless the report cannot be written.
+    const auto report_and_finish = [&](const line_counts& written, int code) {
+        if (!reporting) return finish(code);
+        std::vector<file_report> report(1);
+        file_report& file = report.front();
+        file.input = options.input;
+        file.output = options.output;
+        file.thresholds = clean.thresholds;
+        file.snap_on_subfiles = clean.snap_on_subfiles;
+        file.read = document.read_counts;
+        file.written = written;
+        file.drawing = make_drawing(document, document.changes, subfile_lines);
+        file.changes = std::move(document.changes);
+        out.line();
+        if (options.report == "-") {
+            out.write(report_text(report));
+            return finish(code);
+        }
+        out.line("Writing report file " + options.report);
+        // Under another name for the input or the output (a link, "./"), it would replace that file.
+        const std::string report_path = real_path_or_name(fs, options.report);
+        const bool names_a_run_file =
+            report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
+        if (names_a_run_file || !write_report(fs, options.report, report)) {
+            out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
+                     (options.check_only ? "" : " (the output file was written)"));
+            return finish(exit_file_error);
+        }
+        return finish(code);
+    };
+
+    if (options.check_only) {
+        // What would be written, and whether its geometry differs from the input's.
+        out.line("Checking output file " + options.output + " (it is not written)");
+        line_counts written;
+        const std::string text = document.text(written);
+        written.print(out, " lines written in file");
+        const change_totals& totals = document.changes.totals;
+        if (totals.any()) {
+            out.line("The geometry would change: " + describe_changes(totals));
+            return report_and_finish(written, exit_would_change);
+        }
+        out.line(text == document.source() ? "Nothing would change" : "Only the layout would change");
+        return report_and_finish(written, exit_success);
+    }
     out.line("Writing output file " + options.output);
-    if (!document.write(fs, options.output, out, &written_counts)) {
+    line_counts written;
+    if (!document.write(fs, options.output, out, env.interrupted, &written)) {
+        if (stopped()) return interrupted();
         out.line(options.output + " Can't create");
         return finish(exit_file_error);
     }
-    if (!reporting) return finish(exit_success);
+    return report_and_finish(written, exit_success);
+}
 
-    std::vector<file_report> report(1);
-    file_report& file = report.front();
-    file.input = options.input;
-    file.output = options.output;
-    file.thresholds = clean.thresholds;
-    file.snap_on_subfiles = clean.snap_on_subfiles;
-    file.read = read_counts;
-    file.written = written_counts;
-    file.drawing = make_drawing(document, document.changes, subfile_lines);
-    file.changes = std::move(document.changes);
-    out.line();
-    if (options.report == "-") {
-        out.write(report_text(report));
-        return finish(exit_success);
+}  // namespace
+
+int run(const std::vector<std::string>& args, const run_environment& env) {
+    bool wait = true;
+    try {
+        return run_sequence(args, env, wait);
+    } catch (const std::bad_alloc&) {
+        // Memory can run out at any step. Like every other way out, this one ends with the wait
+        // for Enter.
+        env.out.line("Out of memory");
+        return finisher(env, wait)(exit_file_error);
+    } catch (const read_failure& failure) {
+        // A subfile (or a folder searched for one) is there, but the host failed to read it: going
+        // on without it would weld the part against a library that is missing files by chance.
+        env.out.line(failure.path() + " can't be read");
+        return finisher(env, wait)(exit_file_error);
     }
-    out.line("Writing report file " + options.report);
-    // Under another name for the input or the output (a link, "./"), the report would replace it.
-    const std::string report_path = real_path_or_name(fs, options.report);
-    const bool names_a_run_file =
-        report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
-    if (names_a_run_file || !write_report(fs, options.report, report)) {
-        out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
-                 " (the output file was written)");
-        return finish(exit_file_error);
-    }
-    return finish(exit_success);
 }
 
 int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,

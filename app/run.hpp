@@ -1,6 +1,7 @@
 // The run sequence of the tool: banner, options, read, expand (-s), unify, write, wait for Enter.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,7 +14,9 @@ namespace weldrix {
 // Exit codes.
 inline constexpr int exit_success = 0;
 inline constexpr int exit_usage = 1;
-inline constexpr int exit_file_error = 2;
+inline constexpr int exit_file_error = 2;    // a file could not be read or written
+inline constexpr int exit_would_change = 3;  // "-c": the geometry of a file would change
+inline constexpr int exit_interrupted = 130;
 
 // What a run works with besides its arguments.
 struct run_environment {
@@ -21,10 +24,16 @@ struct run_environment {
     console& warnings;                     // standard error: "weldrix: warning: ..." lines
     std::function<void()> wait_for_enter;  // reads one character from standard input in the tool
     file_system& files;
+    // Set (by a signal handler) when the user asks the run to stop; none: never.
+    const std::atomic<bool>* interrupted = nullptr;
+    // Standard output is a terminal: a batch shows a progress line there.
+    bool terminal = false;
 };
 
 // Runs the tool on the arguments after the program name. wait_for_enter is called once at the
-// end of every run, unless "--no-wait" asked otherwise.
+// end of every run, unless "--no-wait" asked otherwise. A run that runs out of memory prints "Out
+// of memory", and one whose host fails to read a file that is there prints "PATH can't be read";
+// both then wait and return exit_file_error like any other failed run.
 int run(const std::vector<std::string>& args, const run_environment& env);
 
 // The same, with warnings discarded.

@@ -31,19 +31,18 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     });
     main_count = elements.size();
     counts.lines = main_count;
+    read_counts = counts;
     units_ = find_units(elements, main_count);
     return counts;
 }
 
-ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out,
-                                         line_counts* counts) {
+ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out) {
     std::string bytes;
     if (!read_file(fs, file_name, bytes)) return read_result::not_found;
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
-    const line_counts read_counts = read_bytes(bytes);
-    read_counts.print(out, " lines in file");
-    if (counts) *counts = read_counts;
+    read_bytes(bytes).print(out, " lines in file");
+    if (options.record_changes != clean_options::changes::none) source_ = std::move(bytes);
     return read_result::ok;
 }
 
@@ -66,10 +65,11 @@ std::string ldraw_file::text(line_counts& written) const {
     return out;
 }
 
-bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out, line_counts* written) const {
+bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop,
+                       line_counts* written) const {
     line_counts counts;
     const std::string bytes = text(counts);
-    if (!replace_file(fs, file_name, bytes)) return false;
+    if (!replace_file(fs, file_name, bytes, durability::flush_each, stop)) return false;
     counts.print(out, " lines written in file");
     if (written) *written = counts;
     return true;

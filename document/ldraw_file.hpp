@@ -6,6 +6,7 @@
 // the document is made with.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -36,6 +37,11 @@ public:
     clean_options options;
     // What unification changed, as options.record_changes asks.
     change_record changes;
+    // The read statistics.
+    line_counts read_counts;
+    // The bytes read, kept when options.record_changes asks for a record (to tell a file that
+    // would only be reformatted from one left as it is).
+    const std::string& source() const { return source_; }
 
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;
@@ -45,17 +51,18 @@ public:
         not_found,   // the file cannot be opened or read
         not_a_text,  // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
     };
-    // Reads the named file and prints the read statistics (also given in counts, when not null);
-    // prints nothing when it fails.
-    read_result read(file_system& fs, const std::string& file_name, console& out, line_counts* counts = nullptr);
+    // Reads the named file and prints the read statistics; prints nothing when it fails.
+    read_result read(file_system& fs, const std::string& file_name, console& out);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     line_counts read_bytes(std::string_view bytes);
 
     // Writes the file's own elements (those with a non-empty text) and prints the write
     // statistics (also given in written, when not null). False, printing nothing, when the file
-    // cannot be created or fully written.
-    bool write(file_system& fs, const std::string& file_name, console& out, line_counts* written = nullptr) const;
+    // cannot be created or fully written. With stop set before the output is in place (an
+    // interruption), nothing is written.
+    bool write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop = nullptr,
+               line_counts* written = nullptr) const;
     // The output bytes and their statistics.
     std::string text(line_counts& written) const;
 
@@ -77,6 +84,7 @@ public:
     }
 
 private:
+    std::string source_;
     bool crlf_ = false;                 // the output uses the input's first line end
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain

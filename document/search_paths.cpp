@@ -1,9 +1,10 @@
 #include "document/search_paths.hpp"
 
-#include "document/line_reader.hpp"
-#include "io/files.hpp"
-
 namespace weldrix {
+
+search_paths::search_paths(file_system& fs) : own_(std::make_unique<subfile_library>(fs)), library_(*own_) {}
+
+search_paths::search_paths(subfile_library& shared) : library_(shared) {}
 
 std::string search_paths::as_text() const {
     std::string out;
@@ -14,14 +15,16 @@ std::string search_paths::as_text() const {
     return out;
 }
 
-bool search_paths::open_subfile(std::string_view name, found_subfile& found) const {
+bool search_paths::open_subfile(std::string_view name, subfile_library::loaded& found) const {
     for (const std::string& directory : directories) {
         std::string candidate = directory;
         candidate += name;
-        const auto host = resolver_.resolve(candidate);
         // A candidate that cannot be read, or is not LDraw text, is passed over like a missing one.
-        if (!host || !read_regular_file(resolver_.files(), *host, found.bytes) || !is_text(found.bytes)) continue;
-        found.real_path = real_path_or_name(resolver_.files(), *host);
+        const auto host = library_.resolve(candidate);
+        if (!host) continue;
+        auto loaded = library_.load(*host);
+        if (!loaded) continue;
+        found = std::move(*loaded);
         return true;
     }
     return false;

@@ -1,24 +1,22 @@
 // The ordered list of directory prefixes in which subfiles are sought.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "document/subfile_library.hpp"
 #include "io/file_system.hpp"
-#include "io/host_paths.hpp"
 
 namespace weldrix {
 
-// A subfile found along the list.
-struct found_subfile {
-    std::string bytes;      // its content
-    std::string real_path;  // canonical path, the file's identity
-};
-
 class search_paths {
 public:
-    explicit search_paths(file_system& fs) : resolver_(fs) {}
+    // A list with a library of its own, for one document.
+    explicit search_paths(file_system& fs);
+    // A list that finds and reads its files through a library shared with other lists (a batch).
+    explicit search_paths(subfile_library& shared);
 
     // Prefixes exactly as added: nothing is inserted, changed, merged or checked.
     std::vector<std::string> directories;
@@ -28,12 +26,15 @@ public:
     // Every directory in list order, separated by ", ".
     std::string as_text() const;
 
-    // Tries directory + name for each directory in order (the name is never tried alone) and reads
-    // the first candidate that names a readable regular file of LDraw text on the host.
-    bool open_subfile(std::string_view name, found_subfile& found) const;
+    // Tries directory + name for each directory in order (the name is never tried alone) and
+    // gives the first candidate that names a readable regular file of LDraw text on the host.
+    bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
+
+    subfile_library& library() const { return library_; }
 
 private:
-    mutable host_path_resolver resolver_;  // its folder listings are a cache
+    std::unique_ptr<subfile_library> own_;
+    subfile_library& library_;
 };
 
 }  // namespace weldrix

@@ -52,53 +52,13 @@ namespace {
 
 constexpr std::uint32_t none = UINT32_MAX;
 
-bool is_invertnext(const ldraw_line& line) {
-    return line.type_code() == line_type::comment &&
-           static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
-}
-
-// The lines whose vertices are snap targets: edge lines, triangles and quads. Conditional lines
-// supply none; comments and references have no vertices.
-bool offers_snap_targets(line_type type) {
-    return type == line_type::edge || type == line_type::triangle || type == line_type::quad;
-}
-
 bool is_filled(line_type type) { return type == line_type::triangle || type == line_type::quad; }
 
-// The bits of a point, for exact comparison (-0 and 0 differ, as they may in the output).
-struct point_bits {
-    std::uint64_t v[3];
-    explicit point_bits(const point& p) {
-        std::memcpy(&v[0], &p.x, 8);
-        std::memcpy(&v[1], &p.y, 8);
-        std::memcpy(&v[2], &p.z, 8);
-    }
-    bool operator==(const point_bits& o) const { return v[0] == o.v[0] && v[1] == o.v[1] && v[2] == o.v[2]; }
-};
-
-struct point_bits_hash {
-    std::size_t operator()(const point_bits& b) const {
-        std::uint64_t h = 0x9e3779b97f4a7c15ull;
-        for (const std::uint64_t x : b.v) {
-            h = (h ^ x) * 0xbf58476d1ce4e5b9ull;
-            h ^= h >> 31;
-        }
-        return static_cast<std::size_t>(h);
-    }
-};
-
-// A file's parsed lines, ready to be placed as often as it is referenced.
-struct parsed_file {
-    bool readable = false;
-    std::vector<std::unique_ptr<ldraw_line>> lines;
-    std::vector<bool> invertnext;                // per line: it is a BFC INVERTNEXT comment
-    std::vector<std::uint32_t> references;       // positions of the subfile reference lines
-    std::vector<std::uint32_t> reference_names;  // their name ids, parallel to references
-    // The vertices of the edge lines, triangles and quads, in line order; line j owns
-    // vertices[first_vertex[j]] to vertices[first_vertex[j + 1] - 1].
-    std::vector<point> vertices;
-    std::vector<std::uint32_t> first_vertex{0};
-    std::vector<bool> repeated;  // per vertex: equal, bit for bit, to one of an earlier line
+// A file as one document uses it: the shared parse, and the document's ids of the names its
+// references use.
+struct local_file {
+    std::shared_ptr<const parsed_file> parsed;   // null until found and read
+    std::vector<std::uint32_t> reference_names;  // parallel to parsed->references
 };
 
 // A reference in the main file's space, about to be expanded.
@@ -134,10 +94,7 @@ public:
                      std::size_t end, const std::string& document_name) {
         const std::uint32_t file = file_id(section_identity(document_name, begin));
         sections_.try_emplace(section_key(name), file);
-        parsed_file& parsed = files_[file];
-        parsed.readable = true;
-        std::unordered_set<point_bits, point_bits_hash> earlier;
-        for (std::size_t i = begin; i < end; ++i) add_line(parsed, elements[i]->clone(), earlier);
+        use(file, std::make_shared<const parsed_file>(parsed_file::copy(elements, begin, end)));
     }
 
     void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
@@ -160,12 +117,13 @@ public:
         while (!pending_.empty() && !stopped_) {
             const pending_copy copy = pending_.front();
             pending_.pop_front();
-            const parsed_file& file = files_[copy.file];
+            const local_file& local = files_[copy.file];
+            const parsed_file& file = *local.parsed;
             for (std::size_t k = 0; k < file.references.size() && !stopped_; ++k) {
                 const std::uint32_t at = file.references[k];
                 expand(place_reference(static_cast<const subfile_line&>(*file.lines[at]), copy,
                                        at == 0 ? copy.first_after_invertnext : file.invertnext[at - 1],
-                                       file.reference_names[k]));
+                                       local.reference_names[k]));
             }
         }
     }
@@ -212,7 +170,7 @@ private:
         }
         const std::int32_t passed_sign = ref.after_invertnext ? -ref.winding : ref.winding;
         const std::int32_t reversal_sign = ref.place.orientation.determinant() < 0.0 ? -passed_sign : passed_sign;
-        const parsed_file& parsed = files_[file];
+        const parsed_file& parsed = *files_[file].parsed;
         const bool first_after_invertnext = last_was_invertnext_;
 
         for (std::size_t j = 0; j < parsed.lines.size(); ++j) {
@@ -309,42 +267,25 @@ private:
     std::uint32_t resolve(std::uint32_t name) {
         if (resolved_[name] != unresolved) return resolved_[name];
         std::uint32_t result = none;
-        found_subfile found;
+        subfile_library::loaded found;
         if (const auto section = sections_.find(section_key(names_[name])); section != sections_.end()) {
             result = section->second;
         } else if (paths_.open_subfile(names_[name], found)) {
             result = file_id(found.real_path);
-            parsed_file& file = files_[result];
-            if (!file.readable) load(found.bytes, file);
+            if (!files_[result].parsed) use(result, std::move(found.file));
         }
         resolved_[name] = result;
         return result;
     }
 
-    void load(std::string_view bytes, parsed_file& file) {
-        file.readable = true;
-        std::unordered_set<point_bits, point_bits_hash> earlier;  // vertices of the lines before
-        for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
-            if (auto line = make_line(text)) add_line(file, std::move(line), earlier);
-        });
-    }
-
-    void add_line(parsed_file& file, std::unique_ptr<ldraw_line> line,
-                  std::unordered_set<point_bits, point_bits_hash>& earlier) {
-        if (line->type_code() == line_type::subfile) {
-            file.references.push_back(static_cast<std::uint32_t>(file.lines.size()));
-            file.reference_names.push_back(name_id(static_cast<const subfile_line&>(*line).file_name));
+    // Takes file as the content of local file id, naming its references in this document.
+    void use(std::uint32_t id, std::shared_ptr<const parsed_file> file) {
+        local_file& local = files_[id];
+        local.reference_names.clear();
+        for (const std::uint32_t at : file->references) {
+            local.reference_names.push_back(name_id(static_cast<const subfile_line&>(*file->lines[at]).file_name));
         }
-        const std::span<const point> points =
-            offers_snap_targets(line->type_code()) ? line->vertices() : std::span<const point>();
-        for (const point& p : points) {
-            file.vertices.push_back(p);
-            file.repeated.push_back(earlier.count(point_bits(p)) != 0);
-        }
-        for (const point& p : points) earlier.insert(point_bits(p));
-        file.first_vertex.push_back(static_cast<std::uint32_t>(file.vertices.size()));
-        file.invertnext.push_back(is_invertnext(*line));
-        file.lines.push_back(std::move(line));
+        local.parsed = std::move(file);
     }
 
     // Chains of ancestor files are interned: equal chains share one node, so the question "is
@@ -386,7 +327,7 @@ private:
     std::vector<std::uint32_t> resolved_;  // per name: file id, none, or unresolved
     std::vector<std::size_t> skipped_;     // per name: references skipped as not found
     std::vector<bool> cycle_reported_;     // per name
-    std::deque<parsed_file> files_;        // a deque: references to its entries survive additions
+    std::deque<local_file> files_;         // a deque: references to its entries survive additions
     std::unordered_map<std::string, std::uint32_t> file_ids_;
     std::unordered_map<std::string, std::uint32_t> sections_;  // by section_key, the section's file
     std::vector<chain_node> chains_;

@@ -1,6 +1,8 @@
 // Fuzz target: the document reader and writer on arbitrary bytes.
 //
 //  * the read statistics agree with the elements read;
+//  * the output starts with a UTF-8 byte-order mark exactly when the input does (the mark is kept
+//    even when no line is written); after it, the output is empty or ends with a line end;
 //  * the output holds one line end per written line, CR LF exactly when the input's first line
 //    end is CR LF, and no line end inside a line;
 //  * the output read again writes the same bytes, when every coordinate is finite and, in a file
@@ -45,7 +47,10 @@ std::string pass(std::string_view input, bool& stable_text) {
         if (crlf) FUZZ_CHECK(i > 0 && output[i - 1] == '\r', input);
     }
     FUZZ_CHECK(line_ends == written.lines, input);
-    FUZZ_CHECK(output.empty() || output.back() == '\n', input);
+    const bool mark = input.starts_with(byte_order_mark);
+    FUZZ_CHECK(std::string_view(output).starts_with(byte_order_mark) == mark, input);
+    const std::string_view lines = std::string_view(output).substr(mark ? byte_order_mark.size() : 0);
+    FUZZ_CHECK(lines.empty() || lines.back() == '\n', input);
     FUZZ_CHECK(output.find('\0') == std::string::npos, input);
 
     stable_text = true;

@@ -37,8 +37,12 @@ void check_text(const ldraw_line& line, std::string_view source) {
     }
     FUZZ_CHECK(text.size() >= 2 && text[0] == static_cast<char>('0' + type) && text[1] == ' ', text);
     if (type != 0 && type != 1) {
-        // Vertex lines hold only numbers, blanks and the letters of inf, nan and exponents.
-        for (const char c : text) {
+        // Vertex lines hold only numbers, blanks and the letters of inf, nan and exponents, after a
+        // direct colour's token, which is kept as written.
+        const line_colour colour = line.colour();
+        FUZZ_CHECK(!colour.is_direct() || text.compare(2, colour.direct_text().size(), colour.direct_text()) == 0,
+                   text);
+        for (const char c : std::string_view(text).substr(2 + colour.direct_text().size())) {
             FUZZ_CHECK(std::string_view("0123456789 .-+einaf").find(c) != std::string_view::npos, text);
         }
     }

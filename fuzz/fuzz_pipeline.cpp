@@ -21,6 +21,7 @@
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "fuzz/fuzz_check.hpp"
+#include "io/console.hpp"
 
 using namespace weldrix;
 

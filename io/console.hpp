@@ -37,6 +37,12 @@ private:
     std::FILE* stream_;
 };
 
+// Throws the text away.
+class null_console final : public console {
+public:
+    void write(std::string_view) override {}
+};
+
 // Collects the text, for tests.
 class string_console final : public console {
 public:

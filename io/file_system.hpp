@@ -82,7 +82,21 @@ public:
     virtual int read(handle h, char* buffer, std::size_t size, std::size_t& got) = 0;
     // Writes at most size bytes; written may be less than size (a short write).
     virtual int write(handle h, const char* bytes, std::size_t size, std::size_t& written) = 0;
+    // Releases the handle. The handle is released whatever the result: an error (EIO, EINTR) is
+    // reported but the call is never to be repeated.
     virtual int close(handle h) = 0;
+
+    // Durability. Written bytes, a new name or a rename first live in the host's memory; these
+    // calls return once the storage holds them, so that they survive a crash of the host or a power
+    // cut. They are slow (a few milliseconds each on a disk), and an error means the storage may not
+    // hold what was written.
+    // The bytes and the attributes (size, permission bits, owner) of the open file.
+    virtual int sync(handle h) = 0;
+    // The entries of a folder: a file created in it, or renamed into or out of it.
+    virtual int sync_folder(const std::string& folder) = 0;
+    // Everything written so far to the file system that holds path (a file or a folder): what a
+    // caller that replaced many files calls once instead of syncing each of them.
+    virtual int sync_file_system(const std::string& path) = 0;
 };
 
 // The file system of the host the tool runs on.

@@ -1,6 +1,9 @@
 #include "io/host_paths.hpp"
 
 #include <algorithm>
+#include <mutex>
+
+#include "io/files.hpp"
 
 namespace weldrix {
 namespace {
@@ -18,14 +21,23 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 }  // namespace
 
 const std::vector<std::string>& host_path_resolver::listing(const std::string& folder) {
-    const auto found = listings_.find(folder);
-    if (found != listings_.end()) return found->second;
+    {
+        const std::shared_lock<std::shared_mutex> lock(mutex_);
+        const auto found = listings_.find(folder);
+        if (found != listings_.end()) return found->second;
+    }
     std::vector<std::string> names;
     std::vector<folder_entry> entries;
-    fs_.list_folder(folder, entries);  // a folder that cannot be listed has no names
+    // A folder that is missing or may not be read has no names. An interrupted listing is repeated,
+    // and one the host fails to give is an error: taken for an empty folder, either would hide the
+    // subfiles in it by chance.
+    const int error = repeat_interrupted([&] { return fs_.list_folder(folder, entries); });
+    if (error != 0 && !means_absent(error)) throw read_failure(folder, error);
     names.reserve(entries.size());
     for (folder_entry& entry : entries) names.push_back(std::move(entry.name));
     std::sort(names.begin(), names.end());
+    // Another thread may have listed it meanwhile; the first listing stays.
+    const std::unique_lock<std::shared_mutex> lock(mutex_);
     return listings_.emplace(folder, std::move(names)).first->second;
 }
 

@@ -6,10 +6,14 @@
 // is walked from its start one component at a time, each matched to an entry of its folder: the
 // exact name when present, else the first name (in byte order) equal to it without regard to
 // ASCII letter case. Empty components are skipped, "." and ".." are taken literally. Folder
-// listings are read once and kept for the resolver's lifetime.
+// listings are read once and kept for the resolver's lifetime. A folder that is missing or may not
+// be read holds no names; one that the host fails to list (EIO, EMFILE, ...) throws read_failure
+// (io/files.hpp).
+// A resolver may be used from several threads at once.
 #pragma once
 
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,6 +37,7 @@ private:
     const std::vector<std::string>& listing(const std::string& folder);
 
     file_system& fs_;
+    std::shared_mutex mutex_;  // guards listings_; an entry, once in, never changes or moves
     std::unordered_map<std::string, std::vector<std::string>> listings_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <vector>
 
 namespace weldrix {
@@ -35,28 +36,33 @@ std::string memory_file_system::parent_of(const std::string& path) {
 }
 
 bool memory_file_system::is_folder(const std::string& canonical_path) const {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const auto found = entries_.find(canonical_path);
     return found != entries_.end() && found->second.folder;
 }
 
 void memory_file_system::add_folder(const std::string& path) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = canonical(path);
     if (name != "/") add_folder(parent_of(name));
     entries_[name] = {true, true, {}};
 }
 
 void memory_file_system::add_file(const std::string& path, std::string_view bytes, bool writable) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = canonical(path);
     add_folder(parent_of(name));
     entries_[name] = {false, writable, std::string(bytes)};
 }
 
 const std::string* memory_file_system::find(const std::string& path) const {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const auto found = entries_.find(canonical(path));
     return found == entries_.end() || found->second.folder ? nullptr : &found->second.bytes;
 }
 
 int memory_file_system::status(const std::string& path, file_status& st) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     st = {};
     if (path.empty()) return 0;
     const auto found = entries_.find(canonical(path));
@@ -68,15 +74,18 @@ int memory_file_system::status(const std::string& path, file_status& st) {
 }
 
 bool memory_file_system::may_write(const std::string& path) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const auto found = entries_.find(canonical(path));
     return found != entries_.end() && found->second.writable;
 }
 
 int memory_file_system::read_link(const std::string& path, std::string&) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     return entries_.count(canonical(path)) ? EINVAL : ENOENT;
 }
 
 int memory_file_system::real_path(const std::string& path, std::string& canonical_path) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = canonical(path);
     if (path.empty() || !entries_.count(name)) return ENOENT;
     canonical_path = name;
@@ -84,6 +93,7 @@ int memory_file_system::real_path(const std::string& path, std::string& canonica
 }
 
 int memory_file_system::list_folder(const std::string& folder, std::vector<folder_entry>& list) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     list.clear();
     const std::string name = canonical(folder);
     if (!entries_.count(name)) return ENOENT;
@@ -101,6 +111,7 @@ int memory_file_system::list_folder(const std::string& folder, std::vector<folde
 }
 
 int memory_file_system::make_folder(const std::string& path) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = canonical(path);
     if (entries_.count(name)) return EEXIST;
     if (!is_folder(parent_of(name))) return ENOENT;
@@ -109,6 +120,7 @@ int memory_file_system::make_folder(const std::string& path) {
 }
 
 int memory_file_system::rename(const std::string& from, const std::string& to) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string source = canonical(from);
     const std::string target = canonical(to);
     const auto found = entries_.find(source);
@@ -122,6 +134,7 @@ int memory_file_system::rename(const std::string& from, const std::string& to) {
 }
 
 int memory_file_system::remove(const std::string& path) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const auto found = entries_.find(canonical(path));
     if (found == entries_.end()) return ENOENT;
     if (found->second.folder) return EISDIR;
@@ -130,6 +143,7 @@ int memory_file_system::remove(const std::string& path) {
 }
 
 int memory_file_system::open_read(const std::string& path, bool, handle& h) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     h = no_handle;
     if (path.empty()) return ENOENT;
     const std::string name = canonical(path);
@@ -142,6 +156,7 @@ int memory_file_system::open_read(const std::string& path, bool, handle& h) {
 }
 
 int memory_file_system::open_write(const std::string& path, handle& h) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     h = no_handle;
     const std::string name = canonical(path);
     const auto found = entries_.find(name);
@@ -155,6 +170,7 @@ int memory_file_system::open_write(const std::string& path, handle& h) {
 }
 
 int memory_file_system::create_temporary(const std::string& folder, std::string& path, handle& h) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     h = no_handle;
     const std::string name = canonical(folder);
     if (!is_folder(name)) return ENOENT;
@@ -168,6 +184,7 @@ int memory_file_system::create_temporary(const std::string& folder, std::string&
 }
 
 int memory_file_system::copy_permissions(handle h, const std::string& like) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const auto file = open_.find(h);
     if (file == open_.end()) return EBADF;
     const auto model = entries_.find(canonical(like));
@@ -176,12 +193,14 @@ int memory_file_system::copy_permissions(handle h, const std::string& like) {
 }
 
 int memory_file_system::handle_status(handle h, file_status& st) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const auto file = open_.find(h);
     if (file == open_.end()) return EBADF;
     return status(file->second.path, st);
 }
 
 int memory_file_system::read(handle h, char* buffer, std::size_t size, std::size_t& got) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     got = 0;
     const auto file = open_.find(h);
     if (file == open_.end() || file->second.writing) return EBADF;
@@ -196,6 +215,7 @@ int memory_file_system::read(handle h, char* buffer, std::size_t size, std::size
 }
 
 int memory_file_system::write(handle h, const char* bytes, std::size_t size, std::size_t& written) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     written = 0;
     const auto file = open_.find(h);
     if (file == open_.end() || !file->second.writing) return EBADF;
@@ -206,6 +226,25 @@ int memory_file_system::write(handle h, const char* bytes, std::size_t size, std
     return 0;
 }
 
-int memory_file_system::close(handle h) { return open_.erase(h) ? 0 : EBADF; }
+int memory_file_system::close(handle h) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return open_.erase(h) ? 0 : EBADF;
+}
+
+int memory_file_system::sync(handle h) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return open_.count(h) ? 0 : EBADF;
+}
+
+int memory_file_system::sync_folder(const std::string& folder) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    const std::string name = canonical(folder);
+    return is_folder(name) ? 0 : entries_.count(name) ? ENOTDIR : ENOENT;
+}
+
+int memory_file_system::sync_file_system(const std::string&) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return 0;
+}
 
 }  // namespace weldrix

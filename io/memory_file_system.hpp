@@ -1,9 +1,11 @@
 // A file system held in memory: files and folders in a map, for tests, fuzzing and callers that
 // clean LDraw text without touching the disk. Paths use "/" and are taken from the root "/" (a
-// relative path is relative to it); "." and ".." are resolved by name. There are no links.
+// relative path is relative to it); "." and ".." are resolved by name. There are no links. It may be
+// used from several threads at once; entries() is for when none is using it.
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -46,6 +48,10 @@ public:
     int read(handle h, char* buffer, std::size_t size, std::size_t& got) override;
     int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override;
     int close(handle h) override;
+    // The memory holds everything at once: there is nothing to flush.
+    int sync(handle h) override;
+    int sync_folder(const std::string& folder) override;
+    int sync_file_system(const std::string& path) override;
 
 private:
     struct open_file {
@@ -57,6 +63,7 @@ private:
     static std::string parent_of(const std::string& path);
     bool is_folder(const std::string& canonical_path) const;
 
+    mutable std::recursive_mutex mutex_;  // a batch uses it from several threads
     std::map<std::string, entry> entries_{{"/", {true, true, {}}}};
     std::map<handle, open_file> open_;
     handle next_handle_ = 3;

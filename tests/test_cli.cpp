@@ -256,10 +256,6 @@ TEST(Cli, FileErrorsExitWithTwo) {
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.output, run_start("-s") + "-s not found\n" + press_enter);
 
-    r = run_weldrix({"folder", "out.dat"}, "", dir.path());
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.output, run_start("folder") + "folder not found\n" + press_enter);
-
     for (const std::string out : {"nowhere/out.dat", "folder", "folder/", "/dev/full"}) {
         r = run_weldrix({"in.dat", out}, "", dir.path());
         EXPECT_EQ(r.exit_code, 2) << out;

@@ -2,10 +2,15 @@
 // in-memory file system standing in for a disk in a whole run.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <new>
+
 #include "app/run.hpp"
+#include "faulty_file_system.hpp"
 #include "io/files.hpp"
 #include "io/host_paths.hpp"
 #include "io/memory_file_system.hpp"
+#include "support.hpp"
 
 namespace weldrix {
 namespace {
@@ -34,6 +39,96 @@ TEST(Files, ReadAndSafeReplacementOnAnyFileSystem) {
     for (const auto& [name, entry] : fs.entries()) EXPECT_EQ(name.find(".weldrix-"), std::string::npos) << name;
 }
 
+// The calls of a replacement from the creation of the temporary file on, with their paths.
+std::vector<std::string> replacement_calls(const std::vector<test::call_record>& trace) {
+    std::vector<std::string> calls;
+    for (const test::call_record& record : trace) {
+        if (!calls.empty() || record.call == test::fs_call::create_temporary)
+            calls.push_back(std::string(test::name_of(record.call)) + " " + record.path);
+    }
+    return calls;
+}
+
+TEST(Files, ReplacementFlushesTheDataBeforeTheRenameAndTheFolderAfterIt) {
+    memory_file_system memory;
+    memory.add_file("/lib/a.dat", "0 a\n");
+    test::faulty_file_system fs(memory);
+    EXPECT_TRUE(replace_file(fs, "/lib/a.dat", "0 b\n"));
+    EXPECT_EQ(replacement_calls(fs.trace()),
+              (std::vector<std::string>{"create_temporary /lib", "copy_permissions /lib/.weldrix-0",
+                                        "write /lib/.weldrix-0", "sync /lib/.weldrix-0", "close /lib/.weldrix-0",
+                                        "rename /lib/a.dat", "sync_folder /lib"}));
+
+    // A caller that flushes otherwise gets neither flush, and the same file.
+    test::faulty_file_system unflushed(memory);
+    EXPECT_TRUE(replace_file(unflushed, "/lib/a.dat", "0 c\n", durability::none_here));
+    EXPECT_EQ(replacement_calls(unflushed.trace()),
+              (std::vector<std::string>{"create_temporary /lib", "copy_permissions /lib/.weldrix-1",
+                                        "write /lib/.weldrix-1", "close /lib/.weldrix-1", "rename /lib/a.dat"}));
+    EXPECT_EQ(*memory.find("/lib/a.dat"), "0 c\n");
+}
+
+TEST(Files, AFailedFlushIsAFailedReplacement) {
+    memory_file_system memory;
+    memory.add_file("/lib/a.dat", "old\n");
+    // The data cannot be flushed: the old file stays and the temporary file goes.
+    test::faulty_file_system fs(memory);
+    fs.fail_always(test::fs_call::sync, "/lib/.weldrix-0", EIO);
+    EXPECT_FALSE(replace_file(fs, "/lib/a.dat", "new\n"));
+    EXPECT_EQ(*memory.find("/lib/a.dat"), "old\n");
+    EXPECT_EQ(memory.find("/lib/.weldrix-0"), nullptr);
+    // The folder cannot be flushed after the rename: the new bytes are in place, but not known to
+    // be safe, which is reported.
+    test::faulty_file_system folder_fails(memory);
+    folder_fails.fail_always(test::fs_call::sync_folder, "/lib", EIO);
+    EXPECT_FALSE(replace_file(folder_fails, "/lib/a.dat", "new\n"));
+    EXPECT_EQ(*memory.find("/lib/a.dat"), "new\n");
+    EXPECT_EQ(memory.entries().size(), 3u);  // "/", "/lib" and the file
+}
+
+TEST(Files, MemoryRunningOutDuringAReplacementLeavesNoTemporaryFile) {
+    for (const test::fs_call call : {test::fs_call::copy_permissions, test::fs_call::write, test::fs_call::sync,
+                                     test::fs_call::close, test::fs_call::rename}) {
+        memory_file_system memory;
+        memory.add_file("/lib/a.dat", "old\n");
+        test::faulty_file_system fs(memory);
+        fs.fail_always(call, call == test::fs_call::rename ? "/lib/a.dat" : "/lib/.weldrix-0", test::out_of_memory);
+        EXPECT_THROW(replace_file(fs, "/lib/a.dat", "new\n"), std::bad_alloc) << test::name_of(call);
+        EXPECT_EQ(*memory.find("/lib/a.dat"), "old\n");
+        EXPECT_EQ(memory.entries().size(), 3u) << test::name_of(call);  // "/", "/lib" and the file
+    }
+}
+
+// Taken for a missing file, a target whose status cannot be read would lose its protection and
+// its permission bits.
+TEST(Files, ATargetWhoseStatusCannotBeReadIsNotReplaced) {
+    memory_file_system memory;
+    memory.add_file("/lib/locked.dat", "old\n", false);
+    for (const int error : {EIO, EACCES}) {
+        test::faulty_file_system fs(memory);
+        fs.fail_always(test::fs_call::status, "/lib/locked.dat", error);
+        EXPECT_FALSE(replace_file(fs, "/lib/locked.dat", "new\n"));
+        EXPECT_EQ(*memory.find("/lib/locked.dat"), "old\n");
+    }
+}
+
+TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
+    test::temp_dir dir;
+    file_system& host = host_file_system();
+    std::string path;
+    file_system::handle h;
+    ASSERT_EQ(host.create_temporary(dir.path(), path, h), 0);
+    std::size_t written = 0;
+    EXPECT_EQ(host.write(h, "0 a\n", 4, written), 0);
+    EXPECT_EQ(host.sync(h), 0);
+    EXPECT_EQ(host.close(h), 0);
+    EXPECT_EQ(host.sync_folder(dir.path()), 0);
+    EXPECT_EQ(host.sync_folder(dir / "missing"), ENOENT);
+    EXPECT_EQ(host.sync_folder(path), ENOTDIR);
+    EXPECT_EQ(host.sync_file_system(dir.path()), 0);
+    EXPECT_EQ(host.sync_file_system(path), 0);
+}
+
 TEST(HostPaths, BackslashesAndLetterCaseOnACaseSensitiveHost) {
     memory_file_system fs;
     fs.add_file("/ldraw/parts/s/3001s01.dat", "");
@@ -43,6 +138,13 @@ TEST(HostPaths, BackslashesAndLetterCaseOnACaseSensitiveHost) {
     EXPECT_EQ(resolver.resolve("/LDRAW/p\\stud.dat"), "/ldraw/P/Stud.dat");
     EXPECT_EQ(resolver.resolve("/ldraw/parts/s/missing.dat"), std::nullopt);
     EXPECT_EQ(resolver.resolve(""), std::nullopt);
+
+    // An interrupted listing is repeated.
+    test::faulty_file_system interrupted(fs);
+    interrupted.fail_call(2, EINTR);  // after the status of the path as written, the listing of "/"
+    host_path_resolver again(interrupted);
+    EXPECT_EQ(again.resolve("/LDRAW/p\\stud.dat"), "/ldraw/P/Stud.dat");
+    EXPECT_TRUE(interrupted.fired());
 }
 
 TEST(Files, AWholeRunOnAnInMemoryFileSystem) {
@@ -57,6 +159,49 @@ TEST(Files, AWholeRunOnAnInMemoryFileSystem) {
     EXPECT_EQ(*fs.find("/work/out.dat"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0 0 0 10 0 0\n");
     EXPECT_NE(out.text.find("1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n"), std::string::npos)
         << out.text;
+}
+
+// A subfile that is missing or may not be read is passed over; one the host fails to read ends the
+// run before anything is written, as going on would weld against a library short of it by chance.
+TEST(Files, ASubfileTheHostFailsToReadEndsTheRun) {
+    memory_file_system memory;
+    memory.add_file("/work/p/edge.dat", "2 24 0 0 0 10 0 0\n");
+    memory.add_file("/work/part.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0.002 0 0 10 0 0.004\n");
+    std::string bytes;
+    for (const int error : {ENOENT, EACCES, EIO, EMFILE}) {
+        test::faulty_file_system fs(memory);
+        fs.fail_always(test::fs_call::open_read, "/work/p/edge.dat", error);
+        if (means_absent(error)) {
+            EXPECT_FALSE(read_regular_file(fs, "/work/p/edge.dat", bytes));
+        } else {
+            EXPECT_THROW(read_regular_file(fs, "/work/p/edge.dat", bytes), read_failure);
+        }
+        string_console out;
+        const int code = run(
+            {"-s", "/work/part.dat", "/work/out.dat"}, out, [] {}, fs);
+        const std::string* written = memory.find("/work/out.dat");
+        if (means_absent(error)) {
+            EXPECT_EQ(code, exit_success);
+            ASSERT_NE(written, nullptr);
+            EXPECT_EQ(*written, "1 16 0 0 0 1 0 0 0 1 0 0 0 1 EDGE.DAT\n2 24 0.002 0 0 10 0 0.004\n");
+        } else {
+            EXPECT_EQ(code, exit_file_error);
+            EXPECT_EQ(written, nullptr);
+            EXPECT_TRUE(
+                out.text.ends_with("\nExpanding input file subfiles\n/work/p/edge.dat can't be read\n"
+                                   "Press <Enter> to quit\n"))
+                << out.text;
+        }
+        memory.remove("/work/out.dat");
+    }
+    // The same for a folder the host fails to list while looking for a subfile.
+    test::faulty_file_system fs(memory);
+    fs.fail_always(test::fs_call::list_folder, "/work/p", EIO);
+    string_console out;
+    EXPECT_EQ(run(
+                  {"-s", "/work/part.dat", "/work/out.dat"}, out, [] {}, fs),
+              exit_file_error);
+    EXPECT_TRUE(out.text.ends_with("/work/p can't be read\nPress <Enter> to quit\n")) << out.text;
 }
 
 }  // namespace

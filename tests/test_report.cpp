@@ -470,6 +470,32 @@ TEST(Report, TextNamesEveryChangeAndAddsUpABatch) {
     EXPECT_NE(batch.find("\n2 files: 0 lines removed, 0 quads made triangles, 0 vertices moved"), std::string::npos);
 }
 
+// With -c the report tells what would change and nothing else is written; a folder run is not
+// reported on yet, and says so rather than end without the report.
+TEST(Report, CheckRunsReportAndFolderRunsRefuse) {
+    const std::string input = "2 24 0 0 0 0.0004 0 0\n2 24 5 0 0 6 0 0\n";
+    const report_run check = run_with_report(input, "r.json", {"-c"});
+    EXPECT_EQ(check.exit_code, exit_would_change);
+    EXPECT_EQ(check.output, "") << "nothing is written with -c";
+    const json file = json::parse(check.report)["files"][0];
+    ASSERT_EQ(file["changes"].size(), 1u);
+    EXPECT_EQ(file["changes"][0]["line"], 1);
+    EXPECT_EQ(file["changes"][0]["change"], "removed");
+    EXPECT_EQ(file["written"]["lines"], 1);
+    EXPECT_NE(check.console.find("The geometry would change: 0 vertices moved, 1 line removed"), std::string::npos)
+        << check.console;
+
+    memory_file_system fs;
+    fs.add_file("/w/parts/a.dat", input);
+    string_console out, warnings;
+    const int code =
+        run({"-r", "/w/r.txt", "--no-wait", "/w/parts", "/w/clean"}, run_environment{out, warnings, [] {}, fs});
+    EXPECT_EQ(code, exit_usage);
+    EXPECT_NE(warnings.text.find("usage error: -r reports on one file"), std::string::npos) << warnings.text;
+    EXPECT_EQ(fs.find("/w/r.txt"), nullptr);
+    EXPECT_EQ(fs.find("/w/clean/a.dat"), nullptr);
+}
+
 // Without -r the document records nothing, so a run costs what it did before.
 TEST(Report, OnlyARunWithAReportRecordsChanges) {
     EXPECT_EQ(parse_command_line({"in.dat", "out.dat"}).options.clean.record_changes, clean_options::changes::none);

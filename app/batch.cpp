@@ -1,0 +1,450 @@
+#include "app/batch.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "document/ldraw_file.hpp"
+#include "document/search_paths.hpp"
+#include "geometry/number_format.hpp"
+#include "io/files.hpp"
+
+namespace weldrix {
+namespace {
+
+bool has_ldraw_extension(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return tail == ".dat" || tail == ".ldr" || tail == ".mpd";
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' || folder.back() == '\\' ? folder + name : folder + "/" + name;
+}
+
+void walk(file_system& fs, const std::string& root, const std::string& relative, const std::string& skip_folder,
+          std::vector<std::string>& found) {
+    std::vector<folder_entry> entries;
+    const std::string folder = relative.empty() ? root : joined(root, relative);
+    if (fs.list_folder(folder, entries) != 0) return;
+    std::sort(entries.begin(), entries.end(),
+              [](const folder_entry& a, const folder_entry& b) { return a.name < b.name; });
+    for (const folder_entry& entry : entries) {
+        if (entry.name.empty() || entry.name[0] == '.') continue;  // hidden folders and files, "." and ".."
+        const std::string rel = relative.empty() ? entry.name : relative + "/" + entry.name;
+        file_kind kind = entry.kind;
+        if (kind == file_kind::link || kind == file_kind::other) {
+            // A link counts when it leads to a file; a link to a folder is not followed.
+            file_status st;
+            kind = fs.status(joined(root, rel), st) == 0 && st.kind == file_kind::regular ? file_kind::regular
+                                                                                          : file_kind::other;
+        }
+        if (kind == file_kind::folder) {
+            std::string real;
+            if (!skip_folder.empty() && fs.real_path(joined(root, rel), real) == 0 && real == skip_folder) continue;
+            walk(fs, root, rel, skip_folder, found);
+        } else if (kind == file_kind::regular && has_ldraw_extension(entry.name)) {
+            found.push_back(rel);
+        }
+    }
+}
+
+// Creates the folders of path that do not exist yet (the last component is a file's name).
+void make_folders(file_system& fs, const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        fs.make_folder(path.substr(0, slash));  // an existing folder is no error
+    }
+}
+
+struct file_outcome {
+    enum class status {
+        pending,
+        unchanged,
+        reformatted,
+        changed,
+        not_found,
+        not_text,
+        cannot_create,
+        host_failure,  // the host failed to read a file that is there, or memory ran out
+        interrupted,
+    };
+    status what = status::pending;
+    std::string failure;  // for host_failure: what could not be done
+    change_totals totals;
+    std::vector<missing_subfile> missing;
+    staged_file staged;  // the output, written next to its place, put there at the end of the run
+    bool has_staged = false;
+};
+
+bool failed(file_outcome::status s) {
+    return s == file_outcome::status::not_found || s == file_outcome::status::not_text ||
+           s == file_outcome::status::cannot_create || s == file_outcome::status::host_failure;
+}
+
+// Renders a count with its noun: "1 line removed", "3 lines removed".
+std::string counted(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string describe_changes(const change_totals& t) {
+    return counted(t.vertices_moved, "vertex moved", "vertices moved") + ", " +
+           counted(t.lines_removed, "line removed", "lines removed") + ", " +
+           counted(t.quads_made_triangles, "quad made a triangle", "quads made triangles");
+}
+
+namespace {
+
+class batch {
+public:
+    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs)
+        : options_(options), env_(env), inputs_(std::move(inputs)), outcomes_(inputs_.size()), library_(env.files) {
+        clean_ = options.clean;
+        clean_.record_changes = clean_options::changes::totals;
+    }
+
+    int run() {
+        const auto start = std::chrono::steady_clock::now();
+        unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
+        if (threads == 0) threads = 1;
+        threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
+        std::vector<std::thread> workers;
+        running_ = threads;
+        for (unsigned t = 0; t < threads; ++t) {
+            workers.emplace_back([this] {
+                work();
+                const std::lock_guard<std::mutex> lock(mutex_);
+                --running_;
+                ready_.notify_one();
+            });
+        }
+        report_progress(start);
+        for (std::thread& worker : workers) worker.join();
+        print_ready();
+        clear_progress();
+        commit_staged_outputs();
+        return summary(start);
+    }
+
+private:
+    bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
+
+    void work() {
+        for (;;) {
+            if (interrupted()) return;
+            std::size_t i;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (next_ == inputs_.size()) return;
+                i = next_++;
+            }
+            file_outcome outcome;
+            try {
+                outcome = clean_one(inputs_[i]);
+            } catch (const read_failure& failure) {
+                // As in a single-file run, such a file fails rather than be cleaned against a
+                // library that is missing files by chance; the other files go on.
+                outcome.what = file_outcome::status::host_failure;
+                outcome.failure = failure.path() + " can't be read";
+            } catch (const std::bad_alloc&) {
+                outcome.what = file_outcome::status::host_failure;
+                outcome.failure = "out of memory";
+            }
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                outcomes_[i] = std::move(outcome);
+                ++done_;
+            }
+            ready_.notify_one();
+        }
+    }
+
+    file_outcome clean_one(const std::string& relative) {
+        file_outcome outcome;
+        file_system& fs = env_.files;
+        run_options file_options = options_;
+        file_options.input = joined(options_.input, relative);
+        file_options.output = joined(options_.output, relative);
+        ldraw_file document(clean_);
+        null_console quiet;
+        switch (document.read(fs, file_options.input, quiet)) {
+            case ldraw_file::read_result::ok: break;
+            case ldraw_file::read_result::not_found: outcome.what = file_outcome::status::not_found; return outcome;
+            case ldraw_file::read_result::not_a_text: outcome.what = file_outcome::status::not_text; return outcome;
+        }
+        if (clean_.snap_on_subfiles) {
+            search_paths paths(library_);
+            for (const std::string& directory : search_directories(file_options)) paths.add_path(directory);
+            outcome.missing = document.expand_subfiles(paths, quiet);
+        }
+        document.unify_vertices();
+        line_counts written;
+        const std::string text = document.text(written);
+        outcome.totals = document.changes.totals;
+        outcome.what = outcome.totals.any()        ? file_outcome::status::changed
+                       : text != document.source() ? file_outcome::status::reformatted
+                                                   : file_outcome::status::unchanged;
+        if (options_.check_only) return outcome;
+        if (interrupted()) {
+            outcome.what = file_outcome::status::interrupted;
+            return outcome;
+        }
+        make_output_folder(file_options.output);
+        // Written next to its place now, put there at the end of the run (commit_staged_outputs):
+        // so every file is cleaned against the files as they were when the run started (an output
+        // may be another file's subfile, in place), whatever order the threads take them in.
+        const bool written_ok =
+            stage_file(fs, file_options.output, text, outcome.staged, durability::none_here, env_.interrupted);
+        outcome.has_staged = written_ok;
+        if (!written_ok) {
+            outcome.what = interrupted() ? file_outcome::status::interrupted : file_outcome::status::cannot_create;
+        }
+        return outcome;
+    }
+
+    // Creates the folders of an output once per run.
+    void make_output_folder(const std::string& output) {
+        const std::string folder = output.substr(0, output.rfind('/') + 1);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!made_folders_.insert(folder).second) return;
+        }
+        make_folders(env_.files, output);
+    }
+
+    // Prints the lines of the files finished so far, in input order, while the workers go on;
+    // on a terminal the progress line is kept up to date under them.
+    void report_progress(std::chrono::steady_clock::time_point start) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (running_ > 0) {
+            ready_.wait_for(lock, std::chrono::milliseconds(200));
+            lock.unlock();
+            print_ready();
+            if (env_.terminal) show_progress(start);
+            lock.lock();
+        }
+    }
+
+    void print_ready() {
+        for (;;) {
+            file_outcome* outcome;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (printed_ == next_ || outcomes_[printed_].what == file_outcome::status::pending) return;
+                outcome = &outcomes_[printed_];
+            }
+            const std::string& relative = inputs_[printed_];
+            std::string line;
+            switch (outcome->what) {
+                case file_outcome::status::changed:
+                    line = (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
+                           describe_changes(outcome->totals) + ")";
+                    break;
+                case file_outcome::status::not_found: line = "failed: " + relative + ": cannot be read"; break;
+                case file_outcome::status::not_text: line = "failed: " + relative + ": is not a text file"; break;
+                case file_outcome::status::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
+                case file_outcome::status::cannot_create:
+                    line = "failed: " + relative + ": " + joined(options_.output, relative) + " Can't create";
+                    break;
+                default: break;
+            }
+            if (!line.empty()) {
+                clear_progress();
+                env_.out.line(line);
+            }
+            ++printed_;
+        }
+    }
+
+    void show_progress(std::chrono::steady_clock::time_point start) {
+        std::size_t done;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            done = done_;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+        std::string text = "\r";
+        text += std::to_string(done);
+        text += '/';
+        text += std::to_string(inputs_.size());
+        text += " files";
+        if (rate > 0) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, ", %.0f files/s, %.0f s left", rate,
+                          static_cast<double>(inputs_.size() - done) / rate);
+            text += buf;
+        }
+        text += "\x1b[K";
+        env_.out.write(text);
+        env_.out.flush();
+        progress_shown_ = true;
+    }
+
+    void clear_progress() {
+        if (!progress_shown_) return;
+        env_.out.write("\r\x1b[K");
+        progress_shown_ = false;
+    }
+
+    // The outputs written next to their places are put there now, in input order. Their data is
+    // flushed first, with one flush of the whole file system instead of one per file (tens of
+    // thousands of flushes would cost more than the cleaning), and the renames after them, so that
+    // a crash at any moment leaves every output old or new and complete. A flush that fails leaves
+    // every output as it was.
+    void commit_staged_outputs() {
+        file_system& fs = env_.files;
+        bool any = false;
+        for (const file_outcome& outcome : outcomes_) any = any || outcome.has_staged;
+        if (!any) return;
+        const bool flushed = repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) == 0;
+        for (file_outcome& outcome : outcomes_) {
+            if (!outcome.has_staged) continue;
+            if (!flushed || !commit_staged(fs, outcome.staged, durability::none_here)) {
+                if (!flushed) discard_staged(fs, outcome.staged);
+                outcome.what = file_outcome::status::cannot_create;
+                outcome.has_staged = false;
+            }
+        }
+        if (repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) != 0) renames_unflushed_ = true;
+    }
+
+    int summary(std::chrono::steady_clock::time_point start) {
+        std::size_t read = 0, changed = 0, reformatted = 0, unchanged = 0, failures = 0;
+        change_totals totals;
+        // Subfiles not found, by name in the order first met, over all files in input order.
+        std::vector<missing_subfile> missing;
+        std::unordered_map<std::string, std::size_t> missing_at;
+        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+            const file_outcome& o = outcomes_[i];
+            using s = file_outcome::status;
+            if (o.what == s::pending || o.what == s::interrupted) continue;
+            if (o.what != s::not_found && o.what != s::not_text) ++read;
+            if (o.what == s::changed) ++changed;
+            if (o.what == s::reformatted) ++reformatted;
+            if (o.what == s::unchanged) ++unchanged;
+            if (failed(o.what)) {
+                ++failures;
+                continue;  // what it would have changed was not written
+            }
+            totals += o.totals;
+            for (const missing_subfile& m : o.missing) {
+                const auto [at, inserted] = missing_at.try_emplace(m.name, missing.size());
+                if (inserted) missing.push_back({m.name, 0});
+                missing[at->second].references += m.references;
+            }
+        }
+        for (const missing_subfile& m : missing) {
+            env_.warnings.write("weldrix: warning: ");
+            env_.warnings.line("subfile not found: " + m.name + " (" +
+                               counted(m.references, "reference", "references") + " skipped)");
+        }
+        console& out = env_.out;
+        const bool check = options_.check_only;
+        out.line();
+        out.line("Summary:");
+        out.line(counted(read, "file read", "files read"));
+        out.line(std::to_string(changed) + (check ? " would change" : " changed"));
+        out.line(std::to_string(reformatted) + (check ? " would only be reformatted" : " only reformatted"));
+        out.line(std::to_string(unchanged) + " unchanged");
+        out.line(std::to_string(failures) + " failed");
+        out.line(counted(totals.vertices_moved, "vertex moved", "vertices moved"));
+        out.line(counted(totals.lines_removed, "line removed", "lines removed"));
+        out.line(counted(totals.quads_made_triangles, "quad made a triangle", "quads made triangles"));
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "Elapsed time: %.1f s", seconds);
+        out.line(buf);
+        if (interrupted()) {
+            out.line("Interrupted: the files not yet cleaned were left as they were");
+            return exit_interrupted;
+        }
+        if (renames_unflushed_)
+            out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
+        if (failures > 0 || renames_unflushed_) return exit_file_error;
+        if (check && changed > 0) return exit_would_change;
+        return exit_success;
+    }
+
+    const run_options& options_;
+    const run_environment& env_;
+    clean_options clean_;
+    const std::vector<std::string> inputs_;
+    std::vector<file_outcome> outcomes_;
+    subfile_library library_;
+    std::unordered_set<std::string> made_folders_;
+    bool renames_unflushed_ = false;  // the renames could not be flushed: report a failure
+
+    std::mutex mutex_;  // guards next_, done_ and outcomes_ while the workers run
+    std::condition_variable ready_;
+    unsigned running_ = 0;     // workers still at work
+    std::size_t next_ = 0;     // the next file to start
+    std::size_t done_ = 0;     // files finished
+    std::size_t printed_ = 0;  // files whose line has been printed (only the main thread)
+    bool progress_shown_ = false;
+};
+
+}  // namespace
+
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder) {
+    std::vector<std::string> found;
+    walk(fs, in_folder, {}, skip_folder, found);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+int run_batch(const run_options& options, const run_environment& env) {
+    file_system& fs = env.files;
+    console& out = env.out;
+    const clean_options& clean = options.clean;
+    out.line("Vertices unification threshold: " + format_threshold(clean.thresholds.vertex_threshold));
+    if (clean.snap_on_subfiles) {
+        out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
+        run_options shown = options;
+        shown.input = "<folder of each file>\\file";
+        out.line();
+        out.line("LDraw subfiles search locations:");
+        std::string list;
+        for (const std::string& directory : search_directories(shown)) list += (list.empty() ? "" : ", ") + directory;
+        out.line(list);
+    }
+    out.line();
+
+    file_status st;
+    if (!options.check_only && fs.status(options.output, st) == 0 && st.kind != file_kind::missing &&
+        st.kind != file_kind::folder) {
+        out.line(options.output + " Can't create");
+        return exit_file_error;
+    }
+    std::string in_real, out_real;
+    fs.real_path(options.input, in_real);
+    if (!options.check_only && st.kind == file_kind::missing) {
+        make_folders(fs, options.output + "/");
+    }
+    fs.real_path(options.output, out_real);
+    const bool in_place = !in_real.empty() && in_real == out_real;
+    // Nothing below OUTDIR is read when it lies inside INDIR.
+    const std::vector<std::string> inputs = batch_inputs(fs, options.input, in_place ? std::string() : out_real);
+
+    if (options.check_only) {
+        out.line("Checking " + counted(inputs.size(), "file", "files") + " of " + options.input +
+                 " (nothing is written)");
+    } else if (in_place) {
+        out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " in place");
+    } else {
+        out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " into " +
+                 options.output);
+    }
+    batch run(options, env, inputs);
+    return run.run();
+}
+
+}  // namespace weldrix

@@ -1,0 +1,33 @@
+// Batch mode: "weldrix [options] INDIR OUTDIR" cleans every LDraw file below a folder in one run,
+// on several threads.
+//
+// Every regular file below INDIR whose name ends in ".dat", ".ldr" or ".mpd" (any letter case), at
+// any depth, is cleaned into the same relative path below OUTDIR; folders whose names start with
+// "." are skipped, links to files are followed and links to folders are not, and when OUTDIR lies
+// inside INDIR nothing below it is read. Each output is byte for byte what a run on that one file
+// ("weldrix [options] INDIR/rel OUTDIR/rel") writes. Subfiles are found, read and parsed once for
+// the whole run and shared between the threads (subfile_library.hpp).
+//
+// The console shows the banner, thresholds and search locations once, one line per file that
+// changed or failed in input order, and a summary; on a terminal also a progress line. Apart from
+// the progress line and the elapsed time, it is the same whatever the number of threads.
+#pragma once
+
+#include "app/options.hpp"
+#include "app/run.hpp"
+#include "document/change_record.hpp"
+
+namespace weldrix {
+
+// The relative paths (with "/") of the files a batch cleans below in_folder, in byte order; with
+// skip_folder (a canonical path), nothing below that folder.
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder);
+
+// "12 vertices moved, 1 line removed, 0 quads made triangles".
+std::string describe_changes(const change_totals& totals);
+
+// Runs a batch; the banner has been printed. Returns the exit code: 2 when a file could not be
+// read or written, 3 with "-c" when a file's geometry would change, 130 when interrupted, else 0.
+int run_batch(const run_options& options, const run_environment& env);
+
+}  // namespace weldrix

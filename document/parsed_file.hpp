@@ -1,0 +1,49 @@
+// A subfile's lines parsed once, ready to be placed as often as the file is referenced. Immutable
+// once built, so that one parse serves every reference, every document and every thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "elements/ldraw_line.hpp"
+#include "geometry/point.hpp"
+
+namespace weldrix {
+
+struct parsed_file {
+    std::vector<std::unique_ptr<ldraw_line>> lines;
+    std::vector<bool> invertnext;           // per line: it is a BFC INVERTNEXT comment
+    std::vector<std::uint32_t> references;  // positions of the subfile reference lines
+    // The vertices of the edge lines, triangles and quads (the snap targets), in line order; line
+    // j owns vertices[first_vertex[j]] to vertices[first_vertex[j + 1] - 1].
+    std::vector<point> vertices;
+    std::vector<std::uint32_t> first_vertex{0};
+    // Per vertex: equal, bit for bit, to a vertex of an earlier line of the file. Placing it gives
+    // the same bits as that earlier vertex, which already made or joined a snap target.
+    std::vector<bool> repeated;
+
+    // The usable lines of LDraw text (a leading byte-order mark skipped).
+    static parsed_file parse(std::string_view bytes);
+    // Copies of elements[begin, end) (a section of a multi-part document).
+    static parsed_file copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
+                            std::size_t end);
+
+    // About how many bytes of memory the file takes: the bound of a shared cache is counted in it.
+    std::size_t memory_estimate() const;
+
+private:
+    void add(std::unique_ptr<ldraw_line> line);
+};
+
+bool is_invertnext(const ldraw_line& line);
+
+// The lines whose vertices are snap targets: edge lines, triangles and quads. Conditional lines
+// supply none; comments and references have no vertices.
+inline bool offers_snap_targets(line_type type) {
+    return type == line_type::edge || type == line_type::triangle || type == line_type::quad;
+}
+
+}  // namespace weldrix

@@ -1,0 +1,71 @@
+#include "document/subfile_library.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "document/line_reader.hpp"
+#include "io/files.hpp"
+
+namespace weldrix {
+
+subfile_library::subfile_library(file_system& fs, std::size_t memory_budget)
+    : fs_(fs), budget_(memory_budget), resolver_(fs) {}
+
+std::optional<std::string> subfile_library::resolve(std::string_view candidate) {
+    std::string key(candidate);
+    {
+        const std::shared_lock<std::shared_mutex> lock(candidates_mutex_);
+        const auto found = candidates_.find(key);
+        if (found != candidates_.end()) return found->second;
+    }
+    std::optional<std::string> host = resolver_.resolve(candidate);
+    const std::unique_lock<std::shared_mutex> lock(candidates_mutex_);
+    return candidates_.emplace(std::move(key), std::move(host)).first->second;
+}
+
+std::optional<subfile_library::loaded> subfile_library::load(const std::string& host_path) {
+    std::shared_ptr<slot> s;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::shared_ptr<slot>& found = slots_[host_path];
+        if (!found) found = std::make_shared<slot>();
+        s = found;
+    }
+    s->last_use.store(++clock_, std::memory_order_relaxed);
+    std::size_t size = 0;
+    std::call_once(s->once, [&] {
+        std::string bytes;
+        if (!read_regular_file(fs_, host_path, bytes) || !is_text(bytes)) return;
+        auto file = std::make_shared<const parsed_file>(parsed_file::parse(bytes));
+        size = file->memory_estimate();
+        s->result = loaded{real_path_or_name(fs_, host_path), std::move(file)};
+        ++parsed_;
+    });
+    if (size > 0) {
+        // Counted only now, under the lock, so that no one drops it before it is counted.
+        const std::lock_guard<std::mutex> lock(mutex_);
+        s->size = size;
+        cached_ += size;
+        if (cached_ > budget_) keep_within_budget();
+    }
+    return s->result;
+}
+
+// Drops the least recently used files until the cache holds three quarters of the budget, so that
+// the sort is not repeated for every file read. Called with the mutex held.
+void subfile_library::keep_within_budget() {
+    std::vector<std::pair<std::uint64_t, std::string>> by_use;
+    by_use.reserve(slots_.size());
+    for (const auto& [path, s] : slots_) {
+        if (s->size > 0) by_use.emplace_back(s->last_use.load(std::memory_order_relaxed), path);
+    }
+    std::sort(by_use.begin(), by_use.end());
+    for (const auto& [use, path] : by_use) {
+        if (cached_ <= budget_ / 4 * 3) break;
+        const auto found = slots_.find(path);
+        cached_ -= found->second->size;
+        slots_.erase(found);
+    }
+}
+
+}  // namespace weldrix

@@ -1,0 +1,76 @@
+// The subfiles a run reads: found, read and parsed once, and shared between the documents of a
+// run and the threads that clean them.
+//
+// Everything here is safe to use from several threads at once. A parsed file is immutable and
+// handed out as a shared pointer, so it stays alive for whoever holds it.
+//
+// Memory is bounded: the parsed files are kept while their estimated size (parsed_file::
+// memory_estimate) stays within the budget; beyond it, the files used least recently are dropped
+// from the cache (documents still using one keep it) and read again should they be needed again.
+// A file read again gives the same lines, so what is cleaned never depends on the cache.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "document/parsed_file.hpp"
+#include "io/file_system.hpp"
+#include "io/host_paths.hpp"
+
+namespace weldrix {
+
+class subfile_library {
+public:
+    // About 1.5 times what the whole official LDraw library's referenced files take parsed.
+    static constexpr std::size_t default_memory_budget = std::size_t{512} << 20;
+
+    explicit subfile_library(file_system& fs, std::size_t memory_budget = default_memory_budget);
+    subfile_library(const subfile_library&) = delete;
+    subfile_library& operator=(const subfile_library&) = delete;
+
+    file_system& files() const { return fs_; }
+
+    // The host path a composed candidate ("lib\parts\s\x.dat") names, or nothing; each candidate
+    // is looked up once (the files a run reads do not come and go while it runs).
+    std::optional<std::string> resolve(std::string_view candidate);
+
+    struct loaded {
+        std::string real_path;  // canonical path: the file's identity
+        std::shared_ptr<const parsed_file> file;
+    };
+    // The regular file of LDraw text at host_path, read and parsed once while it stays cached;
+    // nothing when it cannot be read or is not text.
+    std::optional<loaded> load(const std::string& host_path);
+
+    // How many files were read and parsed (a file dropped and read again counts twice).
+    std::size_t files_parsed() const { return parsed_.load(); }
+
+private:
+    struct slot {
+        std::once_flag once;
+        std::optional<loaded> result;
+        std::size_t size = 0;
+        std::atomic<std::uint64_t> last_use{0};
+    };
+    void keep_within_budget();
+
+    file_system& fs_;
+    const std::size_t budget_;
+    host_path_resolver resolver_;
+    std::shared_mutex candidates_mutex_;  // guards candidates_
+    std::unordered_map<std::string, std::optional<std::string>> candidates_;
+    std::mutex mutex_;  // guards slots_ and cached_
+    std::unordered_map<std::string, std::shared_ptr<slot>> slots_;
+    std::size_t cached_ = 0;  // sum of the sizes of the loaded slots
+    std::atomic<std::uint64_t> clock_{0};
+    std::atomic<std::size_t> parsed_{0};
+};
+
+}  // namespace weldrix

@@ -1,0 +1,85 @@
+// Whole runs of the tool, in process, for the fault-injection tests: a failure is injected into
+// one call of a run (a system call in tests/test_faults.cpp, a memory allocation in
+// tests/test_out_of_memory.cpp), and what the run leaves is checked against the run without one.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "io/file_system.hpp"
+#include "support.hpp"
+
+namespace weldrix::test {
+
+// One way to run the tool, on the files of a scenario_folder (all paths are absolute).
+struct fault_scenario {
+    std::string name;
+    std::vector<std::string> args;
+    std::string input;                 // the file the run reads first
+    std::vector<std::string> outputs;  // the files the run may replace
+};
+
+// An output file as the run found or left it.
+struct output_state {
+    bool exists = false;
+    std::string bytes;
+    unsigned mode = 0;  // the permission bits
+    bool operator==(const output_state&) const = default;
+};
+
+struct run_outcome {
+    int exit_code = -1;
+    std::string console;
+    std::vector<output_state> outputs;     // parallel to the scenario's outputs
+    std::vector<std::string> temporaries;  // ".weldrix-*" files left anywhere in the folder
+    int leaked_descriptors = 0;            // file descriptors the run opened and left open
+    std::string exception;                 // what escaped the run, if anything did
+};
+
+// A folder holding a small LDraw library (nested references, a name that only matches without
+// regard to letter case, a reference to a missing file) and the parts of the scenarios:
+//  * plain: "IN OUT", OUT new;
+//  * subfiles: "-s -l LIB IN OUT", OUT an existing file with its own permission bits;
+//  * in place: "-s -l LIB IN IN".
+// A batch scenario ("[options] INDIR OUTDIR", several outputs) goes into scenarios() once the tool
+// has that mode; see the note there.
+class scenario_folder {
+public:
+    scenario_folder();
+    const std::vector<fault_scenario>& scenarios() const { return scenarios_; }
+    const fault_scenario& scenario(const std::string& name) const;
+    // The outputs of a scenario before its run.
+    std::vector<output_state> initial_outputs(const fault_scenario& s) const;
+    // Puts the scenario's outputs back to their initial state, runs the tool on fs and collects
+    // what the run gave and left. around, when given, is handed the run to make (to arm something
+    // for exactly its duration).
+    run_outcome run(const fault_scenario& s, file_system& fs,
+                    const std::function<void(const std::function<void()>&)>& around = {});
+
+private:
+    temp_dir dir_;
+    std::vector<fault_scenario> scenarios_;
+};
+
+// What a run with an injected failure must give, measured against runs without one.
+struct expectation {
+    const run_outcome* reference = nullptr;  // the run without any failure
+    // For a failure that may change a successful result (a subfile found missing or not permitted):
+    // the run in which that call fails every time, which the run must match. Null otherwise.
+    const run_outcome* alternative = nullptr;
+    bool unchanged = false;     // the failure must change nothing (an interrupted call, a short write)
+    bool after_rename = false;  // an output was already renamed into place when the failure came
+    std::string failed_path;    // the path of the failed call: a subfile or folder that "can't be read"
+};
+
+// Everything wrong with got: empty when it is a correct end of the run. Checked always: nothing
+// escaped the run; no temporary file and no open file descriptor is left; each output holds its old bytes or the
+// complete new ones, with its old permission bits; exit code 0 means the outputs hold the new bytes and the console
+// says so; any other exit code is 2 with a failure message at the end of the console text (the input "not found", an
+// output "Can't create", the failed path "can't be read", "Out of memory"), after a beginning the run without a failure
+// printed too, and the outputs untouched unless the failure came after their rename.
+std::vector<std::string> check_outcome(const fault_scenario& s, const std::vector<output_state>& before,
+                                       const expectation& expected, const run_outcome& got);
+
+}  // namespace weldrix::test

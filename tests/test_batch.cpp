@@ -1,0 +1,277 @@
+// Batch mode: a folder cleaned in one run. Through the built tool: which files are taken, that each
+// output equals the single-file run's, in place, the check (-c), the number of threads. In process:
+// interruptions at a chosen moment.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+
+#include "app/batch.hpp"
+#include "app/run.hpp"
+#include "io/console.hpp"
+#include "support.hpp"
+
+namespace weldrix {
+namespace {
+
+namespace fs = std::filesystem;
+using test::read_file;
+using test::run_weldrix;
+using test::temp_dir;
+using test::write_file;
+
+const std::string dirty = "0 dirty\n2 24 0 0 0 1 0 0\n2 24 0.002 0 0 1 1 0\n";  // vertices merge
+const std::string reformatted = "0 reformatted\n2 24 0.0 0 0 1.000 0 0\n";      // only the layout changes
+const std::string clean = "0 clean\n2 24 0 0 0 1 0 0\n";                        // nothing changes
+
+// The files below root, relative, with their bytes.
+std::map<std::string, std::string> tree(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
+    }
+    return files;
+}
+
+// The console text without the line that holds a time.
+std::string without_time(const std::string& console) {
+    return std::regex_replace(console, std::regex("Elapsed time: [0-9.]+ s\n"), "Elapsed time\n");
+}
+
+// What the single-file run writes for in, as output file out.
+std::string single_file_output(const std::vector<std::string>& options, const std::string& in, const std::string& out) {
+    std::vector<std::string> args = options;
+    args.push_back(in);
+    args.push_back(out);
+    const auto r = run_weldrix(args);
+    EXPECT_EQ(r.exit_code, 0) << in << r.output;
+    return read_file(out);
+}
+
+TEST(Batch, TakesLDrawFilesAtAnyDepthAndWritesWhatSingleRunsWrite) {
+    temp_dir dir;
+    const std::string in = dir / "in";
+    write_file(in + "/a.dat", dirty);
+    write_file(in + "/B.DAT", reformatted);
+    write_file(in + "/deep/er/c.Ldr", clean);
+    write_file(in + "/deep/model.mpd", "0 FILE m.ldr\n" + dirty);
+    write_file(in + "/notes.txt", dirty);      // not an LDraw name
+    write_file(in + "/.hidden/h.dat", dirty);  // a hidden folder
+    write_file(in + "/bad.dat",
+               "\xFF\xFE"
+               "2");  // not text: fails, the others go on
+    write_file(dir / "elsewhere/linked.dat", dirty);
+    write_file(dir / "elsewhere/folder/f.dat", dirty);
+    fs::create_symlink(dir / "elsewhere/linked.dat", in + "/link.dat");       // a link to a file is followed
+    fs::create_directory_symlink(dir / "elsewhere/folder", in + "/linkdir");  // one to a folder is not
+    // An output that cannot be written: a folder stands in its place.
+    fs::create_directories(dir / "out/deep/er/c.Ldr");
+
+    const auto r = run_weldrix({"--no-wait", "in", "out"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2) << r.output;
+    EXPECT_EQ(without_time(r.output),
+              "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n"
+              "Vertices unification threshold: 0.005\n\n"
+              "Cleaning 6 files of in into out\n"
+              "changed: a.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+              "failed: bad.dat: is not a text file\n"
+              "failed: deep/er/c.Ldr: out/deep/er/c.Ldr Can't create\n"
+              "changed: deep/model.mpd (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+              "changed: link.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+              "\nSummary:\n5 files read\n3 changed\n1 only reformatted\n0 unchanged\n2 failed\n6 vertices moved\n"
+              "0 lines removed\n0 quads made triangles\nElapsed time\nPress <Enter> to quit\n");
+    const auto out = tree(dir / "out");
+    EXPECT_EQ(out.size(), 4u);
+    for (const std::string name : {"a.dat", "B.DAT", "deep/model.mpd", "link.dat"}) {
+        ASSERT_TRUE(out.count(name)) << name;
+        EXPECT_EQ(out.at(name), single_file_output({}, in + "/" + name, dir / "single.dat")) << name;
+    }
+    EXPECT_TRUE(fs::is_directory(dir / "out/deep/er/c.Ldr"));
+}
+
+TEST(Batch, SubfilesFromEachFilesOwnFolderThenTheLibraryAndOutputInsideInput) {
+    temp_dir dir;
+    const std::string lib = test::library_path();
+    // Each part finds its own folder's s/ first: the same name means different files.
+    write_file(dir / "in/one/s/sub.dat", "2 24 0 0 0 10 0 0\n");
+    write_file(dir / "in/two/s/sub.dat", "2 24 0 0 0 0 10 0\n");
+    const std::string part =
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 s\\sub.dat\n2 24 9.997 0 0 20 20 0\n"
+        "1 16 0 0 0 1 0 0 0 1 0 0 0 1 stud.dat\n";
+    write_file(dir / "in/one/p.dat", part);
+    write_file(dir / "in/two/p.dat", part);
+    // An earlier output inside the input folder is not read as input.
+    write_file(dir / "in/out/old.dat", dirty);
+    const std::vector<std::string> options = {"-s", "-l", lib};
+    std::vector<std::string> args = options;
+    for (const std::string a : {"--no-wait", "in", "in/out"}) args.push_back(a);
+    const auto r = run_weldrix(args, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0) << r.output << r.errors;
+    EXPECT_NE(r.output.find("Cleaning 4 files of in into in/out\n"), std::string::npos) << r.output;
+    for (const std::string name : {"one/p.dat", "two/p.dat", "one/s/sub.dat", "two/s/sub.dat"}) {
+        EXPECT_EQ(read_file(dir / ("in/out/" + name)),
+                  single_file_output(options, dir / ("in/" + name), dir / "single.dat"))
+            << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "in/out/out"));
+    EXPECT_NE(read_file(dir / "in/out/one/p.dat"), read_file(dir / "in/out/two/p.dat"));
+}
+
+// In place, with -s: every file is cleaned against the files as they were, whatever order the
+// threads take them in, so a subfile cleaned in the same run does not change what its parents get.
+TEST(Batch, InPlaceEveryFileIsCleanedAgainstTheFilesAsTheyWere) {
+    temp_dir dir;
+    write_file(dir / "in/s/sub.dat", "2 24 0.002 0 0 10 0 0\n2 24 0 0 0 10 0 0.002\n");  // changes when cleaned
+    write_file(dir / "in/a.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 s\\sub.dat\n2 24 0.003 0 0 5 5 5\n");
+    write_file(dir / "in/z.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 s\\sub.dat\n2 24 0.0015 0 0 5 5 5\n");
+    fs::copy(dir / "in", dir / "copy", fs::copy_options::recursive);
+    std::map<std::string, std::string> expected;
+    for (const std::string name : {"a.dat", "z.dat", "s/sub.dat"}) {
+        expected[name] = single_file_output({"-s"}, dir / ("copy/" + name), dir / "single.dat");
+    }
+    ::chmod((dir / "in/a.dat").c_str(), 0640);
+    for (const std::string threads : {"1", "2"}) {
+        fs::remove_all(dir / "in");
+        fs::copy(dir / "copy", dir / "in", fs::copy_options::recursive);
+        const auto r = run_weldrix({"-j", threads, "-s", "--no-wait", "in", "in"}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0) << r.output;
+        EXPECT_NE(r.output.find("Cleaning 3 files of in in place\n"), std::string::npos) << r.output;
+        const auto got = tree(dir / "in");
+        EXPECT_EQ(got, expected) << threads;  // no temporary file is left either
+    }
+}
+
+TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
+    temp_dir dir;
+    write_file(dir / "in/clean.dat", clean);
+    write_file(dir / "in/layout.dat", reformatted);
+    auto r = run_weldrix({"-c", "--no-wait", "in", "out"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(without_time(r.output).find("Checking 2 files of in (nothing is written)\n\nSummary:\n2 files read\n"
+                                          "0 would change\n1 would only be reformatted\n1 unchanged\n0 failed\n"),
+              std::string::npos)
+        << r.output;
+    write_file(dir / "in/dirty.dat", dirty);
+    r = run_weldrix({"-c", "--no-wait", "in", "out"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 3) << r.output;
+    EXPECT_NE(r.output.find("would change: dirty.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    EXPECT_EQ(tree(dir / "in").at("dirty.dat"), dirty);
+
+    // A single file too: OUT is not written.
+    r = run_weldrix({"-c", "--no-wait", "in/dirty.dat", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.output.find("Checking output file out.dat (it is not written)\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("The geometry would change: 2 vertices moved, 0 lines removed, 0 quads made triangles\n"),
+              std::string::npos);
+    r = run_weldrix({"-c", "--no-wait", "in/layout.dat", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.output.find("Only the layout would change\n"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(dir / "out.dat"));
+}
+
+// The console text and the outputs do not depend on the number of threads.
+TEST(Batch, OneThreadAndTwoThreadsGiveTheSameBytes) {
+    temp_dir dir;
+    const std::string lib = test::library_path();
+    fs::create_directories(dir / "in");
+    for (const auto& entry : fs::directory_iterator(lib + "/parts")) {
+        if (entry.is_regular_file()) fs::copy(entry.path(), dir / ("in/" + entry.path().filename().string()));
+    }
+    write_file(dir / "in/bad.dat", std::string("2\0", 2));
+    const auto one = run_weldrix({"-j", "1", "-s", "-l", lib, "--no-wait", "in", "out1"}, "", dir.path());
+    const auto two = run_weldrix({"-j2", "-s", "-l", lib, "--no-wait", "in", "out2"}, "", dir.path());
+    EXPECT_EQ(one.exit_code, 2);
+    EXPECT_EQ(two.exit_code, 2);
+    EXPECT_EQ(without_time(std::regex_replace(one.output, std::regex("out1"), "OUT")),
+              without_time(std::regex_replace(two.output, std::regex("out2"), "OUT")));
+    EXPECT_EQ(tree(dir / "out1"), tree(dir / "out2"));
+    EXPECT_EQ(one.errors, two.errors);
+}
+
+// A file system that sets the interruption flag when a chosen output's temporary file is created:
+// the interruption comes while that file is being written, deterministically.
+class interrupting_file_system final : public file_system {
+public:
+    interrupting_file_system(file_system& inner, std::atomic<bool>& flag, int at_temporary)
+        : inner_(inner), flag_(flag), at_(at_temporary) {}
+    bool names_ignore_case() const override { return inner_.names_ignore_case(); }
+    int status(const std::string& p, file_status& st) override { return inner_.status(p, st); }
+    bool may_write(const std::string& p) override { return inner_.may_write(p); }
+    int read_link(const std::string& p, std::string& t) override { return inner_.read_link(p, t); }
+    int real_path(const std::string& p, std::string& c) override { return inner_.real_path(p, c); }
+    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner_.list_folder(f, e); }
+    int make_folder(const std::string& p) override { return inner_.make_folder(p); }
+    int rename(const std::string& f, const std::string& t) override { return inner_.rename(f, t); }
+    int remove(const std::string& p) override { return inner_.remove(p); }
+    int open_read(const std::string& p, bool r, handle& h) override { return inner_.open_read(p, r, h); }
+    int open_write(const std::string& p, handle& h) override { return inner_.open_write(p, h); }
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        if (++temporaries_ == at_) flag_.store(true);
+        return inner_.create_temporary(f, p, h);
+    }
+    int copy_permissions(handle h, const std::string& l) override { return inner_.copy_permissions(h, l); }
+    int handle_status(handle h, file_status& st) override { return inner_.handle_status(h, st); }
+    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner_.read(h, b, s, g); }
+    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner_.write(h, b, s, w); }
+    int close(handle h) override { return inner_.close(h); }
+    int sync(handle h) override { return inner_.sync(h); }
+    int sync_folder(const std::string& f) override { return inner_.sync_folder(f); }
+    int sync_file_system(const std::string& p) override { return inner_.sync_file_system(p); }
+
+private:
+    file_system& inner_;
+    std::atomic<bool>& flag_;
+    int at_;
+    int temporaries_ = 0;
+};
+
+struct interrupted_run {
+    int exit_code;
+    std::string console;
+};
+
+interrupted_run run_interrupted(const std::vector<std::string>& args, int at_temporary) {
+    std::atomic<bool> flag{false};
+    interrupting_file_system fs(host_file_system(), flag, at_temporary);
+    string_console out, warnings;
+    bool waited = false;
+    const int code = run(args, {out, warnings, [&] { waited = true; }, fs, &flag, false});
+    EXPECT_FALSE(waited);  // an interrupted run ends without the wait
+    return {code, out.text};
+}
+
+TEST(Batch, AnInterruptedRunFinishesWhatItWroteAndStartsNothingNew) {
+    temp_dir dir;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat", "d.dat"}) write_file(dir / ("in/" + name), dirty);
+    // The second output is being written when the interruption comes.
+    const auto r = run_interrupted({"-j", "1", dir / "in", dir / "out"}, 2);
+    EXPECT_EQ(r.exit_code, exit_interrupted);
+    EXPECT_NE(r.console.find("Interrupted: the files not yet cleaned were left as they were\n"), std::string::npos)
+        << r.console;
+    EXPECT_NE(r.console.find("\nSummary:\n1 file read\n1 changed\n"), std::string::npos) << r.console;
+    // The first output is complete, nothing else was written, and no temporary file is left.
+    const auto out = tree(dir / "out");
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.at("a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
+}
+
+TEST(Batch, AnInterruptedSingleRunLeavesTheOutputAsItWas) {
+    temp_dir dir;
+    write_file(dir / "in.dat", dirty);
+    write_file(dir / "out.dat", "old\n");
+    const auto r = run_interrupted({dir / "in.dat", dir / "out.dat"}, 1);
+    EXPECT_EQ(r.exit_code, exit_interrupted);
+    EXPECT_NE(r.console.find("Interrupted: " + (dir / "out.dat") + " was not written\n"), std::string::npos)
+        << r.console;
+    EXPECT_EQ(tree(dir.path()), (std::map<std::string, std::string>{{"in.dat", dirty}, {"out.dat", "old\n"}}));
+}
+
+}  // namespace
+}  // namespace weldrix

@@ -1,0 +1,146 @@
+// Memory running out at every allocation of a whole run in turn. The program replaces the global
+// operator new and new[] (every standard form) with versions that can fail the Nth allocation
+// after being armed; it is armed only around each run, so the test framework is unaffected. It is
+// a program of its own because the replacement holds for the whole program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "fault_scenarios.hpp"
+
+namespace {
+
+// The allocation countdown. Single-threaded: the runs are.
+struct countdown {
+    bool armed = false;
+    unsigned long long seen = 0;     // allocations since arming
+    unsigned long long fail_at = 0;  // the one to fail (0: none)
+    bool fired = false;
+};
+countdown allocations;
+
+// Whether the next allocation is to fail.
+bool allocation_fails() {
+    if (!allocations.armed) return false;
+    if (++allocations.seen != allocations.fail_at) return false;
+    allocations.fired = true;
+    return true;
+}
+
+void* allocate(std::size_t size) {
+    if (allocation_fails()) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* allocate_aligned(std::size_t size, std::align_val_t alignment) {
+    if (allocation_fails()) return nullptr;
+    const auto align = static_cast<std::size_t>(alignment);
+    const std::size_t rounded = (size == 0 ? align : (size + align - 1) / align * align);
+    return std::aligned_alloc(align, rounded);
+}
+
+void* allocate_or_throw(std::size_t size) {
+    if (void* p = allocate(size)) return p;
+    throw std::bad_alloc();
+}
+
+void* allocate_aligned_or_throw(std::size_t size, std::align_val_t alignment) {
+    if (void* p = allocate_aligned(size, alignment)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate_or_throw(size); }
+void* operator new[](std::size_t size) { return allocate_or_throw(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new(std::size_t size, std::align_val_t a) { return allocate_aligned_or_throw(size, a); }
+void* operator new[](std::size_t size, std::align_val_t a) { return allocate_aligned_or_throw(size, a); }
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return allocate_aligned(size, a);
+}
+void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return allocate_aligned(size, a);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace weldrix::test {
+namespace {
+
+// Runs the scenario with the allocation fail_at (0: none) failing, and says how many allocations
+// the run made.
+run_outcome run_failing(scenario_folder& folder, const fault_scenario& s, unsigned long long fail_at,
+                        unsigned long long& made) {
+    return folder.run(s, host_file_system(), [&](const std::function<void()>& run) {
+        allocations = {true, 0, fail_at, false};
+        run();
+        made = allocations.seen;
+        allocations.armed = false;
+    });
+}
+
+// Fails allocation N of the scenario's run, for N = 1, 2, ... until the run makes no allocation N,
+// and checks each run as the system call faults are checked (check_outcome).
+void fail_every_allocation(const std::string& name) {
+    scenario_folder folder;
+    const fault_scenario& s = folder.scenario(name);
+    const std::vector<output_state> before = folder.initial_outputs(s);
+    unsigned long long made = 0;
+    const run_outcome reference = run_failing(folder, s, 0, made);
+    ASSERT_EQ(reference.exit_code, 0) << reference.console;
+    const unsigned long long total = made;
+
+    std::vector<std::string> violations;
+    for (unsigned long long n = 1;; ++n) {
+        const run_outcome got = run_failing(folder, s, n, made);
+        if (!allocations.fired) {
+            // The run made no allocation N: it is the run without a failure.
+            EXPECT_EQ(got.console, reference.console);
+            break;
+        }
+        expectation expected;
+        expected.reference = &reference;
+        // An output holds the new bytes only once renamed into place; an allocation that fails after
+        // that (printing the write statistics) ends the run with exit code 2 and the new file in place.
+        expected.after_rename = got.outputs == reference.outputs;
+        for (const std::string& problem : check_outcome(s, before, expected, got)) {
+            violations.push_back("allocation " + std::to_string(n) + ": " + problem);
+        }
+        if (got.exit_code != 0 && !got.console.ends_with("Out of memory\nPress <Enter> to quit\n")) {
+            violations.push_back("allocation " + std::to_string(n) + ": a failure without \"Out of memory\":\n" +
+                                 got.console);
+        }
+    }
+    std::printf("[ memory   ] %s: %llu allocations, each failed in turn, %zu violations\n", name.c_str(), total,
+                violations.size());
+    ::testing::Test::RecordProperty("fault_points", static_cast<int>(total));
+    for (std::size_t i = 0; i < violations.size() && i < 20; ++i) ADD_FAILURE() << violations[i];
+    EXPECT_EQ(violations.size(), 0u);
+}
+
+TEST(OutOfMemory, EveryFailedAllocationOfAPlainRun) { fail_every_allocation("plain"); }
+TEST(OutOfMemory, EveryFailedAllocationOfARunWithSubfiles) { fail_every_allocation("subfiles"); }
+TEST(OutOfMemory, EveryFailedAllocationOfAnInPlaceRun) { fail_every_allocation("in place"); }
+// A batch run gets its own test here once its scenario exists (see scenario_folder).
+
+}  // namespace
+}  // namespace weldrix::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

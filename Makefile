@@ -37,10 +37,11 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The demo needs only the tool itself.
+# The demo needs only the tool itself. It leaves the cleaned part and the report's page in
+# $(BUILD)/demo.
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target weldrix
-	examples/demo.sh $(BUILD)/weldrix
+	examples/demo.sh $(BUILD)/weldrix $(BUILD)/demo
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done

@@ -100,6 +100,13 @@ command_line parse_command_line(const std::vector<std::string>& args) {
                 library_given = true;
                 break;
             }
+            case 'r': {
+                const std::string& name = value(recognised(2));
+                if (name.empty()) return usage_error("\"-r\" is given an empty file name");
+                options.report = name;
+                options.clean.record_changes = clean_options::changes::lines;
+                break;
+            }
             case 's':
                 recognised(2);
                 options.clean.snap_on_subfiles = true;
@@ -136,6 +143,12 @@ command_line parse_command_line(const std::vector<std::string>& args) {
                 break;
             default: return usage_error(quoted(arg) + " is not an option");
         }
+    }
+    // The report is written after the output: under the input's or the output's name it would
+    // replace one of them.
+    if (!options.report.empty() && (options.report == options.input || options.report == options.output)) {
+        return usage_error("the report file " + quoted(options.report) + " is the " +
+                           (options.report == options.input ? "input" : "output") + " file");
     }
     if (!options.clean.snap_on_subfiles) {
         if (library_given) result.warnings.push_back("-l has no effect without -s");

@@ -2,7 +2,7 @@
 //
 // The last two arguments are always the input and the output. Options are looked for only in
 // front of them and are recognised by their first characters: "-l" (any argument starting so,
-// -lib included), "-s", "-us", "-ut", "-c", "-j"; anything else there is a usage error. A value option takes
+// -lib included), "-r", "-s", "-us", "-ut", "-c", "-j"; anything else there is a usage error. A value option takes
 // the next argument as its value, even when that is the input file name. Besides these, "--help"
 // (or "-h"), "--version" and "--no-wait" are recognised in front of the file names, and "--help",
 // "-h" and "--version" also when they are the only argument.
@@ -19,7 +19,8 @@ struct run_options {
     std::string input;
     std::string output;
     std::vector<std::string> library_folders;  // "-l" values, in order
-    clean_options clean;                       // "-s", "-ut", "-us"
+    clean_options clean;                       // "-s", "-ut", "-us"; "-r" records every change
+    std::string report;                        // "-r" value: the report file, "-" for standard output
     bool wait_for_enter = true;                // "--no-wait" clears it
     bool check_only = false;                   // "-c": nothing is written
     unsigned threads = 0;                      // "-j N" for a folder; 0: one per hardware thread

@@ -5,6 +5,8 @@
 
 #include "app/batch.hpp"
 #include "app/options.hpp"
+#include "app/report.hpp"
+#include "app/report_drawing.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
@@ -70,6 +72,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         print_usage(out);
         out.line("Weldrix [options] InFolder OutFolder: clean every LDraw file below a folder");
         out.line("-j <n>: threads for a folder; -c: check only, write nothing (exit 3 if geometry would change)");
+        out.line("-r <file>: report of every change: a page (.html), JSON (.json), else text; - prints it");
         out.line("--no-wait: end without waiting for Enter; --version: the version");
         out.line("The manual (man weldrix) gives every rule.");
         return exit_success;
@@ -104,6 +107,13 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
 
     file_status input_status;
     if (fs.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
+        if (!options.report.empty()) {
+            // The report writer takes every file of a run (report.hpp); a folder run does not
+            // hand its files to it yet, so it says so rather than end without the report asked for.
+            warn(env.warnings, "usage error: -r reports on one file; a folder is not reported on yet");
+            print_usage(out);
+            return finish(exit_usage);
+        }
         const int code = run_batch(options, env);
         return code == exit_interrupted ? code : finish(code);
     }
@@ -113,8 +123,9 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
     }
 
+    const bool reporting = !options.report.empty();
     clean_options file_clean = clean;
-    if (options.check_only) file_clean.record_changes = clean_options::changes::totals;
+    if (options.check_only && !reporting) file_clean.record_changes = clean_options::changes::totals;
     ldraw_file document(file_clean);
     out.line();
     out.line("Reading input file " + options.input);
@@ -125,12 +136,14 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     }
     if (stopped()) return interrupted();
 
+    subfile_sample subfile_lines;  // the subfile geometry a report page draws
     if (clean.snap_on_subfiles) {
         out.line();
         out.line("LDraw subfiles search locations:");
         out.line(paths.as_text());
         out.write("\nExpanding input file subfiles\n");
-        for (const missing_subfile& missing : document.expand_subfiles(paths, out)) {
+        for (const missing_subfile& missing :
+             document.expand_subfiles(paths, out, reporting ? subfile_lines.observer() : inline_observer{})) {
             warn(env.warnings, "subfile not found: " + missing.name + " (" + std::to_string(missing.references) +
                                    (missing.references == 1 ? " reference" : " references") + " skipped)");
         }
@@ -144,6 +157,38 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     out.line();
     if (stopped()) return interrupted();
 
+    // -r: the report of what the run changed (with -c, would change), after the output; the run
+    // ends with code unless the report cannot be written.
+    const auto report_and_finish = [&](const line_counts& written, int code) {
+        if (!reporting) return finish(code);
+        std::vector<file_report> report(1);
+        file_report& file = report.front();
+        file.input = options.input;
+        file.output = options.output;
+        file.thresholds = clean.thresholds;
+        file.snap_on_subfiles = clean.snap_on_subfiles;
+        file.read = document.read_counts;
+        file.written = written;
+        file.drawing = make_drawing(document, document.changes, subfile_lines);
+        file.changes = std::move(document.changes);
+        out.line();
+        if (options.report == "-") {
+            out.write(report_text(report));
+            return finish(code);
+        }
+        out.line("Writing report file " + options.report);
+        // Under another name for the input or the output (a link, "./"), it would replace that file.
+        const std::string report_path = real_path_or_name(fs, options.report);
+        const bool names_a_run_file =
+            report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
+        if (names_a_run_file || !write_report(fs, options.report, report)) {
+            out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
+                     (options.check_only ? "" : " (the output file was written)"));
+            return finish(exit_file_error);
+        }
+        return finish(code);
+    };
+
     if (options.check_only) {
         // What would be written, and whether its geometry differs from the input's.
         out.line("Checking output file " + options.output + " (it is not written)");
@@ -153,18 +198,19 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         const change_totals& totals = document.changes.totals;
         if (totals.any()) {
             out.line("The geometry would change: " + describe_changes(totals));
-            return finish(exit_would_change);
+            return report_and_finish(written, exit_would_change);
         }
         out.line(text == document.source() ? "Nothing would change" : "Only the layout would change");
-        return finish(exit_success);
+        return report_and_finish(written, exit_success);
     }
     out.line("Writing output file " + options.output);
-    if (!document.write(fs, options.output, out, env.interrupted)) {
+    line_counts written;
+    if (!document.write(fs, options.output, out, env.interrupted, &written)) {
         if (stopped()) return interrupted();
         out.line(options.output + " Can't create");
         return finish(exit_file_error);
     }
-    return finish(exit_success);
+    return report_and_finish(written, exit_success);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ struct line_change {
     kind what = kind::moved;
     std::string reason;                   // for removed and triangle: which vertices met
     std::vector<vertex_change> vertices;  // the vertices that moved
+    std::vector<point> input;             // the line's points as read (where a report draws a removed line)
 };
 
 // An output position and the distinct input positions of the vertices that ended there, for every

@@ -65,12 +65,13 @@ std::string ldraw_file::text(line_counts& written) const {
     return out;
 }
 
-bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out,
-                       const std::atomic<bool>* stop) const {
-    line_counts written;
-    const std::string bytes = text(written);
+bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop,
+                       line_counts* written) const {
+    line_counts counts;
+    const std::string bytes = text(counts);
     if (!replace_file(fs, file_name, bytes, durability::flush_each, stop)) return false;
-    written.print(out, " lines written in file");
+    counts.print(out, " lines written in file");
+    if (written) *written = counts;
     return true;
 }
 

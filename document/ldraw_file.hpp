@@ -58,10 +58,11 @@ public:
     line_counts read_bytes(std::string_view bytes);
 
     // Writes the file's own elements (those with a non-empty text) and prints the write
-    // statistics. False, printing nothing, when the file cannot be created or fully written.
-    // With stop set before the output is in place (an interruption), nothing is written.
-    bool write(file_system& fs, const std::string& file_name, console& out,
-               const std::atomic<bool>* stop = nullptr) const;
+    // statistics (also given in written, when not null). False, printing nothing, when the file
+    // cannot be created or fully written. With stop set before the output is in place (an
+    // interruption), nothing is written.
+    bool write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop = nullptr,
+               line_counts* written = nullptr) const;
     // The output bytes and their statistics.
     std::string text(line_counts& written) const;
 
@@ -75,6 +76,12 @@ public:
     void unify_vertices();
 
     const std::vector<document_unit>& units() const { return units_; }
+
+    // The input line number (from 1) of the element at position; known only when the options
+    // record changes line by line, else 0.
+    std::size_t line_number(std::size_t position) const {
+        return position < line_numbers_.size() ? line_numbers_[position] : 0;
+    }
 
 private:
     std::string source_;

@@ -119,6 +119,8 @@ public:
             if (removed) ++record.totals.lines_removed;
             if (triangle) ++record.totals.quads_made_triangles;
             if (record.detailed() && (removed || triangle || !change.vertices.empty())) {
+                const auto first = originals_.begin() + static_cast<std::ptrdiff_t>(s.first);
+                change.input.assign(first, first + s.count);
                 record.lines.push_back(std::move(change));
             }
         }

@@ -1,11 +1,12 @@
 #!/bin/sh
 # The weldrix demo: cleans examples/demo.dat against the bundled circle primitive, unattended, and
-# summarises what changed.
+# shows the change report (-r) of what changed.
 #
 #     examples/demo.sh [WELDRIX] [OUTPUT_FOLDER]
 #
 # WELDRIX defaults to build/weldrix, then to weldrix on the PATH. The cleaned part is written to
-# OUTPUT_FOLDER/demo-clean.dat (default: a temporary folder, removed at the end).
+# OUTPUT_FOLDER/demo-clean.dat and the report's page to OUTPUT_FOLDER/demo-report.html (default: a
+# temporary folder, removed at the end).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -36,16 +37,21 @@ primitive 4-4edge.dat (from the LDraw library, scaled by 10). As often in hand-m
 == Running weldrix -s (inline the subfiles, snap onto their vertices) ==
 TEXT
 cd "$here"
-printf '$ weldrix -s -l ldraw demo.dat %s < /dev/null\n' "$out"
-"$tool" -s -l ldraw demo.dat "$out" < /dev/null
-
-echo
-echo "== What changed (input line numbers) =="
-awk -f "$here/summarize.awk" demo.dat "$out"
+printf '$ weldrix -s -l ldraw -r - demo.dat %s < /dev/null\n' "$out"
+"$tool" -s -l ldraw -r - demo.dat "$out" < /dev/null
+page=$(dirname "$out")/demo-report.html
 cat <<'TEXT'
 
-The inner corners now sit exactly on the circle's own vertices (10 0 0, 9.239 0 3.827, ...:
-the primitive's coordinates times 10), the copies of each shared corner are one vertex, and
-the degenerate lines are gone. Every line kept its place in the file.
+The report above ("-r -") lists every changed line by its number in demo.dat. The inner corners
+now sit exactly on the circle's own vertices (10 0 0, 9.239 0 3.827, ...: the primitive's
+coordinates times 10), the copies of each shared corner are one vertex, and the degenerate lines
+are gone. Every line kept its place in the file.
+
+== The same report as a page ==
 TEXT
-if [ -n "${2:-}" ]; then echo "The cleaned part: $out"; fi
+printf '$ weldrix -s -l ldraw -r %s demo.dat %s < /dev/null > /dev/null\n' "$page" "$out"
+"$tool" -s -l ldraw -r "$page" demo.dat "$out" < /dev/null > /dev/null
+if [ -n "${2:-}" ]; then
+    echo "The cleaned part: $out"
+    echo "The page (open it in a browser; it loads nothing from elsewhere): $page"
+fi

@@ -96,9 +96,9 @@ tool_runs() {
     check "$2: the demo runs" [ "$status" -eq 0 ]
     check "$2: the demo's cleaned part is the expected one" \
         cmp -s "$work/demo/demo-clean.dat" "$root/examples/demo.expected.dat"
-    check "$2: the demo summarises the changes" grep -q \
-        '^Summary: 24 usable lines read, 22 written; 2 removed (1 edge line, 1 triangle); 1 quad turned into a triangle; ' \
-        "$work/demo.txt"
+    check "$2: the demo reports the changes" grep -q \
+        '^  2 lines removed, 1 quad made a triangle, ' "$work/demo.txt"
+    check "$2: the demo writes the report's page" grep -q '^<!DOCTYPE html>' "$work/demo/demo-report.html"
 }
 tool_runs "$tool" "unpacked tool"
 

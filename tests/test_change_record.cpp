@@ -93,6 +93,25 @@ TEST(ChangeRecord, EveryChangedLineWithItsReasonAndMovedVertices) {
     EXPECT_TRUE(found);
 }
 
+// A detailed record keeps every changed line's points as read, so that a removed line can be
+// shown where it was; unchanged lines are not recorded.
+TEST(ChangeRecord, ChangedLinesKeepTheirPointsAsRead) {
+    const recorded r = clean(
+        "4 16 20 0 0 21 0 0 21 1 0 21.0002 1 0\n"  // a triangle: corner 4 dropped
+        "2 24 5 0 0 5.0004 0 0\n"                  // removed
+        "2 24 50 0 0 51 0 0\n",                    // unchanged
+        clean_options::changes::lines);
+    ASSERT_EQ(r.changes.lines.size(), 2u);
+    const std::vector<point>& quad = r.changes.lines[0].input;
+    ASSERT_EQ(quad.size(), 4u);
+    EXPECT_EQ(quad[3].x, 21.0002);
+    EXPECT_EQ(quad[2].y, 1);
+    const std::vector<point>& edge = r.changes.lines[1].input;
+    ASSERT_EQ(edge.size(), 2u);
+    EXPECT_EQ(edge[0].x, 5);
+    EXPECT_EQ(edge[1].x, 5.0004);
+}
+
 TEST(ChangeRecord, SnappedVerticesNameTheSubfileTheyEndOn) {
     memory_file_system fs;
     fs.add_file("/lib/edge.dat", "2 24 0 0 0 10 0 0\n");

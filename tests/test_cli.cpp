@@ -266,6 +266,76 @@ TEST(Cli, FileErrorsExitWithTwo) {
     EXPECT_TRUE(fs::is_empty(dir / "folder"));
 }
 
+// -r: the report follows the run's lines (on standard output with "-", else as a file in the form
+// its name asks for), and the wait for Enter stays last.
+TEST(Cli, ReportFollowsTheRunsLines) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    const std::string before_wait = success_output("in.dat", "out.dat");
+    const std::string run_lines = before_wait.substr(0, before_wait.size() - press_enter.size());
+
+    auto r = run_weldrix({"-r", "-", "in.dat", "out.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output.substr(0, run_lines.size() + 1), run_lines + "\n");
+    EXPECT_NE(r.output.find("\nweldrix change report\n\nin.dat -> out.dat\n", run_lines.size()), std::string::npos);
+    EXPECT_TRUE(r.output.ends_with("\n  No line was changed.\n" + press_enter)) << r.output;
+    EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output);
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"in.dat", "out.dat"}));
+
+    for (const std::string name : {"r.html", "R.HTM", "r.json", "r.txt", "report"}) {
+        r = run_weldrix({"-r", name, "in.dat", "out.dat"}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0) << name;
+        EXPECT_EQ(r.output, run_lines + "\nWriting report file " + name + "\n" + press_enter);
+        const std::string report = test::read_file(dir / name);
+        const char first = name == "r.json" ? '{' : name[2] == 'h' || name[2] == 'H' ? '<' : 'w';
+        EXPECT_EQ(report.substr(0, 1), std::string(1, first)) << name;
+    }
+}
+
+// A report that cannot be written ends the run with exit code 2 after the output was written;
+// a report named like the input or the output never replaces it.
+TEST(Cli, ReportFailuresLeaveTheOutputAndNeverReplaceTheInput) {
+    temp_dir dir;
+    test::write_file(dir / "in.dat", sample);
+    fs::create_directory(dir / "folder");
+    const std::string before_wait = success_output("in.dat", "out.dat");
+    const std::string run_lines = before_wait.substr(0, before_wait.size() - press_enter.size());
+    for (const std::string name : {"nowhere/r.txt", "folder", "/dev/full"}) {
+        fs::remove(dir / "out.dat");
+        const auto r = run_weldrix({"-r", name, "in.dat", "out.dat"}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 2) << name;
+        EXPECT_EQ(r.output, run_lines + "\nWriting report file " + name + "\n" + name +
+                                " Can't create (the output file was written)\n" + press_enter);
+        EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output) << name;
+    }
+
+    // The same name as the input or the output: a usage error, before anything is read.
+    fs::remove(dir / "out.dat");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-r", "in.dat", "in.dat", "out.dat"},
+                                                 {"-r", "out.dat", "in.dat", "out.dat"},
+                                                 {"-r", "", "in.dat", "out.dat"}}) {
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, 1) << args[1];
+        EXPECT_EQ(r.output, test::usage_error_output());
+        EXPECT_NE(r.errors.find("usage error: "), std::string::npos);
+        EXPECT_FALSE(fs::exists(dir / "out.dat"));
+    }
+    // Another name for the same file: the output is written, the report is not.
+    fs::create_symlink("in.dat", dir / "link.txt");
+    for (const std::string name : {"./out.dat", "link.txt", "folder/../in.dat"}) {
+        const auto r = run_weldrix({"-r", name, "in.dat", "out.dat"}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 2) << name;
+        EXPECT_NE(r.output.find("\n" + name +
+                                " Can't create: it is the input or output file (the output file was "
+                                "written)\n" +
+                                press_enter),
+                  std::string::npos)
+            << r.output;
+        EXPECT_EQ(test::read_file(dir / "in.dat"), sample) << name;
+        EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output) << name;
+    }
+}
+
 TEST(Cli, ThresholdOptions) {
     temp_dir dir;
     test::write_file(dir / "in.dat", sample);

@@ -1,0 +1,78 @@
+// The change report (option -r): what a run changed in each file it cleaned, in one of three
+// forms: plain text, JSON (versioned; doc/weldrix.1 describes it) or a self-contained HTML page
+// that draws the changes (the template app/report_page.html with the data built in).
+//
+// A report covers a list of files, one record each, so that a run that cleans many files hands
+// every one to a single report.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "document/change_record.hpp"
+#include "document/line_counts.hpp"
+#include "elements/ldraw_line.hpp"
+#include "geometry/point.hpp"
+#include "geometry/vertex_set.hpp"
+
+namespace weldrix {
+
+class file_system;
+
+// One line as a page draws it.
+struct drawn_line {
+    enum class state : std::uint8_t { kept, moved, removed, triangle };  // 0 to 3, as the page reads them
+    std::size_t line = 0;                                                // in the input, from 1; 0 for subfile geometry
+    line_type type = line_type::none;                                    // as read
+    state what = state::kept;
+    std::uint8_t count = 0;  // points used
+    std::array<point, 4> points{};
+};
+
+// What a page draws of one file (report_drawing.hpp builds it).
+struct report_drawing {
+    bool full = true;                 // every line of the file and of its subfiles is drawn
+    std::vector<drawn_line> lines;    // the file's own lines: kept and changed at output, removed at input points
+    std::vector<drawn_line> subfile;  // placed lines of inlined subfiles, drawn faintly
+    std::string note;                 // what was left out, when not full
+};
+
+// Everything the report says about one file.
+struct file_report {
+    std::string input;
+    std::string output;
+    unify_thresholds thresholds;
+    bool snap_on_subfiles = false;
+    line_counts read;
+    line_counts written;
+    change_record changes{true};
+    report_drawing drawing;
+};
+
+// A page stays quick to open (its script builds a row and marks for every change it lists): it
+// lists at most page_changes_per_file changed lines and merge groups of a file, and at most
+// page_changes_in_all changed lines in all; the totals still count everything, and the page's
+// note says what it left out. The text and JSON forms list everything.
+inline constexpr std::size_t page_changes_per_file = 5'000;
+inline constexpr std::size_t page_changes_in_all = 50'000;
+
+enum class report_form { text, json, html };
+
+// The form a report file's name asks for: ".html" or ".htm" a page, ".json" JSON, anything else
+// text (letter case does not matter).
+report_form report_form_of(std::string_view name);
+
+// The report of the files in each form.
+std::string report_text(const std::vector<file_report>& files);
+std::string report_json(const std::vector<file_report>& files);
+std::string report_html(const std::vector<file_report>& files);
+
+// Writes the report in the form its name asks for, replacing the file safely (replace_file).
+// False when it cannot be created or fully written; the file is then left as it was.
+bool write_report(file_system& fs, const std::string& name, const std::vector<file_report>& files);
+
+}  // namespace weldrix

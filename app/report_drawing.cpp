@@ -1,0 +1,140 @@
+#include "app/report_drawing.hpp"
+
+#include <algorithm>
+
+#include "document/ldraw_file.hpp"
+
+namespace weldrix {
+namespace {
+
+bool drawable(line_type type) { return type >= line_type::edge && type <= line_type::conditional; }
+
+drawn_line drawn(std::size_t line, line_type type, drawn_line::state what, std::span<const point> points) {
+    drawn_line d;
+    d.line = line;
+    d.type = type;
+    d.what = what;
+    d.count = static_cast<std::uint8_t>(std::min<std::size_t>(points.size(), d.points.size()));
+    std::copy_n(points.begin(), d.count, d.points.begin());
+    return d;
+}
+
+drawn_line::state state_of(line_change::kind what) {
+    switch (what) {
+        case line_change::kind::removed: return drawn_line::state::removed;
+        case line_change::kind::triangle: return drawn_line::state::triangle;
+        case line_change::kind::moved: break;
+    }
+    return drawn_line::state::moved;
+}
+
+std::string count_text(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+inline_observer subfile_sample::observer() {
+    return [this](const ldraw_line& line) { add(line); };
+}
+
+void subfile_sample::add(const ldraw_line& line) {
+    const line_type type = line.type_code();
+    if (type != line_type::edge && type != line_type::triangle && type != line_type::quad) return;
+    // lines_[k] is the drawable line seen as number k * stride_.
+    if (seen_++ % stride_ != 0) return;
+    if (lines_.size() == bound_) {
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < lines_.size(); k += 2) lines_[kept++] = lines_[k];
+        lines_.resize(kept);
+        stride_ *= 2;
+        if ((seen_ - 1) % stride_ != 0) return;
+    }
+    lines_.push_back(drawn(0, type, drawn_line::state::kept, line.vertices()));
+}
+
+report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile) {
+    report_drawing drawing;
+    // The file's lines to draw, in file order, with the change each one has (or none).
+    struct candidate {
+        std::size_t position;
+        const line_change* change;
+    };
+    std::vector<candidate> candidates;
+    std::size_t changed = 0;
+    {
+        auto next = changes.lines.begin();
+        for (std::size_t i = 0; i < document.main_count; ++i) {
+            while (next != changes.lines.end() && next->position < i) ++next;
+            const line_change* change = next != changes.lines.end() && next->position == i ? &*next : nullptr;
+            if (!drawable(change ? change->type : document.elements[i]->type_code())) continue;
+            candidates.push_back({i, change});
+            changed += change != nullptr;
+        }
+    }
+    const bool whole = candidates.size() <= full_drawing_lines;
+    std::vector<bool> chosen(candidates.size(), whole);
+    std::size_t drawn_count = whole ? candidates.size() : 0;
+    if (!whole) {
+        // Changed lines first, then their neighbours, nearest first, up to the bound.
+        // The changed lines the page lists (the first page_changes_per_file), with their neighbours.
+        std::vector<std::size_t> changed_at;
+        for (std::size_t k = 0; k < candidates.size() && changed_at.size() < page_changes_per_file; ++k) {
+            if (candidates[k].change) changed_at.push_back(k);
+        }
+        const auto choose = [&](std::size_t k) {
+            if (drawn_count == partial_drawing_lines || chosen[k]) return;
+            chosen[k] = true;
+            ++drawn_count;
+        };
+        for (const std::size_t k : changed_at) choose(k);
+        for (std::size_t step = 1; step <= drawing_neighbours; ++step) {
+            for (const std::size_t k : changed_at) {
+                if (k >= step) choose(k - step);
+                if (k + step < candidates.size()) choose(k + step);
+            }
+        }
+    }
+    drawing.lines.reserve(drawn_count);
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        if (!chosen[k]) continue;
+        const candidate& c = candidates[k];
+        const ldraw_line& element = *document.elements[c.position];
+        const std::size_t line = document.line_number(c.position);
+        if (!c.change) {
+            drawing.lines.push_back(drawn(line, element.type_code(), drawn_line::state::kept, element.vertices()));
+        } else if (c.change->what == line_change::kind::removed) {
+            drawing.lines.push_back(drawn(line, c.change->type, drawn_line::state::removed, c.change->input));
+        } else {
+            drawing.lines.push_back(drawn(line, c.change->type, state_of(c.change->what), element.vertices()));
+        }
+    }
+    drawing.subfile = subfile.lines();
+
+    std::vector<std::string> left_out;
+    if (!whole) {
+        std::string text = "the file has " + count_text(candidates.size(), "line", "lines") +
+                           " to draw, more than the " + std::to_string(full_drawing_lines) + " drawn whole: only ";
+        const std::size_t listed = std::min(changed, page_changes_per_file);
+        text += listed == changed ? "its " + count_text(changed, "changed line", "changed lines")
+                                  : "the first " + std::to_string(listed) + " of its " +
+                                        count_text(changed, "changed line", "changed lines");
+        text += " and up to " + std::to_string(drawing_neighbours) +
+                " lines before and after each in the file are drawn (" + std::to_string(drawn_count) + " lines)";
+        left_out.push_back(text);
+    }
+    if (!subfile.complete()) {
+        left_out.push_back("the subfile geometry is an evenly spread sample of " +
+                           std::to_string(subfile.lines().size()) + " of its " + std::to_string(subfile.seen()) +
+                           " edge lines, triangles and quads");
+    }
+    drawing.full = left_out.empty();
+    for (const std::string& text : left_out) {
+        drawing.note += drawing.note.empty() ? "" : "; ";
+        drawing.note += text;
+    }
+    if (!drawing.note.empty()) drawing.note += ".";
+    return drawing;
+}
+
+}  // namespace weldrix

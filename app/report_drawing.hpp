@@ -1,0 +1,54 @@
+// What the report page draws of a file: its lines, and a faint sample of its subfiles' geometry.
+//
+// The drawing rule keeps a page quick to open whatever the part's size:
+//  * a file with at most full_drawing_lines lines to draw (edge lines, triangles, quads and
+//    conditional lines) is drawn whole;
+//  * a larger one draws its changed lines and the drawing_neighbours lines before and after each
+//    in the file, at most partial_drawing_lines lines in all (changed lines first);
+//  * subfile geometry (with -s) is an evenly spread sample of at most subfile_drawing_lines of the
+//    placed edge lines, triangles and quads the expansion inlined.
+// Whatever is left out is said in the drawing's note, which the page shows.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "app/report.hpp"
+#include "document/subfile_expansion.hpp"
+
+namespace weldrix {
+
+class ldraw_file;
+
+inline constexpr std::size_t full_drawing_lines = 20'000;
+inline constexpr std::size_t partial_drawing_lines = 20'000;
+inline constexpr std::size_t drawing_neighbours = 3;
+inline constexpr std::size_t subfile_drawing_lines = 10'000;
+
+// Keeps an evenly spread sample of the lines the expansion inlines: every line until the sample is
+// full, then every second one of those kept and of those to come, and so on, so the kept lines
+// are spread over the whole inlining at a fixed memory bound.
+class subfile_sample {
+public:
+    explicit subfile_sample(std::size_t bound = subfile_drawing_lines) : bound_(bound < 2 ? 2 : bound) {}
+
+    // An observer for ldraw_file::expand_subfiles that adds every line to this sample (which must
+    // outlive the expansion).
+    inline_observer observer();
+    void add(const ldraw_line& line);
+
+    const std::vector<drawn_line>& lines() const { return lines_; }
+    std::size_t seen() const { return seen_; }  // drawable lines offered
+    bool complete() const { return stride_ == 1; }
+
+private:
+    std::size_t bound_;
+    std::size_t stride_ = 1;
+    std::size_t seen_ = 0;
+    std::vector<drawn_line> lines_;
+};
+
+// The drawing of a document after unification, its changes recorded line by line in changes.
+report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile);
+
+}  // namespace weldrix

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "app/report.hpp"
+#include "app/report_drawing.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
@@ -79,7 +81,8 @@ struct file_outcome {
     std::string failure;  // for host_failure: what could not be done
     change_totals totals;
     std::vector<missing_subfile> missing;
-    staged_file staged;  // the output, written next to its place, put there at the end of the run
+    staged_file staged;                   // the output, written next to its place, put there at the end of the run
+    std::unique_ptr<file_report> report;  // with -r: what the file's cleaning changed
     bool has_staged = false;
 };
 
@@ -106,9 +109,15 @@ namespace {
 class batch {
 public:
     batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs)
-        : options_(options), env_(env), inputs_(std::move(inputs)), outcomes_(inputs_.size()), library_(env.files) {
+        : options_(options),
+          env_(env),
+          inputs_(std::move(inputs)),
+          outcomes_(inputs_.size()),
+          library_(env.files),
+          drawing_(!options.report.empty() && options.report != "-" &&
+                   report_form_of(options.report) == report_form::html) {
         clean_ = options.clean;
-        clean_.record_changes = clean_options::changes::totals;
+        clean_.record_changes = reporting() ? clean_options::changes::lines : clean_options::changes::totals;
     }
 
     int run() {
@@ -136,6 +145,7 @@ public:
 
 private:
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
+    bool reporting() const { return !options_.report.empty(); }
 
     void work() {
         for (;;) {
@@ -180,15 +190,30 @@ private:
             case ldraw_file::read_result::not_found: outcome.what = file_outcome::status::not_found; return outcome;
             case ldraw_file::read_result::not_a_text: outcome.what = file_outcome::status::not_text; return outcome;
         }
+        // A page draws a sample of the subfiles' geometry for the files it draws.
+        subfile_sample subfile_lines(drawing_ ? subfile_drawing_lines : 2);
         if (clean_.snap_on_subfiles) {
             search_paths paths(library_);
             for (const std::string& directory : search_directories(file_options)) paths.add_path(directory);
-            outcome.missing = document.expand_subfiles(paths, quiet);
+            outcome.missing =
+                document.expand_subfiles(paths, quiet, drawing_ ? subfile_lines.observer() : inline_observer{});
         }
         document.unify_vertices();
         line_counts written;
         const std::string text = document.text(written);
         outcome.totals = document.changes.totals;
+        if (reporting()) {
+            outcome.report = std::make_unique<file_report>();
+            file_report& report = *outcome.report;
+            report.input = file_options.input;
+            report.output = file_options.output;
+            report.thresholds = clean_.thresholds;
+            report.snap_on_subfiles = clean_.snap_on_subfiles;
+            report.read = document.read_counts;
+            report.written = written;
+            if (drawing_) report.drawing = make_drawing(document, document.changes, subfile_lines);
+            report.changes = std::move(document.changes);
+        }
         outcome.what = outcome.totals.any()        ? file_outcome::status::changed
                        : text != document.source() ? file_outcome::status::reformatted
                                                    : file_outcome::status::unchanged;
@@ -367,6 +392,7 @@ private:
             out.line("Interrupted: the files not yet cleaned were left as they were");
             return exit_interrupted;
         }
+        if (reporting() && !write_batch_report()) return exit_file_error;
         if (renames_unflushed_)
             out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
         if (failures > 0 || renames_unflushed_) return exit_file_error;
@@ -380,6 +406,55 @@ private:
     const std::vector<std::string> inputs_;
     std::vector<file_outcome> outcomes_;
     subfile_library library_;
+    const bool drawing_;  // with -r to a page: each file's drawing is kept
+    // With -r: one report of every file read, in input order. A page draws each file by the
+    // drawing rule of report_drawing.hpp, and at most drawing_budget lines in all: the files after
+    // that are listed with their changes but not drawn (their note says so).
+    bool write_batch_report() {
+        console& out = env_.out;
+        std::vector<file_report> files;
+        std::size_t drawn = 0;
+        for (file_outcome& outcome : outcomes_) {
+            if (!outcome.report) continue;
+            file_report& file = *outcome.report;
+            const std::size_t lines = file.drawing.lines.size() + file.drawing.subfile.size();
+            if (drawn + lines > drawing_budget && lines > 0) {
+                file.drawing.lines.clear();
+                file.drawing.subfile.clear();
+                file.drawing.full = false;
+                file.drawing.note = "Not drawn: the page draws at most " + std::to_string(drawing_budget) +
+                                    " lines of a folder's files, and the files before this one took them.";
+            } else {
+                drawn += lines;
+            }
+            files.push_back(std::move(file));
+            outcome.report.reset();
+        }
+        out.line();
+        if (options_.report == "-") {
+            out.write(report_text(files));
+            return true;
+        }
+        out.line("Writing report file " + options_.report);
+        // Under the name of an output or an input it would replace that file.
+        file_system& fs = env_.files;
+        const std::string report_path = real_path_or_name(fs, options_.report);
+        std::string in_real, out_real;
+        fs.real_path(options_.input, in_real);
+        fs.real_path(options_.output, out_real);
+        bool names_a_run_file = false;
+        for (const std::string& relative : inputs_) {
+            names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
+                               report_path == joined(in_real, relative);
+        }
+        if (names_a_run_file || !write_report(fs, options_.report, files)) {
+            out.line(options_.report + " Can't create" + (names_a_run_file ? ": it is an input or output file" : ""));
+            return false;
+        }
+        return true;
+    }
+    static constexpr std::size_t drawing_budget = 200'000;
+
     std::unordered_set<std::string> made_folders_;
     bool renames_unflushed_ = false;  // the renames could not be flushed: report a failure
 

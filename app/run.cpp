@@ -107,13 +107,6 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
 
     file_status input_status;
     if (fs.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
-        if (!options.report.empty()) {
-            // The report writer takes every file of a run (report.hpp); a folder run does not
-            // hand its files to it yet, so it says so rather than end without the report asked for.
-            warn(env.warnings, "usage error: -r reports on one file; a folder is not reported on yet");
-            print_usage(out);
-            return finish(exit_usage);
-        }
         const int code = run_batch(options, env);
         return code == exit_interrupted ? code : finish(code);
     }

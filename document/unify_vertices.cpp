@@ -21,6 +21,15 @@ void snap_and_simplify(std::unique_ptr<ldraw_line>& element, vertex_set& set) {
 
 bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof(point)) == 0; }
 
+// A vertex whose value changed below the seven digits a coordinate is written with (an average of
+// equal values can differ in its last bit) is written as it was: it did not move.
+bool same_text(const point& a, const point& b) {
+    char ta[point::text_max], tb[point::text_max];
+    const char* ea = a.write_text(ta);
+    const char* eb = b.write_text(tb);
+    return ea - ta == eb - tb && std::memcmp(ta, tb, static_cast<std::size_t>(ea - ta)) == 0;
+}
+
 struct point_key {
     std::uint64_t bits[3];
     explicit point_key(const point& p) { std::memcpy(bits, &p, sizeof bits); }
@@ -99,7 +108,7 @@ public:
             for (std::size_t k = 0; k < final_points.size(); ++k) {
                 const int index = map[k];
                 const point& from = originals_[s.first + static_cast<std::size_t>(index)];
-                if (same_bits(from, final_points[k])) continue;
+                if (same_bits(from, final_points[k]) || same_text(from, final_points[k])) continue;
                 vertex_change v;
                 v.index = index;
                 v.from = from;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <filesystem>
@@ -193,6 +194,31 @@ TEST(Batch, OneThreadAndTwoThreadsGiveTheSameBytes) {
               without_time(std::regex_replace(two.output, std::regex("out2"), "OUT")));
     EXPECT_EQ(tree(dir / "out1"), tree(dir / "out2"));
     EXPECT_EQ(one.errors, two.errors);
+}
+
+// One report covers every file read, in input order, with the counts the summary adds up.
+TEST(Batch, OneReportCoversEveryFile) {
+    temp_dir dir;
+    write_file(dir / "in/b.dat", dirty);
+    write_file(dir / "in/a/c.dat", reformatted);
+    write_file(dir / "in/bad.dat", std::string("2\0", 2));
+    const auto r = run_weldrix({"--no-wait", "-r", "report.json", "in", "out"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 2) << r.output;
+    EXPECT_NE(r.output.find("\nWriting report file report.json\nPress <Enter> to quit\n"), std::string::npos)
+        << r.output;
+    const auto report = nlohmann::json::parse(read_file(dir / "report.json"));
+    ASSERT_EQ(report["files"].size(), 2u);
+    EXPECT_EQ(report["files"][0]["input"], "in/a/c.dat");
+    EXPECT_EQ(report["files"][1]["input"], "in/b.dat");
+    EXPECT_EQ(report["files"][1]["output"], "out/b.dat");
+    EXPECT_EQ(report["files"][0]["changes"].size(), 0u);
+    EXPECT_EQ(report["files"][1]["totals"]["moved"], 2);
+    // Not under an output's name.
+    const auto clash = run_weldrix({"--no-wait", "-r", "out/b.dat", "in", "out"}, "", dir.path());
+    EXPECT_EQ(clash.exit_code, 2);
+    EXPECT_NE(clash.output.find("out/b.dat Can't create: it is an input or output file\n"), std::string::npos)
+        << clash.output;
+    EXPECT_EQ(read_file(dir / "out/b.dat").substr(0, 7), "0 dirty");
 }
 
 // A file system that sets the interruption flag when a chosen output's temporary file is created:

@@ -60,11 +60,25 @@ bool write_all(file_system& fs, file_system::handle h, std::string_view bytes) {
     return true;
 }
 
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+// On hosts that take "\" as a separator (names_ignore_case), a path may also start with a drive:
+// "C:\x", or "C:x" in the drive's current folder. ("\\server\share\x" needs nothing more.)
+bool has_drive(const file_system& fs, const std::string& path) {
+    const char letter = path.empty() ? '\0' : static_cast<char>(path[0] | 0x20);
+    return fs.names_ignore_case() && path.size() >= 2 && letter >= 'a' && letter <= 'z' && path[1] == ':';
+}
+
+// The folder a path names its file in: "." for a bare name, the root for a file in it ("/",
+// "C:\"), the drive for "C:x" (its current folder there).
+std::string folder_of(const file_system& fs, const std::string& path) {
+    const auto slash = path.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
+    const std::size_t drive = has_drive(fs, path) ? 2 : 0;
+    if (slash == std::string::npos) return drive != 0 ? path.substr(0, drive) : ".";
+    if (slash == drive) return path.substr(0, slash + 1);
     return path.substr(0, slash);
+}
+
+bool is_absolute(const file_system& fs, const std::string& path) {
+    return path[0] == '/' || (fs.names_ignore_case() && path[0] == '\\') || has_drive(fs, path);
 }
 
 // Follows symbolic links to the path that finally names a file (or nothing yet).
@@ -74,7 +88,15 @@ bool resolve_links(file_system& fs, std::string& path) {
         const int error = repeat_interrupted([&] { return fs.read_link(path, target); });
         if (error == EINVAL || error == ENOENT) return true;  // not a link, or nothing there yet
         if (error != 0 || target.empty()) return false;
-        path = target[0] == '/' ? target : folder_of(path) + "/" + target;
+        if (is_absolute(fs, target)) {
+            path = target;
+        } else {
+            const std::string folder = folder_of(fs, path);
+            const char last = folder.back();
+            const bool windows = fs.names_ignore_case();
+            const bool joined = last == '/' || (windows && (last == '\\' || last == ':'));
+            path = folder + (joined ? "" : windows ? "\\" : "/") + target;
+        }
     }
     return false;  // a loop of links
 }
@@ -185,7 +207,7 @@ bool stage_file(file_system& fs, const std::string& name, std::string_view bytes
     // A file its owner made read-only is not replaced, just as opening it for writing would fail.
     if (exists && !fs.may_write(target)) return false;
 
-    const std::string folder = folder_of(target);
+    const std::string folder = folder_of(fs, target);
     const std::string like = exists ? target : std::string();
     std::string temporary;
     file_system::handle h;

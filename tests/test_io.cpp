@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <map>
 #include <new>
 
 #include "app/run.hpp"
@@ -127,6 +128,83 @@ TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
     EXPECT_EQ(host.sync_folder(path), ENOTDIR);
     EXPECT_EQ(host.sync_file_system(dir.path()), 0);
     EXPECT_EQ(host.sync_file_system(path), 0);
+}
+
+// A host that only records the folder replace_file asks for a temporary file in, and follows the
+// links it is given. With ignore_case it takes "\\" as a separator, as Windows does.
+class temporary_folder_recorder final : public file_system {
+public:
+    explicit temporary_folder_recorder(bool ignore_case) : ignore_case_(ignore_case) {}
+    std::map<std::string, std::string> links;
+    std::string folder;
+
+    bool names_ignore_case() const override { return ignore_case_; }
+    int status(const std::string&, file_status& st) override {
+        st = {};
+        return 0;
+    }
+    bool may_write(const std::string&) override { return true; }
+    int read_link(const std::string& path, std::string& target) override {
+        const auto link = links.find(path);
+        if (link == links.end()) return EINVAL;
+        target = link->second;
+        return 0;
+    }
+    int real_path(const std::string&, std::string&) override { return ENOSYS; }
+    int list_folder(const std::string&, std::vector<folder_entry>&) override { return ENOSYS; }
+    int make_folder(const std::string&) override { return ENOSYS; }
+    int rename(const std::string&, const std::string&) override { return ENOSYS; }
+    int remove(const std::string&) override { return ENOSYS; }
+    int open_read(const std::string&, bool, handle&) override { return ENOSYS; }
+    int open_write(const std::string&, handle&) override { return ENOSYS; }
+    int create_temporary(const std::string& in, std::string&, handle&) override {
+        folder = in;
+        return EACCES;
+    }
+    int copy_permissions(handle, const std::string&) override { return ENOSYS; }
+    int handle_status(handle, file_status&) override { return ENOSYS; }
+    int read(handle, char*, std::size_t, std::size_t&) override { return ENOSYS; }
+    int write(handle, const char*, std::size_t, std::size_t&) override { return ENOSYS; }
+    int close(handle) override { return ENOSYS; }
+    int sync(handle) override { return ENOSYS; }
+    int sync_folder(const std::string&) override { return ENOSYS; }
+    int sync_file_system(const std::string&) override { return ENOSYS; }
+
+private:
+    bool ignore_case_;
+};
+
+// The temporary file goes into the output's own folder, whatever the form of its path, so that the
+// rename over the output stays within one folder and one volume.
+TEST(Files, TemporaryFileGoesIntoTheOutputsFolderInEveryPathForm) {
+    const auto folder_for = [](bool windows, const std::string& output,
+                               const std::map<std::string, std::string>& links = {}) {
+        temporary_folder_recorder fs(windows);
+        fs.links = links;
+        EXPECT_FALSE(replace_file(fs, output, "x"));
+        return fs.folder;
+    };
+    EXPECT_EQ(folder_for(false, "out.dat"), ".");
+    EXPECT_EQ(folder_for(false, "/out.dat"), "/");
+    EXPECT_EQ(folder_for(false, "parts/s/out.dat"), "parts/s");
+    EXPECT_EQ(folder_for(false, "parts\\out.dat"), ".");  // a backslash is part of a POSIX name
+    EXPECT_EQ(folder_for(false, "C:out.dat"), ".");
+    EXPECT_EQ(folder_for(false, "/a/link.dat", {{"/a/link.dat", "../b/t.dat"}}), "/a/../b");
+    EXPECT_EQ(folder_for(false, "/a/link.dat", {{"/a/link.dat", "/c/t.dat"}}), "/c");
+
+    EXPECT_EQ(folder_for(true, "out.dat"), ".");
+    EXPECT_EQ(folder_for(true, "C:\\parts\\s\\out.dat"), "C:\\parts\\s");
+    EXPECT_EQ(folder_for(true, "C:/parts/out.dat"), "C:/parts");
+    EXPECT_EQ(folder_for(true, "parts/s\\out.dat"), "parts/s");
+    EXPECT_EQ(folder_for(true, "C:\\out.dat"), "C:\\");
+    EXPECT_EQ(folder_for(true, "\\out.dat"), "\\");
+    EXPECT_EQ(folder_for(true, "C:out.dat"), "C:");  // the current folder of drive C:
+    EXPECT_EQ(folder_for(true, "\\\\server\\share\\parts\\out.dat"), "\\\\server\\share\\parts");
+    // Links: a relative target is taken from the link's folder, an absolute one as it is.
+    EXPECT_EQ(folder_for(true, "C:\\a\\link.dat", {{"C:\\a\\link.dat", "..\\b\\t.dat"}}), "C:\\a\\..\\b");
+    EXPECT_EQ(folder_for(true, "C:\\a\\link.dat", {{"C:\\a\\link.dat", "D:\\b\\t.dat"}}), "D:\\b");
+    EXPECT_EQ(folder_for(true, "C:\\link.dat", {{"C:\\link.dat", "\\\\srv\\s\\t.dat"}}), "\\\\srv\\s");
+    EXPECT_EQ(folder_for(true, "C:link.dat", {{"C:link.dat", "sub\\t.dat"}}), "C:sub");
 }
 
 TEST(HostPaths, BackslashesAndLetterCaseOnACaseSensitiveHost) {

@@ -22,9 +22,15 @@ TSAN_BUILD ?= build-tsan
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=exitcode=86:print_stacktrace=1:halt_on_error=1
 
+# Windows (64-bit), cross-compiled with MinGW-w64 (Debian: g++-mingw-w64-x86-64-posix); its tests
+# run under Wine (Debian: wine, wine64).
+WINDOWS_BUILD ?= build-windows
+WINDOWS_CMAKE = cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DWELDRIX_BENCHMARKS=OFF
+
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
 .PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize tsan format check-format clean
+.PHONY: windows test-windows
 
 all: build
 
@@ -55,6 +61,17 @@ package:
 # Builds the package, unpacks it into a temporary folder and checks the tool and its manual page.
 test-package: package
 	packaging/test-deb.sh $(PACKAGE_BUILD)/weldrix_*.deb
+
+# weldrix.exe and the Windows test programs: $(WINDOWS_BUILD)/weldrix.exe
+windows:
+	$(WINDOWS_CMAKE) -S . -B $(WINDOWS_BUILD) $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# Under Wine, in a fresh prefix removed at the end: the Windows unit tests, then every bundled part
+# and the Windows cases run by weldrix.exe and by the Linux build, compared byte for byte.
+test-windows: windows configure
+	cmake --build $(BUILD) -j $(JOBS) --target weldrix
+	JOBS=$(JOBS) tests/windows/run.sh $(WINDOWS_BUILD) $(BUILD)/weldrix
 
 fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -96,4 +113,4 @@ check-format:
 	clang-format --dry-run --Werror $(SOURCES)
 
 clean:
-	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD)

@@ -16,7 +16,7 @@ public:
     temp_dir& operator=(const temp_dir&) = delete;
 
     const std::string& path() const { return path_; }
-    // path() + "/" + name
+    // path() + "/" + name ("\\" on Windows)
     std::string operator/(std::string_view name) const;
 
 private:

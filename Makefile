@@ -25,12 +25,13 @@ SANITIZER_ENV = ASAN_OPTIONS=exitcode=86:detect_leaks=1:strict_string_checks=1:d
 # Windows (64-bit), cross-compiled with MinGW-w64 (Debian: g++-mingw-w64-x86-64-posix); its tests
 # run under Wine (Debian: wine, wine64).
 WINDOWS_BUILD ?= build-windows
+WINDOWS_PACKAGE_BUILD ?= build-windows-package
 WINDOWS_CMAKE = cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DWELDRIX_BENCHMARKS=OFF
 
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
 .PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize tsan format check-format clean
-.PHONY: windows test-windows
+.PHONY: windows test-windows package-windows test-package-windows
 
 all: build
 
@@ -73,6 +74,15 @@ test-windows: windows configure
 	cmake --build $(BUILD) -j $(JOBS) --target weldrix
 	JOBS=$(JOBS) tests/windows/run.sh $(WINDOWS_BUILD) $(BUILD)/weldrix
 
+# The zip for Windows users: $(WINDOWS_PACKAGE_BUILD)/weldrix-<version>-win64.zip
+package-windows:
+	$(WINDOWS_CMAKE) -S . -B $(WINDOWS_PACKAGE_BUILD) -DWELDRIX_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_PACKAGE_BUILD) -j $(JOBS) --target package
+
+# Builds the zip and checks its contents, the text files and the program's DLL imports.
+test-package-windows: package-windows
+	packaging/windows/test-zip.sh $(WINDOWS_PACKAGE_BUILD)/weldrix-*-win64.zip
+
 fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DWELDRIX_FUZZ=ON -DWELDRIX_TESTS=OFF -DWELDRIX_BENCHMARKS=OFF
@@ -113,4 +123,4 @@ check-format:
 	clang-format --dry-run --Werror $(SOURCES)
 
 clean:
-	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD)
+	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD) $(WINDOWS_PACKAGE_BUILD)

@@ -58,9 +58,12 @@ void walk(file_system& fs, const std::string& root, const std::string& relative,
     }
 }
 
-// Creates the folders of path that do not exist yet (the last component is a file's name).
+// Creates the folders of path that do not exist yet (the last component is a file's name). "\\"
+// separates too where the host takes it as a separator (Windows).
 void make_folders(file_system& fs, const std::string& path) {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    const char* const ends = fs.names_ignore_case() ? "/\\" : "/";
+    for (std::size_t slash = path.find_first_of(ends, 1); slash != std::string::npos;
+         slash = path.find_first_of(ends, slash + 1)) {
         fs.make_folder(path.substr(0, slash));  // an existing folder is no error
     }
 }

@@ -169,6 +169,24 @@ timeout 60 wine "$exe" small.dat NUL </dev/null >windows.raw 2>&1
 code=$?
 if [ $code = 0 ] && no_temporary_files .; then pass; else fail "NUL as output: exit $code"; fi
 
+# --- Batch runs: a folder in, a folder out ---------------------------------------------------------
+# Into a missing folder two levels deep, named with "\" on Windows; then in place, with -s, where
+# every output waits for the end of the run. Output trees and console text must match.
+cp -r lib batch-linux
+cp -r lib batch-windows
+# The time taken differs.
+without_time() { sed -i '/^Elapsed time: /d' linux.txt windows.txt; }
+run_both --no-wait -s -l lib lib/parts new-linux/deep -- --no-wait -s -l lib lib/parts 'new-windows\deep'
+sed -i 's|new-windows\\deep|new-linux/deep|' windows.txt
+without_time
+same_results "batch into a new nested folder"
+if diff -r new-linux/deep new-windows/deep >/dev/null; then pass; else fail "batch: output trees differ"; fi
+run_both --no-wait -s -l batch-linux batch-linux/parts batch-linux/parts -- --no-wait -s -l batch-windows batch-windows/parts 'batch-windows\parts'
+sed -i 's|batch-windows|batch-linux|g' windows.txt
+without_time
+same_results "batch in place with -s"
+if diff -r batch-linux batch-windows >/dev/null; then pass; else fail "batch in place: trees differ"; fi
+
 # --- Ctrl-C reaches the handler given to on_interrupt ----------------------------------------------
 timeout 60 wine "$probe" </dev/null >probe.txt 2>&1 &
 pid=$!

@@ -69,6 +69,9 @@ int error_number(DWORD error) {
         case ERROR_INVALID_FUNCTION:
         case ERROR_NOT_SUPPORTED: return ENOSYS;
         case ERROR_NO_UNICODE_TRANSLATION: return EILSEQ;
+        // A call cancelled by an interrupt (CancelSynchronousIo, see on_interrupt): like a POSIX call
+        // a signal interrupts, and repeated as one by the callers.
+        case ERROR_OPERATION_ABORTED: return EINTR;
         default: return EIO;
     }
 }
@@ -560,16 +563,30 @@ std::atomic<void (*)(int)>& interrupt_handler() {
     return handler;
 }
 
+// The thread that set the handler (the main thread), whose blocking read an interrupt cancels.
+std::atomic<HANDLE>& interrupted_thread() {
+    static std::atomic<HANDLE> thread{nullptr};
+    return thread;
+}
+
+// Calls the handler, then ends a read the interrupted thread is waiting in (the wait for Enter on a
+// pipe), as a signal does on POSIX hosts; a console read ends by itself. A file operation cancelled
+// so fails with EINTR, which its callers repeat. (Wine cancels no read of a pipe.)
+void interrupt(void (*handler)(int), int signal_number) {
+    handler(signal_number);
+    if (const HANDLE thread = interrupted_thread().load()) CancelSynchronousIo(thread);
+}
+
 BOOL WINAPI ctrl_handler(DWORD event) {
     void (*const handler)(int) = interrupt_handler().load();
     if (!handler) return FALSE;
     switch (event) {
-        case CTRL_C_EVENT: handler(SIGINT); return TRUE;
-        case CTRL_BREAK_EVENT: handler(SIGBREAK); return TRUE;
+        case CTRL_C_EVENT: interrupt(handler, SIGINT); return TRUE;
+        case CTRL_BREAK_EVENT: interrupt(handler, SIGBREAK); return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            handler(SIGTERM);
+            interrupt(handler, SIGTERM);
             // The system ends the process as soon as this returns (and after 5 seconds at the
             // latest); waiting here gives the run the time to remove its temporary file and end
             // by itself, which ends this thread too.
@@ -618,6 +635,11 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 
 void on_interrupt(void (*handler)(int)) {
     interrupt_handler().store(handler);
+    HANDLE thread = nullptr;
+    if (!interrupted_thread().load() && DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                                                        &thread, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        interrupted_thread().store(thread);
+    }
     SetConsoleCtrlHandler(ctrl_handler, TRUE);
 }
 

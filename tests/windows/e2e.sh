@@ -187,6 +187,38 @@ without_time
 same_results "batch in place with -s"
 if diff -r batch-linux batch-windows >/dev/null; then pass; else fail "batch in place: trees differ"; fi
 
+# --- Ctrl-C: the run stops, the output stays as it was, no temporary file is left -----------------
+awk 'BEGIN { srand(1); for (i = 0; i < 400000; i++) { printf "4 16"; for (k = 0; k < 12; k++) printf " %.3f", rand() * 200; printf "\r\n" } }' >huge.dat
+interrupt_at() {  # interrupt_at PHRASE COMMAND...: SIGINT once the console shows PHRASE
+  local phrase=$1
+  shift
+  printf 'old\n' >kept.dat
+  rm -f console.txt
+  "$@" huge.dat kept.dat </dev/null >console.txt 2>&1 &
+  local pid=$!
+  for _ in $(seq 3000); do grep -q "$phrase" console.txt 2>/dev/null && break; sleep 0.01; done
+  kill -INT $pid
+  wait $pid
+}
+interrupt_at "Unifying" "$linux"
+linux_code=$?
+cp console.txt linux.txt
+interrupt_at "Unifying" timeout 60 wine "$exe"
+windows_code=$?
+sed 's/\r$//' console.txt >windows.txt
+same_results "Ctrl-C while unifying"
+if [ "$(cat kept.dat)" = old ] && no_temporary_files .; then pass; else fail "Ctrl-C while unifying: output or temporary file"; fi
+# While writing: stopped before the rename (130, the old output) or just after it (0, the new one);
+# never a temporary file left, never a damaged output.
+interrupt_at "Writing" timeout 60 wine "$exe"
+code=$?
+if { [ $code = 130 ] && [ "$(cat kept.dat)" = old ]; } || { [ $code = 0 ] && [ "$(wc -l <kept.dat)" = 400000 ]; }; then
+  pass
+else
+  fail "Ctrl-C while writing: exit $code, $(head -c 20 kept.dat)"
+fi
+no_temporary_files . && pass || fail "Ctrl-C while writing: a temporary file is left"
+
 # --- Ctrl-C reaches the handler given to on_interrupt ----------------------------------------------
 timeout 60 wine "$probe" </dev/null >probe.txt 2>&1 &
 pid=$!

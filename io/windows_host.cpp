@@ -285,15 +285,17 @@ public:
     bool may_write(const std::string& path) override {
         std::wstring wide;
         if (host_path(path, wide) != 0) return false;
-        // The read-only attribute is checked first: an administrator, and anyone under Wine (where
-        // it is the Unix mode and root passes), could otherwise open the file for writing, and a
-        // rename would replace it where Windows itself refuses to.
+        // The read-only attribute is checked first. Windows refuses to open such a file for writing,
+        // but a rename can replace it under Wine, where the attribute is the Unix mode, which root
+        // passes.
         const DWORD attributes = GetFileAttributesW(wide.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-        // Then what the file's access control list allows. Opening for writing changes nothing; a
-        // file another program holds open without sharing still counts as writable here, and its
-        // replacement then fails (and is reported) at the rename.
-        const scoped_handle h(open_existing(wide, FILE_WRITE_DATA));
+        // Then what the file's access control list allows (without FILE_FLAG_BACKUP_SEMANTICS, which
+        // with the restore privilege enabled would pass over the list). Opening for writing changes
+        // nothing; a file another program holds open without sharing still counts as writable here,
+        // and its replacement then fails (and is reported) at the rename.
+        const scoped_handle h(CreateFileW(wide.c_str(), FILE_WRITE_DATA, share_all, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         return h.valid() || GetLastError() == ERROR_SHARING_VIOLATION;
     }
 

@@ -129,7 +129,8 @@ int full_path_of(const std::wstring& path, std::wstring& full) {
 int host_path(const std::string& path, std::wstring& wide) {
     // A NUL would end the name early and name another file.
     if (path.find('\0') != std::string::npos) return ENOENT;
-    if (!widen(path, wide)) return EILSEQ;
+    // No file has a name that is not UTF-8 here: Windows names are Unicode.
+    if (!widen(path, wide)) return ENOENT;
     if (wide.size() < long_path_length || starts_with(wide, L"\\\\?\\") || starts_with(wide, L"\\\\.\\")) return 0;
     // The "\\?\" form is taken literally: the system's own clean-up is done first.
     std::wstring full;
@@ -447,7 +448,7 @@ public:
     int create_temporary(const std::string& folder, std::string& path, handle& h) override {
         h = no_handle;
         std::wstring wide_folder;
-        if (!widen(folder, wide_folder)) return EILSEQ;
+        if (!widen(folder, wide_folder)) return ENOENT;
         static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);

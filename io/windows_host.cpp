@@ -18,12 +18,15 @@
 #include <winioctl.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -403,9 +406,13 @@ public:
         // One rename of the file system (atomic on NTFS), where ReplaceFileW is a sequence of steps
         // that can fail half-way and, without a backup name, then leave no file of either name.
         // WRITE_THROUGH returns only once the move is on the disk.
-        return MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-                   ? 0
-                   : last_error();
+        if (!MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return last_error();
+        }
+        // Bytes not flushed yet now live under the new name.
+        const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+        std::replace(unflushed_.begin(), unflushed_.end(), wide_from, wide_to);
+        return 0;
     }
 
     int remove(const std::string& path) override {
@@ -466,6 +473,8 @@ public:
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (file != INVALID_HANDLE_VALUE) {
                 h = reinterpret_cast<handle>(file);
+                const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+                open_temporaries_[file] = wide;
                 return 0;
             }
             const DWORD error = GetLastError();
@@ -519,23 +528,76 @@ public:
         return 0;
     }
 
-    int close(handle h) override { return CloseHandle(as_windows(h)) ? 0 : last_error(); }
+    int close(handle h) override {
+        {
+            // A temporary file closed without a flush is flushed by sync_file_system.
+            const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+            const auto open = open_temporaries_.find(as_windows(h));
+            if (open != open_temporaries_.end()) {
+                unflushed_.push_back(std::move(open->second));
+                open_temporaries_.erase(open);
+            }
+        }
+        return CloseHandle(as_windows(h)) ? 0 : last_error();
+    }
 
     // Durability.
     // The file's bytes and attributes, through the system's cache to the disk. Only files on a
     // disk are flushed: flushing a pipe would wait for its reader.
-    int sync(handle h) {
+    int sync(handle h) override {
         if (GetFileType(as_windows(h)) != FILE_TYPE_DISK) return 0;
-        return FlushFileBuffers(as_windows(h)) ? 0 : last_error();
+        if (!FlushFileBuffers(as_windows(h))) return last_error();
+        const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+        open_temporaries_.erase(as_windows(h));
+        return 0;
     }
-    // Nothing to do: the rename is written through (MOVEFILE_WRITE_THROUGH) and a new file's entry
-    // is part of the file system's journal, which the file's own flush commits.
-    int sync_folder(const std::string&) { return 0; }
-    // Nothing to do: flushing a whole volume needs a handle to the volume, which only an
-    // administrator may open; each file is flushed on its own instead.
-    int sync_file_system(const std::string&) { return 0; }
+
+    // The rename is written through (MOVEFILE_WRITE_THROUGH) and a new entry is in the file
+    // system's journal, which the file's own flush commits: nothing is left to flush. The folder
+    // is only checked, so that the errors are those of other hosts.
+    int sync_folder(const std::string& folder) override {
+        std::wstring wide;
+        if (const int error = host_path(folder, wide)) return error;
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : ENOTDIR;
+    }
+
+    // Windows flushes a whole volume only for an administrator (FlushFileBuffers on "\\.\C:"),
+    // so this flushes every temporary file this host wrote and closed unflushed, under the name it
+    // now has: one flush per file, as many as a caller that flushes each would make, and more than
+    // the files of path's volume, never fewer. A file removed since is passed over.
+    int sync_file_system(const std::string& path) override {
+        std::wstring wide;
+        if (const int error = host_path(path, wide)) return error;
+        if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) return last_error();
+        std::vector<std::wstring> files;
+        {
+            const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+            files.swap(unflushed_);
+        }
+        int first_error = 0;
+        for (const std::wstring& file : files) {
+            const scoped_handle h(CreateFileW(file.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+            int error = 0;
+            if (!h.valid()) {
+                error = last_error();
+                if (error == ENOENT) error = 0;  // removed: nothing to keep
+            } else if (!FlushFileBuffers(h.get())) {
+                error = last_error();
+            }
+            if (error != 0 && first_error == 0) first_error = error;
+        }
+        return first_error;
+    }
 
 private:
+    // Temporary files not flushed yet: open ones by handle, closed ones by name.
+    std::mutex unflushed_mutex_;
+    std::map<HANDLE, std::wstring> open_temporaries_;
+    std::vector<std::wstring> unflushed_;
+
     static int final_path_of(HANDLE h, DWORD flags, std::wstring& path) {
         path.assign(MAX_PATH, L'\0');
         for (;;) {

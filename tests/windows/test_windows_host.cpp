@@ -281,6 +281,33 @@ TEST(WindowsHost, ErrorNumbersAreTheErrnoValues) {
     EXPECT_EQ(host().open_read(dir / std::string("plain.dat\0x", 11), true, h), ENOENT);
 }
 
+// A batch writes its outputs unflushed and then flushes them all with one sync_file_system, which
+// on Windows flushes each temporary file this host closed unflushed, under its present name.
+TEST(WindowsHost, OneFlushForManyFilesFollowsRenamesAndPassesOverRemovedFiles) {
+    temp_dir dir;
+    const auto write_temporary = [&](const std::string& bytes) {
+        std::string path;
+        file_system::handle h;
+        EXPECT_EQ(host().create_temporary(dir.path(), path, h), 0);
+        std::size_t written = 0;
+        EXPECT_EQ(host().write(h, bytes.data(), bytes.size(), written), 0);
+        EXPECT_EQ(host().close(h), 0);
+        return path;
+    };
+    const std::string renamed = write_temporary("0 a\n");
+    const std::string removed = write_temporary("0 b\n");
+    ASSERT_EQ(host().rename(renamed, dir / "a.dat"), 0);
+    ASSERT_EQ(host().remove(removed), 0);
+    // a.dat is flushed under its new name; the removed file is no error. Errors are those of
+    // other hosts.
+    EXPECT_EQ(host().sync_file_system(dir.path()), 0);
+    EXPECT_EQ(host().sync_file_system(dir / "missing"), ENOENT);
+    EXPECT_EQ(host().sync_folder(dir.path()), 0);
+    EXPECT_EQ(host().sync_folder(dir / "a.dat"), ENOTDIR);
+    EXPECT_EQ(host().sync_folder(dir / "missing"), ENOENT);
+    EXPECT_EQ(test::read_file(dir / "a.dat"), "0 a\n");
+}
+
 TEST(WindowsHost, OpenFilesReadWriteAndFlush) {
     temp_dir dir;
     std::string path;

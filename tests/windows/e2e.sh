@@ -46,6 +46,7 @@ same_results() {  # same_results WHAT [LINUX_OUTPUT WINDOWS_OUTPUT]
   local what=$1 ok=yes
   if [ "$linux_code" != "$windows_code" ]; then
     fail "$what: exit code $windows_code on Windows, $linux_code on Linux"
+    head -5 windows.raw >&2
     return
   fi
   if ! cmp -s linux.txt windows.txt; then

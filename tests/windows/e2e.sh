@@ -156,6 +156,22 @@ run_both -s odd-names.dat out/linux/odd-names.dat -- -s odd-names.dat out/window
 sed -i 's|out/windows/|out/linux/|' windows.txt
 same_results "odd names as subfiles" out/linux/odd-names.dat out/windows/odd-names.dat
 
+# --- Change reports (-r) in their three forms: the same bytes -------------------------------------
+cp -r "$root/examples" examples
+for form in txt json html; do
+  mkdir -p "report-linux-$form" "report-windows-$form"
+  (cd "report-linux-$form" && "$linux" --no-wait -s -l ../examples/ldraw -r "report.$form" ../examples/demo.dat out.dat \
+    </dev/null >/dev/null 2>&1)
+  (cd "report-windows-$form" && timeout 60 wine "$exe" --no-wait -s -l ../examples/ldraw -r "report.$form" \
+    ../examples/demo.dat out.dat </dev/null >/dev/null 2>&1)
+  if [ -s "report-linux-$form/report.$form" ] && cmp -s "report-linux-$form/report.$form" "report-windows-$form/report.$form" &&
+    cmp -s "report-linux-$form/out.dat" "report-windows-$form/out.dat"; then
+    pass
+  else
+    fail "change report ($form) differs"
+  fi
+done
+
 # --- Outputs that are refused or fail --------------------------------------------------------------
 printf '2 24 0 0 0 1 1 1\n' >small.dat
 run_both small.dat missing/out.dat

@@ -1,6 +1,7 @@
 #include "app/batch.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -30,10 +31,15 @@ std::string joined(const std::string& folder, const std::string& name) {
 }
 
 void walk(file_system& fs, const std::string& root, const std::string& relative, const std::string& skip_folder,
-          std::vector<std::string>& found) {
+          std::vector<std::string>& found, std::vector<std::string>& unreadable) {
     std::vector<folder_entry> entries;
     const std::string folder = relative.empty() ? root : joined(root, relative);
-    if (fs.list_folder(folder, entries) != 0) return;
+    if (const int error = repeat_interrupted([&] { return fs.list_folder(folder, entries); })) {
+        // Its files would go uncleaned without a word. A folder that went away since its parent
+        // was listed held nothing.
+        if (error != ENOENT && error != ENOTDIR) unreadable.push_back(relative.empty() ? "." : relative);
+        return;
+    }
     std::sort(entries.begin(), entries.end(),
               [](const folder_entry& a, const folder_entry& b) { return a.name < b.name; });
     for (const folder_entry& entry : entries) {
@@ -43,13 +49,17 @@ void walk(file_system& fs, const std::string& root, const std::string& relative,
         if (kind == file_kind::link || kind == file_kind::other) {
             // A link counts when it leads to a file; a link to a folder is not followed.
             file_status st;
-            kind = fs.status(joined(root, rel), st) == 0 && st.kind == file_kind::regular ? file_kind::regular
-                                                                                          : file_kind::other;
+            const int error = repeat_interrupted([&] { return fs.status(joined(root, rel), st); });
+            if (error != 0 && has_ldraw_extension(entry.name)) {
+                unreadable.push_back(rel);
+                continue;
+            }
+            kind = error == 0 && st.kind == file_kind::regular ? file_kind::regular : file_kind::other;
         }
         if (kind == file_kind::folder) {
             std::string real;
             if (!skip_folder.empty() && fs.real_path(joined(root, rel), real) == 0 && real == skip_folder) continue;
-            walk(fs, root, rel, skip_folder, found);
+            walk(fs, root, rel, skip_folder, found, unreadable);
         } else if (kind == file_kind::regular && has_ldraw_extension(entry.name)) {
             found.push_back(rel);
         }
@@ -105,8 +115,14 @@ namespace {
 
 class batch {
 public:
-    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs)
-        : options_(options), env_(env), inputs_(std::move(inputs)), outcomes_(inputs_.size()), library_(env.files) {
+    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs,
+          std::size_t unreadable)
+        : options_(options),
+          env_(env),
+          inputs_(std::move(inputs)),
+          outcomes_(inputs_.size()),
+          library_(env.files),
+          unreadable_(unreadable) {
         clean_ = options.clean;
         clean_.record_changes = clean_options::changes::totals;
     }
@@ -299,26 +315,30 @@ private:
     // flushed first, with one flush of the whole file system instead of one per file (tens of
     // thousands of flushes would cost more than the cleaning), and the renames after them, so that
     // a crash at any moment leaves every output old or new and complete. A flush that fails leaves
-    // every output as it was.
+    // every output as it was. The lines of the files have been printed by now: each output that
+    // cannot be put in place gets a line of its own after them.
     void commit_staged_outputs() {
         file_system& fs = env_.files;
         bool any = false;
         for (const file_outcome& outcome : outcomes_) any = any || outcome.has_staged;
         if (!any) return;
         const bool flushed = repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) == 0;
-        for (file_outcome& outcome : outcomes_) {
+        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+            file_outcome& outcome = outcomes_[i];
             if (!outcome.has_staged) continue;
-            if (!flushed || !commit_staged(fs, outcome.staged, durability::none_here)) {
-                if (!flushed) discard_staged(fs, outcome.staged);
+            const bool committed = flushed && commit_staged(fs, outcome.staged, durability::none_here);
+            if (!flushed) discard_staged(fs, outcome.staged);
+            outcome.has_staged = false;
+            if (!committed) {
                 outcome.what = file_outcome::status::cannot_create;
-                outcome.has_staged = false;
+                env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
             }
         }
         if (repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) != 0) renames_unflushed_ = true;
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
-        std::size_t read = 0, changed = 0, reformatted = 0, unchanged = 0, failures = 0;
+        std::size_t read = 0, changed = 0, reformatted = 0, unchanged = 0, failures = unreadable_;
         change_totals totals;
         // Subfiles not found, by name in the order first met, over all files in input order.
         std::vector<missing_subfile> missing;
@@ -377,6 +397,7 @@ private:
     const std::vector<std::string> inputs_;
     std::vector<file_outcome> outcomes_;
     subfile_library library_;
+    const std::size_t unreadable_;  // folders and links below the input that could not be read
     std::unordered_set<std::string> made_folders_;
     bool renames_unflushed_ = false;  // the renames could not be flushed: report a failure
 
@@ -391,9 +412,10 @@ private:
 
 }  // namespace
 
-std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder) {
-    std::vector<std::string> found;
-    walk(fs, in_folder, {}, skip_folder, found);
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
+                                      std::vector<std::string>* unreadable) {
+    std::vector<std::string> found, not_read;
+    walk(fs, in_folder, {}, skip_folder, found, unreadable ? *unreadable : not_read);
     std::sort(found.begin(), found.end());
     return found;
 }
@@ -429,7 +451,9 @@ int run_batch(const run_options& options, const run_environment& env) {
     fs.real_path(options.output, out_real);
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
-    const std::vector<std::string> inputs = batch_inputs(fs, options.input, in_place ? std::string() : out_real);
+    std::vector<std::string> unreadable;
+    const std::vector<std::string> inputs =
+        batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);
 
     if (options.check_only) {
         out.line("Checking " + counted(inputs.size(), "file", "files") + " of " + options.input +
@@ -440,7 +464,9 @@ int run_batch(const run_options& options, const run_environment& env) {
         out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " into " +
                  options.output);
     }
-    batch run(options, env, inputs);
+    // What could not be looked into fails, before the files that were found.
+    for (const std::string& relative : unreadable) out.line("failed: " + relative + ": can't be read");
+    batch run(options, env, inputs, unreadable.size());
     return run.run();
 }
 

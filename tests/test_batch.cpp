@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "app/batch.hpp"
 #include "app/run.hpp"
+#include "faulty_file_system.hpp"
 #include "io/console.hpp"
 #include "support.hpp"
 
@@ -260,6 +263,94 @@ TEST(Batch, AnInterruptedRunFinishesWhatItWroteAndStartsNothingNew) {
     const auto out = tree(dir / "out");
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out.at("a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
+}
+
+// A batch on the host's files with some calls failing every time, in process.
+interrupted_run run_with_failures(const std::vector<std::string>& args,
+                                  const std::function<void(test::faulty_file_system&)>& arm) {
+    test::faulty_file_system fs(host_file_system());
+    arm(fs);
+    string_console out, warnings;
+    const int code = run(args, {out, warnings, [] {}, fs});
+    return {code, without_time(out.text)};
+}
+
+TEST(Batch, FoldersAndLinksThatCannotBeReadFailTheRun) {
+    // Their files used to be passed over without a word, with exit code 0; an interrupted listing
+    // too.
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    write_file(dir / "in/sub/b.dat", dirty);
+    write_file(dir / "elsewhere.dat", dirty);
+    fs::create_symlink(dir / "elsewhere.dat", dir / "in/link.dat");
+    auto r = run_with_failures({"-j", "1", dir / "in", dir / "out"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::list_folder, dir / "in/sub", EIO);
+        f.fail_always(test::fs_call::status, dir / "in/link.dat", EACCES);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("Cleaning 1 file of " + (dir / "in") + " into " + (dir / "out") +
+                             "\nfailed: link.dat: can't be read\nfailed: sub: can't be read\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_NE(r.console.find("\n2 failed\n"), std::string::npos) << r.console;
+    EXPECT_EQ(
+        tree(dir / "out"),
+        (std::map<std::string, std::string>{{"a.dat", single_file_output({}, dir / "in/a.dat", dir / "single.dat")}}));
+
+    // The input folder itself.
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out2"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::list_folder, dir / "in", EMFILE);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("Cleaning 0 files of " + (dir / "in") + " into " + (dir / "out2") +
+                             "\nfailed: .: can't be read\n"),
+              std::string::npos)
+        << r.console;
+
+    // An interrupted listing is repeated.
+    std::uint64_t listing = 0;  // the call that lists the input folder
+    {
+        test::faulty_file_system counting(host_file_system());
+        string_console out, warnings;
+        run({"-j", "1", dir / "in", dir / "out4"}, {out, warnings, [] {}, counting});
+        for (std::size_t n = 0; n < counting.trace().size() && !listing; ++n) {
+            if (counting.trace()[n].call == test::fs_call::list_folder && counting.trace()[n].path == dir / "in")
+                listing = n + 1;
+        }
+    }
+    ASSERT_NE(listing, 0u);
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out3"},
+                          [&](test::faulty_file_system& f) { f.fail_call(listing, EINTR); });
+    EXPECT_EQ(r.exit_code, exit_success) << r.console;
+    EXPECT_EQ(tree(dir / "out3").size(), 3u) << r.console;
+}
+
+TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
+    // The console used to say "changed: a.dat" and count a failure without naming it.
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    write_file(dir / "in/b.dat", dirty);
+    auto r = run_with_failures({"-j", "1", dir / "in", dir / "out"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::rename, dir / "out/a.dat", EIO);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("changed: b.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+                             "failed: a.dat: " +
+                             (dir / "out/a.dat") + " Can't create\n\nSummary:\n2 files read\n1 changed\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_EQ(tree(dir / "out").count("a.dat"), 0u);
+
+    // A flush before the renames that fails leaves every output as it was and names each.
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out2"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::sync_file_system, dir / "out2", EIO);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("failed: a.dat: " + (dir / "out2/a.dat") +
+                             " Can't create\nfailed: b.dat: " + (dir / "out2/b.dat") + " Can't create\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_TRUE(tree(dir / "out2").empty());
 }
 
 TEST(Batch, AnInterruptedSingleRunLeavesTheOutputAsItWas) {

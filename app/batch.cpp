@@ -1,6 +1,7 @@
 #include "app/batch.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -133,21 +134,37 @@ public:
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
         std::vector<std::thread> workers;
-        running_ = threads;
-        for (unsigned t = 0; t < threads; ++t) {
-            workers.emplace_back([this] {
-                work();
-                const std::lock_guard<std::mutex> lock(mutex_);
-                --running_;
-                ready_.notify_one();
-            });
+        try {
+            running_ = threads;
+            for (unsigned t = 0; t < threads; ++t) {
+                workers.emplace_back([this] {
+                    work();
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    --running_;
+                    ready_.notify_one();
+                });
+            }
+            report_progress(start);
+            for (std::thread& worker : workers) worker.join();
+            print_ready();
+            clear_progress();
+            commit_staged_outputs();
+            return summary(start);
+        } catch (...) {
+            // Memory ran out on this thread (a console line, a thread that could not start): the
+            // workers start no new file and are waited for (a running thread must not be left
+            // behind), and the outputs staged but not put in place are removed. The run then ends
+            // as any run that runs out of memory, every output as it was or complete.
+            abandoned_ = true;
+            for (std::thread& worker : workers) {
+                if (worker.joinable()) worker.join();
+            }
+            for (file_outcome& outcome : outcomes_) {
+                if (outcome.has_staged) discard_staged(env_.files, outcome.staged);
+                outcome.has_staged = false;
+            }
+            throw;
         }
-        report_progress(start);
-        for (std::thread& worker : workers) worker.join();
-        print_ready();
-        clear_progress();
-        commit_staged_outputs();
-        return summary(start);
     }
 
 private:
@@ -155,7 +172,7 @@ private:
 
     void work() {
         for (;;) {
-            if (interrupted()) return;
+            if (interrupted() || abandoned_) return;
             std::size_t i;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
@@ -169,7 +186,12 @@ private:
                 // As in a single-file run, such a file fails rather than be cleaned against a
                 // library that is missing files by chance; the other files go on.
                 outcome.what = file_outcome::status::host_failure;
-                outcome.failure = failure.path() + " can't be read";
+                try {
+                    outcome.failure = failure.path() + " can't be read";
+                } catch (const std::bad_alloc&) {
+                    // Nothing may leave a thread: it would end the process.
+                    outcome.failure = "out of memory";
+                }
             } catch (const std::bad_alloc&) {
                 outcome.what = file_outcome::status::host_failure;
                 outcome.failure = "out of memory";
@@ -399,7 +421,8 @@ private:
     subfile_library library_;
     const std::size_t unreadable_;  // folders and links below the input that could not be read
     std::unordered_set<std::string> made_folders_;
-    bool renames_unflushed_ = false;  // the renames could not be flushed: report a failure
+    bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
+    std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
     std::mutex mutex_;  // guards next_, done_ and outcomes_ while the workers run
     std::condition_variable ready_;

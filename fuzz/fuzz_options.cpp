@@ -87,7 +87,12 @@ run_result run_once(const std::vector<std::string>& args, bool collect_warnings,
     result.out = std::move(out.text);
     result.warnings = std::move(warnings.text);
     result.calls = counted.calls();
-    for (const auto& [path, entry] : fs.entries()) result.temporaries_left |= weldrix::fuzz::is_temporary(path);
+    // A file or folder the arguments name may be called so too.
+    for (const auto& [path, entry] : fs.entries()) {
+        bool named = entry.folder;
+        for (const std::string& arg : args) named |= memory_file_system::canonical(arg) == path;
+        result.temporaries_left |= !named && weldrix::fuzz::is_temporary(path);
+    }
     return result;
 }
 

@@ -248,14 +248,14 @@ private:
         return outcome;
     }
 
-    // Creates the folders of an output once per run.
+    // Creates the folders of an output once per run. Another thread that needs the same folder
+    // waits until it is there: it would otherwise go on to write into a folder not made yet.
     void make_output_folder(const std::string& output) {
         const std::string folder = output.substr(0, output.rfind('/') + 1);
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (!made_folders_.insert(folder).second) return;
-        }
+        const std::lock_guard<std::mutex> lock(folders_mutex_);
+        if (made_folders_.count(folder)) return;
         make_folders(env_.files, output);
+        made_folders_.insert(folder);
     }
 
     // Prints the lines of the files finished so far, in input order, while the workers go on;
@@ -420,6 +420,7 @@ private:
     std::vector<file_outcome> outcomes_;
     subfile_library library_;
     const std::size_t unreadable_;  // folders and links below the input that could not be read
+    std::mutex folders_mutex_;      // guards made_folders_ while the folders are made
     std::unordered_set<std::string> made_folders_;
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file

@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <thread>
 
 #include "app/batch.hpp"
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
 #include "io/console.hpp"
+#include "io/memory_file_system.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -351,6 +353,53 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
               std::string::npos)
         << r.console;
     EXPECT_TRUE(tree(dir / "out2").empty());
+}
+
+// A memory file system whose make_folder takes a while for folders named "slow", so that another
+// thread reaches the same output folder while it is being made.
+class slow_folders_file_system final : public file_system {
+public:
+    memory_file_system inner;
+    bool names_ignore_case() const override { return inner.names_ignore_case(); }
+    int status(const std::string& p, file_status& st) override { return inner.status(p, st); }
+    bool may_write(const std::string& p) override { return inner.may_write(p); }
+    int read_link(const std::string& p, std::string& t) override { return inner.read_link(p, t); }
+    int real_path(const std::string& p, std::string& c) override { return inner.real_path(p, c); }
+    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner.list_folder(f, e); }
+    int make_folder(const std::string& p) override {
+        if (p.ends_with("/slow")) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return inner.make_folder(p);
+    }
+    int rename(const std::string& f, const std::string& t) override { return inner.rename(f, t); }
+    int remove(const std::string& p) override { return inner.remove(p); }
+    int open_read(const std::string& p, bool r, handle& h) override { return inner.open_read(p, r, h); }
+    int open_write(const std::string& p, handle& h) override { return inner.open_write(p, h); }
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        return inner.create_temporary(f, p, h);
+    }
+    int copy_permissions(handle h, const std::string& l) override { return inner.copy_permissions(h, l); }
+    int handle_status(handle h, file_status& st) override { return inner.handle_status(h, st); }
+    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner.read(h, b, s, g); }
+    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner.write(h, b, s, w); }
+    int close(handle h) override { return inner.close(h); }
+    int sync(handle h) override { return inner.sync(h); }
+    int sync_folder(const std::string& f) override { return inner.sync_folder(f); }
+    int sync_file_system(const std::string& p) override { return inner.sync_file_system(p); }
+};
+
+TEST(Batch, ThreadsWaitForAnOutputFolderBeingMade) {
+    // The second thread to need a new output folder used to go on while the first was still making
+    // it, and its file failed with "Can't create" (found by fuzz_batch, one run in thousands).
+    slow_folders_file_system fs;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) fs.inner.add_file("/in/slow/" + name, dirty);
+    string_console out, warnings;
+    const int code = run({"-j", "3", "--no-wait", "/in", "/out"}, {out, warnings, [] {}, fs});
+    EXPECT_EQ(code, exit_success) << out.text;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) {
+        const std::string* written = fs.inner.find("/out/slow/" + name);
+        ASSERT_NE(written, nullptr) << name << out.text;
+        EXPECT_EQ(*written, "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
+    }
 }
 
 TEST(Batch, AnInterruptedSingleRunLeavesTheOutputAsItWas) {

@@ -16,6 +16,8 @@
 //  * one thread and several give the same files, the same console text apart from the elapsed
 //    time, and the same warnings.
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -175,6 +177,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     memory_file_system many_fs;
     const run_result many = run_in(many_fs, s.tree, args);
 
+    // For looking at one input by hand: WELDRIX_FUZZ_SHOW=1 ./fuzz_batch input
+    if (std::getenv("WELDRIX_FUZZ_SHOW")) {
+        for (const std::string& arg : args) std::fprintf(stderr, "%s ", arg.c_str());
+        std::fprintf(stderr, "\n");
+        for (const file_tree::file& f : s.tree.files)
+            std::fprintf(stderr, "== %s%s\n%s", f.path.c_str(), f.writable ? "" : " (read-only)",
+                         weldrix::fuzz::escaped(f.bytes, 2000).c_str());
+        std::fprintf(stderr, "\n== -j 1: %d\n%s%s== -j %u: %d\n%s%s", one.code, one.out.c_str(), one.warnings.c_str(),
+                     s.threads, many.code, many.out.c_str(), many.warnings.c_str());
+    }
     // Threads change nothing.
     FUZZ_CHECK(one.code == many.code, input);
     FUZZ_CHECK(weldrix::fuzz::without_elapsed_time(one.out) == weldrix::fuzz::without_elapsed_time(many.out),

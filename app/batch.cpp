@@ -1,6 +1,8 @@
 #include "app/batch.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
 #include "io/files.hpp"
+#include "io/process.hpp"
 
 namespace weldrix {
 namespace {
@@ -32,10 +35,15 @@ std::string joined(const std::string& folder, const std::string& name) {
 }
 
 void walk(file_system& fs, const std::string& root, const std::string& relative, const std::string& skip_folder,
-          std::vector<std::string>& found) {
+          std::vector<std::string>& found, std::vector<std::string>& unreadable) {
     std::vector<folder_entry> entries;
     const std::string folder = relative.empty() ? root : joined(root, relative);
-    if (fs.list_folder(folder, entries) != 0) return;
+    if (const int error = repeat_interrupted([&] { return fs.list_folder(folder, entries); })) {
+        // Its files would go uncleaned without a word. A folder that went away since its parent
+        // was listed held nothing.
+        if (error != ENOENT && error != ENOTDIR) unreadable.push_back(relative.empty() ? "." : relative);
+        return;
+    }
     std::sort(entries.begin(), entries.end(),
               [](const folder_entry& a, const folder_entry& b) { return a.name < b.name; });
     for (const folder_entry& entry : entries) {
@@ -45,13 +53,17 @@ void walk(file_system& fs, const std::string& root, const std::string& relative,
         if (kind == file_kind::link || kind == file_kind::other) {
             // A link counts when it leads to a file; a link to a folder is not followed.
             file_status st;
-            kind = fs.status(joined(root, rel), st) == 0 && st.kind == file_kind::regular ? file_kind::regular
-                                                                                          : file_kind::other;
+            const int error = repeat_interrupted([&] { return fs.status(joined(root, rel), st); });
+            if (error != 0 && has_ldraw_extension(entry.name)) {
+                unreadable.push_back(rel);
+                continue;
+            }
+            kind = error == 0 && st.kind == file_kind::regular ? file_kind::regular : file_kind::other;
         }
         if (kind == file_kind::folder) {
             std::string real;
             if (!skip_folder.empty() && fs.real_path(joined(root, rel), real) == 0 && real == skip_folder) continue;
-            walk(fs, root, rel, skip_folder, found);
+            walk(fs, root, rel, skip_folder, found, unreadable);
         } else if (kind == file_kind::regular && has_ldraw_extension(entry.name)) {
             found.push_back(rel);
         }
@@ -111,12 +123,14 @@ namespace {
 
 class batch {
 public:
-    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs)
+    batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs,
+          std::size_t unreadable)
         : options_(options),
           env_(env),
           inputs_(std::move(inputs)),
           outcomes_(inputs_.size()),
           library_(env.files),
+          unreadable_(unreadable),
           drawing_(!options.report.empty() && options.report != "-" &&
                    report_form_of(options.report) == report_form::html) {
         clean_ = options.clean;
@@ -129,21 +143,37 @@ public:
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
         std::vector<std::thread> workers;
-        running_ = threads;
-        for (unsigned t = 0; t < threads; ++t) {
-            workers.emplace_back([this] {
-                work();
-                const std::lock_guard<std::mutex> lock(mutex_);
-                --running_;
-                ready_.notify_one();
-            });
+        try {
+            running_ = threads;
+            for (unsigned t = 0; t < threads; ++t) {
+                workers.emplace_back([this] {
+                    work();
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    --running_;
+                    ready_.notify_one();
+                });
+            }
+            report_progress(start);
+            for (std::thread& worker : workers) worker.join();
+            print_ready();
+            clear_progress();
+            commit_staged_outputs();
+            return summary(start);
+        } catch (...) {
+            // Memory ran out on this thread (a console line, a thread that could not start): the
+            // workers start no new file and are waited for (a running thread must not be left
+            // behind), and the outputs staged but not put in place are removed. The run then ends
+            // as any run that runs out of memory, every output as it was or complete.
+            abandoned_ = true;
+            for (std::thread& worker : workers) {
+                if (worker.joinable()) worker.join();
+            }
+            for (file_outcome& outcome : outcomes_) {
+                if (outcome.has_staged) discard_staged(env_.files, outcome.staged);
+                outcome.has_staged = false;
+            }
+            throw;
         }
-        report_progress(start);
-        for (std::thread& worker : workers) worker.join();
-        print_ready();
-        clear_progress();
-        commit_staged_outputs();
-        return summary(start);
     }
 
 private:
@@ -152,7 +182,7 @@ private:
 
     void work() {
         for (;;) {
-            if (interrupted()) return;
+            if (interrupted() || abandoned_) return;
             std::size_t i;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
@@ -166,7 +196,12 @@ private:
                 // As in a single-file run, such a file fails rather than be cleaned against a
                 // library that is missing files by chance; the other files go on.
                 outcome.what = file_outcome::status::host_failure;
-                outcome.failure = failure.path() + " can't be read";
+                try {
+                    outcome.failure = failure.path() + " can't be read";
+                } catch (const std::bad_alloc&) {
+                    // Nothing may leave a thread: it would end the process.
+                    outcome.failure = "out of memory";
+                }
             } catch (const std::bad_alloc&) {
                 outcome.what = file_outcome::status::host_failure;
                 outcome.failure = "out of memory";
@@ -238,14 +273,14 @@ private:
         return outcome;
     }
 
-    // Creates the folders of an output once per run.
+    // Creates the folders of an output once per run. Another thread that needs the same folder
+    // waits until it is there: it would otherwise go on to write into a folder not made yet.
     void make_output_folder(const std::string& output) {
         const std::string folder = output.substr(0, output.rfind('/') + 1);
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (!made_folders_.insert(folder).second) return;
-        }
+        const std::lock_guard<std::mutex> lock(folders_mutex_);
+        if (made_folders_.count(folder)) return;
         make_folders(env_.files, output);
+        made_folders_.insert(folder);
     }
 
     // Prints the lines of the files finished so far, in input order, while the workers go on;
@@ -327,26 +362,30 @@ private:
     // flushed first, with one flush of the whole file system instead of one per file (tens of
     // thousands of flushes would cost more than the cleaning), and the renames after them, so that
     // a crash at any moment leaves every output old or new and complete. A flush that fails leaves
-    // every output as it was.
+    // every output as it was. The lines of the files have been printed by now: each output that
+    // cannot be put in place gets a line of its own after them.
     void commit_staged_outputs() {
         file_system& fs = env_.files;
         bool any = false;
         for (const file_outcome& outcome : outcomes_) any = any || outcome.has_staged;
         if (!any) return;
         const bool flushed = repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) == 0;
-        for (file_outcome& outcome : outcomes_) {
+        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+            file_outcome& outcome = outcomes_[i];
             if (!outcome.has_staged) continue;
-            if (!flushed || !commit_staged(fs, outcome.staged, durability::none_here)) {
-                if (!flushed) discard_staged(fs, outcome.staged);
+            const bool committed = flushed && commit_staged(fs, outcome.staged, durability::none_here);
+            if (!flushed) discard_staged(fs, outcome.staged);
+            outcome.has_staged = false;
+            if (!committed) {
                 outcome.what = file_outcome::status::cannot_create;
-                outcome.has_staged = false;
+                env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
             }
         }
         if (repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) != 0) renames_unflushed_ = true;
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
-        std::size_t read = 0, changed = 0, reformatted = 0, unchanged = 0, failures = 0;
+        std::size_t read = 0, changed = 0, reformatted = 0, unchanged = 0, failures = unreadable_;
         change_totals totals;
         // Subfiles not found, by name in the order first met, over all files in input order.
         std::vector<missing_subfile> missing;
@@ -409,7 +448,9 @@ private:
     const std::vector<std::string> inputs_;
     std::vector<file_outcome> outcomes_;
     subfile_library library_;
-    const bool drawing_;  // with -r to a page: each file's drawing is kept
+    const std::size_t unreadable_;  // folders and links below the input that could not be read
+    std::mutex folders_mutex_;      // guards made_folders_ while the folders are made
+    const bool drawing_;            // with -r to a page: each file's drawing is kept
     // With -r: one report of every file read, in input order. A page draws each file by the
     // drawing rule of report_drawing.hpp, and at most drawing_budget lines in all: the files after
     // that are listed with their changes but not drawn (their note says so).
@@ -459,7 +500,8 @@ private:
     static constexpr std::size_t drawing_budget = 200'000;
 
     std::unordered_set<std::string> made_folders_;
-    bool renames_unflushed_ = false;  // the renames could not be flushed: report a failure
+    bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
+    std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
     std::mutex mutex_;  // guards next_, done_ and outcomes_ while the workers run
     std::condition_variable ready_;
@@ -472,14 +514,16 @@ private:
 
 }  // namespace
 
-std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder) {
-    std::vector<std::string> found;
-    walk(fs, in_folder, {}, skip_folder, found);
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
+                                      std::vector<std::string>* unreadable) {
+    std::vector<std::string> found, not_read;
+    walk(fs, in_folder, {}, skip_folder, found, unreadable ? *unreadable : not_read);
     std::sort(found.begin(), found.end());
     return found;
 }
 
 int run_batch(const run_options& options, const run_environment& env) {
+    prepare_for_many_files();
     file_system& fs = env.files;
     console& out = env.out;
     const clean_options& clean = options.clean;
@@ -510,7 +554,9 @@ int run_batch(const run_options& options, const run_environment& env) {
     fs.real_path(options.output, out_real);
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
-    const std::vector<std::string> inputs = batch_inputs(fs, options.input, in_place ? std::string() : out_real);
+    std::vector<std::string> unreadable;
+    const std::vector<std::string> inputs =
+        batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);
 
     if (options.check_only) {
         out.line("Checking " + counted(inputs.size(), "file", "files") + " of " + options.input +
@@ -521,7 +567,9 @@ int run_batch(const run_options& options, const run_environment& env) {
         out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " into " +
                  options.output);
     }
-    batch run(options, env, inputs);
+    // What could not be looked into fails, before the files that were found.
+    for (const std::string& relative : unreadable) out.line("failed: " + relative + ": can't be read");
+    batch run(options, env, inputs, unreadable.size());
     return run.run();
 }
 

@@ -8,6 +8,10 @@
 // ("weldrix [options] INDIR/rel OUTDIR/rel") writes. Subfiles are found, read and parsed once for
 // the whole run and shared between the threads (subfile_library.hpp).
 //
+// A folder below INDIR that cannot be listed (the host fails, or permission is denied), or a link
+// with an LDraw name whose status cannot be read, fails like a file that cannot be read
+// ("failed: REL: can't be read"), so that no file goes uncleaned without a word.
+//
 // The console shows the banner, thresholds and search locations once, one line per file that
 // changed or failed in input order, and a summary; on a terminal also a progress line. Apart from
 // the progress line and the elapsed time, it is the same whatever the number of threads.
@@ -20,8 +24,11 @@
 namespace weldrix {
 
 // The relative paths (with "/") of the files a batch cleans below in_folder, in byte order; with
-// skip_folder (a canonical path), nothing below that folder.
-std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder);
+// skip_folder (a canonical path), nothing below that folder. With unreadable, the folders (the
+// input folder as ".") that could not be listed and the links to LDraw names whose status could
+// not be read are appended to it, in the order met: a run reports each as failed.
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
+                                      std::vector<std::string>* unreadable = nullptr);
 
 // "12 vertices moved, 1 line removed, 0 quads made triangles".
 std::string describe_changes(const change_totals& totals);

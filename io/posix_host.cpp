@@ -253,10 +253,6 @@ void prepare_process() {
     // new pages for every doubling. Blocks beyond 32 MiB are still mapped, so that huge tables
     // give their memory back when they grow.
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    // Freed memory is kept rather than given back at once: a batch cleans file after file on
-    // several threads, and the tables each file frees would otherwise be returned to the kernel
-    // and faulted in again, zeroed, by the next file (a third of the page faults of a batch).
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
@@ -270,6 +266,14 @@ void on_interrupt(void (*handler)(int)) {
     // No SA_RESTART: a blocking read of standard input (the wait for Enter) returns at once.
     action.sa_flags = 0;
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
+}
+
+void prepare_for_many_files() {
+    // Freed memory is kept rather than given back at once: a batch cleans file after file on
+    // several threads, and the tables each file frees would otherwise be returned to the kernel
+    // and faulted in again, zeroed, by the next file (a third of the page faults of a batch). A
+    // single file keeps the default, which keeps its peak memory low.
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
 bool standard_output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }

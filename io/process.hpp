@@ -16,6 +16,9 @@ void prepare_process();
 // The arguments after the program name, as UTF-8.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// Tunes the process for a run that cleans many files one after the other (a batch).
+void prepare_for_many_files();
+
 // Calls handler(signal number) when the user or the system asks the run to stop: SIGINT (Ctrl-C),
 // SIGTERM and SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break and close events. The handler
 // runs asynchronously, in a signal handler or another thread: it may only store to a lock-free

@@ -5,6 +5,8 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <regex>
+#include <set>
 #include <stdexcept>
 
 #include "app/run.hpp"
@@ -45,6 +47,16 @@ output_state state_of(const std::string& path) {
 const output_state absent{};
 const output_state old_output{true, "old output\n", 0640};
 const output_state in_place_input{true, part, 0604};
+const output_state old_batch_output{true, "old batch output\n", 0600};
+const output_state old_failing_output{true, "old output of a file that is not text\n", 0644};
+
+// The files of the batch scenario below INDIR, and the two that are not LDraw text or names.
+const std::string merging = "0 Vertices merge\n2 24 0 0 0 1 0 0\n2 24 0.002 0 0 1 1 0\n";
+const std::string reformatted = "0 Only reformatted\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 PRIM.DAT\n2 24 0.0 0 0 10.000 0 0\n";
+const std::string not_text(
+    "\xFF\xFE"
+    "2\0 4\0",
+    6);
 
 std::string describe(const output_state& o) {
     if (!o.exists) return "no file";
@@ -76,25 +88,42 @@ scenario_folder::scenario_folder() {
     write_file(lib + "/parts/s/edge.dat", "2 24 0 0 0 0 0 10\n1 16 5 0 0 1 0 0 0 1 0 0 0 1 PRIM.DAT\n");
     write_file(dir_ / "part.dat", part);
 
-    scenarios_.push_back({"plain", {dir_ / "part.dat", dir_ / "plain.dat"}, dir_ / "part.dat", {dir_ / "plain.dat"}});
+    scenarios_.push_back(
+        {"plain", {dir_ / "part.dat", dir_ / "plain.dat"}, dir_ / "part.dat", {dir_ / "plain.dat"}, {}, exit_success});
     scenarios_.push_back({"subfiles",
                           {"-s", "-l", lib, dir_ / "part.dat", dir_ / "out/subfiles.dat"},
                           dir_ / "part.dat",
-                          {dir_ / "out/subfiles.dat"}});
+                          {dir_ / "out/subfiles.dat"},
+                          {},
+                          exit_success});
     scenarios_.push_back({"in place",
                           {"-s", "-l", lib, dir_ / "in/place.dat", dir_ / "in/place.dat"},
                           dir_ / "in/place.dat",
-                          {dir_ / "in/place.dat"}});
-    // Batch: once the tool takes "[options] INDIR OUTDIR", a scenario cleaning a few parts of an
-    // input folder (one with subfiles, one that cannot be read) into an output folder goes here,
-    // with all its output files in `outputs` and their initial states in initial_outputs. The
-    // checks take several outputs already; what the exit code must say when some files were
-    // written and others not is for check_outcome to learn from the batch mode's definition.
+                          {dir_ / "in/place.dat"},
+                          {},
+                          exit_success});
+
+    const std::string in = dir_ / "batch/in";
+    const std::string out = dir_ / "batch/out";
+    write_file(in + "/a.dat", part);
+    write_file(in + "/b.dat", merging);
+    write_file(in + "/c/d.ldr", reformatted);
+    write_file(in + "/bad.dat", not_text);
+    write_file(in + "/notes.txt", merging);
+    // A link to a part outside the input folder, which is followed.
+    write_file(dir_ / "batch/elsewhere.dat", merging + "2 24 0 0 0 0 0 0\n");
+    std::filesystem::create_symlink(dir_ / "batch/elsewhere.dat", in + "/link.dat");
+    fault_scenario batch{
+        "batch", {"-j", "1", "-s", "-l", lib, in, out},
+        in,      {out + "/a.dat", out + "/b.dat", out + "/c/d.ldr", out + "/bad.dat", out + "/link.dat"},
+        out,     exit_file_error};
+    scenarios_.push_back(std::move(batch));
 }
 
 std::vector<output_state> scenario_folder::initial_outputs(const fault_scenario& s) const {
     if (s.name == "plain") return {absent};
     if (s.name == "subfiles") return {old_output};
+    if (s.name == "batch") return {old_batch_output, absent, old_batch_output, old_failing_output, absent};
     return {in_place_input};
 }
 
@@ -130,7 +159,8 @@ run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs,
     else
         one_run();
     outcome.leaked_descriptors = open_descriptors() - descriptors;
-    outcome.console = std::move(out.text);
+    // A batch's elapsed time, the one figure that differs from run to run, is left out.
+    outcome.console = std::regex_replace(out.text, std::regex("Elapsed time: [0-9.]+ s\n"), "Elapsed time\n");
     for (const std::string& output : s.outputs) outcome.outputs.push_back(state_of(output));
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
         if (starts_with(entry.path().filename().string(), ".weldrix-")) outcome.temporaries.push_back(entry.path());
@@ -138,6 +168,87 @@ run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs,
     for (const std::string& temporary : outcome.temporaries) std::filesystem::remove(temporary);
     return outcome;
 }
+
+namespace {
+
+// The files and folders a batch's console reports as failed ("failed: REL: why"), by relative
+// path; "." is the input folder.
+std::set<std::string> failed_files(const std::string& console) {
+    std::set<std::string> failed;
+    static const std::regex line("(^|\n)failed: ([^:\n]+):");
+    for (auto it = std::sregex_iterator(console.begin(), console.end(), line); it != std::sregex_iterator(); ++it)
+        failed.insert((*it)[2]);
+    return failed;
+}
+
+// The rules for a batch, which goes on with the other files when one fails:
+//  * every output holds its old bytes or its complete new ones (the old ones, for the file that
+//    fails in every run);
+//  * the exit code is 2 (a file of the scenario always fails), never 0;
+//  * a run that reaches its summary reports as failed (itself, or a folder above it) every file
+//    whose output did not get its new bytes, and no file whose output did; beyond what the run
+//    without a failure reports, one file or folder at most fails, or every staged file when the
+//    flush before the renames fails;
+//  * a run that ends early ends with a failure message and the wait, its outputs old (or, after
+//    the renames, new).
+void check_batch(const fault_scenario& s, const std::vector<output_state>& before, const expectation& expected,
+                 const run_outcome& got, std::vector<std::string>& problems) {
+    const run_outcome& reference = *expected.reference;
+    const std::string summary = "exit code " + std::to_string(got.exit_code) + ", console:\n" + got.console;
+    if (got.exit_code != exit_file_error) problems.push_back("the exit code is not 2: " + summary);
+
+    const std::set<std::string> failed = failed_files(got.console);
+    const std::set<std::string> failed_anyway = failed_files(reference.console);
+    // Whether a file is reported as failed, itself or through a folder above it.
+    const auto reported = [&](const std::string& relative) {
+        for (const std::string& f : failed) {
+            if (f == relative || f == "." || relative.starts_with(f + "/")) return true;
+        }
+        return false;
+    };
+    const bool reached_summary = got.console.find("\nSummary:\n") != std::string::npos;
+    for (std::size_t i = 0; i < s.outputs.size(); ++i) {
+        const output_state& now = got.outputs[i];
+        const bool old = now == before[i];
+        const bool fresh = now == reference.outputs[i];
+        const std::string relative = s.outputs[i].substr(s.output_folder.size() + 1);
+        if (!old && !fresh) {
+            problems.push_back(s.outputs[i] + " holds neither its old content (" + describe(before[i]) +
+                               ") nor the new one (" + describe(reference.outputs[i]) + "): " + describe(now));
+            continue;
+        }
+        if (!reached_summary) continue;
+        if (!fresh && !reported(relative))
+            problems.push_back(s.outputs[i] + " was not written, but the console does not say so: " + summary);
+        if (reported(relative) && !old)
+            problems.push_back(relative + " is reported as failed, but its output was replaced: " + summary);
+    }
+    for (const std::string& relative : failed_anyway) {
+        if (reached_summary && !reported(relative))
+            problems.push_back(relative + " fails in every run, but is not reported as failed: " + summary);
+    }
+    std::size_t more = 0;
+    for (const std::string& relative : failed) more += failed_anyway.count(relative) ? 0 : 1;
+    if (more > 1 && !expected.fails_every_staged_file)
+        problems.push_back(std::to_string(more) + " more files fail than in the run without a failure: " + summary);
+
+    const std::string press_enter = "Press <Enter> to quit\n";
+    if (!got.console.ends_with(press_enter)) {
+        problems.push_back("the console does not end with the wait: " + summary);
+        return;
+    }
+    if (reached_summary) return;
+    const std::string before_wait = got.console.substr(0, got.console.size() - press_enter.size());
+    const std::size_t start = before_wait.size() < 2 ? 0 : before_wait.rfind('\n', before_wait.size() - 2) + 1;
+    const std::string message = before_wait.empty() ? "" : before_wait.substr(start, before_wait.size() - 1 - start);
+    // Out of memory may also end a line that was being printed.
+    const bool known = before_wait.ends_with("Out of memory\n") || message == s.input + " not found" ||
+                       message == s.output_folder + " Can't create" ||
+                       (!expected.failed_path.empty() && message == expected.failed_path + " can't be read");
+    if (!known) problems.push_back("unknown failure message \"" + message + "\": " + summary);
+}
+
+}  // namespace
 
 std::vector<std::string> check_outcome(const fault_scenario& s, const std::vector<output_state>& before,
                                        const expectation& expected, const run_outcome& got) {
@@ -150,15 +261,26 @@ std::vector<std::string> check_outcome(const fault_scenario& s, const std::vecto
     const run_outcome& reference = *expected.reference;
     const std::string summary = "exit code " + std::to_string(got.exit_code) + ", console:\n" + got.console;
 
+    const auto same = [](const run_outcome& a, const run_outcome& b) {
+        return a.exit_code == b.exit_code && a.console == b.console && a.outputs == b.outputs;
+    };
     if (expected.unchanged || expected.alternative) {
         const run_outcome& model = expected.unchanged ? reference : *expected.alternative;
-        if (model.exit_code != 0) problems.push_back("the run it must match failed:\n" + model.console);
-        if (got.exit_code != model.exit_code || got.console != model.console || got.outputs != model.outputs) {
+        if (model.exit_code != s.exit_code) problems.push_back("the run it must match failed:\n" + model.console);
+        // A batch lists the folders of its input and then looks for subfiles in them: one failed
+        // listing of a folder may be the walk's (the run where it always fails) or the subfile
+        // search's, which passes over it (often as the run without a failure).
+        const bool batch_as_reference = !s.output_folder.empty() && expected.alternative && same(got, reference);
+        if (!same(got, model) && !batch_as_reference) {
             problems.push_back(std::string(expected.unchanged ? "the run differs from the one without a failure"
                                                               : "the run differs from the one where the call "
                                                                 "fails every time") +
                                ": " + summary);
         }
+        return problems;
+    }
+    if (!s.output_folder.empty()) {
+        check_batch(s, before, expected, got, problems);
         return problems;
     }
 

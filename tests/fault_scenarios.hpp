@@ -16,8 +16,11 @@ namespace weldrix::test {
 struct fault_scenario {
     std::string name;
     std::vector<std::string> args;
-    std::string input;                 // the file the run reads first
+    std::string input;                 // the file the run reads first (a batch: the input folder)
     std::vector<std::string> outputs;  // the files the run may replace
+    // A batch: the output folder, below which the outputs lie. Empty for a single-file run.
+    std::string output_folder;
+    int exit_code = 0;  // of the run without a failure (a batch with a file that fails: 2)
 };
 
 // An output file as the run found or left it.
@@ -41,9 +44,10 @@ struct run_outcome {
 // regard to letter case, a reference to a missing file) and the parts of the scenarios:
 //  * plain: "IN OUT", OUT new;
 //  * subfiles: "-s -l LIB IN OUT", OUT an existing file with its own permission bits;
-//  * in place: "-s -l LIB IN IN".
-// A batch scenario ("[options] INDIR OUTDIR", several outputs) goes into scenarios() once the tool
-// has that mode; see the note there.
+//  * in place: "-s -l LIB IN IN";
+//  * batch: "-j 1 -s -l LIB INDIR OUTDIR": a part with subfiles, one whose vertices merge, one
+//    only reformatted in a subfolder, and one that is not text (it fails in every run), into an
+//    output folder where two outputs exist beforehand (and the failing file's as well).
 class scenario_folder {
 public:
     scenario_folder();
@@ -71,9 +75,13 @@ struct expectation {
     bool unchanged = false;     // the failure must change nothing (an interrupted call, a short write)
     bool after_rename = false;  // an output was already renamed into place when the failure came
     std::string failed_path;    // the path of the failed call: a subfile or folder that "can't be read"
+    // A batch: the failure may fail every file whose output was staged (the flush before the
+    // renames), not just the one being cleaned.
+    bool fails_every_staged_file = false;
 };
 
-// Everything wrong with got: empty when it is a correct end of the run. Checked always: nothing
+// Everything wrong with got: empty when it is a correct end of the run. A batch is checked by its own
+// rules (see check_batch_outcome in fault_scenarios.cpp). Checked always: nothing
 // escaped the run; no temporary file and no open file descriptor is left; each output holds its old bytes or the
 // complete new ones, with its old permission bits; exit code 0 means the outputs hold the new bytes and the console
 // says so; any other exit code is 2 with a failure message at the end of the console text (the input "not found", an

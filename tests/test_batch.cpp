@@ -8,12 +8,17 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <regex>
+#include <thread>
 
 #include "app/batch.hpp"
 #include "app/run.hpp"
+#include "faulty_file_system.hpp"
 #include "io/console.hpp"
+#include "io/memory_file_system.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -286,6 +291,141 @@ TEST(Batch, AnInterruptedRunFinishesWhatItWroteAndStartsNothingNew) {
     const auto out = tree(dir / "out");
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out.at("a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
+}
+
+// A batch on the host's files with some calls failing every time, in process.
+interrupted_run run_with_failures(const std::vector<std::string>& args,
+                                  const std::function<void(test::faulty_file_system&)>& arm) {
+    test::faulty_file_system fs(host_file_system());
+    arm(fs);
+    string_console out, warnings;
+    const int code = run(args, {out, warnings, [] {}, fs});
+    return {code, without_time(out.text)};
+}
+
+TEST(Batch, FoldersAndLinksThatCannotBeReadFailTheRun) {
+    // Their files used to be passed over without a word, with exit code 0; an interrupted listing
+    // too.
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    write_file(dir / "in/sub/b.dat", dirty);
+    write_file(dir / "elsewhere.dat", dirty);
+    fs::create_symlink(dir / "elsewhere.dat", dir / "in/link.dat");
+    auto r = run_with_failures({"-j", "1", dir / "in", dir / "out"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::list_folder, dir / "in/sub", EIO);
+        f.fail_always(test::fs_call::status, dir / "in/link.dat", EACCES);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("Cleaning 1 file of " + (dir / "in") + " into " + (dir / "out") +
+                             "\nfailed: link.dat: can't be read\nfailed: sub: can't be read\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_NE(r.console.find("\n2 failed\n"), std::string::npos) << r.console;
+    EXPECT_EQ(
+        tree(dir / "out"),
+        (std::map<std::string, std::string>{{"a.dat", single_file_output({}, dir / "in/a.dat", dir / "single.dat")}}));
+
+    // The input folder itself.
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out2"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::list_folder, dir / "in", EMFILE);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("Cleaning 0 files of " + (dir / "in") + " into " + (dir / "out2") +
+                             "\nfailed: .: can't be read\n"),
+              std::string::npos)
+        << r.console;
+
+    // An interrupted listing is repeated.
+    std::uint64_t listing = 0;  // the call that lists the input folder
+    {
+        test::faulty_file_system counting(host_file_system());
+        string_console out, warnings;
+        run({"-j", "1", dir / "in", dir / "out4"}, {out, warnings, [] {}, counting});
+        for (std::size_t n = 0; n < counting.trace().size() && !listing; ++n) {
+            if (counting.trace()[n].call == test::fs_call::list_folder && counting.trace()[n].path == dir / "in")
+                listing = n + 1;
+        }
+    }
+    ASSERT_NE(listing, 0u);
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out3"},
+                          [&](test::faulty_file_system& f) { f.fail_call(listing, EINTR); });
+    EXPECT_EQ(r.exit_code, exit_success) << r.console;
+    EXPECT_EQ(tree(dir / "out3").size(), 3u) << r.console;
+}
+
+TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
+    // The console used to say "changed: a.dat" and count a failure without naming it.
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    write_file(dir / "in/b.dat", dirty);
+    auto r = run_with_failures({"-j", "1", dir / "in", dir / "out"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::rename, dir / "out/a.dat", EIO);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("changed: b.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+                             "failed: a.dat: " +
+                             (dir / "out/a.dat") + " Can't create\n\nSummary:\n2 files read\n1 changed\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_EQ(tree(dir / "out").count("a.dat"), 0u);
+
+    // A flush before the renames that fails leaves every output as it was and names each.
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out2"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::sync_file_system, dir / "out2", EIO);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("failed: a.dat: " + (dir / "out2/a.dat") +
+                             " Can't create\nfailed: b.dat: " + (dir / "out2/b.dat") + " Can't create\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_TRUE(tree(dir / "out2").empty());
+}
+
+// A memory file system whose make_folder takes a while for folders named "slow", so that another
+// thread reaches the same output folder while it is being made.
+class slow_folders_file_system final : public file_system {
+public:
+    memory_file_system inner;
+    bool names_ignore_case() const override { return inner.names_ignore_case(); }
+    int status(const std::string& p, file_status& st) override { return inner.status(p, st); }
+    bool may_write(const std::string& p) override { return inner.may_write(p); }
+    int read_link(const std::string& p, std::string& t) override { return inner.read_link(p, t); }
+    int real_path(const std::string& p, std::string& c) override { return inner.real_path(p, c); }
+    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner.list_folder(f, e); }
+    int make_folder(const std::string& p) override {
+        if (p.ends_with("/slow")) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return inner.make_folder(p);
+    }
+    int rename(const std::string& f, const std::string& t) override { return inner.rename(f, t); }
+    int remove(const std::string& p) override { return inner.remove(p); }
+    int open_read(const std::string& p, bool r, handle& h) override { return inner.open_read(p, r, h); }
+    int open_write(const std::string& p, handle& h) override { return inner.open_write(p, h); }
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        return inner.create_temporary(f, p, h);
+    }
+    int copy_permissions(handle h, const std::string& l) override { return inner.copy_permissions(h, l); }
+    int handle_status(handle h, file_status& st) override { return inner.handle_status(h, st); }
+    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner.read(h, b, s, g); }
+    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner.write(h, b, s, w); }
+    int close(handle h) override { return inner.close(h); }
+    int sync(handle h) override { return inner.sync(h); }
+    int sync_folder(const std::string& f) override { return inner.sync_folder(f); }
+    int sync_file_system(const std::string& p) override { return inner.sync_file_system(p); }
+};
+
+TEST(Batch, ThreadsWaitForAnOutputFolderBeingMade) {
+    // The second thread to need a new output folder used to go on while the first was still making
+    // it, and its file failed with "Can't create" (found by fuzz_batch, one run in thousands).
+    slow_folders_file_system fs;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) fs.inner.add_file("/in/slow/" + name, dirty);
+    string_console out, warnings;
+    const int code = run({"-j", "3", "--no-wait", "/in", "/out"}, {out, warnings, [] {}, fs});
+    EXPECT_EQ(code, exit_success) << out.text;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) {
+        const std::string* written = fs.inner.find("/out/slow/" + name);
+        ASSERT_NE(written, nullptr) << name << out.text;
+        EXPECT_EQ(*written, "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
+    }
 }
 
 TEST(Batch, AnInterruptedSingleRunLeavesTheOutputAsItWas) {

@@ -47,7 +47,7 @@ void fail_every_call(const std::string& name) {
 
     faulty_file_system counting(host_file_system());
     const run_outcome reference = folder.run(s, counting);
-    ASSERT_EQ(reference.exit_code, 0) << reference.console;
+    ASSERT_EQ(reference.exit_code, s.exit_code) << reference.console;
     ASSERT_TRUE(reference.temporaries.empty());
     const std::vector<call_record> calls = counting.trace();
 
@@ -66,6 +66,7 @@ void fail_every_call(const std::string& name) {
             expected.unchanged = error == EINTR || error == short_write;
             expected.after_rename = renamed_an_output_before(s, fs.trace(), n);
             expected.failed_path = call.path;
+            expected.fails_every_staged_file = call.call == fs_call::sync_file_system;
             if (may_change_result(s, call, error)) {
                 const auto key = std::make_tuple(call.call, call.path, error);
                 auto alternative = alternatives.find(key);
@@ -102,7 +103,7 @@ void fail_every_call(const std::string& name) {
 TEST(Faults, EveryFailedSystemCallOfAPlainRun) { fail_every_call("plain"); }
 TEST(Faults, EveryFailedSystemCallOfARunWithSubfiles) { fail_every_call("subfiles"); }
 TEST(Faults, EveryFailedSystemCallOfAnInPlaceRun) { fail_every_call("in place"); }
-// A batch run gets its own test here once its scenario exists (see scenario_folder).
+TEST(Faults, EveryFailedSystemCallOfABatch) { fail_every_call("batch"); }
 
 }  // namespace
 }  // namespace weldrix::test

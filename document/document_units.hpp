@@ -13,7 +13,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "elements/ldraw_line.hpp"
@@ -33,7 +35,22 @@ struct document_unit {
     std::string name;  // the section's name
 };
 
-// The units of elements[0, count), in order, covering every position once.
+// A FILE, NOFILE or !DATA comment at an element position.
+struct section_marker {
+    std::size_t position = 0;
+    enum class kind { file, nofile, data } what = kind::file;
+    std::string name;  // of a FILE or !DATA section
+};
+
+// The marker a comment's text (what follows its "0") is, if it is one.
+std::optional<section_marker> marker_in_comment(std::string_view comment, std::size_t position);
+
+// The units of a document of count elements with these markers (in position order), in order,
+// covering every position once. The reader collects the markers while it reads, when the
+// comments are at hand, rather than visiting every element again.
+std::vector<document_unit> units_from_markers(const std::vector<section_marker>& markers, std::size_t count);
+
+// The same for the elements themselves.
 std::vector<document_unit> find_units(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count);
 
 }  // namespace weldrix

@@ -2,6 +2,7 @@
 
 #include "document/line_reader.hpp"
 #include "document/unify_vertices.hpp"
+#include "elements/comment_line.hpp"
 #include "geometry/vertex_set.hpp"
 #include "io/console.hpp"
 #include "io/files.hpp"
@@ -20,19 +21,25 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     crlf_ = first_line_end_is_crlf(bytes);
     line_counts counts;
     const bool numbered = options.record_changes == clean_options::changes::lines;
+    std::vector<section_marker> markers;  // of a multi-part document
     std::size_t line_number = 0;
     for_each_line(bytes, [&](std::string_view line) {
         ++line_number;
         auto element = make_line(line);
         if (!element) return;
-        counts.count_type(element->type_code());
+        const line_type type = element->type_code();
+        counts.count_type(type);
+        if (type == line_type::comment) {
+            const std::string& text = static_cast<const comment_line&>(*element).text;
+            if (auto marker = marker_in_comment(text, elements.size())) markers.push_back(std::move(*marker));
+        }
         elements.push_back(std::move(element));
         if (numbered) line_numbers_.push_back(line_number);
     });
     main_count = elements.size();
     counts.lines = main_count;
     read_counts = counts;
-    units_ = find_units(elements, main_count);
+    units_ = units_from_markers(markers, main_count);
     return counts;
 }
 

@@ -18,6 +18,28 @@ namespace weldrix {
 inline constexpr std::int32_t current_colour = 16;
 inline constexpr std::int32_t edge_colour = 24;
 
+// The token of a direct colour, owned and copied with its holder; null for a colour number.
+class colour_token {
+public:
+    colour_token() = default;
+    explicit colour_token(std::string_view text) : text_(std::make_unique<const std::string>(text)) {}
+    colour_token(const colour_token& other)
+        : text_(other.text_ ? std::make_unique<const std::string>(*other.text_) : nullptr) {}
+    colour_token& operator=(const colour_token& other) {
+        if (this != &other) *this = colour_token(other);
+        return *this;
+    }
+    colour_token(colour_token&&) noexcept = default;
+    colour_token& operator=(colour_token&&) noexcept = default;
+    ~colour_token() = default;
+
+    explicit operator bool() const { return text_ != nullptr; }
+    std::string_view text() const { return text_ ? std::string_view(*text_) : std::string_view(); }
+
+private:
+    std::unique_ptr<const std::string> text_;
+};
+
 class line_colour {
 public:
     line_colour() = default;
@@ -26,16 +48,15 @@ public:
     // A direct colour, token as written.
     static line_colour direct(std::string_view token);
 
-    line_colour(const line_colour& other);
-    line_colour& operator=(const line_colour& other);
-    line_colour(line_colour&&) noexcept = default;
-    line_colour& operator=(line_colour&&) noexcept = default;
-    ~line_colour() = default;
+    // The colour of a number and a token, as a line keeps them (a direct colour when the token is
+    // not null).
+    line_colour(std::int32_t number, const colour_token& token) : number_(number), direct_(token) {}
 
     std::int32_t number() const { return number_; }
-    bool is_direct() const { return direct_ != nullptr; }
+    bool is_direct() const { return static_cast<bool>(direct_); }
+    const colour_token& token() const { return direct_; }
     // The token of a direct colour (empty for a colour number).
-    std::string_view direct_text() const { return direct_ ? std::string_view(*direct_) : std::string_view(); }
+    std::string_view direct_text() const { return direct_.text(); }
     // Whether a line of this colour takes the colour of the reference that inlines it.
     bool inherited() const { return !direct_ && (number_ == current_colour || number_ == edge_colour); }
 
@@ -49,7 +70,7 @@ public:
 
 private:
     std::int32_t number_ = current_colour;
-    std::unique_ptr<const std::string> direct_;  // null for a colour number: most lines pay 8 bytes
+    colour_token direct_;
 };
 
 }  // namespace weldrix

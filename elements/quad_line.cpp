@@ -18,8 +18,7 @@ bool quad_line::simplify(std::unique_ptr<ldraw_line>& replacement) const {
             for (int k = 0; k < 4; ++k) {
                 if (k != side) keep[n++] = k;
             }
-            replacement =
-                std::make_unique<triangle_line>(points[keep[0]], points[keep[1]], points[keep[2]], colour_value);
+            replacement = std::make_unique<triangle_line>(points[keep[0]], points[keep[1]], points[keep[2]], colour());
             return true;
         }
     }

@@ -8,7 +8,7 @@ namespace weldrix {
 
 triangle_line::triangle_line(const point& p1, const point& p2, const point& p3, const line_colour& colour) {
     points = {p1, p2, p3};
-    colour_value = colour;
+    set_colour(colour);
 }
 
 bool triangle_line::simplify(std::unique_ptr<ldraw_line>& replacement) const {

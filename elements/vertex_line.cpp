@@ -10,7 +10,7 @@ namespace weldrix {
 template <int N>
 vertex_line<N>::vertex_line(std::string_view line) {
     const line_start start = scan_line_start(line);
-    colour_value = start.colour;
+    set_colour(start.colour);
     const char* pos = start.rest;
     const char* const end = line.data() + line.size();
     for (point& p : points) {
@@ -32,14 +32,14 @@ template <int N>
 char* vertex_line<N>::write_text(char* p) const {
     *p++ = type_digit(type_code());
     *p++ = ' ';
-    p = std::to_chars(p, p + 11, colour_value.number()).ptr;
+    p = std::to_chars(p, p + 11, colour_number_).ptr;
     return write_points(p);
 }
 
 // Both build the line in a local buffer and copy it once.
 template <int N>
 std::string vertex_line<N>::to_text() const {
-    if (colour_value.is_direct()) {
+    if (colour_token_) {
         std::string out;
         append_text(out);
         return out;
@@ -50,11 +50,11 @@ std::string vertex_line<N>::to_text() const {
 
 template <int N>
 void vertex_line<N>::append_text(std::string& out) const {
-    if (colour_value.is_direct()) {
+    if (colour_token_) {
         // The token may be of any length: it goes in as text, the points through the buffer.
         out += type_digit(type_code());
         out += ' ';
-        colour_value.append_text(out);
+        out += colour_token_.text();
         char buf[points_max];
         out.append(buf, write_points(buf));
         return;
@@ -82,6 +82,8 @@ template <int N>
 void vertex_line<N>::transform(const matrix& m) {
     for (point& p : points) p = m.transform(p);
 }
+
+static_assert(sizeof(vertex_line<4>) == 8 + 4 + 4 + 8 + 4 * sizeof(point), "the colour number fills the padding");
 
 template class vertex_line<2>;
 template class vertex_line<3>;

@@ -19,7 +19,13 @@ inline constexpr double collapse_distance = 0.001;
 template <int N>
 class vertex_line : public ldraw_line {
 public:
-    line_colour colour_value;
+protected:
+    // The colour, kept as two fields so that the number fills the padding after the base's
+    // winding: a quad takes 120 bytes, which its allocation rounds to 128.
+    std::int32_t colour_number_ = current_colour;
+    colour_token colour_token_;  // a direct colour's token
+
+public:
     std::array<point, N> points{};  // in the order the line gives them
 
     // "<type> <colour> <points>", numbers separated by single blanks.
@@ -29,8 +35,11 @@ public:
     void snap_vertices(vertex_set& set) override;
     void translate(const point& offset) override;
     void transform(const matrix& m) override;
-    void set_colour(const line_colour& colour) override { colour_value = colour; }
-    line_colour colour() const override { return colour_value; }
+    void set_colour(const line_colour& colour) override {
+        colour_number_ = colour.number();
+        colour_token_ = colour.token();
+    }
+    line_colour colour() const override { return line_colour(colour_number_, colour_token_); }
     std::span<const point> vertices() const override { return points; }
 
 protected:

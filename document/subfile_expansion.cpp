@@ -226,9 +226,13 @@ private:
             const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
             const point p = place.apply(parsed.vertices[at]);
             if (parsed.repeated[at] && finite(p)) continue;
+            if (!origins_) {
+                targets_->add(p, true);
+                continue;
+            }
             const std::size_t before = targets_->size();
             targets_->add(p, true);
-            if (origins_ && targets_->size() > before) origins_->push_back(names_[name]);
+            if (targets_->size() > before) origins_->push_back(names_[name]);
         }
     }
 

@@ -10,8 +10,9 @@
 //  * the page holds one script with the data, which parses back to the JSON report itself and
 //    cannot end its script early (no "</" in it);
 //  * the text form names every changed line.
-#include <cstdint>
 #include <nlohmann/json.hpp>
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (change["change"] != "removed") moved += change["vertices"].size();
     }
     const json& totals = file["totals"];
-    FUZZ_CHECK(totals["removed"] == removed && totals["triangles"] == triangles && totals["moved"] == moved, *report_text);
+    FUZZ_CHECK(totals["removed"] == removed && totals["triangles"] == triangles && totals["moved"] == moved,
+               *report_text);
     FUZZ_CHECK(counts(file["read"])[0] - counts(file["written"])[0] == removed, *report_text);
     FUZZ_CHECK((code == exit_would_change) == (check && removed + triangles + moved > 0), out.text);
 
@@ -132,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string start = "const weldrixData =\n";
     const std::size_t data_end = page->rfind("\n; /* end of the report data -->");
     const std::size_t data_at = data_end == std::string::npos ? data_end : page->rfind(start, data_end);
-    FUZZ_CHECK(data_at != std::string::npos && data_end != std::string::npos && data_end > data_at, "no data in the page");
+    FUZZ_CHECK(data_at != std::string::npos && data_end != std::string::npos && data_end > data_at,
+               "no data in the page");
     const std::string embedded = page->substr(data_at + start.size(), data_end - data_at - start.size());
     FUZZ_CHECK(embedded.find("</") == std::string::npos, embedded);
     json page_data;

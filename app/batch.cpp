@@ -241,16 +241,9 @@ private:
         const std::string text = document.text(written);
         outcome.totals = document.changes.totals;
         if (reporting()) {
-            outcome.report = std::make_unique<file_report>();
-            file_report& report = *outcome.report;
-            report.input = file_options.input;
-            report.output = file_options.output;
-            report.thresholds = clean_.thresholds;
-            report.snap_on_subfiles = clean_.snap_on_subfiles;
-            report.read = document.read_counts;
-            report.written = written;
-            if (drawing_) report.drawing = make_drawing(document, document.changes, subfile_lines);
-            report.changes = std::move(document.changes);
+            outcome.report =
+                std::make_unique<file_report>(record_file(document, file_options.input, file_options.output, clean_,
+                                                          written, drawing_ ? &subfile_lines : nullptr));
         }
         outcome.what = outcome.totals.any()        ? file_outcome::status::changed
                        : text != document.source() ? file_outcome::status::reformatted

@@ -137,4 +137,18 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
     return drawing;
 }
 
+file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,
+                        const clean_options& clean, const line_counts& written, const subfile_sample* sample) {
+    file_report report;
+    report.input = input;
+    report.output = output;
+    report.thresholds = clean.thresholds;
+    report.snap_on_subfiles = clean.snap_on_subfiles;
+    report.read = document.read_counts;
+    report.written = written;
+    if (sample) report.drawing = make_drawing(document, document.changes, *sample);
+    report.changes = std::move(document.changes);
+    return report;
+}
+
 }  // namespace weldrix

@@ -11,9 +11,11 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "app/report.hpp"
+#include "document/clean_options.hpp"
 #include "document/subfile_expansion.hpp"
 
 namespace weldrix {
@@ -50,5 +52,11 @@ private:
 
 // The drawing of a document after unification, its changes recorded line by line in changes.
 report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile);
+
+// The report's record of a document after unification: its names, thresholds and counts, and its
+// changes, which are moved out of the document. Drawn from sample when one is given (a batch
+// past the page's budget passes none).
+file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,
+                        const clean_options& clean, const line_counts& written, const subfile_sample* sample);
 
 }  // namespace weldrix

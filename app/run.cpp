@@ -154,16 +154,8 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     // ends with code unless the report cannot be written.
     const auto report_and_finish = [&](const line_counts& written, int code) {
         if (!reporting) return finish(code);
-        std::vector<file_report> report(1);
-        file_report& file = report.front();
-        file.input = options.input;
-        file.output = options.output;
-        file.thresholds = clean.thresholds;
-        file.snap_on_subfiles = clean.snap_on_subfiles;
-        file.read = document.read_counts;
-        file.written = written;
-        file.drawing = make_drawing(document, document.changes, subfile_lines);
-        file.changes = std::move(document.changes);
+        std::vector<file_report> report;
+        report.push_back(record_file(document, options.input, options.output, clean, written, &subfile_lines));
         out.line();
         if (options.report == "-") {
             out.write(report_text(report));

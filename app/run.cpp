@@ -122,8 +122,9 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     ldraw_file document(file_clean);
     out.line();
     out.line("Reading input file " + options.input);
-    const ldraw_file::read_result read = document.read(fs, options.input, out);
+    const ldraw_file::read_result read = document.read(fs, options.input, out, env.interrupted);
     if (read != ldraw_file::read_result::ok) {
+        if (stopped()) return interrupted();
         out.line(options.input + (read == ldraw_file::read_result::not_a_text ? " is not a text file" : " not found"));
         return finish(exit_file_error);
     }

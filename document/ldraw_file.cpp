@@ -43,9 +43,10 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     return counts;
 }
 
-ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out) {
+ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out,
+                                         const std::atomic<bool>* stop) {
     std::string bytes;
-    if (!read_file(fs, file_name, bytes)) return read_result::not_found;
+    if (!read_file(fs, file_name, bytes, stop)) return read_result::not_found;
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
     read_bytes(bytes).print(out, " lines in file");

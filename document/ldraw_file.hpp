@@ -51,8 +51,10 @@ public:
         not_found,   // the file cannot be opened or read
         not_a_text,  // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
     };
-    // Reads the named file and prints the read statistics; prints nothing when it fails.
-    read_result read(file_system& fs, const std::string& file_name, console& out);
+    // Reads the named file and prints the read statistics; prints nothing when it fails. A read
+    // that waits (a FIFO) gives up with not_found once stop is set.
+    read_result read(file_system& fs, const std::string& file_name, console& out,
+                     const std::atomic<bool>* stop = nullptr);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     line_counts read_bytes(std::string_view bytes);

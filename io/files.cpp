@@ -31,15 +31,16 @@ private:
     file_system::handle h_;
 };
 
-// Appends to bytes what the file holds, up to limit bytes in all, repeating interrupted calls;
-// returns 0 or the error of the read that failed.
-int read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std::uint64_t limit) {
+// Appends to bytes what the file holds, up to limit bytes in all, repeating interrupted calls
+// (until stop is set); returns 0 or the error of the read that failed.
+int read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std::uint64_t limit,
+               const std::atomic<bool>* stop = nullptr) {
     char chunk[1 << 16];
     while (bytes.size() < limit) {
-        const std::uint64_t left = limit - bytes.size();
+        const std::size_t size =
+            limit - bytes.size() < sizeof chunk ? static_cast<std::size_t>(limit - bytes.size()) : sizeof chunk;
         std::size_t got = 0;
-        const int error = fs.read(h, chunk, left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk, got);
-        if (error == EINTR) continue;
+        const int error = repeat_interrupted([&] { return fs.read(h, chunk, size, got); }, stop);
         if (error != 0) return error;
         if (got == 0) break;
         bytes.append(chunk, got);
@@ -47,13 +48,13 @@ int read_up_to(file_system& fs, file_system::handle h, std::string& bytes, std::
     return 0;
 }
 
-// Writes every byte, continuing after short writes and repeating interrupted calls; false on an
-// error. A write that takes no byte without an error is one too: repeating it could go on forever.
-bool write_all(file_system& fs, file_system::handle h, std::string_view bytes) {
+// Writes every byte, continuing after short writes and repeating interrupted calls (until stop is
+// set); false on an error. A write that takes no byte without an error is one too: repeating it
+// could go on forever.
+bool write_all(file_system& fs, file_system::handle h, std::string_view bytes, const std::atomic<bool>* stop) {
     while (!bytes.empty()) {
         std::size_t written = 0;
-        const int error = fs.write(h, bytes.data(), bytes.size(), written);
-        if (error == EINTR) continue;
+        const int error = repeat_interrupted([&] { return fs.write(h, bytes.data(), bytes.size(), written); }, stop);
         if (error != 0 || written == 0 || written > bytes.size()) return false;
         bytes.remove_prefix(written);
     }
@@ -103,11 +104,11 @@ bool resolve_links(file_system& fs, std::string& path) {
 
 // Writes to a device or FIFO in place. Nothing is flushed: there is no file whose bytes could be
 // lost (a pipe, a terminal, /dev/null), and fsync refuses most of them (EINVAL).
-bool write_directly(file_system& fs, const std::string& name, std::string_view bytes) {
+bool write_directly(file_system& fs, const std::string& name, std::string_view bytes, const std::atomic<bool>* stop) {
     file_system::handle h;
-    if (repeat_interrupted([&] { return fs.open_write(name, h); }) != 0) return false;
+    if (repeat_interrupted([&] { return fs.open_write(name, h); }, stop) != 0) return false;
     open_file file(fs, h);
-    const bool written = write_all(fs, h, bytes);
+    const bool written = write_all(fs, h, bytes, stop);
     return file.close() && written;
 }
 
@@ -149,15 +150,15 @@ bool means_absent(int error) {
 read_failure::read_failure(const std::string& path, int error)
     : std::runtime_error(path + " can't be read"), path_(path), error_(error) {}
 
-bool read_file(file_system& fs, const std::string& name, std::string& bytes) {
+bool read_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop) {
     bytes.clear();
     file_system::handle h;
-    if (repeat_interrupted([&] { return fs.open_read(name, false, h); }) != 0) return false;
+    if (repeat_interrupted([&] { return fs.open_read(name, false, h); }, stop) != 0) return false;
     open_file file(fs, h);
     file_status st;
     if (repeat_interrupted([&] { return fs.handle_status(h, st); }) != 0 || st.kind == file_kind::folder) return false;
     if (st.kind == file_kind::regular && st.size > 0) bytes.reserve(st.size);
-    return read_up_to(fs, h, bytes, UINT64_MAX) == 0;
+    return read_up_to(fs, h, bytes, UINT64_MAX, stop) == 0;
 }
 
 bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes) {
@@ -194,7 +195,7 @@ bool stage_file(file_system& fs, const std::string& name, std::string_view bytes
     // itself, so that the host follows links that only it can resolve: /dev/stdout leads to
     // /proc/self/fd/1, whose link text for a pipe ("pipe:[...]") names no path.
     if (repeat_interrupted([&] { return fs.status(name, st); }) != 0) return false;
-    if (st.kind == file_kind::other) return write_directly(fs, name, bytes);
+    if (st.kind == file_kind::other) return write_directly(fs, name, bytes, stop);
     std::string target = name;
     if (!resolve_links(fs, target)) return false;
 
@@ -203,7 +204,7 @@ bool stage_file(file_system& fs, const std::string& name, std::string_view bytes
     if (repeat_interrupted([&] { return fs.status(target, st); }) != 0) return false;
     const bool exists = st.kind != file_kind::missing;
     if (st.kind == file_kind::folder) return false;
-    if (st.kind == file_kind::other) return write_directly(fs, target, bytes);
+    if (st.kind == file_kind::other) return write_directly(fs, target, bytes, stop);
     // A file its owner made read-only is not replaced, just as opening it for writing would fail.
     if (exists && !fs.may_write(target)) return false;
 
@@ -219,7 +220,7 @@ bool stage_file(file_system& fs, const std::string& name, std::string_view bytes
     // In pieces, so that an interruption is noticed while a large file is written.
     constexpr std::size_t piece = std::size_t{4} << 20;
     for (std::size_t at = 0; ok && at < bytes.size(); at += piece)
-        ok = !stopped() && write_all(fs, h, bytes.substr(at, piece));
+        ok = !stopped() && write_all(fs, h, bytes.substr(at, piece), stop);
     // Flushed before the rename: a host that crashes after the rename must find the bytes behind
     // the new name, not an empty file.
     if (ok && flushing == durability::flush_each) ok = repeat_interrupted([&] { return fs.sync(h); }) == 0;

@@ -14,11 +14,17 @@ namespace weldrix {
 
 // Makes a call of a file_system until it is not interrupted (EINTR): a signal that arrives during
 // a call says nothing about the file. Returns the call's result.
+//
+// With stop, a call is no longer made once stop is set, and EINTR is returned: a call that blocks
+// (opening a FIFO that no other process opens, reading a pipe that stays silent) is interrupted
+// by the signal that asks the run to stop, and making it again would block again.
 template <class Call>
-int repeat_interrupted(Call&& call) {
+int repeat_interrupted(Call&& call, const std::atomic<bool>* stop = nullptr) {
     int error;
-    do error = call();
-    while (error == EINTR);
+    do {
+        if (stop && stop->load()) return EINTR;
+        error = call();
+    } while (error == EINTR);
     return error;
 }
 
@@ -42,8 +48,9 @@ private:
 };
 
 // Reads every byte of the named file (any kind but a folder: a pipe given as the input is read to
-// its end). False when it cannot be opened or read; bytes is then unspecified.
-bool read_file(file_system& fs, const std::string& name, std::string& bytes);
+// its end). False when it cannot be opened or read, or when stop is set while it waits for one
+// (see repeat_interrupted); bytes is then unspecified.
+bool read_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop = nullptr);
 
 // Reads a subfile candidate: only a regular file counts (a folder, a device or a FIFO is passed
 // over like a missing file, without blocking), and it is read only up to the size it has when
@@ -86,7 +93,7 @@ enum class durability : std::uint8_t {
 //  * a target whose status cannot be read, or an existing one that this process may not write
 //    (a read-only file), is refused, as opening it for writing would be;
 //  * any other existing target that is not a folder (a device, a FIFO) is written directly and
-//    never flushed.
+//    never flushed; when stop is set while it waits for one (a FIFO that nothing reads), false.
 // Interrupted calls are repeated and short writes continued; neither is an error. On any error
 // before the rename the temporary file is removed, the target is left as it was, and false is
 // returned. When the folder cannot be flushed after the rename, false is returned too: the target

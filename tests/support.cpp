@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,7 +82,8 @@ void drain(int fd, std::string& into) {
 
 }  // namespace
 
-run_result run_weldrix(const std::vector<std::string>& args, std::string_view stdin_text, const std::string& cwd) {
+run_result run_weldrix(const std::vector<std::string>& args, std::string_view stdin_text, const std::string& cwd,
+                       signal_after signal) {
     int in[2], out[2], err[2];
     if (::pipe(in) || ::pipe(out) || ::pipe(err)) throw std::runtime_error("pipe failed");
 
@@ -119,10 +122,21 @@ run_result run_weldrix(const std::vector<std::string>& args, std::string_view st
         }
         ::close(fd);
     });
+    std::atomic<bool> ended{false};
+    std::thread signaller([&] {
+        if (signal.signal_number == 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(signal.milliseconds));
+        if (!ended.load()) ::kill(pid, signal.signal_number);
+        for (int waited = 0; waited < 100 && !ended.load(); ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!ended.load()) ::kill(pid, SIGKILL);
+    });
     std::thread error_reader([&] { drain(err[0], result.errors); });
     drain(out[0], result.output);
     error_reader.join();
     feeder.join();
+    ended.store(true);
+    signaller.join();
 
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -37,10 +37,17 @@ struct run_result {
     std::string errors;  // standard error
 };
 
+// A signal sent to the tool while it runs: signal_number after the delay; a tool still running
+// ten seconds later is killed (SIGKILL, exit code 137).
+struct signal_after {
+    int signal_number = 0;  // none
+    int milliseconds = 0;
+};
+
 // Runs the built weldrix with the arguments, in the folder cwd (the current one when empty),
 // standard input fed from stdin_text (then closed).
 run_result run_weldrix(const std::vector<std::string>& args, std::string_view stdin_text = {},
-                       const std::string& cwd = {});
+                       const std::string& cwd = {}, signal_after signal = {});
 
 // The console text of the banner, the usage text and the wait, as a usage error prints them.
 std::string usage_error_output();

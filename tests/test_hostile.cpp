@@ -459,6 +459,27 @@ TEST(Hostile, OutputToAFullDevice) {
     EXPECT_EQ(r.output.find("lines written"), std::string::npos);
 }
 
+// A FIFO that no other process opens blocks the open that waits for its other end. Ctrl-C,
+// SIGTERM or SIGHUP interrupt that wait and end the run (the call used to be repeated, so only
+// SIGKILL ended it); the FIFO's other end is never opened here.
+TEST(Hostile, AFifoNothingOpensIsLeftOnInterrupt) {
+    temp_dir dir;
+    write_file(dir / "part.dat", "2 16 0 0 0 1 1 1\n");
+    ASSERT_EQ(::mkfifo((dir / "in.dat").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir / "out.dat").c_str(), 0644), 0);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        const run_result in = run_weldrix({"--no-wait", "in.dat", "new.dat"}, {}, dir.path(), {signal_number, 300});
+        EXPECT_EQ(in.exit_code, 130) << signal_number;
+        EXPECT_TRUE(in.output.ends_with("Reading input file in.dat\nInterrupted: new.dat was not written\n"))
+            << in.output;
+        EXPECT_FALSE(file_exists(dir / "new.dat"));
+        const run_result out = run_weldrix({"--no-wait", "part.dat", "out.dat"}, {}, dir.path(), {signal_number, 300});
+        EXPECT_EQ(out.exit_code, 130) << signal_number;
+        EXPECT_TRUE(out.output.ends_with("Writing output file out.dat\nInterrupted: out.dat was not written\n"))
+            << out.output;
+    }
+}
+
 TEST(Hostile, OutputEqualToInputReplacesItWhole) {
     temp_dir dir;
     write_file(dir / "part.dat", "0 part\r\n2 16 0 0 0 0.0001 0 0\r\n3 16 10 0 0 11 0 0 10 1 0.0000001\r\n");

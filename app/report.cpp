@@ -97,8 +97,11 @@ void json_writer::string(std::string_view text) {
                 out_ += static_cast<char>(c);
             } else if (c < 0x20) {
                 escape(c);
-            } else if (c == '/' && in_page_ && i > 0 && text[i - 1] == '<') {
-                out_ += "\\/";
+            } else if (c == '<' && in_page_) {
+                // No "<" at all in a page's script: "</script" would end it early, and
+                // "<!--<script" would make the HTML parser take the page's own "</script>" as
+                // part of the script.
+                escape(c);
             } else {
                 out_ += static_cast<char>(c);
             }

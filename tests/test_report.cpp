@@ -385,7 +385,7 @@ TEST(Report, PageListsABoundedNumberOfChanges) {
 // texts come back as they were (bytes that are not UTF-8 as U+FFFD), infinities as strings.
 TEST(Report, JsonStaysValidForAnyNameAndNumber) {
     file_report file;
-    file.input = std::string("a \"quoted\" \\ name\t\x01\x1f </script><!-- \xe2\x80\xa8 \xc3\xa9", 39);
+    file.input = std::string("a \"quoted\" \\ name\t\x01\x1f </script><!--<script \xe2\x80\xa8 \xc3\xa9", 46);
     file.output = "bad \xff\xfe \xc3 \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82 end";
     file.thresholds.vertex_threshold = HUGE_VAL;
     file.thresholds.subfile_threshold = -HUGE_VAL;

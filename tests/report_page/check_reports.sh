@@ -11,6 +11,7 @@
 #            drawn whole
 #   big100k  the same at 100,000 lines: only the changed lines the page lists and their
 #            neighbours are drawn
+#   hostile  the demo under a name that holds "<!--<script>"
 # The two generated ones must be ready within REPORT_PAGE_MAX_MS (default 5000) of navigation.
 # OUT_DIR (default: a temporary folder, removed afterwards) keeps the parts, pages, screenshots
 # and logs. Needs python3 and Debian's chromium. Ends with "N passed, N failed".
@@ -61,6 +62,10 @@ for part in full20k:20000 big100k:100000; do
   python3 "$here/jittered_part.py" "${part#*:}" 1 >"$out/$name.dat"
   report "$name" "$out" "$name.dat" "$name-clean.dat" && check "$name" "$max_ms" ""
 done
+# A part whose name holds what could end or unbalance the page's script if written as it is.
+hostile='a <!--<script> b.dat'
+cp "$repo/examples/demo.dat" "$out/$hostile"
+report hostile "$out" -s -l "$repo/examples/ldraw" "$hostile" "$out/hostile-clean.dat" && check hostile "" ""
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -17,7 +17,7 @@ writes DIR/NAME.json (the data object) and DIR/NAME.html (the filled page) for e
   huge      a 100,000-line part drawn in full (not built unless named)
 
 The page is filled the way weldrix fills it: the template line that holds only the placeholder is
-replaced by the JSON text with every "</" written as "<\\/". Python standard library only.
+replaced by the JSON text with every "<" written as "\\u003c". Python standard library only.
 """
 import argparse
 import json
@@ -37,7 +37,7 @@ def fill_template(template_text, data):
     hits = [i for i, line in enumerate(lines) if line.strip() == PLACEHOLDER]
     if len(hits) != 1:
         raise SystemExit("template: expected exactly one line holding only %s, found %d" % (PLACEHOLDER, len(hits)))
-    text = json.dumps(data, ensure_ascii=False, separators=(",", ":")).replace("</", "<\\/")
+    text = json.dumps(data, ensure_ascii=False, separators=(",", ":")).replace("<", "\\u003c")
     lines[hits[0]] = text
     return "\n".join(lines)
 

@@ -28,7 +28,8 @@ namespace weldrix {
 
 class subfile_library {
 public:
-    // About 1.5 times what the whole official LDraw library's referenced files take parsed.
+    // More than the referenced files of the whole official LDraw library take parsed, so that a
+    // batch over it parses each once.
     static constexpr std::size_t default_memory_budget = std::size_t{512} << 20;
 
     explicit subfile_library(file_system& fs, std::size_t memory_budget = default_memory_budget);

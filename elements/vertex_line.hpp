@@ -18,7 +18,6 @@ inline constexpr double collapse_distance = 0.001;
 
 template <int N>
 class vertex_line : public ldraw_line {
-public:
 protected:
     // The colour, kept as two fields so that the number fills the padding after the base's
     // winding: a quad takes 120 bytes, which its allocation rounds to 128.
@@ -51,7 +50,7 @@ protected:
     bool close(int p, int q) const { return closer_than(points[p], points[q], collapse_distance); }
 
 private:
-    // Most bytes write_with_type writes: the type, a blank, a colour of at most 11 characters,
+    // Most bytes write_text writes: the type, a blank, a colour of at most 11 characters,
     // and N points, each after a blank.
     static constexpr std::size_t text_max = 2 + 11 + N * (1 + point::text_max);
     // The points, each after a blank.

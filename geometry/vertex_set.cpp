@@ -10,8 +10,6 @@ namespace {
 // A threshold that admits some distance, or 0 for one that admits none (<= 0 or NaN).
 double usable(double t) { return t > 0 ? t : 0.0; }
 
-constexpr std::size_t not_found = std::numeric_limits<std::size_t>::max();
-
 }  // namespace
 
 // Why the index gives the linear results:
@@ -65,7 +63,7 @@ std::size_t vertex_set::linear_add_target(const point& v) const {
     for (std::size_t i = 0; i < reps_.size(); ++i) {
         if (closer_than(reps_[i], v, merge_distance(reps_[i]))) return i;
     }
-    return not_found;
+    return no_representative;
 }
 
 std::size_t vertex_set::linear_snap_target(const point& v) const {
@@ -84,7 +82,7 @@ std::size_t vertex_set::linear_snap_target(const point& v) const {
 void vertex_set::add(const point& v, bool from_subfile) {
     if (use_linear()) {
         const std::size_t target = linear_add_target(v);
-        if (target != not_found) {
+        if (target != no_representative) {
             merge(target, v, from_subfile);
         } else {
             reps_.emplace_back(v, from_subfile);
@@ -92,7 +90,7 @@ void vertex_set::add(const point& v, bool from_subfile) {
         return;
     }
 
-    std::size_t target = not_found;
+    std::size_t target = no_representative;
     std::uint32_t cell = vertex_grid::none;
     if (grid_ && finite(v)) {
         double radius = 0.0;
@@ -105,7 +103,7 @@ void vertex_set::add(const point& v, bool from_subfile) {
         }
     }
 
-    if (target != not_found) {
+    if (target != no_representative) {
         merge(target, v, from_subfile);
     } else {
         reps_.emplace_back(v, from_subfile);
@@ -164,12 +162,12 @@ void vertex_set::snap(point& v) {
 
 std::size_t vertex_set::snap_target(point& v) {
     const std::size_t n = snap_count_++;
-    if (reps_.empty()) return not_found;
-    std::size_t best = not_found;
+    if (reps_.empty()) return no_representative;
+    std::size_t best = no_representative;
     if (use_linear()) {
         best = linear_snap_target(v);
     } else {
-        if (!finite(v)) return not_found;
+        if (!finite(v)) return no_representative;
         double largest = 0.0;
         if (has_main_) largest = usable(thresholds_.vertex_threshold);
         if (has_subfile_) largest = std::max(largest, usable(thresholds_.subfile_threshold));
@@ -189,13 +187,13 @@ std::size_t vertex_set::snap_target(point& v) {
                 offer);
             if (offer != cell) snaps_follow_adds_ = false;
         }
-        if (best == not_found) {
-            if (!(largest > snap_start_distance)) return not_found;
+        if (best == no_representative) {
+            if (!(largest > snap_start_distance)) return no_representative;
             best = 0;
         }
     }
     const rep_vertex& r = reps_[best];
-    if (!closer_than(r, v, snap_distance(r))) return not_found;
+    if (!closer_than(r, v, snap_distance(r))) return no_representative;
     v.assign(r);
     return best;
 }

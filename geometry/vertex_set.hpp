@@ -80,7 +80,7 @@ private:
     void merge(std::size_t index, const point& v, bool from_subfile);
 
     std::size_t snap_target(point& v);                    // snaps v; the representative, or none
-    std::size_t linear_add_target(const point& v) const;  // reps_.size() when none in range
+    std::size_t linear_add_target(const point& v) const;  // no_representative when none in range
     std::size_t linear_snap_target(const point& v) const;
 
     unify_thresholds thresholds_;

@@ -1,5 +1,6 @@
-// Where progress lines and statistics go. The tool writes everything to standard output, one line
-// at a time, flushing after each line so every phase is visible before the next one starts.
+// Where progress lines, statistics and warnings go. The tool writes its progress and statistics
+// to standard output and its warnings to standard error, one line at a time, flushing after each
+// line so every phase is visible before the next one starts.
 #pragma once
 
 #include <cstddef>

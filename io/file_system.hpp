@@ -3,7 +3,7 @@
 // Everything the tool does with files goes through a file_system: reading the input and the
 // subfiles, listing folders to match subfile names, and replacing the output safely. The calls
 // are the host's primitives, one each, so that
-//   * a host is one implementation file (io/posix_file_system.cpp; a Windows build adds its own);
+//   * a host is one implementation file (io/posix_host.cpp, io/windows_host.cpp);
 //   * tests can stand in for the host: an in-memory file system (io/memory_file_system.hpp) drives
 //     the algorithms without touching the disk, and a wrapper can fail any chosen call;
 //   * the portable logic built on top (io/files.hpp, io/host_paths.hpp) is written once.
@@ -88,7 +88,7 @@ public:
 
     // Durability. Written bytes, a new name or a rename first live in the host's memory; these
     // calls return once the storage holds them, so that they survive a crash of the host or a power
-    // cut. They are slow (a few milliseconds each on a disk), and an error means the storage may not
+    // cut. They are slow (each waits for the storage), and an error means the storage may not
     // hold what was written.
     // The bytes and the attributes (size, permission bits, owner) of the open file.
     virtual int sync(handle h) = 0;

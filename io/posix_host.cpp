@@ -2,7 +2,9 @@
 // system call or the short sequence file_system.hpp names, and the process set-up.
 #include <dirent.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
 #include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -251,8 +253,11 @@ void prepare_process() {
     // The tables of a run grow by doubling. Served from the heap rather than from fresh mappings,
     // a grown table reuses the blocks its smaller copies left, instead of having the kernel zero
     // new pages for every doubling. Blocks beyond 32 MiB are still mapped, so that huge tables
-    // give their memory back when they grow.
+    // give their memory back when they grow. (A tuning of the GNU C library's allocator; other
+    // allocators keep their own policy.)
+#if defined(__GLIBC__)
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
 }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
@@ -271,9 +276,11 @@ void on_interrupt(void (*handler)(int)) {
 void prepare_for_many_files() {
     // Freed memory is kept rather than given back at once: a batch cleans file after file on
     // several threads, and the tables each file frees would otherwise be returned to the kernel
-    // and faulted in again, zeroed, by the next file (a third of the page faults of a batch). A
-    // single file keeps the default, which keeps its peak memory low.
+    // and faulted in again, zeroed, by the next file. A single file keeps the default, which
+    // keeps its peak memory low.
+#if defined(__GLIBC__)
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
+#endif
 }
 
 bool standard_output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }

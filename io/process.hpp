@@ -1,6 +1,6 @@
 // What the program needs of its host besides files: arguments as UTF-8 text and a process set up
 // so that a failed write is reported rather than fatal. Implemented with the file system, one
-// file per host (io/posix_host.cpp).
+// file per host (io/posix_host.cpp, io/windows_host.cpp).
 #pragma once
 
 #include <string>

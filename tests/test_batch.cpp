@@ -15,10 +15,12 @@
 #include <thread>
 
 #include "app/batch.hpp"
+#include "app/report_drawing.hpp"
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
 #include "io/console.hpp"
 #include "io/memory_file_system.hpp"
+#include "report_data.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -224,6 +226,80 @@ TEST(Batch, OneReportCoversEveryFile) {
     EXPECT_NE(clash.output.find("out/b.dat Can't create: it is an input or output file\n"), std::string::npos)
         << clash.output;
     EXPECT_EQ(read_file(dir / "out/b.dat").substr(0, 7), "0 dirty");
+}
+
+// count edge lines, none of whose vertices is near another's, starting at x = from.
+std::string edges(std::size_t count, std::size_t from = 0) {
+    std::string text = "0 edges\n";
+    for (std::size_t k = from; k < from + count; ++k) {
+        const std::string x = std::to_string(k);
+        text += "2 24 " + x + " 0 0 " + x + " 1 0\n";
+    }
+    return text;
+}
+
+// A page draws at most 200,000 lines in all, the files in input order: a file that does not fit
+// in what the files before it left is not drawn, and a later, smaller one still is. The drawings
+// are held to that budget while the files are handed over, which must draw the same page with one
+// thread as with several.
+TEST(Batch, APageDrawsTheFilesInInputOrderUpToItsBudget) {
+    const std::size_t budget = 200'000;
+    memory_file_system fs;
+    for (std::size_t i = 0; i < 9; ++i) fs.add_file("/in/a" + std::to_string(i) + ".dat", edges(full_drawing_lines));
+    fs.add_file("/in/b.dat", edges(budget - 9 * full_drawing_lines - 10));  // 10 lines left
+    // 1 line of its own and the 10 of its subfile: 11 do not fit.
+    fs.add_file("/in/c.dat", edges(1, 1000) + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n");
+    fs.add_file("/lib/parts/sub.dat", edges(10, 2000));
+    fs.add_file("/in/d.dat", edges(10, 3000));  // fits exactly
+    fs.add_file("/in/e.dat", "0 nothing to draw\n");
+    fs.add_file("/in/f.dat", edges(1, 4000));  // nothing left
+    std::string pages[2];
+    for (const int threads : {1, 3}) {
+        string_console out, warnings;
+        const int code = run(
+            {"-j", std::to_string(threads), "-s", "-l", "/lib", "-c", "-r", "/page.html", "--no-wait", "/in", "/out"},
+            {out, warnings, [] {}, fs});
+        EXPECT_EQ(code, exit_success) << out.text;
+        const std::string* page = fs.find("/page.html");
+        ASSERT_NE(page, nullptr) << out.text;
+        pages[threads == 1 ? 0 : 1] = *page;
+    }
+    EXPECT_EQ(pages[0], pages[1]);
+    const nlohmann::json drawings = test::report_page_data(pages[0])["drawing"];
+    ASSERT_EQ(drawings.size(), 14u);
+    const std::string not_drawn =
+        "Not drawn: the page draws at most 200000 lines of a folder's files, and the "
+        "files before this one took them.";
+    std::size_t drawn = 0;
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(drawings[i]["full"], true) << i;
+        drawn += drawings[i]["lines"].size();
+    }
+    EXPECT_EQ(drawn, budget - 10);
+    const nlohmann::json& c = drawings[10];
+    EXPECT_EQ(c["full"], false);
+    EXPECT_EQ(c["note"], not_drawn);
+    EXPECT_TRUE(c["lines"].empty());
+    EXPECT_TRUE(c["subfile"].empty());
+    EXPECT_EQ(drawings[11]["full"], true);
+    EXPECT_EQ(drawings[11]["lines"].size(), 10u);
+    EXPECT_EQ(drawings[12]["full"], true);
+    EXPECT_EQ(drawings[12]["note"], "");
+    EXPECT_EQ(drawings[13]["full"], false);
+    EXPECT_EQ(drawings[13]["note"], not_drawn);
+    EXPECT_TRUE(drawings[13]["lines"].empty());
+
+    // Within the budget, the file with the subfile is drawn with it.
+    fs.remove("/in/b.dat");
+    string_console out, warnings;
+    EXPECT_EQ(run({"-j", "2", "-s", "-l", "/lib", "-c", "-r", "/page.html", "--no-wait", "/in", "/out"},
+                  {out, warnings, [] {}, fs}),
+              exit_success);
+    const nlohmann::json within = test::report_page_data(*fs.find("/page.html"))["drawing"];
+    ASSERT_EQ(within.size(), 13u);
+    EXPECT_EQ(within[9]["lines"].size(), 1u);
+    EXPECT_EQ(within[9]["subfile"].size(), 10u);
+    EXPECT_EQ(within[12]["lines"].size(), 1u);
 }
 
 // A file system that sets the interruption flag when a chosen output's temporary file is created:

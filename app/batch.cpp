@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -409,17 +410,18 @@ private:
     }
 
     // The outputs written next to their places are put there now, in input order. Their data is
-    // flushed first, with one flush of the whole file system instead of one per file (tens of
-    // thousands of flushes would cost more than the cleaning), and the renames after them, so that
-    // a crash at any moment leaves every output old or new and complete. A flush that fails leaves
-    // every output as it was. The lines of the files have been printed by now: each output that
-    // cannot be put in place gets a line of its own after them.
+    // flushed first, with one flush of each file system they are on instead of one per file (tens
+    // of thousands of flushes would cost more than the cleaning), and the renames after them, so
+    // that a crash at any moment leaves every output old or new and complete. A flush that fails
+    // leaves every output as it was. The lines of the files have been printed by now: each output
+    // that cannot be put in place gets a line of its own after them.
     void commit_staged_outputs() {
         file_system& fs = env_.files;
         bool any = false;
         for (const file_outcome& outcome : outcomes_) any = any || outcome.has_staged;
         if (!any) return;
-        const bool flushed = repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) == 0;
+        const std::vector<std::string> file_systems = staged_file_systems();
+        const bool flushed = flush(file_systems);
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
             file_outcome& outcome = outcomes_[i];
             if (!outcome.has_staged) continue;
@@ -431,7 +433,38 @@ private:
                 env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
             }
         }
-        if (repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) != 0) renames_unflushed_ = true;
+        if (!flush(file_systems)) renames_unflushed_ = true;
+    }
+
+    // A folder of the staged outputs on each file system they are on. An output is staged next to
+    // the file a link leads to, which may be on another file system than OUTDIR. A folder whose
+    // file system the host cannot tell counts as one of its own.
+    std::vector<std::string> staged_file_systems() {
+        file_system& fs = env_.files;
+        std::vector<std::string> folders;
+        std::unordered_set<std::string> seen_folders;
+        std::unordered_set<std::uint64_t> seen_devices;
+        for (const file_outcome& outcome : outcomes_) {
+            // An output written directly (a device) has nothing to flush.
+            if (!outcome.has_staged || outcome.staged.temporary.empty()) continue;
+            const std::string& folder = outcome.staged.folder;
+            if (!seen_folders.insert(folder).second) continue;
+            file_status st;
+            const bool known = repeat_interrupted([&] { return fs.status(folder, st); }) == 0 &&
+                               st.kind == file_kind::folder && st.device != 0;
+            if (known && !seen_devices.insert(st.device).second) continue;
+            folders.push_back(folder);
+        }
+        return folders;
+    }
+
+    // Flushes the file systems that hold folders, each of them even when one fails.
+    bool flush(const std::vector<std::string>& folders) {
+        bool all = true;
+        for (const std::string& folder : folders) {
+            all = repeat_interrupted([&] { return env_.files.sync_file_system(folder); }) == 0 && all;
+        }
+        return all;
     }
 
     int summary(std::chrono::steady_clock::time_point start) {

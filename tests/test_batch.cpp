@@ -457,6 +457,93 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
     EXPECT_TRUE(tree(dir / "out2").empty());
 }
 
+// The host's files, with everything below one folder on a file system of its own.
+class two_file_systems final : public file_system {
+public:
+    two_file_systems(file_system& inner, std::string other) : inner_(inner), other_(std::move(other)) {}
+    bool names_ignore_case() const override { return inner_.names_ignore_case(); }
+    int status(const std::string& p, file_status& st) override {
+        const int error = inner_.status(p, st);
+        if (error == 0 && (p == other_ || p.starts_with(other_ + "/"))) st.device += 1;
+        return error;
+    }
+    bool may_write(const std::string& p) override { return inner_.may_write(p); }
+    int read_link(const std::string& p, std::string& t) override { return inner_.read_link(p, t); }
+    int real_path(const std::string& p, std::string& c) override { return inner_.real_path(p, c); }
+    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner_.list_folder(f, e); }
+    int make_folder(const std::string& p) override { return inner_.make_folder(p); }
+    int rename(const std::string& f, const std::string& t) override { return inner_.rename(f, t); }
+    int remove(const std::string& p) override { return inner_.remove(p); }
+    int open_read(const std::string& p, bool r, handle& h) override { return inner_.open_read(p, r, h); }
+    int open_write(const std::string& p, handle& h) override { return inner_.open_write(p, h); }
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        return inner_.create_temporary(f, p, h);
+    }
+    int copy_permissions(handle h, const std::string& l) override { return inner_.copy_permissions(h, l); }
+    int handle_status(handle h, file_status& st) override { return inner_.handle_status(h, st); }
+    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner_.read(h, b, s, g); }
+    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner_.write(h, b, s, w); }
+    int close(handle h) override { return inner_.close(h); }
+    int sync(handle h) override { return inner_.sync(h); }
+    int sync_folder(const std::string& f) override { return inner_.sync_folder(f); }
+    int sync_file_system(const std::string& p) override { return inner_.sync_file_system(p); }
+
+private:
+    file_system& inner_;
+    const std::string other_;
+};
+
+// The paths the run flushed whole file systems of, in order.
+std::vector<std::string> file_system_flushes(const test::faulty_file_system& fs) {
+    std::vector<std::string> paths;
+    for (const test::call_record& call : fs.trace()) {
+        if (call.call == test::fs_call::sync_file_system) paths.push_back(call.path);
+    }
+    return paths;
+}
+
+TEST(Batch, EveryFileSystemTheOutputsAreOnIsFlushed) {
+    // Only OUTDIR's file system used to be flushed, while an output that is a link is written next
+    // to the file it leads to: such a file was reported as written without being flushed.
+    temp_dir dir;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) write_file(dir / ("in/" + name), dirty);
+    write_file(dir / "other/b.dat", clean);
+    write_file(dir / "other/s/c.dat", clean);
+    fs::create_directories(dir / "out");
+    fs::create_symlink(dir / "other/b.dat", dir / "out/b.dat");
+    fs::create_symlink(dir / "other/s/c.dat", dir / "out/c.dat");
+    two_file_systems host(host_file_system(), dir / "other");
+    {
+        // Once before the renames and once after them; other/s is on the file system of other.
+        test::faulty_file_system traced(host);
+        string_console out, warnings;
+        EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, traced}), exit_success) << out.text;
+        const std::vector<std::string> folders = {dir / "out", dir / "other"};
+        std::vector<std::string> twice = folders;
+        twice.insert(twice.end(), folders.begin(), folders.end());
+        EXPECT_EQ(file_system_flushes(traced), twice);
+        const std::string cleaned = single_file_output({}, dir / "in/a.dat", dir / "single.dat");
+        EXPECT_EQ(read_file(dir / "out/a.dat"), cleaned);
+        EXPECT_EQ(read_file(dir / "other/b.dat"), cleaned);
+        EXPECT_EQ(read_file(dir / "other/s/c.dat"), cleaned);
+        EXPECT_TRUE(fs::is_symlink(dir / "out/b.dat"));
+    }
+    // When the other file system cannot be flushed, no output is put in place.
+    write_file(dir / "other/b.dat", clean);
+    write_file(dir / "out/a.dat", clean);
+    test::faulty_file_system failing(host);
+    failing.fail_always(test::fs_call::sync_file_system, dir / "other", EIO);
+    string_console out, warnings;
+    EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, failing}), exit_file_error);
+    EXPECT_NE(without_time(out.text).find("failed: a.dat: " + (dir / "out/a.dat") +
+                                          " Can't create\nfailed: b.dat: " + (dir / "out/b.dat") +
+                                          " Can't create\nfailed: c.dat: " + (dir / "out/c.dat") + " Can't create\n"),
+              std::string::npos)
+        << out.text;
+    EXPECT_EQ(read_file(dir / "out/a.dat"), clean);
+    EXPECT_EQ(read_file(dir / "other/b.dat"), clean);
+}
+
 // A memory file system whose make_folder takes a while for folders named "slow", so that another
 // thread reaches the same output folder while it is being made.
 class slow_folders_file_system final : public file_system {

@@ -517,10 +517,10 @@ private:
             out.line("Interrupted: the files not yet cleaned were left as they were");
             return exit_interrupted;
         }
-        if (reporting() && !write_batch_report()) return exit_file_error;
+        const bool report_written = !reporting() || write_batch_report();
         if (renames_unflushed_)
             out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
-        if (failures > 0 || renames_unflushed_) return exit_file_error;
+        if (!report_written || failures > 0 || renames_unflushed_) return exit_file_error;
         if (check && changed > 0) return exit_would_change;
         return exit_success;
     }

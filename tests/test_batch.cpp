@@ -544,6 +544,32 @@ TEST(Batch, EveryFileSystemTheOutputsAreOnIsFlushed) {
     EXPECT_EQ(read_file(dir / "other/b.dat"), clean);
 }
 
+TEST(Batch, AReportThatCannotBeWrittenAndOutputsNotFlushedAreBothSaid) {
+    // The report's failure used to end the run before the outputs' failed flush was said.
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    const std::vector<std::string> args = {"-j", "1", "-r", dir / "missing/report.txt", dir / "in", dir / "out"};
+    std::size_t last_flush = 0;  // the flush after the renames
+    {
+        test::faulty_file_system counting(host_file_system());
+        string_console out, warnings;
+        run(args, {out, warnings, [] {}, counting});
+        for (std::size_t n = 0; n < counting.trace().size(); ++n) {
+            if (counting.trace()[n].call == test::fs_call::sync_file_system) last_flush = n + 1;
+        }
+    }
+    ASSERT_NE(last_flush, 0u);
+    fs::remove_all(dir / "out");
+    const auto r = run_with_failures(args, [&](test::faulty_file_system& f) { f.fail_call(last_flush, EIO); });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("\nWriting report file " + (dir / "missing/report.txt") + "\n" +
+                             (dir / "missing/report.txt") + " Can't create\n" + (dir / "out") +
+                             ": the outputs are in place but could not be flushed to disk\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_EQ(read_file(dir / "out/a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
+}
+
 // A memory file system whose make_folder takes a while for folders named "slow", so that another
 // thread reaches the same output folder while it is being made.
 class slow_folders_file_system final : public file_system {

@@ -5,11 +5,14 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
@@ -206,6 +209,21 @@ private:
                 outcome.what = file_outcome::status::host_failure;
                 outcome.failure = "out of memory";
             }
+            // The page's budget can only shrink while this file waits for the files before it:
+            // a drawing that exceeds what is left now is not drawn, and is not kept until then.
+            if (outcome.report && drawing_) {
+                std::size_t left;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    left = drawing_left_;
+                }
+                try {
+                    if (!fits_in_drawing_budget(*outcome.report, left)) leave_undrawn(*outcome.report);
+                } catch (const std::bad_alloc&) {
+                    // Nothing may leave a thread. The drawing is kept as it was, and the main thread
+                    // leaves it undrawn when the file is handed over.
+                }
+            }
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 outcomes_[i] = std::move(outcome);
@@ -213,6 +231,45 @@ private:
             }
             ready_.notify_one();
         }
+    }
+
+    // The drawing budget of a page: the files draw in input order by the drawing rule of
+    // report_drawing.hpp, and at most drawing_budget lines in all. A file whose drawing does not
+    // fit in what the files before it left is listed with its changes but not drawn (its note says
+    // so), and a later, smaller one may still be drawn.
+    static std::size_t drawing_size(const file_report& file) {
+        return file.drawing.lines.size() + file.drawing.subfile.size();
+    }
+    static bool fits_in_drawing_budget(const file_report& file, std::size_t left) {
+        const std::size_t lines = drawing_size(file);
+        return lines == 0 || lines <= left;
+    }
+    static void leave_undrawn(file_report& file) {
+        // The note first: when memory runs out making it, the drawing is left whole.
+        std::string note = "Not drawn: the page draws at most " + std::to_string(drawing_budget) +
+                           " lines of a folder's files, and the files before this one took them.";
+        // Replaced by empty vectors rather than cleared, so that their memory is given back now.
+        file.drawing.lines = std::vector<drawn_line>();
+        file.drawing.subfile = std::vector<drawn_line>();
+        file.drawing.full = false;
+        file.drawing.note = std::move(note);
+    }
+
+    // Applies the budget to a file's drawing as it is handed over in input order (main thread
+    // only), so that the drawings kept until the report is written never exceed it, whatever the
+    // number of files.
+    void take_drawing(file_report& file) {
+        std::size_t left;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            left = drawing_left_;
+        }
+        if (!fits_in_drawing_budget(file, left)) {
+            leave_undrawn(file);
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        drawing_left_ -= drawing_size(file);
     }
 
     file_outcome clean_one(const std::string& relative) {
@@ -297,6 +354,7 @@ private:
                 if (printed_ == next_ || outcomes_[printed_].what == file_outcome::status::pending) return;
                 outcome = &outcomes_[printed_];
             }
+            if (outcome->report && drawing_) take_drawing(*outcome->report);
             const std::string& relative = inputs_[printed_];
             std::string line;
             switch (outcome->what) {
@@ -352,17 +410,18 @@ private:
     }
 
     // The outputs written next to their places are put there now, in input order. Their data is
-    // flushed first, with one flush of the whole file system instead of one per file (tens of
-    // thousands of flushes would cost more than the cleaning), and the renames after them, so that
-    // a crash at any moment leaves every output old or new and complete. A flush that fails leaves
-    // every output as it was. The lines of the files have been printed by now: each output that
-    // cannot be put in place gets a line of its own after them.
+    // flushed first, with one flush of each file system they are on instead of one per file (tens
+    // of thousands of flushes would cost more than the cleaning), and the renames after them, so
+    // that a crash at any moment leaves every output old or new and complete. A flush that fails
+    // leaves every output as it was. The lines of the files have been printed by now: each output
+    // that cannot be put in place gets a line of its own after them.
     void commit_staged_outputs() {
         file_system& fs = env_.files;
         bool any = false;
         for (const file_outcome& outcome : outcomes_) any = any || outcome.has_staged;
         if (!any) return;
-        const bool flushed = repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) == 0;
+        const std::vector<std::string> file_systems = staged_file_systems();
+        const bool flushed = flush(file_systems);
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
             file_outcome& outcome = outcomes_[i];
             if (!outcome.has_staged) continue;
@@ -374,7 +433,38 @@ private:
                 env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
             }
         }
-        if (repeat_interrupted([&] { return fs.sync_file_system(options_.output); }) != 0) renames_unflushed_ = true;
+        if (!flush(file_systems)) renames_unflushed_ = true;
+    }
+
+    // A folder of the staged outputs on each file system they are on. An output is staged next to
+    // the file a link leads to, which may be on another file system than OUTDIR. A folder whose
+    // file system the host cannot tell counts as one of its own.
+    std::vector<std::string> staged_file_systems() {
+        file_system& fs = env_.files;
+        std::vector<std::string> folders;
+        std::unordered_set<std::string> seen_folders;
+        std::unordered_set<std::uint64_t> seen_devices;
+        for (const file_outcome& outcome : outcomes_) {
+            // An output written directly (a device) has nothing to flush.
+            if (!outcome.has_staged || outcome.staged.temporary.empty()) continue;
+            const std::string& folder = outcome.staged.folder;
+            if (!seen_folders.insert(folder).second) continue;
+            file_status st;
+            const bool known = repeat_interrupted([&] { return fs.status(folder, st); }) == 0 &&
+                               st.kind == file_kind::folder && st.device != 0;
+            if (known && !seen_devices.insert(st.device).second) continue;
+            folders.push_back(folder);
+        }
+        return folders;
+    }
+
+    // Flushes the file systems that hold folders, each of them even when one fails.
+    bool flush(const std::vector<std::string>& folders) {
+        bool all = true;
+        for (const std::string& folder : folders) {
+            all = repeat_interrupted([&] { return env_.files.sync_file_system(folder); }) == 0 && all;
+        }
+        return all;
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
@@ -427,10 +517,10 @@ private:
             out.line("Interrupted: the files not yet cleaned were left as they were");
             return exit_interrupted;
         }
-        if (reporting() && !write_batch_report()) return exit_file_error;
+        const bool report_written = !reporting() || write_batch_report();
         if (renames_unflushed_)
             out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
-        if (failures > 0 || renames_unflushed_) return exit_file_error;
+        if (!report_written || failures > 0 || renames_unflushed_) return exit_file_error;
         if (check && changed > 0) return exit_would_change;
         return exit_success;
     }
@@ -444,27 +534,14 @@ private:
     const std::size_t unreadable_;  // folders and links below the input that could not be read
     std::mutex folders_mutex_;      // guards made_folders_ while the folders are made
     const bool drawing_;            // with -r to a page: each file's drawing is kept
-    // With -r: one report of every file read, in input order. A page draws each file by the
-    // drawing rule of report_drawing.hpp, and at most drawing_budget lines in all: the files after
-    // that are listed with their changes but not drawn (their note says so).
+    // With -r: one report of every file read, in input order. A page's drawings were held to the
+    // page's budget as the files were handed over (take_drawing).
     bool write_batch_report() {
         console& out = env_.out;
         std::vector<file_report> files;
-        std::size_t drawn = 0;
         for (file_outcome& outcome : outcomes_) {
             if (!outcome.report) continue;
-            file_report& file = *outcome.report;
-            const std::size_t lines = file.drawing.lines.size() + file.drawing.subfile.size();
-            if (drawn + lines > drawing_budget && lines > 0) {
-                file.drawing.lines.clear();
-                file.drawing.subfile.clear();
-                file.drawing.full = false;
-                file.drawing.note = "Not drawn: the page draws at most " + std::to_string(drawing_budget) +
-                                    " lines of a folder's files, and the files before this one took them.";
-            } else {
-                drawn += lines;
-            }
-            files.push_back(std::move(file));
+            files.push_back(std::move(*outcome.report));
             outcome.report.reset();
         }
         out.line();
@@ -496,12 +573,13 @@ private:
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
-    std::mutex mutex_;  // guards next_, done_ and outcomes_ while the workers run
+    std::mutex mutex_;  // guards next_, done_, outcomes_ and drawing_left_ while the workers run
     std::condition_variable ready_;
-    unsigned running_ = 0;     // workers still at work
-    std::size_t next_ = 0;     // the next file to start
-    std::size_t done_ = 0;     // files finished
-    std::size_t printed_ = 0;  // files whose line has been printed (only the main thread)
+    unsigned running_ = 0;                       // workers still at work
+    std::size_t next_ = 0;                       // the next file to start
+    std::size_t done_ = 0;                       // files finished
+    std::size_t printed_ = 0;                    // files whose line has been printed (only the main thread)
+    std::size_t drawing_left_ = drawing_budget;  // lines the files not handed over yet may draw
     bool progress_shown_ = false;
 };
 

@@ -32,6 +32,9 @@ struct file_status {
     file_kind kind = file_kind::missing;
     std::uint64_t size = 0;         // bytes, for a regular file
     std::uint32_t permissions = 0;  // the permission bits (07777), where the host has them
+    // The file system that holds it: equal for two paths on the same one, different otherwise; 0
+    // where the host cannot tell.
+    std::uint64_t device = 0;
 };
 
 struct folder_entry {

@@ -70,6 +70,7 @@ int memory_file_system::status(const std::string& path, file_status& st) {
     st.kind = found->second.folder ? file_kind::folder : file_kind::regular;
     st.size = found->second.bytes.size();
     st.permissions = found->second.writable ? 0644 : 0444;
+    st.device = 1;  // one file system holds every entry
     return 0;
 }
 

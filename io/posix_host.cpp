@@ -32,6 +32,7 @@ file_status status_of(const struct stat& st) {
     status.kind = kind_of(st.st_mode);
     status.size = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
+    status.device = static_cast<std::uint64_t>(st.st_dev);
     return status;
 }
 

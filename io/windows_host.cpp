@@ -212,6 +212,7 @@ int status_of(HANDLE h, file_status& st) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) return last_error();
     st = status_from(info.dwFileAttributes, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+    st.device = info.dwVolumeSerialNumber;  // one number per volume
     return 0;
 }
 

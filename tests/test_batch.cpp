@@ -15,10 +15,12 @@
 #include <thread>
 
 #include "app/batch.hpp"
+#include "app/report_drawing.hpp"
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
 #include "io/console.hpp"
 #include "io/memory_file_system.hpp"
+#include "report_data.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -226,6 +228,80 @@ TEST(Batch, OneReportCoversEveryFile) {
     EXPECT_EQ(read_file(dir / "out/b.dat").substr(0, 7), "0 dirty");
 }
 
+// count edge lines, none of whose vertices is near another's, starting at x = from.
+std::string edges(std::size_t count, std::size_t from = 0) {
+    std::string text = "0 edges\n";
+    for (std::size_t k = from; k < from + count; ++k) {
+        const std::string x = std::to_string(k);
+        text += "2 24 " + x + " 0 0 " + x + " 1 0\n";
+    }
+    return text;
+}
+
+// A page draws at most 200,000 lines in all, the files in input order: a file that does not fit
+// in what the files before it left is not drawn, and a later, smaller one still is. The drawings
+// are held to that budget while the files are handed over, which must draw the same page with one
+// thread as with several.
+TEST(Batch, APageDrawsTheFilesInInputOrderUpToItsBudget) {
+    const std::size_t budget = 200'000;
+    memory_file_system fs;
+    for (std::size_t i = 0; i < 9; ++i) fs.add_file("/in/a" + std::to_string(i) + ".dat", edges(full_drawing_lines));
+    fs.add_file("/in/b.dat", edges(budget - 9 * full_drawing_lines - 10));  // 10 lines left
+    // 1 line of its own and the 10 of its subfile: 11 do not fit.
+    fs.add_file("/in/c.dat", edges(1, 1000) + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 sub.dat\n");
+    fs.add_file("/lib/parts/sub.dat", edges(10, 2000));
+    fs.add_file("/in/d.dat", edges(10, 3000));  // fits exactly
+    fs.add_file("/in/e.dat", "0 nothing to draw\n");
+    fs.add_file("/in/f.dat", edges(1, 4000));  // nothing left
+    std::string pages[2];
+    for (const int threads : {1, 3}) {
+        string_console out, warnings;
+        const int code = run(
+            {"-j", std::to_string(threads), "-s", "-l", "/lib", "-c", "-r", "/page.html", "--no-wait", "/in", "/out"},
+            {out, warnings, [] {}, fs});
+        EXPECT_EQ(code, exit_success) << out.text;
+        const std::string* page = fs.find("/page.html");
+        ASSERT_NE(page, nullptr) << out.text;
+        pages[threads == 1 ? 0 : 1] = *page;
+    }
+    EXPECT_EQ(pages[0], pages[1]);
+    const nlohmann::json drawings = test::report_page_data(pages[0])["drawing"];
+    ASSERT_EQ(drawings.size(), 14u);
+    const std::string not_drawn =
+        "Not drawn: the page draws at most 200000 lines of a folder's files, and the "
+        "files before this one took them.";
+    std::size_t drawn = 0;
+    for (std::size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(drawings[i]["full"], true) << i;
+        drawn += drawings[i]["lines"].size();
+    }
+    EXPECT_EQ(drawn, budget - 10);
+    const nlohmann::json& c = drawings[10];
+    EXPECT_EQ(c["full"], false);
+    EXPECT_EQ(c["note"], not_drawn);
+    EXPECT_TRUE(c["lines"].empty());
+    EXPECT_TRUE(c["subfile"].empty());
+    EXPECT_EQ(drawings[11]["full"], true);
+    EXPECT_EQ(drawings[11]["lines"].size(), 10u);
+    EXPECT_EQ(drawings[12]["full"], true);
+    EXPECT_EQ(drawings[12]["note"], "");
+    EXPECT_EQ(drawings[13]["full"], false);
+    EXPECT_EQ(drawings[13]["note"], not_drawn);
+    EXPECT_TRUE(drawings[13]["lines"].empty());
+
+    // Within the budget, the file with the subfile is drawn with it.
+    fs.remove("/in/b.dat");
+    string_console out, warnings;
+    EXPECT_EQ(run({"-j", "2", "-s", "-l", "/lib", "-c", "-r", "/page.html", "--no-wait", "/in", "/out"},
+                  {out, warnings, [] {}, fs}),
+              exit_success);
+    const nlohmann::json within = test::report_page_data(*fs.find("/page.html"))["drawing"];
+    ASSERT_EQ(within.size(), 13u);
+    EXPECT_EQ(within[9]["lines"].size(), 1u);
+    EXPECT_EQ(within[9]["subfile"].size(), 10u);
+    EXPECT_EQ(within[12]["lines"].size(), 1u);
+}
+
 // A file system that sets the interruption flag when a chosen output's temporary file is created:
 // the interruption comes while that file is being written, deterministically.
 class interrupting_file_system final : public file_system {
@@ -379,6 +455,119 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
               std::string::npos)
         << r.console;
     EXPECT_TRUE(tree(dir / "out2").empty());
+}
+
+// The host's files, with everything below one folder on a file system of its own.
+class two_file_systems final : public file_system {
+public:
+    two_file_systems(file_system& inner, std::string other) : inner_(inner), other_(std::move(other)) {}
+    bool names_ignore_case() const override { return inner_.names_ignore_case(); }
+    int status(const std::string& p, file_status& st) override {
+        const int error = inner_.status(p, st);
+        if (error == 0 && (p == other_ || p.starts_with(other_ + "/"))) st.device += 1;
+        return error;
+    }
+    bool may_write(const std::string& p) override { return inner_.may_write(p); }
+    int read_link(const std::string& p, std::string& t) override { return inner_.read_link(p, t); }
+    int real_path(const std::string& p, std::string& c) override { return inner_.real_path(p, c); }
+    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner_.list_folder(f, e); }
+    int make_folder(const std::string& p) override { return inner_.make_folder(p); }
+    int rename(const std::string& f, const std::string& t) override { return inner_.rename(f, t); }
+    int remove(const std::string& p) override { return inner_.remove(p); }
+    int open_read(const std::string& p, bool r, handle& h) override { return inner_.open_read(p, r, h); }
+    int open_write(const std::string& p, handle& h) override { return inner_.open_write(p, h); }
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        return inner_.create_temporary(f, p, h);
+    }
+    int copy_permissions(handle h, const std::string& l) override { return inner_.copy_permissions(h, l); }
+    int handle_status(handle h, file_status& st) override { return inner_.handle_status(h, st); }
+    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner_.read(h, b, s, g); }
+    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner_.write(h, b, s, w); }
+    int close(handle h) override { return inner_.close(h); }
+    int sync(handle h) override { return inner_.sync(h); }
+    int sync_folder(const std::string& f) override { return inner_.sync_folder(f); }
+    int sync_file_system(const std::string& p) override { return inner_.sync_file_system(p); }
+
+private:
+    file_system& inner_;
+    const std::string other_;
+};
+
+// The paths the run flushed whole file systems of, in order.
+std::vector<std::string> file_system_flushes(const test::faulty_file_system& fs) {
+    std::vector<std::string> paths;
+    for (const test::call_record& call : fs.trace()) {
+        if (call.call == test::fs_call::sync_file_system) paths.push_back(call.path);
+    }
+    return paths;
+}
+
+TEST(Batch, EveryFileSystemTheOutputsAreOnIsFlushed) {
+    // Only OUTDIR's file system used to be flushed, while an output that is a link is written next
+    // to the file it leads to: such a file was reported as written without being flushed.
+    temp_dir dir;
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) write_file(dir / ("in/" + name), dirty);
+    write_file(dir / "other/b.dat", clean);
+    write_file(dir / "other/s/c.dat", clean);
+    fs::create_directories(dir / "out");
+    fs::create_symlink(dir / "other/b.dat", dir / "out/b.dat");
+    fs::create_symlink(dir / "other/s/c.dat", dir / "out/c.dat");
+    two_file_systems host(host_file_system(), dir / "other");
+    {
+        // Once before the renames and once after them; other/s is on the file system of other.
+        test::faulty_file_system traced(host);
+        string_console out, warnings;
+        EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, traced}), exit_success) << out.text;
+        const std::vector<std::string> folders = {dir / "out", dir / "other"};
+        std::vector<std::string> twice = folders;
+        twice.insert(twice.end(), folders.begin(), folders.end());
+        EXPECT_EQ(file_system_flushes(traced), twice);
+        const std::string cleaned = single_file_output({}, dir / "in/a.dat", dir / "single.dat");
+        EXPECT_EQ(read_file(dir / "out/a.dat"), cleaned);
+        EXPECT_EQ(read_file(dir / "other/b.dat"), cleaned);
+        EXPECT_EQ(read_file(dir / "other/s/c.dat"), cleaned);
+        EXPECT_TRUE(fs::is_symlink(dir / "out/b.dat"));
+    }
+    // When the other file system cannot be flushed, no output is put in place.
+    write_file(dir / "other/b.dat", clean);
+    write_file(dir / "out/a.dat", clean);
+    test::faulty_file_system failing(host);
+    failing.fail_always(test::fs_call::sync_file_system, dir / "other", EIO);
+    string_console out, warnings;
+    EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, failing}), exit_file_error);
+    EXPECT_NE(without_time(out.text).find("failed: a.dat: " + (dir / "out/a.dat") +
+                                          " Can't create\nfailed: b.dat: " + (dir / "out/b.dat") +
+                                          " Can't create\nfailed: c.dat: " + (dir / "out/c.dat") + " Can't create\n"),
+              std::string::npos)
+        << out.text;
+    EXPECT_EQ(read_file(dir / "out/a.dat"), clean);
+    EXPECT_EQ(read_file(dir / "other/b.dat"), clean);
+}
+
+TEST(Batch, AReportThatCannotBeWrittenAndOutputsNotFlushedAreBothSaid) {
+    // The report's failure used to end the run before the outputs' failed flush was said.
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    const std::vector<std::string> args = {"-j", "1", "-r", dir / "missing/report.txt", dir / "in", dir / "out"};
+    std::size_t last_flush = 0;  // the flush after the renames
+    {
+        test::faulty_file_system counting(host_file_system());
+        string_console out, warnings;
+        run(args, {out, warnings, [] {}, counting});
+        for (std::size_t n = 0; n < counting.trace().size(); ++n) {
+            if (counting.trace()[n].call == test::fs_call::sync_file_system) last_flush = n + 1;
+        }
+    }
+    ASSERT_NE(last_flush, 0u);
+    fs::remove_all(dir / "out");
+    const auto r = run_with_failures(args, [&](test::faulty_file_system& f) { f.fail_call(last_flush, EIO); });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("\nWriting report file " + (dir / "missing/report.txt") + "\n" +
+                             (dir / "missing/report.txt") + " Can't create\n" + (dir / "out") +
+                             ": the outputs are in place but could not be flushed to disk\n"),
+              std::string::npos)
+        << r.console;
+    EXPECT_EQ(read_file(dir / "out/a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
 }
 
 // A memory file system whose make_folder takes a while for folders named "slow", so that another

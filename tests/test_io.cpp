@@ -130,6 +130,24 @@ TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
     EXPECT_EQ(host.sync_file_system(path), 0);
 }
 
+// A batch flushes each file system its outputs are on once, told apart by the status's device.
+TEST(Files, StatusTellsWhichFileSystemHoldsAPath) {
+    test::temp_dir dir;
+    test::write_file(dir / "s/a.dat", "0 a\n");
+    file_system& host = host_file_system();
+    file_status folder, file;
+    ASSERT_EQ(host.status(dir.path(), folder), 0);
+    ASSERT_EQ(host.status(dir / "s/a.dat", file), 0);
+    EXPECT_NE(folder.device, 0u);
+    EXPECT_EQ(file.device, folder.device);
+    memory_file_system memory;
+    memory.add_file("/lib/a.dat", "0 a\n");
+    ASSERT_EQ(memory.status("/lib", folder), 0);
+    ASSERT_EQ(memory.status("/lib/a.dat", file), 0);
+    EXPECT_NE(folder.device, 0u);
+    EXPECT_EQ(file.device, folder.device);
+}
+
 // A host that only records the folder replace_file asks for a temporary file in, and follows the
 // links it is given. With ignore_case it takes "\\" as a separator, as Windows does.
 class temporary_folder_recorder final : public file_system {

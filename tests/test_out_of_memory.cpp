@@ -1,15 +1,23 @@
-// Memory running out at every allocation of a whole run in turn. The program replaces the global
-// operator new and new[] (every standard form) with versions that can fail the Nth allocation
-// after being armed; it is armed only around each run, so the test framework is unaffected. It is
-// a program of its own because the replacement holds for the whole program.
+// Memory running out at every allocation of a whole run in turn, and how much memory a run holds
+// at most. The program replaces the global operator new and new[] (every standard form) with
+// versions that can fail the Nth allocation after being armed; it is armed only around each run,
+// so the test framework is unaffected. The forms without an alignment also count the bytes held.
+// It is a program of its own because the replacement holds for the whole program.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
+#include "app/report_drawing.hpp"
+#include "app/run.hpp"
 #include "fault_scenarios.hpp"
+#include "io/console.hpp"
+#include "io/memory_file_system.hpp"
 
 namespace {
 
@@ -37,9 +45,36 @@ bool allocation_fails() {
     return true;
 }
 
+// The bytes held through the forms of operator new without an alignment, and the most held since
+// peak was last set. Each block starts with a header that holds its size.
+struct heap_use {
+    std::atomic<std::size_t> held{0};
+    std::atomic<std::size_t> peak{0};
+};
+heap_use heap;
+constexpr std::size_t header = alignof(std::max_align_t);
+
 void* allocate(std::size_t size) {
     if (allocation_fails()) return nullptr;
-    return std::malloc(size == 0 ? 1 : size);
+    if (size == 0) size = 1;
+    if (size > SIZE_MAX - header) return nullptr;
+    char* const block = static_cast<char*>(std::malloc(header + size));
+    if (!block) return nullptr;
+    std::memcpy(block, &size, sizeof size);
+    const std::size_t now = heap.held += size;
+    std::size_t peak = heap.peak.load();
+    while (now > peak && !heap.peak.compare_exchange_weak(peak, now)) {
+    }
+    return block + header;
+}
+
+void release(void* p) {
+    if (!p) return;
+    char* const block = static_cast<char*>(p) - header;
+    std::size_t size;
+    std::memcpy(&size, block, sizeof size);
+    heap.held -= size;
+    std::free(block);
 }
 
 void* allocate_aligned(std::size_t size, std::align_val_t alignment) {
@@ -73,12 +108,12 @@ void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) 
 void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
     return allocate_aligned(size, a);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
@@ -148,6 +183,33 @@ void fail_every_allocation(const std::string& name) {
     ::testing::Test::RecordProperty("fault_points", static_cast<int>(total));
     for (std::size_t i = 0; i < violations.size() && i < 20; ++i) ADD_FAILURE() << violations[i];
     EXPECT_EQ(violations.size(), 0u);
+}
+
+// A batch with a page keeps each file's drawing until the page is written, but no more of them
+// than the page draws (at most 200,000 lines in all): the most it holds at once must not grow
+// with the number of files past that budget. Each file here draws 20,000 lines, so the first 10
+// take the whole budget.
+TEST(Memory, ABatchWithAPageHoldsNoMoreDrawingsThanThePageDraws) {
+    std::string part = "0 edges\n";
+    for (std::size_t k = 0; k < full_drawing_lines; ++k) {
+        const std::string x = std::to_string(k);
+        part += "2 24 " + x + " 0 0 " + x + " 1 0\n";
+    }
+    const auto most_held = [&](std::size_t files) {
+        memory_file_system fs;
+        for (std::size_t i = 0; i < files; ++i) fs.add_file("/in/" + std::to_string(i) + ".dat", part);
+        string_console out, warnings;
+        const std::size_t before = heap.held;
+        heap.peak = before;
+        const int code =
+            run({"-j", "1", "-c", "-r", "/page.html", "--no-wait", "/in", "/out"}, {out, warnings, [] {}, fs});
+        EXPECT_EQ(code, exit_success) << out.text;
+        EXPECT_NE(fs.find("/page.html"), nullptr);
+        return heap.peak - before;
+    };
+    const std::size_t few = most_held(12), many = most_held(36);
+    const std::size_t drawing = full_drawing_lines * sizeof(drawn_line);
+    EXPECT_LT(many, few + 4 * drawing) << "12 files: " << few << " bytes, 36 files: " << many << " bytes";
 }
 
 TEST(OutOfMemory, EveryFailedAllocationOfAPlainRun) { fail_every_allocation("plain"); }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,10 @@ TEST(WindowsHost, UnicodeNamesThroughEveryCall) {
     ASSERT_EQ(host().status(file, st), 0);
     EXPECT_EQ(st.kind, file_kind::regular);
     EXPECT_EQ(st.size, 26u);
+    const std::uint64_t device = st.device;  // the volume's
     ASSERT_EQ(host().status(folder, st), 0);
     EXPECT_EQ(st.kind, file_kind::folder);
+    EXPECT_EQ(st.device, device);
     ASSERT_EQ(host().status(folder + "\\missing.dat", st), 0);
     EXPECT_EQ(st.kind, file_kind::missing);
     ASSERT_EQ(host().status(folder + "\\missing\\below.dat", st), 0);

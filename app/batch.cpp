@@ -16,6 +16,7 @@
 
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"
@@ -108,21 +109,6 @@ bool failed(file_outcome::status s) {
     return s == file_outcome::status::not_found || s == file_outcome::status::not_text ||
            s == file_outcome::status::cannot_create || s == file_outcome::status::host_failure;
 }
-
-// Renders a count with its noun: "1 line removed", "3 lines removed".
-std::string counted(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-}  // namespace
-
-std::string describe_changes(const change_totals& t) {
-    return counted(t.vertices_moved, "vertex moved", "vertices moved") + ", " +
-           counted(t.lines_removed, "line removed", "lines removed") + ", " +
-           counted(t.quads_made_triangles, "quad made a triangle", "quads made triangles");
-}
-
-namespace {
 
 class batch {
 public:

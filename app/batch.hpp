@@ -30,9 +30,6 @@ namespace weldrix {
 std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
                                       std::vector<std::string>* unreadable = nullptr);
 
-// "12 vertices moved, 1 line removed, 0 quads made triangles".
-std::string describe_changes(const change_totals& totals);
-
 // Runs a batch; the banner has been printed. Returns the exit code: 2 when a file could not be
 // read or written, 3 with "-c" when a file's geometry would change, 130 when interrupted, else 0.
 int run_batch(const run_options& options, const run_environment& env);

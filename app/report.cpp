@@ -5,6 +5,7 @@
 #include <span>
 
 #include "app/report_page.hpp"
+#include "app/wording.hpp"
 #include "geometry/number_format.hpp"
 #include "io/files.hpp"
 
@@ -298,10 +299,6 @@ const char* type_name(line_type type) {
         default: break;
     }
     return "line";
-}
-
-std::string counted(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 void append_counts(std::string& out, const line_counts& c) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 
 namespace weldrix {
@@ -26,10 +27,6 @@ drawn_line::state state_of(line_change::kind what) {
         case line_change::kind::moved: break;
     }
     return drawn_line::state::moved;
-}
-
-std::string count_text(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
@@ -113,12 +110,12 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
 
     std::vector<std::string> left_out;
     if (!whole) {
-        std::string text = "the file has " + count_text(candidates.size(), "line", "lines") +
-                           " to draw, more than the " + std::to_string(full_drawing_lines) + " drawn whole: only ";
+        std::string text = "the file has " + counted(candidates.size(), "line", "lines") + " to draw, more than the " +
+                           std::to_string(full_drawing_lines) + " drawn whole: only ";
         const std::size_t listed = std::min(changed, page_changes_per_file);
-        text += listed == changed ? "its " + count_text(changed, "changed line", "changed lines")
+        text += listed == changed ? "its " + counted(changed, "changed line", "changed lines")
                                   : "the first " + std::to_string(listed) + " of its " +
-                                        count_text(changed, "changed line", "changed lines");
+                                        counted(changed, "changed line", "changed lines");
         text += " and up to " + std::to_string(drawing_neighbours) +
                 " lines before and after each in the file are drawn (" + std::to_string(drawn_count) + " lines)";
         left_out.push_back(text);

@@ -7,6 +7,7 @@
 #include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "geometry/number_format.hpp"

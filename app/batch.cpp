@@ -19,7 +19,6 @@
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
-#include "geometry/number_format.hpp"
 #include "io/files.hpp"
 #include "io/process.hpp"
 
@@ -479,9 +478,7 @@ private:
             }
         }
         for (const missing_subfile& m : missing) {
-            env_.warnings.write("weldrix: warning: ");
-            env_.warnings.line("subfile not found: " + m.name + " (" +
-                               counted(m.references, "reference", "references") + " skipped)");
+            warn(env_.warnings, describe_missing(m));
         }
         console& out = env_.out;
         const bool check = options_.check_only;
@@ -584,9 +581,8 @@ int run_batch(const run_options& options, const run_environment& env) {
     file_system& fs = env.files;
     console& out = env.out;
     const clean_options& clean = options.clean;
-    out.line("Vertices unification threshold: " + format_threshold(clean.thresholds.vertex_threshold));
+    print_thresholds(out, clean);
     if (clean.snap_on_subfiles) {
-        out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
         run_options shown = options;
         shown.input = "<folder of each file>\\file";
         out.line();

@@ -10,7 +10,6 @@
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
-#include "geometry/number_format.hpp"
 #include "io/files.hpp"
 
 namespace weldrix {
@@ -30,11 +29,6 @@ void print_usage(console& out) {
     out.line("-s: Snap on subfiles");
     out.line("-us <val>: Unification on subfiles threshold (default 0.005)");
     out.line("-l \"path\": define ldraw search path");
-}
-
-void warn(console& warnings, std::string_view text) {
-    warnings.write("weldrix: warning: ");
-    warnings.line(text);
 }
 
 // A library folder holds p and parts; without either, the folder above or below it was probably
@@ -112,10 +106,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         return code == exit_interrupted ? code : finish(code);
     }
 
-    out.line("Vertices unification threshold: " + format_threshold(clean.thresholds.vertex_threshold));
-    if (clean.snap_on_subfiles) {
-        out.line("Unification on subfiles threshold: " + format_threshold(clean.thresholds.subfile_threshold));
-    }
+    print_thresholds(out, clean);
 
     const bool reporting = !options.report.empty();
     clean_options file_clean = clean;
@@ -139,8 +130,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         out.write("\nExpanding input file subfiles\n");
         for (const missing_subfile& missing :
              document.expand_subfiles(paths, out, reporting ? subfile_lines.observer() : inline_observer{})) {
-            warn(env.warnings, "subfile not found: " + missing.name + " (" + std::to_string(missing.references) +
-                                   (missing.references == 1 ? " reference" : " references") + " skipped)");
+            warn(env.warnings, describe_missing(missing));
         }
         out.line();
     }

@@ -1,10 +1,15 @@
-// How the console and the text report put counts and changes into words.
+// How the console and the text report put counts, changes and warnings into words, the same
+// for a single file and a batch.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "document/change_record.hpp"
+#include "document/clean_options.hpp"
+#include "document/subfile_expansion.hpp"
+#include "io/console.hpp"
 
 namespace weldrix {
 
@@ -13,5 +18,14 @@ std::string counted(std::size_t n, const char* one, const char* many);
 
 // "12 vertices moved, 1 line removed, 0 quads made triangles".
 std::string describe_changes(const change_totals& totals);
+
+// Writes "weldrix: warning: TEXT" as a line to the warnings console (standard error).
+void warn(console& warnings, std::string_view text);
+
+// "subfile not found: NAME (3 references skipped)".
+std::string describe_missing(const missing_subfile& missing);
+
+// The thresholds lines of the console: the vertex threshold, and with -s the subfile one.
+void print_thresholds(console& out, const clean_options& clean);
 
 }  // namespace weldrix

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "elements/vertex_line.hpp"
+#include "geometry/number_format.hpp"
 
 namespace weldrix {
 namespace {
@@ -35,6 +36,7 @@ bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, size
 // A vertex whose value changed below the seven digits a coordinate is written with (an average of
 // equal values can differ in its last bit) is written as it was: it did not move.
 bool same_text(const point& a, const point& b) {
+    if (written_apart(a.x, b.x) || written_apart(a.y, b.y) || written_apart(a.z, b.z)) return false;
     char ta[point::text_max], tb[point::text_max];
     const char* ea = a.write_text(ta);
     const char* eb = b.write_text(tb);

@@ -19,7 +19,9 @@ namespace weldrix {
 // is asked once more, so a quad can become a triangle and then a removed line within one step.
 //
 // With a recording, what changed is added to its record: every line that moved, collapsed or
-// became a triangle (detailed records), and the totals. The result is the same with and without.
+// became a triangle (detailed records), and the totals. A record of totals alone is counted
+// element by element, keeping nothing of a line once it is counted. The result is the same with
+// and without.
 struct unify_recording {
     change_record& record;
     // Per subfile representative (in creation order), the name of the file that holds it; may be

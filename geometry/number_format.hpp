@@ -13,6 +13,8 @@
 // glibc's printf rounds the exact binary value and writes two exponent digits, so it is not used.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <string>
 
@@ -30,6 +32,16 @@ void append_number(std::string& out, double v);
 
 // v in "%.7lg" form.
 std::string format_number(double v);
+
+// True only when a and b are certainly written differently, found without writing them: each is
+// written within half a unit of its seventh significant digit, which is at most half a millionth of
+// its magnitude, so two values written alike are at most a millionth of the larger magnitude
+// apart. The margin of two millionths covers the rounding of this test's own arithmetic. False
+// leaves the question to the texts, as for values near the subnormal range, infinities and NaN.
+inline bool written_apart(double a, double b) {
+    const double larger = std::max(std::fabs(a), std::fabs(b));
+    return larger > 1e-290 && std::fabs(a - b) > 2e-6 * larger;
+}
 
 // v in the "%g" form (6 significant digits) used for the thresholds line: 0.005, 1e-005.
 std::string format_threshold(double v);

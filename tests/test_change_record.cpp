@@ -1,15 +1,19 @@
 // What unification records of its changes: the same output with and without recording, every
 // changed line with its reason, moved vertices with where they went, and totals that agree with a
-// plain comparison of the lines before and after.
+// plain comparison of the lines before and after and, counted alone, with the detailed record's.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "io/console.hpp"
 #include "io/memory_file_system.hpp"
+#include "support.hpp"
 
 namespace weldrix {
 namespace {
@@ -19,8 +23,10 @@ struct recorded {
     change_record changes;
 };
 
-recorded clean(std::string_view input, clean_options::changes detail, memory_file_system* fs = nullptr) {
+recorded clean(std::string_view input, clean_options::changes detail, memory_file_system* fs = nullptr,
+               const unify_thresholds& thresholds = {}) {
     clean_options options;
+    options.thresholds = thresholds;
     options.record_changes = detail;
     options.snap_on_subfiles = fs != nullptr;
     ldraw_file document(options);
@@ -185,6 +191,67 @@ TEST(ChangeRecord, TotalsAgreeWithAPlainComparisonAndOutputIsUnchanged) {
         }
         EXPECT_EQ(listed, totals.changes.totals.vertices_moved);
     }
+}
+
+// A batch run or a check counts the totals alone, without the record of each line a report keeps:
+// they must be the detailed record's, field by field and bit for bit, for any part. Generated
+// parts, some in sections that reference each other, some on a generated subfile library (-s),
+// under thresholds of every kind, with lines that collapse as read or when merged (a quad can
+// become a triangle and then nothing), and infinite or huge coordinates.
+TEST(ChangeRecord, TotalsCountedAloneEqualTheDetailedRecordsTotals) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double thresholds[] = {
+        0.005, 0.02, 0.0, -0.0, -1.0, -inf, 1e-12, 0x1p-6, 1e6, inf, std::numeric_limits<double>::quiet_NaN()};
+    const double spacings[] = {1.0, 0.01, 0.0005};
+    std::mt19937_64 seeds(20261214);
+    change_totals seen;  // what the parts changed in all, so that the test is known to cover each field
+    for (int k = 0; k < 400; ++k) {
+        const std::uint64_t seed = seeds();
+        test::part_generator part(seed, spacings[seed % std::size(spacings)]);
+        const auto pick = [&] { return thresholds[part.random()() % std::size(thresholds)]; };
+        const unify_thresholds t{pick(), part.random()() % 2 ? 0.005 : pick()};
+        const double jitter = part.random()() % 2 ? 0.004 : 0.02;
+        const bool subfiles = k % 3 == 0;
+        memory_file_system fs;
+        std::vector<std::string> names;
+        if (subfiles) {
+            names = {"a.dat", "b.dat", "c.dat"};
+            fs.add_file("/lib/a.dat", part.lines(40, jitter, {"c.dat"}));
+            fs.add_file("/lib/b.dat", part.lines(40, jitter));
+            fs.add_file("/lib/c.dat", part.lines(40, jitter));
+        }
+        std::string input;
+        if (k % 4 == 1) {
+            // Two sections: each is unified on its own and adds to the one record.
+            input = "0 FILE main.ldr\n" + part.lines(1 + static_cast<int>(part.random()() % 150), jitter, names) +
+                    "1 16 0 0 0 1 0 0 0 1 0 0 0 1 inner.dat\n0 FILE inner.dat\n" +
+                    part.lines(1 + static_cast<int>(part.random()() % 150), jitter, names);
+        } else {
+            input = part.lines(1 + static_cast<int>(part.random()() % 300), jitter, names);
+        }
+        const recorded alone = clean(input, clean_options::changes::totals, subfiles ? &fs : nullptr, t);
+        const recorded detailed = clean(input, clean_options::changes::lines, subfiles ? &fs : nullptr, t);
+        const recorded plain = clean(input, clean_options::changes::none, subfiles ? &fs : nullptr, t);
+        const change_totals& a = alone.changes.totals;
+        const change_totals& d = detailed.changes.totals;
+        const auto where = [&] {
+            return "seed " + std::to_string(seed) + ", thresholds " + std::to_string(t.vertex_threshold) + " and " +
+                   std::to_string(t.subfile_threshold) + (subfiles ? ", with subfiles" : "");
+        };
+        ASSERT_EQ(alone.text, plain.text) << where();
+        ASSERT_EQ(detailed.text, plain.text) << where();
+        EXPECT_TRUE(alone.changes.lines.empty() && alone.changes.groups.empty()) << where();
+        EXPECT_EQ(a.lines_removed, d.lines_removed) << where();
+        EXPECT_EQ(a.quads_made_triangles, d.quads_made_triangles) << where();
+        EXPECT_EQ(a.vertices_moved, d.vertices_moved) << where();
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(a.largest_distance), std::bit_cast<std::uint64_t>(d.largest_distance))
+            << where() << ": " << a.largest_distance << " and " << d.largest_distance;
+        seen += a;
+    }
+    EXPECT_GT(seen.lines_removed, 0u);
+    EXPECT_GT(seen.quads_made_triangles, 0u);
+    EXPECT_GT(seen.vertices_moved, 0u);
+    EXPECT_GT(seen.largest_distance, 0.0);
 }
 
 }  // namespace

@@ -112,6 +112,53 @@ TEST(NumberFormat, FastPathMatchesTheExactForm) {
     }
 }
 
+// written_apart never calls two values apart that are written alike: not at the widest spread
+// two values written alike can have (both ends of a seventh digit's rounding interval, where
+// the fixed and exponent forms change, up to a carry into a new digit), nor among random
+// neighbours; and it does call most clearly different values apart.
+TEST(NumberFormat, ValuesWrittenApartHaveDifferentTexts) {
+    std::mt19937_64 rng(4242);
+    std::uniform_real_distribution<double> unit(1.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-300, 300);
+    const auto check = [](double a, double b) {
+        if (written_apart(a, b)) {
+            ASSERT_NE(format_number(a), format_number(b)) << std::hexfloat << a << " and " << b;
+        }
+    };
+    int apart = 0;
+    for (int i = 0; i < 300000; ++i) {
+        const int e = i % 4 == 0 ? static_cast<int>(rng() % 20) - 6 : exponent(rng);
+        const double sign = rng() % 2 ? 1.0 : -1.0;
+        const double step = std::pow(10.0, e - 6);
+        // The ends of the interval that is written as the seventh-digit value d.
+        const double d = std::round(unit(rng) * 1e6) * step;
+        const double low = (std::round(d / step) - 0.5) * step, high = (std::round(d / step) + 0.5) * step;
+        for (const double a : {low, std::nextafter(low, 0.0), std::nextafter(low, 1e308)}) {
+            for (const double b : {high, std::nextafter(high, 0.0), std::nextafter(high, 1e308), d}) {
+                check(sign * a, sign * b);
+            }
+        }
+        // Values around a carry: 9.9999995e, 10e.
+        const double top = std::pow(10.0, e + 1);
+        check(sign * top, sign * (top - 0.5 * step));
+        check(sign * top, sign * std::nextafter(top - 0.5 * step, 0.0));
+        // Random neighbours, a few millionths apart.
+        const double v = sign * unit(rng) * std::pow(10.0, e);
+        const double w = v * (1.0 + std::uniform_real_distribution<double>(-4e-6, 4e-6)(rng));
+        check(v, w);
+        apart += written_apart(v, w);
+    }
+    for (const double tiny : {4.9e-324, 1e-310, 2.2250738585072014e-308, 1e-300, 1e-290}) {
+        check(tiny, 2 * tiny);
+        check(tiny, std::nextafter(tiny, 1.0));
+        check(-tiny, tiny);
+    }
+    EXPECT_GT(apart, 100000);
+    EXPECT_FALSE(written_apart(std::numeric_limits<double>::infinity(), 1.0));
+    EXPECT_FALSE(written_apart(std::nan(""), 1.0));
+    EXPECT_FALSE(written_apart(1.0, std::nan("")));
+}
+
 // What is written reads back to a value that is written the same way.
 TEST(NumberFormat, WrittenTextReadsBackToTheSameText) {
     std::mt19937_64 rng(777);

@@ -3,7 +3,6 @@
 // linear reference must write the same bytes for any part.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
@@ -18,6 +17,7 @@
 namespace weldrix {
 namespace {
 
+using test::part_generator;
 using test::temp_dir;
 using test::write_file;
 
@@ -199,77 +199,6 @@ TEST_F(UnifySubfiles, RemovesTrianglesWhoseCornersSnapTogetherAndBreaksTiesByOrd
                   .text,
               "1 16 0 0 0 1 0 0 0 1 0 0 0 1 owt.dat\n2 24 0.0078125 0 0 0 9 0\n");
 }
-
-// Random LDraw text: a mesh of lines whose vertices are jittered copies of a shared pool, so
-// that most have partners within the threshold, with the odd comment, degenerate line and
-// infinite or huge coordinate.
-class part_generator {
-public:
-    explicit part_generator(std::uint64_t seed, double spacing = 1.0) : random_(seed), spacing_(spacing) {
-        const int pool = 3 + static_cast<int>(random_() % 200);
-        std::uniform_int_distribution<int> cell(-6, 6);
-        for (int i = 0; i < pool; ++i) {
-            pool_.emplace_back(cell(random_) * spacing_, cell(random_) * spacing_, cell(random_) * spacing_);
-        }
-    }
-
-    std::string vertex(double jitter) {
-        const point& p = pool_[random_() % pool_.size()];
-        std::uniform_real_distribution<double> j(-jitter, jitter);
-        std::string out;
-        for (const double c : {p.x, p.y, p.z}) {
-            out += ' ';
-            switch (random_() % 200) {
-                case 0: out += "1e999"; break;
-                case 1: out += "-1e999"; break;
-                case 2: out += "1e300"; break;
-                default: {
-                    // Exact copies, exact multiples of 2^-9 (equal distances, ties) or any jitter.
-                    const unsigned how = random_() % 4;
-                    const double d = how == 0   ? 0.0
-                                     : how == 1 ? 0x1p-9 * static_cast<double>(static_cast<int>(random_() % 9) - 4)
-                                                : j(random_);
-                    out += number(c + d);
-                }
-            }
-        }
-        return out;
-    }
-
-    std::string lines(int count, double jitter, const std::vector<std::string>& subfiles = {}) {
-        std::string out;
-        for (int i = 0; i < count; ++i) {
-            const unsigned type = random_() % 12;
-            if (type == 0) {
-                out += "0 comment\n";
-            } else if (type == 1 && !subfiles.empty()) {
-                // Placed at the origin or close to it, so that the inlined vertices lie near the
-                // file's own.
-                out += random_() % 2 ? "1 16 0 0 0" : "1 16 0.001 0 -0.002";
-                out += " 1 0 0 0 1 0 0 0 1 " + subfiles[random_() % subfiles.size()] + "\n";
-            } else {
-                const int kind = 2 + static_cast<int>(random_() % 4);
-                const int points = kind == 2 ? 2 : kind == 3 ? 3 : 4;
-                out += std::to_string(kind) + " " + std::to_string(random_() % 20);
-                for (int k = 0; k < points; ++k) out += vertex(jitter);
-                out += "\n";
-            }
-        }
-        return out;
-    }
-
-    std::mt19937_64& random() { return random_; }
-
-private:
-    static std::string number(double v) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.9g", v);
-        return buf;
-    }
-    std::mt19937_64 random_;
-    double spacing_;
-    std::vector<point> pool_;
-};
 
 const double document_thresholds[] = {
     0.005, 0.005, 0.02, 0.0, 1e-12, 0x1p-6, 1e6, 1e300, std::numeric_limits<double>::infinity()};

@@ -407,18 +407,22 @@ private:
         if (!any) return;
         const std::vector<std::string> file_systems = staged_file_systems();
         const bool flushed = flush(file_systems);
+        bool any_committed = false;
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
             file_outcome& outcome = outcomes_[i];
             if (!outcome.has_staged) continue;
             const bool committed = flushed && commit_staged(fs, outcome.staged, durability::none_here);
             if (!flushed) discard_staged(fs, outcome.staged);
             outcome.has_staged = false;
+            any_committed = any_committed || committed;
             if (!committed) {
                 outcome.what = file_outcome::status::cannot_create;
                 env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
             }
         }
-        if (!flush(file_systems)) renames_unflushed_ = true;
+        // The renames are flushed when there are any: after a failed first flush nothing was put
+        // in place, and the run must not say that outputs are in place unflushed.
+        if (any_committed && !flush(file_systems)) renames_unflushed_ = true;
     }
 
     // A folder of the staged outputs on each file system they are on. An output is staged next to

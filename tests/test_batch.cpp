@@ -455,6 +455,8 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
               std::string::npos)
         << r.console;
     EXPECT_TRUE(tree(dir / "out2").empty());
+    // None was put in place, so none is said to be in place unflushed.
+    EXPECT_EQ(r.console.find("in place but could not be flushed"), std::string::npos) << r.console;
 }
 
 // The host's files, with everything below one folder on a file system of its own.

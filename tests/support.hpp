@@ -1,14 +1,10 @@
-// Helpers shared by the tests: temporary folders, files, running the built tool, and generated
-// parts.
+// Helpers shared by the tests: temporary folders, files and running the built tool.
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "geometry/point.hpp"
 
 namespace weldrix::test {
 
@@ -56,26 +52,5 @@ run_result run_weldrix(const std::vector<std::string>& args, std::string_view st
 
 // The console text of the banner, the usage text and the wait, as a usage error prints them.
 std::string usage_error_output();
-
-// Random LDraw text: a mesh of lines whose vertices are jittered copies of a shared pool, so
-// that most have partners within the threshold, with the odd comment, degenerate line and
-// infinite or huge coordinate. The same seed gives the same text.
-class part_generator {
-public:
-    // The pool's points lie on a grid of this spacing.
-    explicit part_generator(std::uint64_t seed, double spacing = 1.0);
-
-    // " x y z": a pool point, exactly or moved by up to jitter on each axis.
-    std::string vertex(double jitter);
-    // count lines of types 0, 2, 3, 4 and 5, and references to the subfiles when there are any.
-    std::string lines(int count, double jitter, const std::vector<std::string>& subfiles = {});
-
-    std::mt19937_64& random() { return random_; }
-
-private:
-    std::mt19937_64 random_;
-    double spacing_;
-    std::vector<point> pool_;
-};
 
 }  // namespace weldrix::test

@@ -13,6 +13,7 @@
 #include "document/search_paths.hpp"
 #include "io/console.hpp"
 #include "io/memory_file_system.hpp"
+#include "part_generator.hpp"
 #include "support.hpp"
 
 namespace weldrix {

@@ -12,6 +12,7 @@
 #include "document/search_paths.hpp"
 #include "elements/edge_line.hpp"
 #include "io/console.hpp"
+#include "part_generator.hpp"
 #include "support.hpp"
 
 namespace weldrix {

@@ -18,6 +18,7 @@
 #include "app/report_drawing.hpp"
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
+#include "forwarding_file_system.hpp"
 #include "io/console.hpp"
 #include "io/memory_file_system.hpp"
 #include "report_data.hpp"
@@ -304,36 +305,16 @@ TEST(Batch, APageDrawsTheFilesInInputOrderUpToItsBudget) {
 
 // A file system that sets the interruption flag when a chosen output's temporary file is created:
 // the interruption comes while that file is being written, deterministically.
-class interrupting_file_system final : public file_system {
+class interrupting_file_system final : public test::forwarding_file_system {
 public:
     interrupting_file_system(file_system& inner, std::atomic<bool>& flag, int at_temporary)
-        : inner_(inner), flag_(flag), at_(at_temporary) {}
-    bool names_ignore_case() const override { return inner_.names_ignore_case(); }
-    int status(const std::string& p, file_status& st) override { return inner_.status(p, st); }
-    bool may_write(const std::string& p) override { return inner_.may_write(p); }
-    int read_link(const std::string& p, std::string& t) override { return inner_.read_link(p, t); }
-    int real_path(const std::string& p, std::string& c) override { return inner_.real_path(p, c); }
-    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner_.list_folder(f, e); }
-    int make_folder(const std::string& p) override { return inner_.make_folder(p); }
-    int rename(const std::string& f, const std::string& t) override { return inner_.rename(f, t); }
-    int remove(const std::string& p) override { return inner_.remove(p); }
-    int open_read(const std::string& p, bool r, handle& h) override { return inner_.open_read(p, r, h); }
-    int open_write(const std::string& p, handle& h) override { return inner_.open_write(p, h); }
+        : forwarding_file_system(inner), flag_(flag), at_(at_temporary) {}
     int create_temporary(const std::string& f, std::string& p, handle& h) override {
         if (++temporaries_ == at_) flag_.store(true);
         return inner_.create_temporary(f, p, h);
     }
-    int copy_permissions(handle h, const std::string& l) override { return inner_.copy_permissions(h, l); }
-    int handle_status(handle h, file_status& st) override { return inner_.handle_status(h, st); }
-    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner_.read(h, b, s, g); }
-    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner_.write(h, b, s, w); }
-    int close(handle h) override { return inner_.close(h); }
-    int sync(handle h) override { return inner_.sync(h); }
-    int sync_folder(const std::string& f) override { return inner_.sync_folder(f); }
-    int sync_file_system(const std::string& p) override { return inner_.sync_file_system(p); }
 
 private:
-    file_system& inner_;
     std::atomic<bool>& flag_;
     int at_;
     int temporaries_ = 0;
@@ -460,38 +441,16 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
 }
 
 // The host's files, with everything below one folder on a file system of its own.
-class two_file_systems final : public file_system {
+class two_file_systems final : public test::forwarding_file_system {
 public:
-    two_file_systems(file_system& inner, std::string other) : inner_(inner), other_(std::move(other)) {}
-    bool names_ignore_case() const override { return inner_.names_ignore_case(); }
+    two_file_systems(file_system& inner, std::string other) : forwarding_file_system(inner), other_(std::move(other)) {}
     int status(const std::string& p, file_status& st) override {
         const int error = inner_.status(p, st);
         if (error == 0 && (p == other_ || p.starts_with(other_ + "/"))) st.device += 1;
         return error;
     }
-    bool may_write(const std::string& p) override { return inner_.may_write(p); }
-    int read_link(const std::string& p, std::string& t) override { return inner_.read_link(p, t); }
-    int real_path(const std::string& p, std::string& c) override { return inner_.real_path(p, c); }
-    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner_.list_folder(f, e); }
-    int make_folder(const std::string& p) override { return inner_.make_folder(p); }
-    int rename(const std::string& f, const std::string& t) override { return inner_.rename(f, t); }
-    int remove(const std::string& p) override { return inner_.remove(p); }
-    int open_read(const std::string& p, bool r, handle& h) override { return inner_.open_read(p, r, h); }
-    int open_write(const std::string& p, handle& h) override { return inner_.open_write(p, h); }
-    int create_temporary(const std::string& f, std::string& p, handle& h) override {
-        return inner_.create_temporary(f, p, h);
-    }
-    int copy_permissions(handle h, const std::string& l) override { return inner_.copy_permissions(h, l); }
-    int handle_status(handle h, file_status& st) override { return inner_.handle_status(h, st); }
-    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner_.read(h, b, s, g); }
-    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner_.write(h, b, s, w); }
-    int close(handle h) override { return inner_.close(h); }
-    int sync(handle h) override { return inner_.sync(h); }
-    int sync_folder(const std::string& f) override { return inner_.sync_folder(f); }
-    int sync_file_system(const std::string& p) override { return inner_.sync_file_system(p); }
 
 private:
-    file_system& inner_;
     const std::string other_;
 };
 
@@ -574,46 +533,26 @@ TEST(Batch, AReportThatCannotBeWrittenAndOutputsNotFlushedAreBothSaid) {
 
 // A memory file system whose make_folder takes a while for folders named "slow", so that another
 // thread reaches the same output folder while it is being made.
-class slow_folders_file_system final : public file_system {
+class slow_folders_file_system final : public test::forwarding_file_system {
 public:
-    memory_file_system inner;
-    bool names_ignore_case() const override { return inner.names_ignore_case(); }
-    int status(const std::string& p, file_status& st) override { return inner.status(p, st); }
-    bool may_write(const std::string& p) override { return inner.may_write(p); }
-    int read_link(const std::string& p, std::string& t) override { return inner.read_link(p, t); }
-    int real_path(const std::string& p, std::string& c) override { return inner.real_path(p, c); }
-    int list_folder(const std::string& f, std::vector<folder_entry>& e) override { return inner.list_folder(f, e); }
+    explicit slow_folders_file_system(file_system& inner) : forwarding_file_system(inner) {}
     int make_folder(const std::string& p) override {
         if (p.ends_with("/slow")) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return inner.make_folder(p);
+        return inner_.make_folder(p);
     }
-    int rename(const std::string& f, const std::string& t) override { return inner.rename(f, t); }
-    int remove(const std::string& p) override { return inner.remove(p); }
-    int open_read(const std::string& p, bool r, handle& h) override { return inner.open_read(p, r, h); }
-    int open_write(const std::string& p, handle& h) override { return inner.open_write(p, h); }
-    int create_temporary(const std::string& f, std::string& p, handle& h) override {
-        return inner.create_temporary(f, p, h);
-    }
-    int copy_permissions(handle h, const std::string& l) override { return inner.copy_permissions(h, l); }
-    int handle_status(handle h, file_status& st) override { return inner.handle_status(h, st); }
-    int read(handle h, char* b, std::size_t s, std::size_t& g) override { return inner.read(h, b, s, g); }
-    int write(handle h, const char* b, std::size_t s, std::size_t& w) override { return inner.write(h, b, s, w); }
-    int close(handle h) override { return inner.close(h); }
-    int sync(handle h) override { return inner.sync(h); }
-    int sync_folder(const std::string& f) override { return inner.sync_folder(f); }
-    int sync_file_system(const std::string& p) override { return inner.sync_file_system(p); }
 };
 
 TEST(Batch, ThreadsWaitForAnOutputFolderBeingMade) {
     // The second thread to need a new output folder used to go on while the first was still making
     // it, and its file failed with "Can't create" (found by fuzz_batch, one run in thousands).
-    slow_folders_file_system fs;
-    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) fs.inner.add_file("/in/slow/" + name, dirty);
+    memory_file_system memory;
+    slow_folders_file_system fs(memory);
+    for (const std::string name : {"a.dat", "b.dat", "c.dat"}) memory.add_file("/in/slow/" + name, dirty);
     string_console out, warnings;
     const int code = run({"-j", "3", "--no-wait", "/in", "/out"}, {out, warnings, [] {}, fs});
     EXPECT_EQ(code, exit_success) << out.text;
     for (const std::string name : {"a.dat", "b.dat", "c.dat"}) {
-        const std::string* written = fs.inner.find("/out/slow/" + name);
+        const std::string* written = memory.find("/out/slow/" + name);
         ASSERT_NE(written, nullptr) << name << out.text;
         EXPECT_EQ(*written, "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
     }

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,19 +83,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string part = fuzz::joined_lines(lines, "\n");
 
-    memory_file_system fs;
-    fill(fs);
-    fs.add_file("/w/part <&\"x\xC3\xA9\xFF>.dat", part);
+    // The part cleaned on a fresh file system, with its report named report ("-": on standard
+    // output).
+    const std::string name = "/w/part <&\"x\xC3\xA9\xFF>.dat";
     std::vector<std::string> args;
     if (snap) args.push_back("-s");
     if (check) args.push_back("-c");
-    for (const char* a : {"--no-wait", "-r", "/w/report.json", "/w/part <&\"x\xC3\xA9\xFF>.dat", "/w/out.dat"}) {
-        args.push_back(a);
-    }
-    string_console out, warnings;
-    const int code = run(args, run_environment{out, warnings, [] {}, fs});
+    args.insert(args.end(), {"--no-wait", "-r", "", name, "/w/out.dat"});  // the report's name is set per run
+    string_console warnings;
+    struct report_run {
+        memory_file_system fs;
+        string_console out;
+        int code = 0;
+    };
+    const auto run_reporting = [&](const std::string& report) {
+        auto r = std::make_unique<report_run>();
+        fill(r->fs);
+        r->fs.add_file(name, part);
+        args[args.size() - 3] = report;
+        r->code = run(args, run_environment{r->out, warnings, [] {}, r->fs});
+        return r;
+    };
+
+    const auto json_run = run_reporting("/w/report.json");
+    const int code = json_run->code;
+    const string_console& out = json_run->out;
     FUZZ_CHECK(code == exit_success || code == exit_would_change, out.text);
-    const std::string* report_text = fs.find("/w/report.json");
+    const std::string* report_text = json_run->fs.find("/w/report.json");
     FUZZ_CHECK(report_text != nullptr, out.text);
 
     json report;
@@ -123,14 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK((code == exit_would_change) == (check && removed + triangles + moved > 0), out.text);
 
     // The page: the same run, its report as a page.
-    memory_file_system page_fs;
-    fill(page_fs);
-    page_fs.add_file("/w/part <&\"x\xC3\xA9\xFF>.dat", part);
-    args[args.size() - 3] = "/w/report.html";
-    string_console page_out;
-    run(args, run_environment{page_out, warnings, [] {}, page_fs});
-    const std::string* page = page_fs.find("/w/report.html");
-    FUZZ_CHECK(page != nullptr, page_out.text);
+    const auto page_run = run_reporting("/w/report.html");
+    const std::string* page = page_run->fs.find("/w/report.html");
+    FUZZ_CHECK(page != nullptr, page_run->out.text);
     const std::string start = "const weldrixData =\n";
     const std::size_t data_end = page->rfind("\n; /* end of the report data -->");
     const std::size_t data_at = data_end == std::string::npos ? data_end : page->rfind(start, data_end);
@@ -147,15 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(page_data["report"] == report, embedded);
 
     // The text form, on standard output: a line for every changed line.
-    memory_file_system text_fs;
-    fill(text_fs);
-    text_fs.add_file("/w/part <&\"x\xC3\xA9\xFF>.dat", part);
-    args[args.size() - 3] = "-";
-    string_console text_out;
-    run(args, run_environment{text_out, warnings, [] {}, text_fs});
+    const auto text_run = run_reporting("-");
+    const std::string& text_out = text_run->out.text;
     for (const json& change : file["changes"]) {
         const std::string line = "line " + std::to_string(change["line"].get<std::size_t>());
-        FUZZ_CHECK(text_out.text.find(line) != std::string::npos, text_out.text);
+        FUZZ_CHECK(text_out.find(line) != std::string::npos, text_out);
     }
     return 0;
 }

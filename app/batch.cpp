@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "app/clean_file.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
 #include "app/wording.hpp"
@@ -83,31 +84,17 @@ void make_folders(file_system& fs, const std::string& path) {
     }
 }
 
+// What a file of the batch came to, kept until the end of the run (its output text is staged).
 struct file_outcome {
-    enum class status {
-        pending,
-        unchanged,
-        reformatted,
-        changed,
-        not_found,
-        not_text,
-        cannot_create,
-        host_failure,  // the host failed to read a file that is there, or memory ran out
-        interrupted,
-    };
-    status what = status::pending;
+    file_result what = file_result::pending;
     std::string failure;  // for host_failure: what could not be done
     change_totals totals;
     std::vector<missing_subfile> missing;
+    std::vector<std::string> warnings;
     staged_file staged;                   // the output, written next to its place, put there at the end of the run
     std::unique_ptr<file_report> report;  // with -r: what the file's cleaning changed
     bool has_staged = false;
 };
-
-bool failed(file_outcome::status s) {
-    return s == file_outcome::status::not_found || s == file_outcome::status::not_text ||
-           s == file_outcome::status::cannot_create || s == file_outcome::status::host_failure;
-}
 
 class batch {
 public:
@@ -183,7 +170,7 @@ private:
             } catch (const read_failure& failure) {
                 // As in a single-file run, such a file fails rather than be cleaned against a
                 // library that is missing files by chance; the other files go on.
-                outcome.what = file_outcome::status::host_failure;
+                outcome.what = file_result::host_failure;
                 try {
                     outcome.failure = failure.path() + " can't be read";
                 } catch (const std::bad_alloc&) {
@@ -191,7 +178,7 @@ private:
                     outcome.failure = "out of memory";
                 }
             } catch (const std::bad_alloc&) {
-                outcome.what = file_outcome::status::host_failure;
+                outcome.what = file_result::host_failure;
                 outcome.failure = "out of memory";
             }
             // The page's budget can only shrink while this file waits for the files before it:
@@ -260,51 +247,39 @@ private:
     file_outcome clean_one(const std::string& relative) {
         file_outcome outcome;
         file_system& fs = env_.files;
-        run_options file_options = options_;
-        file_options.input = joined(options_.input, relative);
-        file_options.output = joined(options_.output, relative);
-        ldraw_file document(clean_);
-        null_console quiet;
-        switch (document.read(fs, file_options.input, quiet)) {
-            case ldraw_file::read_result::ok: break;
-            case ldraw_file::read_result::not_found: outcome.what = file_outcome::status::not_found; return outcome;
-            case ldraw_file::read_result::not_a_text: outcome.what = file_outcome::status::not_text; return outcome;
-        }
-        // A page draws a sample of the subfiles' geometry for the files it draws.
-        subfile_sample subfile_lines(drawing_ ? subfile_drawing_lines : 2);
+        file_cleaning job{joined(options_.input, relative),
+                          joined(options_.output, relative),
+                          clean_,
+                          nullptr,
+                          reporting(),
+                          drawing_};
+        search_paths paths(library_);
         if (clean_.snap_on_subfiles) {
-            search_paths paths(library_);
+            run_options file_options = options_;
+            file_options.input = job.input;
             for (const std::string& directory : search_directories(file_options)) paths.add_path(directory);
-            outcome.missing =
-                document.expand_subfiles(paths, quiet, drawing_ ? subfile_lines.observer() : inline_observer{});
+            job.paths = &paths;
         }
-        document.unify_vertices();
-        line_counts written;
-        const std::string text = document.text(written);
-        outcome.totals = document.changes.totals;
-        if (reporting()) {
-            outcome.report =
-                std::make_unique<file_report>(record_file(document, file_options.input, file_options.output, clean_,
-                                                          written, drawing_ ? &subfile_lines : nullptr));
-        }
-        outcome.what = outcome.totals.any()        ? file_outcome::status::changed
-                       : text != document.source() ? file_outcome::status::reformatted
-                                                   : file_outcome::status::unchanged;
-        if (options_.check_only) return outcome;
+        clean_observer quiet;
+        cleaned_file result = clean_file(fs, job, quiet);
+        outcome.what = result.what;
+        outcome.totals = result.totals;
+        outcome.missing = std::move(result.missing);
+        outcome.warnings = std::move(result.warnings);
+        outcome.report = std::move(result.report);
+        if (failed(outcome.what) || options_.check_only) return outcome;
         if (interrupted()) {
-            outcome.what = file_outcome::status::interrupted;
+            outcome.what = file_result::interrupted;
             return outcome;
         }
-        make_output_folder(file_options.output);
+        make_output_folder(job.output);
         // Written next to its place now, put there at the end of the run (commit_staged_outputs):
         // so every file is cleaned against the files as they were when the run started (an output
         // may be another file's subfile, in place), whatever order the threads take them in.
         const bool written_ok =
-            stage_file(fs, file_options.output, text, outcome.staged, durability::none_here, env_.interrupted);
+            stage_file(fs, job.output, result.text, outcome.staged, durability::none_here, env_.interrupted);
         outcome.has_staged = written_ok;
-        if (!written_ok) {
-            outcome.what = interrupted() ? file_outcome::status::interrupted : file_outcome::status::cannot_create;
-        }
+        if (!written_ok) outcome.what = interrupted() ? file_result::interrupted : file_result::cannot_create;
         return outcome;
     }
 
@@ -336,21 +311,21 @@ private:
             file_outcome* outcome;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                if (printed_ == next_ || outcomes_[printed_].what == file_outcome::status::pending) return;
+                if (printed_ == next_ || outcomes_[printed_].what == file_result::pending) return;
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) take_drawing(*outcome->report);
             const std::string& relative = inputs_[printed_];
             std::string line;
             switch (outcome->what) {
-                case file_outcome::status::changed:
+                case file_result::changed:
                     line = (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
                            describe_changes(outcome->totals) + ")";
                     break;
-                case file_outcome::status::not_found: line = "failed: " + relative + ": cannot be read"; break;
-                case file_outcome::status::not_text: line = "failed: " + relative + ": is not a text file"; break;
-                case file_outcome::status::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
-                case file_outcome::status::cannot_create:
+                case file_result::not_found: line = "failed: " + relative + ": cannot be read"; break;
+                case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
+                case file_result::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
+                case file_result::cannot_create:
                     line = "failed: " + relative + ": " + joined(options_.output, relative) + " Can't create";
                     break;
                 default: break;
@@ -359,6 +334,7 @@ private:
                 clear_progress();
                 env_.out.line(line);
             }
+            for (const std::string& warning : outcome->warnings) warn(env_.warnings, relative + ": " + warning);
             ++printed_;
         }
     }
@@ -416,7 +392,7 @@ private:
             outcome.has_staged = false;
             any_committed = any_committed || committed;
             if (!committed) {
-                outcome.what = file_outcome::status::cannot_create;
+                outcome.what = file_result::cannot_create;
                 env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
             }
         }
@@ -464,7 +440,7 @@ private:
         std::unordered_map<std::string, std::size_t> missing_at;
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
             const file_outcome& o = outcomes_[i];
-            using s = file_outcome::status;
+            using s = file_result;
             if (o.what == s::pending || o.what == s::interrupted) continue;
             if (o.what != s::not_found && o.what != s::not_text) ++read;
             if (o.what == s::changed) ++changed;

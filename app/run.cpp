@@ -4,11 +4,11 @@
 #include <string_view>
 
 #include "app/batch.hpp"
+#include "app/clean_file.hpp"
 #include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
 #include "app/wording.hpp"
-#include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "io/files.hpp"
 
@@ -31,12 +31,31 @@ void print_usage(console& out) {
     out.line("-l \"path\": define ldraw search path");
 }
 
+void print_help(console& out) {
+    print_usage(out);
+    out.line("Weldrix [options] InFolder OutFolder: clean every LDraw file below a folder");
+    out.line("-j <n>: threads for a folder; -c: check only, write nothing (exit 3 if geometry would change)");
+    out.line("-r <file>: report of every change: a page (.html), JSON (.json), else text; - prints it");
+    out.line("--no-wait: end without waiting for Enter; --version: the version");
+    out.line("The manual (man weldrix) gives every rule.");
+}
+
 // A library folder holds p and parts; without either, the folder above or below it was probably
 // meant. They are looked up as subfiles are (letter case does not matter), through the same
 // cached folder listings.
 bool looks_like_a_library(subfile_library& library, std::string folder) {
     if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
     return library.resolve(folder + "p") || library.resolve(folder + "parts");
+}
+
+void warn_of_library_folders(const run_options& options, search_paths& paths, console& warnings) {
+    if (!options.clean.snap_on_subfiles) return;
+    for (const std::string& folder : options.library_folders) {
+        if (!looks_like_a_library(paths.library(), folder)) {
+            warn(warnings, "the library folder \"" + folder +
+                               "\" holds neither p nor parts: is it the LDraw library's own folder?");
+        }
+    }
 }
 
 class finisher {
@@ -53,6 +72,109 @@ private:
     bool wait_;
 };
 
+// The progress lines of a single-file run, between the steps of the pipeline.
+class single_file_console final : public clean_observer {
+public:
+    single_file_console(const run_environment& env, const run_options& options) : env_(env), options_(options) {}
+    console& statistics() override { return env_.out; }
+    const std::atomic<bool>* stop() const override { return env_.interrupted; }
+    void reading(const std::string& input) override {
+        env_.out.line();
+        env_.out.line("Reading input file " + input);
+    }
+    void expanding(const search_paths& paths) override {
+        env_.out.line();
+        env_.out.line("LDraw subfiles search locations:");
+        env_.out.line(paths.as_text());
+        env_.out.write("\nExpanding input file subfiles\n");
+    }
+    void expanded(const std::vector<missing_subfile>& missing) override {
+        for (const missing_subfile& m : missing) warn(env_.warnings, describe_missing(m));
+        env_.out.line();
+    }
+    void unifying() override {
+        env_.out.line();
+        env_.out.line("Unifying input file vertices");
+    }
+    void unified() override { env_.out.line(); }
+    void writing() override {
+        env_.out.line(options_.check_only ? "Checking output file " + options_.output + " (it is not written)"
+                                          : "Writing output file " + options_.output);
+    }
+
+private:
+    const run_environment& env_;
+    const run_options& options_;
+};
+
+// -r: the report of what the run changed (with -c, would change), after the output; the run ends
+// with code unless the report cannot be written.
+int report_and_finish(const run_options& options, const run_environment& env, const finisher& finish,
+                      cleaned_file& result, int code) {
+    if (!result.report) return finish(code);
+    console& out = env.out;
+    std::vector<file_report> report;
+    report.push_back(std::move(*result.report));
+    out.line();
+    if (options.report == "-") {
+        out.write(report_text(report));
+        return finish(code);
+    }
+    out.line("Writing report file " + options.report);
+    // Under another name for the input or the output (a link, "./"), it would replace that file.
+    file_system& fs = env.files;
+    const std::string report_path = real_path_or_name(fs, options.report);
+    const bool names_a_run_file =
+        report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
+    if (names_a_run_file || !write_report(fs, options.report, report)) {
+        out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
+                 (options.check_only ? "" : " (the output file was written)"));
+        return finish(exit_file_error);
+    }
+    return finish(code);
+}
+
+// One file: the pipeline, then the output replaced (or, with -c, what would change).
+int run_single_file(const run_options& options, search_paths& paths, const run_environment& env,
+                    const finisher& finish) {
+    console& out = env.out;
+    // An interrupted run ends at once: no wait, the output left as it was.
+    const auto interrupted = [&] {
+        out.line("Interrupted: " + options.output + " was not written");
+        return exit_interrupted;
+    };
+    print_thresholds(out, options.clean);
+    file_cleaning job{options.input, options.output, options.clean, &paths, !options.report.empty(), false};
+    job.drawing = job.reporting && options.report != "-" && report_form_of(options.report) == report_form::html;
+    if (options.check_only && !job.reporting) job.clean.record_changes = clean_options::changes::totals;
+    single_file_console progress(env, options);
+    cleaned_file result = clean_file(env.files, job, progress);
+    switch (result.what) {
+        case file_result::interrupted: return interrupted();
+        case file_result::not_found: out.line(options.input + " not found"); return finish(exit_file_error);
+        case file_result::not_text: out.line(options.input + " is not a text file"); return finish(exit_file_error);
+        default: break;
+    }
+    for (const std::string& warning : result.warnings) warn(env.warnings, warning);
+    if (options.check_only) {
+        result.written.print(out, " lines written in file");
+        if (result.what == file_result::changed) {
+            out.line("The geometry would change: " + describe_changes(result.totals));
+            return report_and_finish(options, env, finish, result, exit_would_change);
+        }
+        out.line(result.what == file_result::unchanged ? "Nothing would change" : "Only the layout would change");
+        return report_and_finish(options, env, finish, result, exit_success);
+    }
+    if (!replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
+        if (env.interrupted && env.interrupted->load()) return interrupted();
+        out.line(options.output + " Can't create");
+        return finish(exit_file_error);
+    }
+    result.written.print(out, " lines written in file");
+    result.text = std::string();  // given back before the report is made
+    return report_and_finish(options, env, finish, result, exit_success);
+}
+
 // The run sequence; wait tells, once the options are known, whether the run ends with the wait.
 int run_sequence(const std::vector<std::string>& args, const run_environment& env, bool& wait) {
     console& out = env.out;
@@ -64,130 +186,27 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     }
     print_banner(out);
     if (command.what == command_line::action::help) {
-        print_usage(out);
-        out.line("Weldrix [options] InFolder OutFolder: clean every LDraw file below a folder");
-        out.line("-j <n>: threads for a folder; -c: check only, write nothing (exit 3 if geometry would change)");
-        out.line("-r <file>: report of every change: a page (.html), JSON (.json), else text; - prints it");
-        out.line("--no-wait: end without waiting for Enter; --version: the version");
-        out.line("The manual (man weldrix) gives every rule.");
+        print_help(out);
         return exit_success;
     }
     for (const std::string& warning : command.warnings) warn(env.warnings, warning);
+    const finisher finish(env, command.options.wait_for_enter);
     if (command.what == command_line::action::usage_error) {
         warn(env.warnings, "usage error: " + command.usage_error);
         print_usage(out);
-        return finisher(env, command.options.wait_for_enter)(exit_usage);
+        return finish(exit_usage);
     }
     const run_options& options = command.options;
-    const finisher finish(env, options.wait_for_enter);
-    file_system& fs = env.files;
-    search_paths paths(fs);
+    search_paths paths(env.files);
     for (const std::string& directory : search_directories(options)) paths.add_path(directory);
-    const clean_options& clean = options.clean;
-    if (clean.snap_on_subfiles) {
-        for (const std::string& folder : options.library_folders) {
-            if (!looks_like_a_library(paths.library(), folder)) {
-                warn(env.warnings, "the library folder \"" + folder +
-                                       "\" holds neither p nor parts: is it the LDraw library's own folder?");
-            }
-        }
-    }
-
-    const auto stopped = [&] { return env.interrupted && env.interrupted->load(); };
-    // An interrupted run ends at once: no wait, the output left as it was.
-    const auto interrupted = [&] {
-        out.line("Interrupted: " + options.output + " was not written");
-        return exit_interrupted;
-    };
+    warn_of_library_folders(options, paths, env.warnings);
 
     file_status input_status;
-    if (fs.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
+    if (env.files.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
         const int code = run_batch(options, env);
         return code == exit_interrupted ? code : finish(code);
     }
-
-    print_thresholds(out, clean);
-
-    const bool reporting = !options.report.empty();
-    clean_options file_clean = clean;
-    if (options.check_only && !reporting) file_clean.record_changes = clean_options::changes::totals;
-    ldraw_file document(file_clean);
-    out.line();
-    out.line("Reading input file " + options.input);
-    const ldraw_file::read_result read = document.read(fs, options.input, out, env.interrupted);
-    if (read != ldraw_file::read_result::ok) {
-        if (stopped()) return interrupted();
-        out.line(options.input + (read == ldraw_file::read_result::not_a_text ? " is not a text file" : " not found"));
-        return finish(exit_file_error);
-    }
-    if (stopped()) return interrupted();
-
-    subfile_sample subfile_lines;  // the subfile geometry a report page draws
-    if (clean.snap_on_subfiles) {
-        out.line();
-        out.line("LDraw subfiles search locations:");
-        out.line(paths.as_text());
-        out.write("\nExpanding input file subfiles\n");
-        for (const missing_subfile& missing :
-             document.expand_subfiles(paths, out, reporting ? subfile_lines.observer() : inline_observer{})) {
-            warn(env.warnings, describe_missing(missing));
-        }
-        out.line();
-    }
-
-    if (stopped()) return interrupted();
-    out.line();
-    out.line("Unifying input file vertices");
-    document.unify_vertices();
-    out.line();
-    if (stopped()) return interrupted();
-
-    // -r: the report of what the run changed (with -c, would change), after the output; the run
-    // ends with code unless the report cannot be written.
-    const auto report_and_finish = [&](const line_counts& written, int code) {
-        if (!reporting) return finish(code);
-        std::vector<file_report> report;
-        report.push_back(record_file(document, options.input, options.output, clean, written, &subfile_lines));
-        out.line();
-        if (options.report == "-") {
-            out.write(report_text(report));
-            return finish(code);
-        }
-        out.line("Writing report file " + options.report);
-        // Under another name for the input or the output (a link, "./"), it would replace that file.
-        const std::string report_path = real_path_or_name(fs, options.report);
-        const bool names_a_run_file =
-            report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
-        if (names_a_run_file || !write_report(fs, options.report, report)) {
-            out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
-                     (options.check_only ? "" : " (the output file was written)"));
-            return finish(exit_file_error);
-        }
-        return finish(code);
-    };
-
-    if (options.check_only) {
-        // What would be written, and whether its geometry differs from the input's.
-        out.line("Checking output file " + options.output + " (it is not written)");
-        line_counts written;
-        const std::string text = document.text(written);
-        written.print(out, " lines written in file");
-        const change_totals& totals = document.changes.totals;
-        if (totals.any()) {
-            out.line("The geometry would change: " + describe_changes(totals));
-            return report_and_finish(written, exit_would_change);
-        }
-        out.line(text == document.source() ? "Nothing would change" : "Only the layout would change");
-        return report_and_finish(written, exit_success);
-    }
-    out.line("Writing output file " + options.output);
-    line_counts written;
-    if (!document.write(fs, options.output, out, env.interrupted, &written)) {
-        if (stopped()) return interrupted();
-        out.line(options.output + " Can't create");
-        return finish(exit_file_error);
-    }
-    return report_and_finish(written, exit_success);
+    return run_single_file(options, paths, env, finish);
 }
 
 }  // namespace

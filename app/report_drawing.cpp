@@ -134,6 +134,28 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
     return drawing;
 }
 
+bool report_draws_page(const std::string& report_name) {
+    return !report_name.empty() && report_name != "-" && report_form_of(report_name) == report_form::html;
+}
+
+std::size_t drawing_size(const file_report& file) { return file.drawing.lines.size() + file.drawing.subfile.size(); }
+
+bool fits_in_drawing_budget(const file_report& file, std::size_t left) {
+    const std::size_t lines = drawing_size(file);
+    return lines == 0 || lines <= left;
+}
+
+void leave_undrawn(file_report& file) {
+    // The note first: when memory runs out making it, the drawing is left whole.
+    std::string note = "Not drawn: the page draws at most " + std::to_string(page_drawing_budget) +
+                       " lines of a folder's files, and the files before this one took them.";
+    // Replaced by empty vectors rather than cleared, so that their memory is given back now.
+    file.drawing.lines = std::vector<drawn_line>();
+    file.drawing.subfile = std::vector<drawn_line>();
+    file.drawing.full = false;
+    file.drawing.note = std::move(note);
+}
+
 file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,
                         const clean_options& clean, const line_counts& written, const subfile_sample* sample) {
     file_report report;

@@ -1,6 +1,7 @@
 #include "app/options.hpp"
 
 #include <cmath>
+#include <string_view>
 
 #include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
@@ -31,6 +32,133 @@ void read_threshold(const std::string& option, const std::string& text, double& 
     }
 }
 
+// What scanning the options found so far.
+struct option_scan {
+    command_line& result;
+    bool library_given = false;
+    bool subfile_threshold_given = false;
+};
+
+// Acts on an option (its name as recognised, and its value when it takes one); returns a usage
+// error, or nothing.
+using option_handler = std::string (*)(option_scan& scan, const std::string& option, const std::string& value);
+
+// The options that stand before the file names, each recognised by its first characters: any
+// argument that starts with name is that option, and the characters after name are ignored
+// (with a warning).
+struct option_rule {
+    std::string_view name;
+    enum class value_kind {
+        none,
+        next,                    // the next argument, which may be the input file name itself
+        next_or_attached_digits  // "-j 4", and "-j4" as make and other tools take it
+    };
+    value_kind value;
+    option_handler handle;
+};
+
+constexpr option_rule option_rules[] = {
+    {"-l", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string&, const std::string& folder) -> std::string {
+         if (folder.empty()) return "\"-l\" is given an empty folder name";
+         scan.result.options.library_folders.push_back(folder);
+         scan.library_given = true;
+         return {};
+     }},
+    {"-r", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string&, const std::string& name) -> std::string {
+         if (name.empty()) return "\"-r\" is given an empty file name";
+         scan.result.options.report = name;
+         scan.result.options.clean.record_changes = clean_options::changes::lines;
+         return {};
+     }},
+    {"-s", option_rule::value_kind::none,
+     [](option_scan& scan, const std::string&, const std::string&) -> std::string {
+         scan.result.options.clean.snap_on_subfiles = true;
+         return {};
+     }},
+    {"-c", option_rule::value_kind::none,
+     [](option_scan& scan, const std::string&, const std::string&) -> std::string {
+         scan.result.options.check_only = true;
+         return {};
+     }},
+    {"-j", option_rule::value_kind::next_or_attached_digits,
+     [](option_scan& scan, const std::string&, const std::string& count) -> std::string {
+         const char* const end = count.data() + count.size();
+         const double_scan n = scan_double(count.data(), end);
+         if (n.status != scan_status::number || skip_space(n.next, end) != end || !(n.value >= 1 && n.value <= 1024) ||
+             n.value != static_cast<unsigned>(n.value)) {
+             return "-j " + quoted(count) + ": the number of threads is a whole number from 1 to 1024";
+         }
+         scan.result.options.threads = static_cast<unsigned>(n.value);
+         return {};
+     }},
+    {"-us", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
+         read_threshold(option, value, scan.result.options.clean.thresholds.subfile_threshold, scan.result.warnings);
+         scan.subfile_threshold_given = true;
+         return {};
+     }},
+    {"-ut", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
+         read_threshold(option, value, scan.result.options.clean.thresholds.vertex_threshold, scan.result.warnings);
+         return {};
+     }},
+};
+
+const option_rule* rule_of(const std::string& arg) {
+    for (const option_rule& rule : option_rules) {
+        if (arg.starts_with(rule.name)) return &rule;
+    }
+    return nullptr;
+}
+
+// Scans the option at args[i] (which starts with "-" and is not "--help", "-h" or a "--" option),
+// moving i past its value. Returns a usage error, or nothing.
+std::string scan_option(option_scan& scan, const std::vector<std::string>& args, std::size_t& i) {
+    const std::string& arg = args[i];
+    const option_rule* rule = rule_of(arg);
+    if (!rule) return quoted(arg) + " is not an option" + (arg[1] == 'u' ? " (\"-us\" or \"-ut\"?)" : "");
+    std::vector<std::string>& warnings = scan.result.warnings;
+    const std::size_t length = rule->name.size();
+    if (rule->value == option_rule::value_kind::next_or_attached_digits && arg.size() > length &&
+        arg.find_first_not_of("0123456789", length) == std::string::npos) {
+        return rule->handle(scan, std::string(rule->name), arg.substr(length));
+    }
+    // Characters after a recognised option are ignored, which is rarely what was meant.
+    const std::string option = arg.substr(0, length);
+    if (arg.size() > length) {
+        warnings.push_back(quoted(arg) + " is read as " + option + ": the characters " + quoted(arg.substr(length)) +
+                           " after it are ignored");
+    }
+    if (rule->value == option_rule::value_kind::none) return rule->handle(scan, option, {});
+    const std::string& value = args[++i];
+    if (i == args.size() - 2) {
+        warnings.push_back(option + " takes the input file name " + quoted(value) +
+                           " as its value (it is still read as the input)");
+    }
+    return rule->handle(scan, option, value);
+}
+
+// The checks of the whole command line once its options are read.
+void check_command(option_scan& scan) {
+    command_line& result = scan.result;
+    const run_options& options = result.options;
+    // The report is written after the output: under the input's or the output's name it would
+    // replace one of them.
+    if (!options.report.empty() && (options.report == options.input || options.report == options.output)) {
+        result.what = command_line::action::usage_error;
+        result.usage_error = "the report file " + quoted(options.report) + " is the " +
+                             (options.report == options.input ? "input" : "output") + " file";
+        return;
+    }
+    if (!options.clean.snap_on_subfiles) {
+        if (scan.library_given) result.warnings.push_back("-l has no effect without -s");
+        if (scan.subfile_threshold_given) result.warnings.push_back("-us has no effect without -s");
+    }
+    result.what = command_line::action::run;
+}
+
 }  // namespace
 
 command_line parse_command_line(const std::vector<std::string>& args) {
@@ -49,112 +177,26 @@ command_line parse_command_line(const std::vector<std::string>& args) {
         return usage_error(args.empty() ? "no input and output file names"
                                         : "only one file name, " + quoted(args[0]) + ": an output file name is needed");
     }
-    run_options& options = result.options;
-    options.input = args[args.size() - 2];
-    options.output = args[args.size() - 1];
-
-    bool library_given = false, subfile_threshold_given = false;
-    const std::size_t option_end = args.size() - 2;  // options stand before the input name
-    for (std::size_t i = 0; i < option_end; ++i) {
+    result.options.input = args[args.size() - 2];
+    result.options.output = args[args.size() - 1];
+    option_scan scan{result};
+    for (std::size_t i = 0; i < args.size() - 2; ++i) {  // options stand before the input name
         const std::string& arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
             return usage_error(quoted(arg) +
                                " stands where options are expected (the last two arguments are the input "
                                "and output files)");
         }
-        // A value option takes the next argument, which may be the input file name itself.
-        const auto value = [&](const std::string& option) -> const std::string& {
-            const std::string& v = args[++i];
-            if (i == option_end) {
-                result.warnings.push_back(option + " takes the input file name " + quoted(v) +
-                                          " as its value (it is still read as the input)");
-            }
-            return v;
-        };
-        // Characters after a recognised option are ignored, which is rarely what was meant.
-        const auto recognised = [&](std::size_t length) -> std::string {
-            const std::string option = arg.substr(0, length);
-            if (arg.size() > length) {
-                result.warnings.push_back(quoted(arg) + " is read as " + option + ": the characters " +
-                                          quoted(arg.substr(length)) + " after it are ignored");
-            }
-            return option;
-        };
-        if (arg == "--help" || (arg[1] == 'h')) {
-            result.what = command_line::action::help;
-            return result;
+        if (arg == "--help" || arg[1] == 'h') return result.what = command_line::action::help, result;
+        if (arg == "--version") return result.what = command_line::action::version, result;
+        if (arg == "--no-wait") {
+            result.options.wait_for_enter = false;
+            continue;
         }
-        if (arg[1] == '-') {
-            if (arg == "--version") return result.what = command_line::action::version, result;
-            if (arg == "--no-wait") {
-                options.wait_for_enter = false;
-                continue;
-            }
-            return usage_error(quoted(arg) + " is not an option");
-        }
-        switch (arg[1]) {
-            case 'l': {
-                const std::string& folder = value(recognised(2));
-                if (folder.empty()) return usage_error("\"-l\" is given an empty folder name");
-                options.library_folders.push_back(folder);
-                library_given = true;
-                break;
-            }
-            case 'r': {
-                const std::string& name = value(recognised(2));
-                if (name.empty()) return usage_error("\"-r\" is given an empty file name");
-                options.report = name;
-                options.clean.record_changes = clean_options::changes::lines;
-                break;
-            }
-            case 's':
-                recognised(2);
-                options.clean.snap_on_subfiles = true;
-                break;
-            case 'c':
-                recognised(2);
-                options.check_only = true;
-                break;
-            case 'j': {
-                // "-j 4", and "-j4" as make and other tools take it.
-                const bool attached = arg.size() > 2 && arg.find_first_not_of("0123456789", 2) == std::string::npos;
-                const std::string& count = attached ? arg.substr(2) : value(recognised(2));
-                const double_scan n = scan_double(count.data(), count.data() + count.size());
-                if (n.status != scan_status::number ||
-                    skip_space(n.next, count.data() + count.size()) != count.data() + count.size() ||
-                    !(n.value >= 1 && n.value <= 1024) || n.value != static_cast<unsigned>(n.value)) {
-                    return usage_error("-j " + quoted(count) +
-                                       ": the number of threads is a whole number from 1 to 1024");
-                }
-                options.threads = static_cast<unsigned>(n.value);
-                break;
-            }
-            case 'u':
-                if (arg.size() >= 3 && arg[2] == 's') {
-                    const std::string option = recognised(3);
-                    read_threshold(option, value(option), options.clean.thresholds.subfile_threshold, result.warnings);
-                    subfile_threshold_given = true;
-                } else if (arg.size() >= 3 && arg[2] == 't') {
-                    const std::string option = recognised(3);
-                    read_threshold(option, value(option), options.clean.thresholds.vertex_threshold, result.warnings);
-                } else {
-                    return usage_error(quoted(arg) + " is not an option (\"-us\" or \"-ut\"?)");
-                }
-                break;
-            default: return usage_error(quoted(arg) + " is not an option");
-        }
+        const std::string error = arg[1] == '-' ? quoted(arg) + " is not an option" : scan_option(scan, args, i);
+        if (!error.empty()) return usage_error(error);
     }
-    // The report is written after the output: under the input's or the output's name it would
-    // replace one of them.
-    if (!options.report.empty() && (options.report == options.input || options.report == options.output)) {
-        return usage_error("the report file " + quoted(options.report) + " is the " +
-                           (options.report == options.input ? "input" : "output") + " file");
-    }
-    if (!options.clean.snap_on_subfiles) {
-        if (library_given) result.warnings.push_back("-l has no effect without -s");
-        if (subfile_threshold_given) result.warnings.push_back("-us has no effect without -s");
-    }
-    result.what = command_line::action::run;
+    check_command(scan);
     return result;
 }
 

@@ -12,7 +12,7 @@ namespace weldrix {
 
 // One line of the input as the reader cuts it.
 struct source_line {
-    std::string_view text;   // what make_line reads: without its line end, up to a NUL
+    std::string_view text;   // what make_line reads: without its line end or a leading byte-order mark, up to a NUL
     std::string_view bytes;  // the whole line as it stands in the input, line end included
     std::string_view end;    // its line end: "\n", "\r\n", a final "\r", or "" for a last line without one
 };
@@ -20,7 +20,8 @@ struct source_line {
 // Calls f(line) with a source_line for every line of bytes, in order. A line feed ends a line;
 // one carriage return directly before it is part of the line end, not of the text, and so is a
 // carriage return that is the last byte of the input. A last line without a line end counts like
-// any other. A NUL byte ends the text of its line (the bytes after it stay in the line's bytes).
+// any other. A UTF-8 byte-order mark at the start of a line is not part of its text. A NUL byte
+// ends the text of its line (the bytes after it stay in the line's bytes).
 // Lines of any length are passed whole. Empty lines are passed too. The lines' bytes, one after
 // the other, are the input.
 template <class F>
@@ -33,10 +34,16 @@ void for_each_source_line(std::string_view bytes, F&& f) {
         const char* next = lf ? lf + 1 : end;
         if (line_end != p && line_end[-1] == '\r') --line_end;  // the CR of CR LF, or a final CR
         const char* text_end = line_end;
-        if (const auto* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(line_end - p)))) {
+        // A byte-order mark at the start of a line is no part of its text: files joined with
+        // "cat" carry their marks into the middle, where "0 FILE" behind one must stay a FILE line.
+        const char* text =
+            static_cast<std::size_t>(line_end - p) >= 3 && p[0] == '\xEF' && p[1] == '\xBB' && p[2] == '\xBF' ? p + 3
+                                                                                                              : p;
+        if (const auto* nul =
+                static_cast<const char*>(std::memchr(text, '\0', static_cast<std::size_t>(line_end - text)))) {
             text_end = nul;
         }
-        f(source_line{std::string_view(p, static_cast<std::size_t>(text_end - p)),
+        f(source_line{std::string_view(text, static_cast<std::size_t>(text_end - text)),
                       std::string_view(p, static_cast<std::size_t>(next - p)),
                       std::string_view(line_end, static_cast<std::size_t>(next - line_end))});
         p = next;

@@ -146,19 +146,29 @@ TEST(DocumentReader, LineEndsFollowTheFirstLineFeed) {
 
 // Some editors start a file with a UTF-8 byte-order mark. It is no part of the first line (which
 // would otherwise not start with an integer and be lost) and is written back in front.
-TEST(DocumentReader, ByteOrderMarkIsKeptOutOfTheFirstLine) {
+TEST(DocumentReader, ByteOrderMarksAreKeptOutOfTheLines) {
     EXPECT_EQ(round_trip("\xEF\xBB\xBF"
                          "0 Title\r\n2 24 0 0 0 1 1 1\r\n"),
               "\xEF\xBB\xBF"
               "0 Title\r\n2 24 0 0 0 1 1 1\r\n");
     EXPECT_EQ(round_trip("\xEF\xBB\xBF"), "\xEF\xBB\xBF");
-    // Only a mark at the very start counts; one elsewhere is ordinary text.
+    // A mark at the start of a later line (files joined with "cat") is skipped the same way and
+    // not written; one elsewhere in a line is ordinary text.
     EXPECT_EQ(round_trip("0 a\n\xEF\xBB\xBF"
-                         "0 b\n"),
-              "0 a\n");
+                         "0 b\n\xEF\xBB\xBF\xEF\xBB\xBF"
+                         "0 c\n"),
+              "0 a\n0 b\n");
     EXPECT_EQ(round_trip(" \xEF\xBB\xBF"
                          "0 b\n"),
               "");
+    // A FILE line behind one still starts a section of its own.
+    ldraw_file joined;
+    joined.read_bytes(
+        "\xEF\xBB\xBF"
+        "0 FILE a.ldr\n2 24 0 0 0 1 1 1\n\xEF\xBB\xBF"
+        "0 FILE b.ldr\r\n2 24 0 0 0 1 1 1\r\n");
+    ASSERT_EQ(joined.units().size(), 2u);
+    EXPECT_EQ(joined.units()[1].name, "b.ldr");
 }
 
 TEST(DocumentReader, NulEndsTheTextOfItsLine) {

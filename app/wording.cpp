@@ -20,8 +20,10 @@ void warn(console& warnings, std::string_view text) {
 }
 
 std::string describe_missing(const missing_subfile& missing) {
-    return "subfile not found: " + missing.name + " (" + counted(missing.references, "reference", "references") +
-           " skipped)";
+    const char* what = missing.why == missing_subfile::reason::climbs_out
+                           ? "subfile name climbs out of its search folder, not looked up: "
+                           : "subfile not found: ";
+    return what + missing.name + " (" + counted(missing.references, "reference", "references") + " skipped)";
 }
 
 std::string describe_dropped(const ldraw_file::dropped_lines& dropped) {

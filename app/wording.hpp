@@ -23,7 +23,8 @@ std::string describe_changes(const change_totals& totals);
 // Writes "weldrix: warning: TEXT" as a line to the warnings console (standard error).
 void warn(console& warnings, std::string_view text);
 
-// "subfile not found: NAME (3 references skipped)".
+// "subfile not found: NAME (3 references skipped)", or for a name with a ".." component "subfile
+// name climbs out of its search folder, not looked up: NAME (1 reference skipped)".
 std::string describe_missing(const missing_subfile& missing);
 
 // The warning for the lines a document dropped (none when there are none): "line 7 is not an

@@ -14,7 +14,7 @@ function(weldrix_install_text source name)
   weldrix_write_crlf(${name} "${text}")
 endfunction()
 
-weldrix_install_text(README.md README.txt)
+weldrix_install_text(packaging/windows/README.txt README.txt)
 weldrix_install_text(LICENSE LICENSE.txt)
 foreach(note CAreadme.txt CAlicense.txt CAlicense4.txt)
   weldrix_install_text(tests/data/ldraw/${note} ${note})

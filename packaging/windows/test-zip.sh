@@ -48,7 +48,7 @@ crlf() { [ -s "$1" ] && perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' "$1"; }
 for text in README.txt weldrix.txt LICENSE.txt CAreadme.txt CAlicense.txt CAlicense4.txt; do
   check "$text has CR LF line ends" crlf "$dir/$text"
 done
-check "README.txt is the README" cmp -s <(tr -d '\r' <"$dir/README.txt") "$root/README.md"
+check "README.txt is the Windows users' guide" cmp -s <(tr -d '\r' <"$dir/README.txt") "$root/packaging/windows/README.txt"
 check "LICENSE.txt is the licence" cmp -s <(tr -d '\r' <"$dir/LICENSE.txt") "$root/LICENSE"
 for note in CAreadme.txt CAlicense.txt CAlicense4.txt; do
   check "$note is the LDraw library's note" cmp -s <(tr -d '\r' <"$dir/$note") <(tr -d '\r' <"$root/tests/data/ldraw/$note")

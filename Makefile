@@ -35,18 +35,29 @@ SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
 all: build
 
+# The tests are built when GoogleTest and nlohmann-json are installed (WELDRIX_TESTS=AUTO), so that
+# the tool alone needs only CMake and a compiler; `make test` requires them (WELDRIX_TESTS=ON).
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DWELDRIX_TESTS=AUTO $(CMAKE_FLAGS)
 configure:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	$(CONFIGURE)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# Installs the Debian packages the tests need when they are missing (tools/install-packages.sh:
+# as root or through sudo; otherwise it stops with the command to run), then builds everything and
+# runs every test. Without GoogleTest or nlohmann-json the configuration fails: no test is skipped.
+test:
+	tools/install-packages.sh test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DWELDRIX_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The demo needs only the tool itself. It leaves the cleaned part and the report's page in
-# $(BUILD)/demo.
-demo: configure
+# The demo needs only the tool itself (CMake and a compiler, installed when missing). It leaves the
+# cleaned part and the report's page in $(BUILD)/demo.
+demo:
+	tools/install-packages.sh demo
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS) --target weldrix
 	examples/demo.sh $(BUILD)/weldrix $(BUILD)/demo
 
@@ -100,7 +111,7 @@ fuzz-merge: fuzz-build
 # Built with clang, so that CI builds with both compilers.
 sanitize:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DWELDRIX_SANITIZE=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
+	  -DWELDRIX_SANITIZE=ON -DWELDRIX_TESTS=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 	$(SANITIZER_ENV) tests/run_library_parts.sh $(SANITIZE_BUILD)/weldrix
@@ -110,7 +121,7 @@ sanitize:
 # library on four threads, under ThreadSanitizer; any report fails the run.
 tsan:
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DWELDRIX_TSAN=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
+	  -DWELDRIX_TSAN=ON -DWELDRIX_TESTS=ON -DWELDRIX_BENCHMARKS=OFF $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target weldrix weldrix_tests
 	TSAN_OPTIONS=exitcode=86:halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
 	  -R '^(Batch|SubfileLibrary)\.'

@@ -10,8 +10,8 @@
 
 namespace weldrix {
 
-ldraw_file::ldraw_file(const clean_options& options)
-    : options(options), changes(options.record_changes == clean_options::changes::lines) {}
+ldraw_file::ldraw_file(const clean_options& configuration)
+    : options(configuration), changes(configuration.record_changes == clean_options::changes::lines) {}
 
 ldraw_file::~ldraw_file() = default;
 

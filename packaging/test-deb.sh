@@ -76,12 +76,21 @@ dpkg-deb -c "$deb" | awk '{ print $NF }' > "$work/contents"
 check "contains usr/bin/weldrix" grep -qx './usr/bin/weldrix' "$work/contents"
 check "contains the manual page" grep -qx './usr/share/man/man1/weldrix.1' "$work/contents"
 check "installs nothing outside /usr" sh -c "! grep -v '^\./usr/' '$work/contents' | grep -qvx './'"
+for file in copyright CAreadme.txt CAlicense.txt CAlicense4.txt; do
+    check "contains /usr/share/doc/weldrix/$file" grep -qx "./usr/share/doc/weldrix/$file" "$work/contents"
+done
 
 # The unpacked tool.
 dpkg-deb -x "$deb" "$work/root"
 tool=$work/root/usr/bin/weldrix
 page=$work/root/usr/share/man/man1/weldrix.1
 check "weldrix is executable" [ -x "$tool" ]
+# The licence and, beside it, the LDraw library's notes, as they are in the tree.
+doc=$work/root/usr/share/doc/weldrix
+check "the copyright file is the licence (LICENSE)" cmp -s "$doc/copyright" "$root/LICENSE"
+for note in CAreadme.txt CAlicense.txt CAlicense4.txt; do
+    check "$note is the LDraw library's note" cmp -s "$doc/$note" "$root/tests/data/ldraw/$note"
+done
 
 # tool_runs WELDRIX LABEL: the usage error and the demo, whose cleaned part must be exactly the
 # expected one.

@@ -480,8 +480,8 @@ TEST_P(VertexSetRules, SubfileRepresentativesStayAtTheirFirstVertex) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSearches, VertexSetRules, testing::Values(vertex_search::linear, vertex_search::indexed),
-                         [](const testing::TestParamInfo<vertex_search>& info) {
-                             return info.param == vertex_search::linear ? "linear" : "indexed";
+                         [](const testing::TestParamInfo<vertex_search>& search) {
+                             return search.param == vertex_search::linear ? "linear" : "indexed";
                          });
 
 }  // namespace

@@ -1,9 +1,9 @@
 # The zip for Windows, weldrix-<version>-win64.zip (`make package-windows`, or `cpack` in a Windows
 # build folder). It holds one folder with:
 #   weldrix.exe      the tool, statically linked (no DLL beyond Windows' own), stripped
-#   README.txt       README.md
+#   README.txt       packaging/windows/README.txt: install, usage, examples, exit codes
 #   weldrix.txt      the manual page doc/weldrix.1 as plain text (groff -Tascii)
-#   LICENSE.txt      the licence, when the tree has a LICENSE
+#   LICENSE.txt      the licence of weldrix (LICENSE)
 #   CAreadme.txt, CAlicense.txt, CAlicense4.txt   the LDraw library's notes
 # Text files get CR LF line ends, so that every Windows editor shows them as written. They are
 # made at install time from the current sources (install-text.cmake).

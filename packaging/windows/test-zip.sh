@@ -19,8 +19,7 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 echo "Checking $zip"
-expected="README.txt weldrix.exe weldrix.txt CAreadme.txt CAlicense.txt CAlicense4.txt"
-[ -f "$root/LICENSE" ] && expected="$expected LICENSE.txt"
+expected="README.txt weldrix.exe weldrix.txt LICENSE.txt CAreadme.txt CAlicense.txt CAlicense4.txt"
 listed="$(unzip -Z1 "$zip" | grep -v '/$' | sort)"
 wanted="$(for f in $expected; do echo "$top/$f"; done | sort)"
 check "the zip holds exactly: $expected (in $top/)" [ "$listed" = "$wanted" ]
@@ -46,10 +45,14 @@ echo "      size: $(stat -c %s "$exe") bytes"
 
 # Every LF is preceded by a CR (a last line without a line end is left as it is).
 crlf() { [ -s "$1" ] && perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' "$1"; }
-for text in README.txt weldrix.txt CAreadme.txt CAlicense.txt CAlicense4.txt; do
+for text in README.txt weldrix.txt LICENSE.txt CAreadme.txt CAlicense.txt CAlicense4.txt; do
   check "$text has CR LF line ends" crlf "$dir/$text"
 done
-check "README.txt is the README" cmp -s <(tr -d '\r' <"$dir/README.txt") "$root/README.md"
+check "README.txt is the Windows users' guide" cmp -s <(tr -d '\r' <"$dir/README.txt") "$root/packaging/windows/README.txt"
+check "LICENSE.txt is the licence" cmp -s <(tr -d '\r' <"$dir/LICENSE.txt") "$root/LICENSE"
+for note in CAreadme.txt CAlicense.txt CAlicense4.txt; do
+  check "$note is the LDraw library's note" cmp -s <(tr -d '\r' <"$dir/$note") <(tr -d '\r' <"$root/tests/data/ldraw/$note")
+done
 check "weldrix.txt is the manual page as plain ASCII text" \
   sh -c "grep -q '^WELDRIX(1)' '$dir/weldrix.txt' && grep -q '^EXIT STATUS' '$dir/weldrix.txt' && ! LC_ALL=C grep -q '[^[:print:][:space:]]' '$dir/weldrix.txt'"
 

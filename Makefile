@@ -38,7 +38,7 @@ SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
 .PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize tsan format check-format clean
 .PHONY: windows test-windows package-windows test-package-windows
-.PHONY: web package-web test-web
+.PHONY: web package-web test-web bench-web
 
 all: build
 
@@ -105,6 +105,11 @@ package-web: web
 test-web: web configure
 	cmake --build $(BUILD) -j $(JOBS) --target weldrix
 	web/test/run.sh $(WEB_BUILD) $(BUILD)/weldrix
+
+# The module in Node against the native program on a generated 300,000-quad part (web/bench/).
+bench-web: web configure
+	cmake --build $(BUILD) -j $(JOBS) --target weldrix
+	node web/bench/bench.mjs $(WEB_BUILD) $(BUILD)/weldrix
 
 fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -28,10 +28,17 @@ WINDOWS_BUILD ?= build-windows
 WINDOWS_PACKAGE_BUILD ?= build-windows-package
 WINDOWS_CMAKE = cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DWELDRIX_BENCHMARKS=OFF
 
+# The page and the module for browsers and Node (web/), built with Debian's Emscripten (package
+# emscripten) into $(WEB_BUILD). Its tools run on Node and need the Debian JavaScript libraries in
+# /usr/share/nodejs, which a Node from elsewhere does not search by itself.
+WEB_BUILD ?= build-web
+WEB_ENV = NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH}
+
 SOURCES = $(shell git ls-files '*.cpp' '*.hpp' 2>/dev/null)
 
 .PHONY: all configure build test demo bench package test-package fuzz-build fuzz fuzz-long fuzz-merge sanitize tsan format check-format clean
 .PHONY: windows test-windows package-windows test-package-windows
+.PHONY: web package-web test-web bench-web
 
 all: build
 
@@ -94,6 +101,27 @@ package-windows:
 test-package-windows: package-windows
 	packaging/windows/test-zip.sh $(WINDOWS_PACKAGE_BUILD)/weldrix-*-win64.zip
 
+# The page (index.html: open it from disk or put the folder on any static web host) and the module
+# weldrix.mjs, in $(WEB_BUILD).
+web:
+	$(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The zip of the page: $(WEB_BUILD)/weldrix-<version>-web.zip
+package-web: web
+	$(WEB_ENV) cmake --build $(WEB_BUILD) --target package_web
+
+# The module against the native build on every bundled part, then the page in headless Chromium
+# from disk and from a local web server (web/test/run.sh).
+test-web: web configure
+	cmake --build $(BUILD) -j $(JOBS) --target weldrix
+	web/test/run.sh $(WEB_BUILD) $(BUILD)/weldrix
+
+# The module in Node against the native program on a generated 300,000-quad part (web/bench/).
+bench-web: web configure
+	cmake --build $(BUILD) -j $(JOBS) --target weldrix
+	node web/bench/bench.mjs $(WEB_BUILD) $(BUILD)/weldrix
+
 fuzz-build:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DWELDRIX_FUZZ=ON -DWELDRIX_TESTS=OFF -DWELDRIX_BENCHMARKS=OFF
@@ -134,4 +162,4 @@ check-format:
 	clang-format --dry-run --Werror $(SOURCES)
 
 clean:
-	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD) $(WINDOWS_PACKAGE_BUILD)
+	rm -rf $(BUILD) $(PACKAGE_BUILD) $(FUZZ_BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD) $(WINDOWS_PACKAGE_BUILD) $(WEB_BUILD)

@@ -408,6 +408,13 @@ TEST(Batch, FoldersAndLinksThatCannotBeReadFailTheRun) {
                           [&](test::faulty_file_system& f) { f.fail_call(listing, EINTR); });
     EXPECT_EQ(r.exit_code, exit_success) << r.console;
     EXPECT_EQ(tree(dir / "out3").size(), 3u) << r.console;
+
+    // A file that cannot be opened fails in the same words (it used to say "cannot be read").
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out5"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::open_read, dir / "in/a.dat", EACCES);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("\nfailed: a.dat: can't be read\n"), std::string::npos) << r.console;
 }
 
 TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {

@@ -161,7 +161,7 @@ private:
                     line = (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
                            describe_changes(outcome->totals) + ")";
                     break;
-                case file_result::not_found: line = "failed: " + relative + ": cannot be read"; break;
+                case file_result::not_found: line = "failed: " + relative + ": can't be read"; break;
                 case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
                 case file_result::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
                 case file_result::cannot_create:

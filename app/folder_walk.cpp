@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "io/ascii.hpp"
 #include "io/files.hpp"
 
 namespace weldrix {
@@ -47,10 +48,8 @@ void walk(file_system& fs, const std::string& root, const std::string& relative,
 }  // namespace
 
 bool has_ldraw_extension(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return tail == ".dat" || tail == ".ldr" || tail == ".mpd";
+    return ends_with_ignoring_ascii_case(name, ".dat") || ends_with_ignoring_ascii_case(name, ".ldr") ||
+           ends_with_ignoring_ascii_case(name, ".mpd");
 }
 
 std::string joined(const std::string& folder, const std::string& name) {

@@ -1,8 +1,10 @@
 #include "app/help.hpp"
 
+#include "app/version.hpp"
+
 namespace weldrix {
 
-std::string_view version_line() { return "weldrix 1.0.0"; }
+std::string_view version_line() { return weldrix_version_line; }
 
 void print_banner(console& out) {
     out.line();

@@ -45,6 +45,7 @@
 #include "elements/subfile_line.hpp"
 #include "geometry/placement.hpp"
 #include "geometry/vertex_set.hpp"
+#include "io/ascii.hpp"
 #include "io/console.hpp"
 
 namespace weldrix {
@@ -377,8 +378,7 @@ std::string section_identity(const std::string& document_name, std::size_t posit
 std::string section_key(std::string_view name) {
     std::string key(name);
     for (char& c : key) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c == '\\') c = '/';
+        c = c == '\\' ? '/' : ascii_lower(c);
     }
     return key;
 }

@@ -28,6 +28,7 @@
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/fuzz_files.hpp"
 #include "fuzz/fuzz_generate.hpp"
+#include "io/ascii.hpp"
 #include "io/console.hpp"
 
 using namespace weldrix;
@@ -75,8 +76,7 @@ bool ldraw_name(const std::string& path) {
     const auto slash = path.rfind('/');
     const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
     if (name.size() < 4) return false;
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string tail = weldrix::ascii_lower(name.substr(name.size() - 4));
     return tail == ".dat" || tail == ".ldr" || tail == ".mpd";
 }
 

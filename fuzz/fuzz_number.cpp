@@ -18,14 +18,13 @@
 #include "fuzz/fuzz_check.hpp"
 #include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
+#include "io/ascii.hpp"
 
 using namespace weldrix;
 
 namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The C library's view of the text from q: it stops at a NUL, as the scans do (a NUL is not part
 // of any number).
@@ -47,8 +46,8 @@ void check_scan_double(std::string_view input) {
     }
     const std::string text = c_library_text(q, end);
     const std::size_t sign = text[0] == '+' || text[0] == '-' ? 1 : 0;
-    const char first = sign < text.size() ? lower(text[sign]) : '\0';
-    const char second = sign + 1 < text.size() ? lower(text[sign + 1]) : '\0';
+    const char first = sign < text.size() ? ascii_lower(text[sign]) : '\0';
+    const char second = sign + 1 < text.size() ? ascii_lower(text[sign + 1]) : '\0';
     if (first == 'i' || first == 'n') {
         // strtod reads "inf" and "nan"; the scan never does.
         FUZZ_CHECK(s.status == scan_status::not_a_number && s.next == q, input);

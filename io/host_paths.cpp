@@ -3,22 +3,11 @@
 #include <algorithm>
 #include <mutex>
 
+#include "io/ascii.hpp"
 #include "io/files.hpp"
 
 namespace weldrix {
-namespace {
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 const std::vector<std::string>& host_path_resolver::listing(const std::string& folder) {
     {
@@ -67,7 +56,7 @@ std::optional<std::string> host_path_resolver::resolve(std::string_view candidat
             const auto exact = std::lower_bound(names.begin(), names.end(), component);
             if (exact == names.end() || *exact != component) {
                 const auto folded = std::find_if(names.begin(), names.end(), [&](const std::string& name) {
-                    return equal_ignoring_case(name, component);
+                    return equal_ignoring_ascii_case(name, component);
                 });
                 if (folded == names.end()) return std::nullopt;
                 match = *folded;

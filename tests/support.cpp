@@ -147,7 +147,7 @@ run_result run_weldrix(const std::vector<std::string>& args, std::string_view st
 }
 
 std::string usage_error_output() {
-    return "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n"
+    return banner +
            "Weldrix [options] InFile, Outfile\n"
            "-ut <val>: Vertices unification threshold (default 0.005)\n"
            "-s: Snap on subfiles\n"

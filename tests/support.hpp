@@ -50,6 +50,9 @@ struct signal_after {
 run_result run_weldrix(const std::vector<std::string>& args, std::string_view stdin_text = {},
                        const std::string& cwd = {}, signal_after signal = {});
 
+// The banner every run starts with, as the console shows it.
+inline const std::string banner = "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n";
+
 // The console text of the banner, the usage text and the wait, as a usage error prints them.
 std::string usage_error_output();
 

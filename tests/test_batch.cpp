@@ -19,6 +19,7 @@
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
 #include "forwarding_file_system.hpp"
+#include "interrupting_file_system.hpp"
 #include "io/console.hpp"
 #include "io/memory_file_system.hpp"
 #include "report_data.hpp"
@@ -83,16 +84,16 @@ TEST(Batch, TakesLDrawFilesAtAnyDepthAndWritesWhatSingleRunsWrite) {
     const auto r = run_weldrix({"--no-wait", "in", "out"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 2) << r.output;
     EXPECT_EQ(without_time(r.output),
-              "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n"
-              "Vertices unification threshold: 0.005\n\n"
-              "Cleaning 6 files of in into out\n"
-              "changed: a.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
-              "failed: bad.dat: is not a text file\n"
-              "failed: deep/er/c.Ldr: out/deep/er/c.Ldr Can't create\n"
-              "changed: deep/model.mpd (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
-              "changed: link.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
-              "\nSummary:\n5 files read\n3 changed\n1 only reformatted\n0 unchanged\n2 failed\n6 vertices moved\n"
-              "0 lines removed\n0 quads made triangles\nElapsed time\nPress <Enter> to quit\n");
+              test::banner +
+                  "Vertices unification threshold: 0.005\n\n"
+                  "Cleaning 6 files of in into out\n"
+                  "changed: a.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+                  "failed: bad.dat: is not a text file\n"
+                  "failed: deep/er/c.Ldr: out/deep/er/c.Ldr Can't create\n"
+                  "changed: deep/model.mpd (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+                  "changed: link.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
+                  "\nSummary:\n5 files read\n3 changed\n1 only reformatted\n0 unchanged\n2 failed\n6 vertices moved\n"
+                  "0 lines removed\n0 quads made triangles\nElapsed time\nPress <Enter> to quit\n");
     const auto out = tree(dir / "out");
     EXPECT_EQ(out.size(), 4u);
     for (const std::string name : {"a.dat", "B.DAT", "deep/model.mpd", "link.dat"}) {
@@ -303,23 +304,6 @@ TEST(Batch, APageDrawsTheFilesInInputOrderUpToItsBudget) {
     EXPECT_EQ(within[12]["lines"].size(), 1u);
 }
 
-// A file system that sets the interruption flag when a chosen output's temporary file is created:
-// the interruption comes while that file is being written, deterministically.
-class interrupting_file_system final : public test::forwarding_file_system {
-public:
-    interrupting_file_system(file_system& inner, std::atomic<bool>& flag, int at_temporary)
-        : forwarding_file_system(inner), flag_(flag), at_(at_temporary) {}
-    int create_temporary(const std::string& f, std::string& p, handle& h) override {
-        if (++temporaries_ == at_) flag_.store(true);
-        return inner_.create_temporary(f, p, h);
-    }
-
-private:
-    std::atomic<bool>& flag_;
-    int at_;
-    int temporaries_ = 0;
-};
-
 struct interrupted_run {
     int exit_code;
     std::string console;
@@ -327,7 +311,7 @@ struct interrupted_run {
 
 interrupted_run run_interrupted(const std::vector<std::string>& args, int at_temporary) {
     std::atomic<bool> flag{false};
-    interrupting_file_system fs(host_file_system(), flag, at_temporary);
+    test::interrupting_file_system fs(host_file_system(), flag, at_temporary);
     string_console out, warnings;
     bool waited = false;
     const int code = run(args, {out, warnings, [&] { waited = true; }, fs, &flag, false});
@@ -408,6 +392,13 @@ TEST(Batch, FoldersAndLinksThatCannotBeReadFailTheRun) {
                           [&](test::faulty_file_system& f) { f.fail_call(listing, EINTR); });
     EXPECT_EQ(r.exit_code, exit_success) << r.console;
     EXPECT_EQ(tree(dir / "out3").size(), 3u) << r.console;
+
+    // A file that cannot be opened fails in the same words (it used to say "cannot be read").
+    r = run_with_failures({"-j", "1", dir / "in", dir / "out5"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::open_read, dir / "in/a.dat", EACCES);
+    });
+    EXPECT_EQ(r.exit_code, exit_file_error);
+    EXPECT_NE(r.console.find("\nfailed: a.dat: can't be read\n"), std::string::npos) << r.console;
 }
 
 TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
@@ -556,17 +547,6 @@ TEST(Batch, ThreadsWaitForAnOutputFolderBeingMade) {
         ASSERT_NE(written, nullptr) << name << out.text;
         EXPECT_EQ(*written, "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
     }
-}
-
-TEST(Batch, AnInterruptedSingleRunLeavesTheOutputAsItWas) {
-    temp_dir dir;
-    write_file(dir / "in.dat", dirty);
-    write_file(dir / "out.dat", "old\n");
-    const auto r = run_interrupted({dir / "in.dat", dir / "out.dat"}, 1);
-    EXPECT_EQ(r.exit_code, exit_interrupted);
-    EXPECT_NE(r.console.find("Interrupted: " + (dir / "out.dat") + " was not written\n"), std::string::npos)
-        << r.console;
-    EXPECT_EQ(tree(dir.path()), (std::map<std::string, std::string>{{"in.dat", dirty}, {"out.dat", "old\n"}}));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/version.hpp"
 #include "support.hpp"
 
 extern char** environ;
@@ -24,10 +25,11 @@ namespace weldrix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::run_result;
 using test::run_weldrix;
 using test::temp_dir;
 
-const std::string banner = "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n";
+using test::banner;
 const std::string press_enter = "Press <Enter> to quit\n";
 
 // Two comments, one line of each geometric type and two lines that are dropped, CR LF line ends.
@@ -231,7 +233,8 @@ TEST(Cli, HelpVersionAndNoWait) {
     }
     auto r = run_weldrix({"--version"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.output, "weldrix 1.0.0\n");
+    // The version set once, in CMakeLists.txt.
+    EXPECT_EQ(r.output, "weldrix " + std::string(weldrix_version) + "\n");
 
     // With --no-wait the run ends without reading standard input, which here never ends.
     const auto never_ending = run_shell(
@@ -247,22 +250,30 @@ TEST(Cli, FileErrorsExitWithTwo) {
     test::write_file(dir / "in.dat", sample);
     fs::create_directory(dir / "folder");
 
-    auto r = run_weldrix({"missing.dat", "out.dat"}, "", dir.path());
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.output, run_start("missing.dat") + "missing.dat not found\n" + press_enter);
+    ::symlink("loop2", (dir / "loop1").c_str());  // a loop of links
+    ::symlink("loop1", (dir / "loop2").c_str());
+
+    run_result r;
+    for (const std::string in : {"missing.dat", "missing/part.dat", ""}) {
+        r = run_weldrix({in, "out.dat"}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 2) << in;
+        EXPECT_EQ(r.output, run_start(in) + in + " not found\n" + press_enter) << in;
+    }
 
     // With exactly two arguments nothing is an option: "-s" is the input's name.
     r = run_weldrix({"-s", "out.dat"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.output, run_start("-s") + "-s not found\n" + press_enter);
 
-    for (const std::string out : {"nowhere/out.dat", "folder", "folder/", "/dev/full"}) {
+    // A full device: nothing is said to be written.
+    for (const std::string out : {"nowhere/out.dat", "folder", "folder/", "loop1", "", "/dev/full"}) {
         r = run_weldrix({"in.dat", out}, "", dir.path());
         EXPECT_EQ(r.exit_code, 2) << out;
         EXPECT_EQ(r.output, cant_create_output("in.dat", out)) << out;
     }
+    // No output, and no temporary file left behind.
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
-    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"folder", "in.dat"}));
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"folder", "in.dat", "loop1", "loop2"}));
     EXPECT_TRUE(fs::is_empty(dir / "folder"));
 }
 
@@ -426,11 +437,16 @@ TEST(Cli, SymlinkedOutputReplacesItsTarget) {
     fs::create_symlink("real/target.dat", dir / "link.dat");
     fs::create_symlink("link.dat", dir / "link2.dat");  // a chain of links
 
-    EXPECT_EQ(run_weldrix({"in.dat", "link2.dat"}, "", dir.path()).exit_code, 0);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.dat"));
-    EXPECT_TRUE(fs::is_symlink(dir / "link2.dat"));
-    EXPECT_EQ(test::read_file(dir / "real/target.dat"), sample_output);
-    EXPECT_EQ(entries(dir / "real"), std::vector<std::string>{"target.dat"});
+    for (const std::string out : {"link.dat", "link2.dat"}) {
+        test::write_file(dir / "real/target.dat", "old\n");
+        const auto r = run_weldrix({"in.dat", out}, "", dir.path());
+        EXPECT_EQ(r.exit_code, 0) << out;
+        EXPECT_EQ(r.output, success_output("in.dat", out)) << out;
+        EXPECT_TRUE(fs::is_symlink(dir / "link.dat"));
+        EXPECT_TRUE(fs::is_symlink(dir / "link2.dat"));
+        EXPECT_EQ(test::read_file(dir / "real/target.dat"), sample_output) << out;
+        EXPECT_EQ(entries(dir / "real"), std::vector<std::string>{"target.dat"});
+    }
 
     // A dangling link creates its target.
     fs::create_symlink("real/new.dat", dir / "dangling.dat");

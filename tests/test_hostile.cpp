@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -16,14 +17,15 @@
 #include <fstream>
 #include <string>
 
+#include "app/run.hpp"
 #include "document/ldraw_file.hpp"
+#include "interrupting_file_system.hpp"
 #include "io/console.hpp"
 #include "support.hpp"
 
 namespace weldrix::test {
 namespace {
 
-const std::string banner = "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n";
 const std::string default_threshold = "Vertices unification threshold: 0.005\n";
 const std::string press_enter = "Press <Enter> to quit\n";
 
@@ -392,19 +394,6 @@ TEST(Hostile, ThresholdsThatAreNotOrdinaryNumbers) {
     EXPECT_NE(r.output.find(default_threshold + "Unification on subfiles threshold: inf\n"), std::string::npos);
 }
 
-TEST(Hostile, InputThatCannotBeRead) {
-    temp_dir dir;
-    // (A folder as input is a batch run, see test_batch.cpp.)
-    for (const std::string name : {"missing.dat", "missing/part.dat", ""}) {
-        const run_result r = run_weldrix({name, "out.dat"}, {}, dir.path());
-        EXPECT_EQ(r.exit_code, 2) << name;
-        EXPECT_EQ(r.output, banner + default_threshold + "\nReading input file " + name + "\n" + name + " not found\n" +
-                                press_enter)
-            << name;
-        EXPECT_FALSE(file_exists(dir / "out.dat")) << name;
-    }
-}
-
 TEST(Hostile, InputWithoutReadPermission) {
     temp_dir dir;
     write_file(dir / "secret.dat", "2 16 0 0 0 1 1 1\n");
@@ -420,23 +409,6 @@ std::string cannot_create(const std::string& in, const std::string& out, const c
     return reading(in, read) + unifying_and_writing(out) + out + " Can't create\n" + press_enter;
 }
 
-TEST(Hostile, OutputThatCannotBeCreated) {
-    temp_dir dir;
-    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
-    std::filesystem::create_directories(dir / "folder");
-    ::symlink("loop2", (dir / "loop1").c_str());
-    ::symlink("loop1", (dir / "loop2").c_str());
-    for (const std::string out : {"missing/out.dat", "folder", "loop1", ""}) {
-        const run_result r = run_weldrix({"in.dat", out}, {}, dir.path());
-        EXPECT_EQ(r.exit_code, 2) << out;
-        EXPECT_EQ(r.output, cannot_create("in.dat", out, {1, 1, 0, 0, 0, 0})) << out;
-    }
-    // No temporary file is left behind.
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        EXPECT_NE(entry.path().filename().string().rfind(".weldrix", 0), 0u) << entry.path();
-    }
-}
-
 TEST(Hostile, OutputInAReadOnlyFolder) {
     temp_dir dir;
     write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
@@ -449,20 +421,7 @@ TEST(Hostile, OutputInAReadOnlyFolder) {
     EXPECT_EQ(read_file(dir / "locked/out.dat"), "old\n");
 }
 
-TEST(Hostile, OutputToAFullDevice) {
-    if (!file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    temp_dir dir;
-    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
-    const run_result r = run_weldrix({"in.dat", "/dev/full"}, {}, dir.path());
-    EXPECT_EQ(r.exit_code, 2);
-    EXPECT_EQ(r.output, cannot_create("in.dat", "/dev/full", {1, 1, 0, 0, 0, 0}));
-    EXPECT_EQ(r.output.find("lines written"), std::string::npos);
-}
-
-// A FIFO that no other process opens blocks the open that waits for its other end. Ctrl-C,
-// SIGTERM or SIGHUP interrupt that wait and end the run (the call used to be repeated, so only
-// SIGKILL ended it); the FIFO's other end is never opened here.
-TEST(Hostile, AFifoNothingOpensIsLeftOnInterrupt) {
+TEST(Hostile, AnInterruptedRunLeavesItsOutputAsItWas) {
     temp_dir dir;
     write_file(dir / "part.dat", "2 16 0 0 0 1 1 1\n");
     ASSERT_EQ(::mkfifo((dir / "in.dat").c_str(), 0644), 0);
@@ -478,43 +437,23 @@ TEST(Hostile, AFifoNothingOpensIsLeftOnInterrupt) {
         EXPECT_TRUE(out.output.ends_with("Writing output file out.dat\nInterrupted: out.dat was not written\n"))
             << out.output;
     }
-}
 
-TEST(Hostile, OutputEqualToInputReplacesItWhole) {
-    temp_dir dir;
-    write_file(dir / "part.dat", "0 part\r\n2 16 0 0 0 0.0001 0 0\r\n3 16 10 0 0 11 0 0 10 1 0.0000001\r\n");
-    ::chmod((dir / "part.dat").c_str(), 0640);
-    const run_result r = run_weldrix({"part.dat", "part.dat"}, {}, dir.path());
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.output, success("part.dat", "part.dat", {3, 1, 0, 1, 0, 0}, {2, 0, 0, 1, 0, 0}));
-    EXPECT_EQ(read_file(dir / "part.dat"), "0 part\r\n3 16 10 0 0 11 0 0 10 1 1e-007\r\n");
-    struct stat st;
-    ASSERT_EQ(::stat((dir / "part.dat").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
-
-TEST(Hostile, OutputThroughSymbolicLinks) {
-    temp_dir dir;
-    write_file(dir / "in.dat", "2 16 0 0 0 1 1 1\n");
-    write_file(dir / "real/target.dat", "old\n");
-    ::symlink("real/target.dat", (dir / "link.dat").c_str());
-    ::symlink("real/new.dat", (dir / "dangling.dat").c_str());
-    ::symlink("link.dat", (dir / "link_to_link.dat").c_str());
-
-    for (const std::string out : {"link.dat", "link_to_link.dat"}) {
-        write_file(dir / "real/target.dat", "old\n");
-        const run_result r = run_weldrix({"in.dat", out}, {}, dir.path());
-        EXPECT_EQ(r.exit_code, 0) << out;
-        EXPECT_EQ(r.output, success("in.dat", out, {1, 1, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0})) << out;
-        EXPECT_TRUE(std::filesystem::is_symlink(dir / out)) << out;
-        EXPECT_EQ(read_file(dir / "real/target.dat"), "2 16 0 0 0 1 1 1\n") << out;
-    }
-    // A dangling link creates the file it names.
-    const run_result r = run_weldrix({"in.dat", "dangling.dat"}, {}, dir.path());
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.dat"));
-    EXPECT_EQ(read_file(dir / "real/new.dat"), "2 16 0 0 0 1 1 1\n");
+    // Interrupted while the new bytes of a regular output are being written: the old file stays,
+    // and no temporary file is left.
+    temp_dir other;
+    write_file(other / "in.dat", "2 16 0 0 0 1 1 1\n");
+    write_file(other / "out.dat", "old\n");
+    std::atomic<bool> flag{false};
+    test::interrupting_file_system interrupting(host_file_system(), flag, 1);
+    string_console out, warnings;
+    bool waited = false;
+    const int code =
+        run({other / "in.dat", other / "out.dat"}, {out, warnings, [&] { waited = true; }, interrupting, &flag, false});
+    EXPECT_EQ(code, exit_interrupted);
+    EXPECT_FALSE(waited);
+    EXPECT_TRUE(out.text.ends_with("Interrupted: " + (other / "out.dat") + " was not written\n")) << out.text;
+    EXPECT_EQ(read_file(other / "out.dat"), "old\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(other.path()), {}), 2);
 }
 
 TEST(Hostile, ClosedOrExhaustedStandardStreams) {

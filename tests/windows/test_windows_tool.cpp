@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "windows_support.hpp"
 
@@ -31,13 +32,23 @@ bool no_temporary_files(const std::string& folder) {
     return false;
 }
 
+// The text with every line end as the Windows console writes it.
+std::string with_crlf(std::string_view text) {
+    std::string crlf;
+    for (const char c : text) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    return crlf;
+}
+
 TEST(WindowsTool, ConsoleLinesEndInCrLfAndTheRunWaitsForEnter) {
     // A single argument (a file dropped on the program): the usage text, then the wait.
     raw_run run = run_weldrix_raw({"dropped.dat"}, "\r\n", {}, true);
     EXPECT_TRUE(run.still_waiting);
     EXPECT_EQ(run.result.exit_code, 1);
     EXPECT_TRUE(crlf_lines_only(run.result.output)) << run.result.output;
-    EXPECT_EQ(run.result.output.rfind("\r\nLdraw Weldrix 1.0 - by Orvel\r\n", 0), 0u) << run.result.output;
+    EXPECT_EQ(run.result.output.rfind(with_crlf(banner), 0), 0u) << run.result.output;
     EXPECT_NE(run.result.output.find("\r\nWeldrix [options] InFile, Outfile\r\n"), std::string::npos);
     EXPECT_TRUE(crlf_lines_only(run.result.errors)) << run.result.errors;  // the warning on standard error
 

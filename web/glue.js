@@ -13,7 +13,8 @@
 //              them (a library folder picked in a browser); read() may throw, which the run reports
 //              as the native program reports a file it cannot read.
 //   onOutput(stream, text): console text as it is written, stream "stdout" or "stderr".
-//   onOpen(path): every file opened for reading, as the run opens it.
+//   onOpen(path): every file opened for reading, as the run opens it ("/input/a.dat": "/" and its
+//              path in the working folder).
 //
 // Every run has a fresh instance of the WebAssembly module, so no state passes from one run to the
 // next; the compiled module is shared, because compiling it is what takes time.

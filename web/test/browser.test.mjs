@@ -5,6 +5,7 @@
 //     picked, Clean, the report read in its frame and the cleaned file downloaded, equal to the
 //     native program's; several files cleaned as a folder and downloaded as a zip; a long run
 //     cancelled while the page stays responsive; the layout at 1280x800 and in a narrow window;
+//   - the module, weldrix.mjs, imported by a page;
 //   - nothing is requested from anywhere but the page's own folder.
 //
 //   node web/test/browser.test.mjs BUILD_WEB NATIVE_WELDRIX
@@ -133,6 +134,16 @@ async function downloads(page) {
   };
 }
 
+// Opens a file chooser by action and picks paths in it. Puppeteer turns on the catching of file
+// choosers asynchronously: a chooser opened at once can come before that is in effect (and then
+// never reaches the test), so the action waits a moment.
+async function choose(page, action, paths) {
+  const chooser = page.waitForFileChooser({ timeout: 10_000 });
+  await new Promise((r) => setTimeout(r, 250));
+  await action();
+  await (await chooser).accept(paths);
+}
+
 async function finished(page) {
   await page.waitForSelector("#results:not([hidden])", { timeout: 60_000 });
   return page.$eval("#status", (e) => e.textContent);
@@ -184,13 +195,11 @@ try {
       const downloaded = await downloads(page);
       // Tab to the drop zone, Enter opens the file chooser.
       for (let i = 0; i < 10 && (await page.evaluate(() => document.activeElement.id)) !== "drop"; i++) await page.keyboard.press("Tab");
-      const [partChooser] = await Promise.all([page.waitForFileChooser(), page.keyboard.press("Enter")]);
-      await partChooser.accept([join(root, "examples/demo.dat")]);
+      await choose(page, () => page.keyboard.press("Enter"), [join(root, "examples/demo.dat")]);
       await page.click("#snap");
-      const [libraryChooser] = await Promise.all([page.waitForFileChooser(), page.click("#choose-library")]);
       const library = join(work, "ldraw");
-      cpSync(join(root, "examples/ldraw"), library, { recursive: true });
-      await libraryChooser.accept([library]);
+      cpSync(join(root, "examples/ldraw"), library, { recursive: true, force: true });
+      await choose(page, () => page.click("#choose-library"), [library]);
       await page.waitForFunction(() => document.getElementById("library").textContent.startsWith("Library: ldraw"));
       assert.equal(await page.$eval("#command", (e) => e.textContent), "weldrix -s -l ldraw -r report.html input/demo.dat cleaned/demo.dat");
       await page.click("#run");
@@ -256,6 +265,20 @@ try {
     assert.match(await page.$eval("#console", (e) => e.textContent), /\[cancelled\]\n$/);
     assert.equal(await page.$eval("#results", (e) => e.hidden), true);
     assert.equal(await page.$eval("#run", (e) => e.disabled), false);
+    await page.close();
+  });
+
+  await check("weldrix.mjs runs in a page served over HTTP", async () => {
+    const page = await openPage(base);
+    const files = { "demo.dat": Array.from(demo), "ldraw/p/4-4edge.dat": Array.from(primitive) };
+    const result = await page.evaluate(async (url, files) => {
+      const { run } = await import(url);
+      const bytes = Object.fromEntries(Object.entries(files).map(([path, list]) => [path, new Uint8Array(list)]));
+      const ran = await run(["-s", "-l", "ldraw", "demo.dat", "out.dat"], bytes);
+      return { status: ran.status, out: Array.from(ran.files["out.dat"]) };
+    }, base + "weldrix.mjs", files);
+    assert.equal(result.status, 0);
+    assert.ok(Buffer.from(result.out).equals(cleanedDemo));
     await page.close();
   });
 

@@ -62,8 +62,9 @@ class finisher {
 public:
     finisher(const run_environment& env, bool wait) : env_(env), wait_(wait) {}
     int operator()(int code) const {
+        if (!wait_) return code;
         env_.out.line("Press <Enter> to quit");
-        if (wait_) env_.wait_for_enter();
+        env_.wait_for_enter();
         return code;
     }
 
@@ -179,7 +180,7 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
 int run_sequence(const std::vector<std::string>& args, const run_environment& env, bool& wait) {
     console& out = env.out;
     const command_line command = parse_command_line(args);
-    wait = command.options.wait_for_enter;
+    wait = command.options.wait_for_enter && !env.no_wait;
     if (command.what == command_line::action::version) {
         out.line(version_line);
         return exit_success;
@@ -190,9 +191,13 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         return exit_success;
     }
     for (const std::string& warning : command.warnings) warn(env.warnings, warning);
-    const finisher finish(env, command.options.wait_for_enter);
+    const finisher finish(env, wait);
     if (command.what == command_line::action::usage_error) {
-        warn(env.warnings, "usage error: " + command.usage_error);
+        if (command.usage_error_is_slip) {
+            error(env.warnings, command.usage_error);
+        } else {
+            warn(env.warnings, "usage error: " + command.usage_error);
+        }
         print_usage(out);
         return finish(exit_usage);
     }
@@ -212,7 +217,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
 }  // namespace
 
 int run(const std::vector<std::string>& args, const run_environment& env) {
-    bool wait = true;
+    bool wait = !env.no_wait;
     try {
         return run_sequence(args, env, wait);
     } catch (const std::bad_alloc&) {

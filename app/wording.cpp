@@ -19,6 +19,11 @@ void warn(console& warnings, std::string_view text) {
     warnings.line(text);
 }
 
+void error(console& warnings, std::string_view text) {
+    warnings.write("weldrix: error: ");
+    warnings.line(text);
+}
+
 std::string describe_missing(const missing_subfile& missing) {
     return "subfile not found: " + missing.name + " (" + counted(missing.references, "reference", "references") +
            " skipped)";

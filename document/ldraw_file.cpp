@@ -3,6 +3,7 @@
 #include "document/line_reader.hpp"
 #include "document/unify_vertices.hpp"
 #include "elements/comment_line.hpp"
+#include "geometry/number_parse.hpp"
 #include "geometry/vertex_set.hpp"
 #include "io/console.hpp"
 #include "io/files.hpp"
@@ -13,6 +14,20 @@ ldraw_file::ldraw_file(const clean_options& options)
     : options(options), changes(options.record_changes == clean_options::changes::lines) {}
 
 ldraw_file::~ldraw_file() = default;
+
+namespace {
+
+bool is_blank(std::string_view line) {
+    const char* end = line.data() + line.size();
+    return skip_space(line.data(), end) == end;
+}
+
+}  // namespace
+
+void ldraw_file::note_dropped(std::size_t line_number) {
+    if (dropped.first.size() < dropped_lines::named) dropped.first.push_back(line_number);
+    ++dropped.count;
+}
 
 bool ldraw_file::keeps_source() const {
     return options.minimal || options.record_changes != clean_options::changes::none;
@@ -31,7 +46,10 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     for_each_line(bytes, [&](std::string_view line) {
         ++line_number;
         auto element = make_line(line);
-        if (!element) return;
+        if (!element) {
+            if (!is_blank(line)) note_dropped(line_number);
+            return;
+        }
         const line_type type = element->type_code();
         counts.count_type(type);
         if (type == line_type::comment) {

@@ -39,6 +39,14 @@ public:
     change_record changes;
     // The read statistics.
     line_counts read_counts;
+    // The lines the reader dropped although they hold more than white space: no leading integer,
+    // or a type other than 0 to 5 (see make_line), so that the caller can tell them.
+    struct dropped_lines {
+        static constexpr std::size_t named = 10;
+        std::vector<std::size_t> first;  // the line numbers (from 1) of the first `named` of them
+        std::size_t count = 0;           // all of them
+    };
+    dropped_lines dropped;
     // The bytes read, kept when options.record_changes asks for a record (to tell a file that
     // would only be reformatted from one left as it is) or options.minimal for minimal output.
     const std::string& source() const { return source_; }
@@ -103,6 +111,7 @@ public:
 
 private:
     bool keeps_source() const;
+    void note_dropped(std::size_t line_number);
 
     std::string source_;
     bool crlf_ = false;                 // the output uses the input's first line end

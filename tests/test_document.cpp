@@ -49,6 +49,16 @@ TEST(DocumentReader, KeepsUsableLinesInOrderAndCountsThem) {
         "2 24 1 2 3 4 5 6");           // a last line without a line end
     EXPECT_EQ(document.main_count, 9u);
     EXPECT_EQ(document.elements.size(), 9u);
+    // Dropped lines that hold more than white space are noted, to be told.
+    EXPECT_EQ(document.dropped.first, (std::vector<std::size_t>{9, 10, 11, 14}));
+    EXPECT_EQ(document.dropped.count, 4u);
+    ldraw_file junk;
+    std::string lines;
+    for (int i = 0; i < 25; ++i) lines += "x\n";
+    junk.read_bytes(lines);
+    EXPECT_EQ(junk.dropped.first.size(), 10u);
+    EXPECT_EQ(junk.dropped.first.back(), 10u);
+    EXPECT_EQ(junk.dropped.count, 25u);
     EXPECT_EQ(statistics(read, " lines in file"),
               "9 lines in file\n3 Edge lines\n1 Conditional lines\n2 Triangles\n1 Quads\n1 Subfiles\n");
 
@@ -78,6 +88,7 @@ TEST(DocumentReader, EmptyInputGivesEmptyOutputAndZeroCounts) {
             "0 lines in file\n0 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n";
         EXPECT_EQ(statistics(read, " lines in file"), zeros);
         EXPECT_EQ(written.lines + written.edges + written.subfiles, 0u);
+        EXPECT_EQ(document.dropped.count, bytes.find_first_of("n7") == std::string::npos ? 0u : 1u);
     }
 }
 

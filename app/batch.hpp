@@ -1,11 +1,10 @@
 // Batch mode: "weldrix [options] INDIR OUTDIR" cleans every LDraw file below a folder in one run,
 // on several threads.
 //
-// Every regular file below INDIR whose name ends in ".dat", ".ldr" or ".mpd" (any letter case), at
-// any depth, is cleaned into the same relative path below OUTDIR; folders whose names start with
-// "." are skipped, links to files are followed and links to folders are not, and when OUTDIR lies
-// inside INDIR nothing below it is read. Each output is byte for byte what a run on that one file
-// ("weldrix [options] INDIR/rel OUTDIR/rel") writes. Subfiles are found, read and parsed once for
+// Every LDraw file below INDIR (folder_walk.hpp says which) is cleaned into the same relative path
+// below OUTDIR; when OUTDIR lies inside INDIR nothing below it is read. Each output is byte for
+// byte what a run on that one file ("weldrix [options] INDIR/rel OUTDIR/rel") writes: both clean
+// it with clean_file (clean_file.hpp). Subfiles are found, read and parsed once for
 // the whole run and shared between the threads (subfile_library.hpp).
 //
 // A folder below INDIR that cannot be listed (the host fails, or permission is denied), or a link
@@ -22,13 +21,6 @@
 #include "document/change_record.hpp"
 
 namespace weldrix {
-
-// The relative paths (with "/") of the files a batch cleans below in_folder, in byte order; with
-// skip_folder (a canonical path), nothing below that folder. With unreadable, the folders (the
-// input folder as ".") that could not be listed and the links to LDraw names whose status could
-// not be read are appended to it, in the order met: a run reports each as failed.
-std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
-                                      std::vector<std::string>* unreadable = nullptr);
 
 // Runs a batch; the banner has been printed. Returns the exit code: 2 when a file could not be
 // read or written, 3 with "-c" when a file's geometry would change, 130 when interrupted, else 0.

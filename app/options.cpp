@@ -1,6 +1,7 @@
 #include "app/options.hpp"
 
 #include <cmath>
+#include <string_view>
 
 #include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
@@ -35,11 +36,10 @@ std::string read_threshold(const std::string& option, const std::string& text, d
 // Letters after the deciding characters of "-l", "-s", "-us" and "-ut" are ignored ("-lib",
 // "-snap"); anything else there is taken for a value glued to the option ("-ut0.01", "-ut=0.01",
 // "-l=C:\LDraw"), which it would not read. Returns how to write it instead, or nothing.
-std::string glued_value(const std::string& arg) {
-    const bool threshold = arg[1] == 'u' && arg.size() >= 3 && (arg[2] == 's' || arg[2] == 't');
-    if (arg[1] != 'l' && arg[1] != 's' && !threshold) return {};
+std::string glued_value(const std::string& arg, std::string_view option) {
+    if (option != "-l" && option != "-s" && option != "-us" && option != "-ut") return {};
     const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    std::size_t word = threshold ? 3 : 2;
+    std::size_t word = option.size();
     while (word < arg.size() && letter(arg[word])) ++word;
     if (word == arg.size()) return {};
     const std::size_t value = arg[word] == '=' ? word + 1 : word;
@@ -60,6 +60,147 @@ bool read_flag(const std::string& arg, run_options& options) {
     return true;
 }
 
+// What scanning the options found so far.
+struct option_scan {
+    command_line& result;
+    std::size_t input_at;  // where the input name stands: the options stand before it
+    bool library_given = false;
+    bool subfile_threshold_given = false;
+    bool value_took_input = false;
+};
+
+// A slip that would clean with a setting nobody asked for: told as an error.
+std::string slip(option_scan& scan, std::string why) {
+    if (!why.empty()) scan.result.usage_error_is_slip = true;
+    return why;
+}
+
+// Acts on an option (its name as recognised, and its value when it takes one); returns a usage
+// error, or nothing.
+using option_handler = std::string (*)(option_scan& scan, const std::string& option, const std::string& value);
+
+// The options that stand before the file names, each recognised by its first characters: any
+// argument that starts with name is that option, and the characters after name are ignored
+// (with a warning).
+struct option_rule {
+    std::string_view name;
+    enum class value_kind {
+        none,
+        next,                    // the next argument, which may be the input file name itself
+        next_or_attached_digits  // "-j 4", and "-j4" as make and other tools take it
+    };
+    value_kind value;
+    option_handler handle;
+};
+
+constexpr option_rule option_rules[] = {
+    {"-l", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string&, const std::string& folder) -> std::string {
+         if (folder.empty()) return "\"-l\" is given an empty folder name";
+         scan.result.options.library_folders.push_back(folder);
+         scan.library_given = true;
+         return {};
+     }},
+    {"-r", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string&, const std::string& name) -> std::string {
+         if (name.empty()) return "\"-r\" is given an empty file name";
+         scan.result.options.report = name;
+         scan.result.options.clean.record_changes = clean_options::changes::lines;
+         return {};
+     }},
+    {"-s", option_rule::value_kind::none,
+     [](option_scan& scan, const std::string&, const std::string&) -> std::string {
+         scan.result.options.clean.snap_on_subfiles = true;
+         return {};
+     }},
+    {"-c", option_rule::value_kind::none,
+     [](option_scan& scan, const std::string&, const std::string&) -> std::string {
+         scan.result.options.check_only = true;
+         return {};
+     }},
+    {"-j", option_rule::value_kind::next_or_attached_digits,
+     [](option_scan& scan, const std::string&, const std::string& count) -> std::string {
+         const char* const end = count.data() + count.size();
+         const double_scan n = scan_double(count.data(), end);
+         if (n.status != scan_status::number || skip_space(n.next, end) != end || !(n.value >= 1 && n.value <= 1024) ||
+             n.value != static_cast<unsigned>(n.value)) {
+             return "-j " + quoted(count) + ": the number of threads is a whole number from 1 to 1024";
+         }
+         scan.result.options.threads = static_cast<unsigned>(n.value);
+         return {};
+     }},
+    {"-us", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
+         scan.subfile_threshold_given = true;
+         return slip(scan, read_threshold(option, value, scan.result.options.clean.thresholds.subfile_threshold,
+                                          scan.result.warnings));
+     }},
+    {"-ut", option_rule::value_kind::next,
+     [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
+         return slip(scan, read_threshold(option, value, scan.result.options.clean.thresholds.vertex_threshold,
+                                          scan.result.warnings));
+     }},
+};
+
+const option_rule* rule_of(const std::string& arg) {
+    for (const option_rule& rule : option_rules) {
+        if (arg.starts_with(rule.name)) return &rule;
+    }
+    return nullptr;
+}
+
+// Scans the option at args[i] (which starts with "-" and is not "--help", "-h" or a "--" option),
+// moving i past its value. Returns a usage error, or nothing.
+std::string scan_option(option_scan& scan, const std::vector<std::string>& args, std::size_t& i) {
+    const std::string& arg = args[i];
+    const option_rule* rule = rule_of(arg);
+    if (!rule) return quoted(arg) + " is not an option" + (arg[1] == 'u' ? " (\"-us\" or \"-ut\"?)" : "");
+    std::vector<std::string>& warnings = scan.result.warnings;
+    const std::size_t length = rule->name.size();
+    if (rule->value == option_rule::value_kind::next_or_attached_digits && arg.size() > length &&
+        arg.find_first_not_of("0123456789", length) == std::string::npos) {
+        return rule->handle(scan, std::string(rule->name), arg.substr(length));
+    }
+    if (std::string glued = glued_value(arg, rule->name); !glued.empty()) return slip(scan, std::move(glued));
+    // Characters after a recognised option are ignored, which is rarely what was meant.
+    const std::string option = arg.substr(0, length);
+    if (arg.size() > length) {
+        warnings.push_back(quoted(arg) + " is read as " + option + ": the characters " + quoted(arg.substr(length)) +
+                           " after it are ignored");
+    }
+    if (rule->value == option_rule::value_kind::none) return rule->handle(scan, option, {});
+    const std::string& value = args[++i];
+    if (i == scan.input_at) {
+        scan.value_took_input = true;
+        warnings.push_back(option + " takes the input file name " + quoted(value) +
+                           " as its value (it is still read as the input)");
+    }
+    return rule->handle(scan, option, value);
+}
+
+// The checks of the whole command line once its options are read.
+void check_command(option_scan& scan) {
+    command_line& result = scan.result;
+    const run_options& options = result.options;
+    // The report is written after the output: under the input's or the output's name it would
+    // replace one of them.
+    if (!options.report.empty() && (options.report == options.input || options.report == options.output)) {
+        result.what = command_line::action::usage_error;
+        result.usage_error = "the report file " + quoted(options.report) + " is the " +
+                             (options.report == options.input ? "input" : "output") + " file";
+        return;
+    }
+    if (!options.clean.snap_on_subfiles) {
+        if (scan.library_given) result.warnings.push_back("-l has no effect without -s");
+        if (scan.subfile_threshold_given) result.warnings.push_back("-us has no effect without -s");
+    }
+    result.what = command_line::action::run;
+}
+
+}  // namespace
+
+namespace {
+
 // Parses the arguments with the input at args[input_at] and the output last (input_at is the
 // last argument for "-c IN"); options stand before the input. With whole_options, a value option
 // may not take the input as its value: the arguments before the input must be options alone.
@@ -70,115 +211,24 @@ command_line parse_with_files(const std::vector<std::string>& args, std::size_t 
         result.usage_error = why;
         return result;
     };
-    const auto slip = [&](const std::string& why) {
-        result.usage_error_is_slip = true;
-        return usage_error(why);
-    };
-    run_options& options = result.options;
-    options.input = args[input_at];
-    options.output = args.back();
-
-    bool library_given = false, subfile_threshold_given = false, value_took_input = false;
-    const std::size_t option_end = input_at;  // options stand before the input name
-    for (std::size_t i = 0; i < option_end; ++i) {
+    result.options.input = args[input_at];
+    result.options.output = args.back();
+    option_scan scan{result, input_at};
+    for (std::size_t i = 0; i < input_at; ++i) {  // options stand before the input name
         const std::string& arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
             return usage_error(quoted(arg) +
                                " stands where options are expected (the last two arguments are the input "
                                "and output files)");
         }
-        // A value option takes the next argument, which may be the input file name itself.
-        const auto value = [&](const std::string& option) -> const std::string& {
-            const std::string& v = args[++i];
-            if (i == option_end) {
-                value_took_input = true;
-                result.warnings.push_back(option + " takes the input file name " + quoted(v) +
-                                          " as its value (it is still read as the input)");
-            }
-            return v;
-        };
-        // Characters after a recognised option are ignored, which is rarely what was meant.
-        const auto recognised = [&](std::size_t length) -> std::string {
-            const std::string option = arg.substr(0, length);
-            if (arg.size() > length) {
-                result.warnings.push_back(quoted(arg) + " is read as " + option + ": the characters " +
-                                          quoted(arg.substr(length)) + " after it are ignored");
-            }
-            return option;
-        };
-        if (arg == "--help" || (arg[1] == 'h')) {
-            result.what = command_line::action::help;
-            return result;
-        }
-        if (arg[1] == '-') {
-            if (arg == "--version") return result.what = command_line::action::version, result;
-            if (read_flag(arg, options)) continue;
-            return usage_error(quoted(arg) + " is not an option");
-        }
-        if (const std::string why = glued_value(arg); !why.empty()) return slip(why);
-        switch (arg[1]) {
-            case 'l': {
-                const std::string& folder = value(recognised(2));
-                if (folder.empty()) return usage_error("\"-l\" is given an empty folder name");
-                options.library_folders.push_back(folder);
-                library_given = true;
-                break;
-            }
-            case 'r': {
-                const std::string& name = value(recognised(2));
-                if (name.empty()) return usage_error("\"-r\" is given an empty file name");
-                options.report = name;
-                options.clean.record_changes = clean_options::changes::lines;
-                break;
-            }
-            case 's':
-                recognised(2);
-                options.clean.snap_on_subfiles = true;
-                break;
-            case 'c':
-                recognised(2);
-                options.check_only = true;
-                break;
-            case 'j': {
-                // "-j 4", and "-j4" as make and other tools take it.
-                const bool attached = arg.size() > 2 && arg.find_first_not_of("0123456789", 2) == std::string::npos;
-                const std::string& count = attached ? arg.substr(2) : value(recognised(2));
-                const double_scan n = scan_double(count.data(), count.data() + count.size());
-                if (n.status != scan_status::number ||
-                    skip_space(n.next, count.data() + count.size()) != count.data() + count.size() ||
-                    !(n.value >= 1 && n.value <= 1024) || n.value != static_cast<unsigned>(n.value)) {
-                    return usage_error("-j " + quoted(count) +
-                                       ": the number of threads is a whole number from 1 to 1024");
-                }
-                options.threads = static_cast<unsigned>(n.value);
-                break;
-            }
-            case 'u': {
-                unify_thresholds& t = options.clean.thresholds;
-                const char which = arg.size() >= 3 ? arg[2] : '\0';
-                double* threshold = which == 's' ? &t.subfile_threshold : which == 't' ? &t.vertex_threshold : nullptr;
-                if (!threshold) return usage_error(quoted(arg) + " is not an option (\"-us\" or \"-ut\"?)");
-                const std::string option = recognised(3);
-                const std::string refused = read_threshold(option, value(option), *threshold, result.warnings);
-                if (!refused.empty()) return slip(refused);
-                subfile_threshold_given = subfile_threshold_given || which == 's';
-                break;
-            }
-            default: return usage_error(quoted(arg) + " is not an option");
-        }
+        if (arg == "--help" || arg[1] == 'h') return result.what = command_line::action::help, result;
+        if (arg == "--version") return result.what = command_line::action::version, result;
+        if (read_flag(arg, result.options)) continue;
+        const std::string error = arg[1] == '-' ? quoted(arg) + " is not an option" : scan_option(scan, args, i);
+        if (!error.empty()) return usage_error(error);
     }
-    if (whole_options && value_took_input) return usage_error("a value took the input file name");
-    // The report is written after the output: under the input's or the output's name it would
-    // replace one of them.
-    if (!options.report.empty() && (options.report == options.input || options.report == options.output)) {
-        return usage_error("the report file " + quoted(options.report) + " is the " +
-                           (options.report == options.input ? "input" : "output") + " file");
-    }
-    if (!options.clean.snap_on_subfiles) {
-        if (library_given) result.warnings.push_back("-l has no effect without -s");
-        if (subfile_threshold_given) result.warnings.push_back("-us has no effect without -s");
-    }
-    result.what = command_line::action::run;
+    if (whole_options && scan.value_took_input) return usage_error("a value took the input file name");
+    check_command(scan);
     return result;
 }
 

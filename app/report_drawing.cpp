@@ -29,6 +29,64 @@ drawn_line::state state_of(line_change::kind what) {
     return drawn_line::state::moved;
 }
 
+// A line of the file the page may draw, with the change it has (or none).
+struct candidate {
+    std::size_t position;
+    const line_change* change;
+};
+
+// The file's lines to draw, in file order; changed counts those with a change.
+std::vector<candidate> drawable_lines(const ldraw_file& document, const change_record& changes, std::size_t& changed) {
+    std::vector<candidate> candidates;
+    auto next = changes.lines.begin();
+    for (std::size_t i = 0; i < document.main_count; ++i) {
+        while (next != changes.lines.end() && next->position < i) ++next;
+        const line_change* change = next != changes.lines.end() && next->position == i ? &*next : nullptr;
+        if (!drawable(change ? change->type : document.elements[i]->type_code())) continue;
+        candidates.push_back({i, change});
+        changed += change != nullptr;
+    }
+    return candidates;
+}
+
+// Which candidates are drawn: all of them when whole, else the changed lines the page lists (the
+// first page_changes_per_file) first, then their neighbours, nearest first, up to the bound.
+std::vector<bool> choose_lines(const std::vector<candidate>& candidates, bool whole, std::size_t& drawn_count) {
+    std::vector<bool> chosen(candidates.size(), whole);
+    drawn_count = whole ? candidates.size() : 0;
+    if (whole) return chosen;
+    std::vector<std::size_t> changed_at;
+    for (std::size_t k = 0; k < candidates.size() && changed_at.size() < page_changes_per_file; ++k) {
+        if (candidates[k].change) changed_at.push_back(k);
+    }
+    const auto choose = [&](std::size_t k) {
+        if (drawn_count == partial_drawing_lines || chosen[k]) return;
+        chosen[k] = true;
+        ++drawn_count;
+    };
+    for (const std::size_t k : changed_at) choose(k);
+    for (std::size_t step = 1; step <= drawing_neighbours; ++step) {
+        for (const std::size_t k : changed_at) {
+            if (k >= step) choose(k - step);
+            if (k + step < candidates.size()) choose(k + step);
+        }
+    }
+    return chosen;
+}
+
+// What the note says of a file too large to be drawn whole.
+std::string partial_note(std::size_t candidates, std::size_t changed, std::size_t drawn_count) {
+    std::string text = "the file has " + counted(candidates, "line", "lines") + " to draw, more than the " +
+                       std::to_string(full_drawing_lines) + " drawn whole: only ";
+    const std::size_t listed = std::min(changed, page_changes_per_file);
+    text += listed == changed ? "its " + counted(changed, "changed line", "changed lines")
+                              : "the first " + std::to_string(listed) + " of its " +
+                                    counted(changed, "changed line", "changed lines");
+    text += " and up to " + std::to_string(drawing_neighbours) +
+            " lines before and after each in the file are drawn (" + std::to_string(drawn_count) + " lines)";
+    return text;
+}
+
 }  // namespace
 
 inline_observer subfile_sample::observer() {
@@ -52,46 +110,11 @@ void subfile_sample::add(const ldraw_line& line) {
 
 report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile) {
     report_drawing drawing;
-    // The file's lines to draw, in file order, with the change each one has (or none).
-    struct candidate {
-        std::size_t position;
-        const line_change* change;
-    };
-    std::vector<candidate> candidates;
     std::size_t changed = 0;
-    {
-        auto next = changes.lines.begin();
-        for (std::size_t i = 0; i < document.main_count; ++i) {
-            while (next != changes.lines.end() && next->position < i) ++next;
-            const line_change* change = next != changes.lines.end() && next->position == i ? &*next : nullptr;
-            if (!drawable(change ? change->type : document.elements[i]->type_code())) continue;
-            candidates.push_back({i, change});
-            changed += change != nullptr;
-        }
-    }
+    const std::vector<candidate> candidates = drawable_lines(document, changes, changed);
     const bool whole = candidates.size() <= full_drawing_lines;
-    std::vector<bool> chosen(candidates.size(), whole);
-    std::size_t drawn_count = whole ? candidates.size() : 0;
-    if (!whole) {
-        // Changed lines first, then their neighbours, nearest first, up to the bound.
-        // The changed lines the page lists (the first page_changes_per_file), with their neighbours.
-        std::vector<std::size_t> changed_at;
-        for (std::size_t k = 0; k < candidates.size() && changed_at.size() < page_changes_per_file; ++k) {
-            if (candidates[k].change) changed_at.push_back(k);
-        }
-        const auto choose = [&](std::size_t k) {
-            if (drawn_count == partial_drawing_lines || chosen[k]) return;
-            chosen[k] = true;
-            ++drawn_count;
-        };
-        for (const std::size_t k : changed_at) choose(k);
-        for (std::size_t step = 1; step <= drawing_neighbours; ++step) {
-            for (const std::size_t k : changed_at) {
-                if (k >= step) choose(k - step);
-                if (k + step < candidates.size()) choose(k + step);
-            }
-        }
-    }
+    std::size_t drawn_count = 0;
+    const std::vector<bool> chosen = choose_lines(candidates, whole, drawn_count);
     drawing.lines.reserve(drawn_count);
     for (std::size_t k = 0; k < candidates.size(); ++k) {
         if (!chosen[k]) continue;
@@ -109,17 +132,7 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
     drawing.subfile = subfile.lines();
 
     std::vector<std::string> left_out;
-    if (!whole) {
-        std::string text = "the file has " + counted(candidates.size(), "line", "lines") + " to draw, more than the " +
-                           std::to_string(full_drawing_lines) + " drawn whole: only ";
-        const std::size_t listed = std::min(changed, page_changes_per_file);
-        text += listed == changed ? "its " + counted(changed, "changed line", "changed lines")
-                                  : "the first " + std::to_string(listed) + " of its " +
-                                        counted(changed, "changed line", "changed lines");
-        text += " and up to " + std::to_string(drawing_neighbours) +
-                " lines before and after each in the file are drawn (" + std::to_string(drawn_count) + " lines)";
-        left_out.push_back(text);
-    }
+    if (!whole) left_out.push_back(partial_note(candidates.size(), changed, drawn_count));
     if (!subfile.complete()) {
         left_out.push_back("the subfile geometry is an evenly spread sample of " +
                            std::to_string(subfile.lines().size()) + " of its " + std::to_string(subfile.seen()) +
@@ -132,6 +145,28 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
     }
     if (!drawing.note.empty()) drawing.note += ".";
     return drawing;
+}
+
+bool report_draws_page(const std::string& report_name) {
+    return !report_name.empty() && report_name != "-" && report_form_of(report_name) == report_form::html;
+}
+
+std::size_t drawing_size(const file_report& file) { return file.drawing.lines.size() + file.drawing.subfile.size(); }
+
+bool fits_in_drawing_budget(const file_report& file, std::size_t left) {
+    const std::size_t lines = drawing_size(file);
+    return lines == 0 || lines <= left;
+}
+
+void leave_undrawn(file_report& file) {
+    // The note first: when memory runs out making it, the drawing is left whole.
+    std::string note = "Not drawn: the page draws at most " + std::to_string(page_drawing_budget) +
+                       " lines of a folder's files, and the files before this one took them.";
+    // Replaced by empty vectors rather than cleared, so that their memory is given back now.
+    file.drawing.lines = std::vector<drawn_line>();
+    file.drawing.subfile = std::vector<drawn_line>();
+    file.drawing.full = false;
+    file.drawing.note = std::move(note);
 }
 
 file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,

@@ -50,6 +50,25 @@ private:
     std::vector<drawn_line> lines_;
 };
 
+// The drawing budget of a page of many files: the files draw in input order by the drawing rule
+// above, and at most page_drawing_budget lines in all. A file whose drawing does not fit in what
+// the files before it left is listed with its changes but not drawn (its note says so), and a
+// later, smaller one may still be drawn.
+inline constexpr std::size_t page_drawing_budget = 200'000;
+
+// Whether "-r name" asks for a page, whose files are drawn: a name ending in ".html" or ".htm",
+// not standard output.
+bool report_draws_page(const std::string& report_name);
+
+// The lines a file's drawing takes of the page's budget.
+std::size_t drawing_size(const file_report& file);
+
+// Whether the file's drawing fits in what is left of the budget (an empty one always does).
+bool fits_in_drawing_budget(const file_report& file, std::size_t left);
+
+// Leaves the file undrawn, its memory given back, with a note that says why.
+void leave_undrawn(file_report& file);
+
 // The drawing of a document after unification, its changes recorded line by line in changes.
 report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile);
 

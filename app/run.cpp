@@ -1,44 +1,20 @@
 #include "app/run.hpp"
 
 #include <new>
-#include <string_view>
 
 #include "app/batch.hpp"
 #include "app/clean_file.hpp"
+#include "app/help.hpp"
 #include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/single_file_console.hpp"
 #include "app/wording.hpp"
 #include "document/search_paths.hpp"
 #include "io/files.hpp"
 
 namespace weldrix {
 namespace {
-
-constexpr std::string_view version_line = "weldrix 1.0.0";
-
-void print_banner(console& out) {
-    out.line();
-    out.line("Ldraw Weldrix 1.0 - by Orvel");
-    out.line("-------------------------------");
-}
-
-void print_usage(console& out) {
-    out.line("Weldrix [options] InFile, Outfile");
-    out.line("-ut <val>: Vertices unification threshold (default 0.005)");
-    out.line("-s: Snap on subfiles");
-    out.line("-us <val>: Unification on subfiles threshold (default 0.005)");
-    out.line("-l \"path\": define ldraw search path");
-}
-
-void print_help(console& out) {
-    print_usage(out);
-    out.line("Weldrix [options] InFolder OutFolder: clean every LDraw file below a folder");
-    out.line("-j <n>: threads for a folder; -c: check only, write nothing (exit 3 if geometry would change)");
-    out.line("-r <file>: report of every change: a page (.html), JSON (.json), else text; - prints it");
-    out.line("--no-wait: end without waiting for Enter; --version: the version");
-    out.line("The manual (man weldrix) gives every rule.");
-}
 
 // A library folder holds p and parts; without either, the folder above or below it was probably
 // meant. They are looked up as subfiles are (letter case does not matter), through the same
@@ -71,41 +47,6 @@ public:
 private:
     const run_environment& env_;
     bool wait_;
-};
-
-// The progress lines of a single-file run, between the steps of the pipeline.
-class single_file_console final : public clean_observer {
-public:
-    single_file_console(const run_environment& env, const run_options& options) : env_(env), options_(options) {}
-    console& statistics() override { return env_.out; }
-    const std::atomic<bool>* stop() const override { return env_.interrupted; }
-    void reading(const std::string& input) override {
-        env_.out.line();
-        env_.out.line("Reading input file " + input);
-    }
-    void expanding(const search_paths& paths) override {
-        env_.out.line();
-        env_.out.line("LDraw subfiles search locations:");
-        env_.out.line(paths.as_text());
-        env_.out.write("\nExpanding input file subfiles\n");
-    }
-    void expanded(const std::vector<missing_subfile>& missing) override {
-        for (const missing_subfile& m : missing) warn(env_.warnings, describe_missing(m));
-        env_.out.line();
-    }
-    void unifying() override {
-        env_.out.line();
-        env_.out.line("Unifying input file vertices");
-    }
-    void unified() override { env_.out.line(); }
-    void writing() override {
-        env_.out.line(options_.check_only ? "Checking output file " + options_.output + " (it is not written)"
-                                          : "Writing output file " + options_.output);
-    }
-
-private:
-    const run_environment& env_;
-    const run_options& options_;
 };
 
 // -r: the report of what the run changed (with -c, would change), after the output; the run ends
@@ -146,7 +87,7 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
     };
     print_thresholds(out, options.clean);
     file_cleaning job{options.input, options.output, options.clean, &paths, !options.report.empty(), false};
-    job.drawing = job.reporting && options.report != "-" && report_form_of(options.report) == report_form::html;
+    job.drawing = report_draws_page(options.report);
     if (options.check_only && !job.reporting) job.clean.record_changes = clean_options::changes::totals;
     single_file_console progress(env, options);
     cleaned_file result = clean_file(env.files, job, progress);
@@ -182,7 +123,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     const command_line command = parse_command_line(args);
     wait = command.options.wait_for_enter && !env.no_wait;
     if (command.what == command_line::action::version) {
-        out.line(version_line);
+        out.line(version_line());
         return exit_success;
     }
     print_banner(out);

@@ -1,0 +1,39 @@
+#include "app/batch_summary.hpp"
+
+#include "app/wording.hpp"
+
+namespace weldrix {
+
+void batch_summary::add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing) {
+    using r = file_result;
+    if (what == r::pending || what == r::interrupted) return;
+    if (what != r::not_found && what != r::not_text) ++read_;
+    if (what == r::changed) ++changed_;
+    if (what == r::reformatted) ++reformatted_;
+    if (what == r::unchanged) ++unchanged_;
+    if (failed(what)) {
+        ++failures_;
+        return;
+    }
+    totals_ += totals;
+    for (const missing_subfile& m : missing) {
+        const auto [at, inserted] = missing_at_.try_emplace(m.name, missing_.size());
+        if (inserted) missing_.push_back({m.name, 0});
+        missing_[at->second].references += m.references;
+    }
+}
+
+void batch_summary::print(console& out, bool check) const {
+    out.line();
+    out.line("Summary:");
+    out.line(counted(read_, "file read", "files read"));
+    out.line(std::to_string(changed_) + (check ? " would change" : " changed"));
+    out.line(std::to_string(reformatted_) + (check ? " would only be reformatted" : " only reformatted"));
+    out.line(std::to_string(unchanged_) + " unchanged");
+    out.line(std::to_string(failures_) + " failed");
+    out.line(counted(totals_.vertices_moved, "vertex moved", "vertices moved"));
+    out.line(counted(totals_.lines_removed, "line removed", "lines removed"));
+    out.line(counted(totals_.quads_made_triangles, "quad made a triangle", "quads made triangles"));
+}
+
+}  // namespace weldrix

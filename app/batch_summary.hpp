@@ -1,0 +1,41 @@
+// The summary a batch ends with: how many files were read, changed, only reformatted, left
+// unchanged or failed, what the cleaning changed in all, and the subfiles not found.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "app/clean_file.hpp"
+#include "document/change_record.hpp"
+#include "document/subfile_expansion.hpp"
+#include "io/console.hpp"
+
+namespace weldrix {
+
+class batch_summary {
+public:
+    // Starts with failures already counted (the folders and links that could not be read).
+    explicit batch_summary(std::size_t failures) : failures_(failures) {}
+
+    // Counts a file, in input order. A file not cleaned (pending, interrupted) is not counted, and
+    // what a failed one would have changed was not written.
+    void add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing);
+
+    // Subfiles not found, by name in the order first met, over all files in input order.
+    const std::vector<missing_subfile>& missing() const { return missing_; }
+    std::size_t changed() const { return changed_; }
+    std::size_t failures() const { return failures_; }
+
+    // The summary lines, with "would" for a check (-c).
+    void print(console& out, bool check) const;
+
+private:
+    std::size_t read_ = 0, changed_ = 0, reformatted_ = 0, unchanged_ = 0, failures_;
+    change_totals totals_;
+    std::vector<missing_subfile> missing_;
+    std::unordered_map<std::string, std::size_t> missing_at_;
+};
+
+}  // namespace weldrix

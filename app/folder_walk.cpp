@@ -1,0 +1,77 @@
+#include "app/folder_walk.hpp"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "io/files.hpp"
+
+namespace weldrix {
+namespace {
+
+void walk(file_system& fs, const std::string& root, const std::string& relative, const std::string& skip_folder,
+          std::vector<std::string>& found, std::vector<std::string>& unreadable) {
+    std::vector<folder_entry> entries;
+    const std::string folder = relative.empty() ? root : joined(root, relative);
+    if (const int error = repeat_interrupted([&] { return fs.list_folder(folder, entries); })) {
+        // Its files would go uncleaned without a word. A folder that went away since its parent
+        // was listed held nothing.
+        if (error != ENOENT && error != ENOTDIR) unreadable.push_back(relative.empty() ? "." : relative);
+        return;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const folder_entry& a, const folder_entry& b) { return a.name < b.name; });
+    for (const folder_entry& entry : entries) {
+        if (entry.name.empty() || entry.name[0] == '.') continue;  // hidden folders and files, "." and ".."
+        const std::string rel = relative.empty() ? entry.name : relative + "/" + entry.name;
+        file_kind kind = entry.kind;
+        if (kind == file_kind::link || kind == file_kind::other) {
+            // A link counts when it leads to a file; a link to a folder is not followed.
+            file_status st;
+            const int error = repeat_interrupted([&] { return fs.status(joined(root, rel), st); });
+            if (error != 0 && has_ldraw_extension(entry.name)) {
+                unreadable.push_back(rel);
+                continue;
+            }
+            kind = error == 0 && st.kind == file_kind::regular ? file_kind::regular : file_kind::other;
+        }
+        if (kind == file_kind::folder) {
+            std::string real;
+            if (!skip_folder.empty() && fs.real_path(joined(root, rel), real) == 0 && real == skip_folder) continue;
+            walk(fs, root, rel, skip_folder, found, unreadable);
+        } else if (kind == file_kind::regular && has_ldraw_extension(entry.name)) {
+            found.push_back(rel);
+        }
+    }
+}
+
+}  // namespace
+
+bool has_ldraw_extension(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return tail == ".dat" || tail == ".ldr" || tail == ".mpd";
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' || folder.back() == '\\' ? folder + name : folder + "/" + name;
+}
+
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
+                                      std::vector<std::string>* unreadable) {
+    std::vector<std::string> found, not_read;
+    walk(fs, in_folder, {}, skip_folder, found, unreadable ? *unreadable : not_read);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+void make_folders(file_system& fs, const std::string& path) {
+    const char* const ends = fs.names_ignore_case() ? "/\\" : "/";
+    for (std::size_t slash = path.find_first_of(ends, 1); slash != std::string::npos;
+         slash = path.find_first_of(ends, slash + 1)) {
+        fs.make_folder(path.substr(0, slash));  // an existing folder is no error
+    }
+}
+
+}  // namespace weldrix

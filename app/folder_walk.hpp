@@ -1,0 +1,31 @@
+// The files a batch cleans: every regular file below the input folder whose name ends in ".dat",
+// ".ldr" or ".mpd" (any letter case), at any depth. Folders whose names start with "." are
+// skipped, links to files are followed and links to folders are not.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "io/file_system.hpp"
+
+namespace weldrix {
+
+// Whether a file name ends in ".dat", ".ldr" or ".mpd", in any letter case.
+bool has_ldraw_extension(const std::string& name);
+
+// folder + "/" + name, without doubling a separator at the end of folder; name alone when folder
+// is empty.
+std::string joined(const std::string& folder, const std::string& name);
+
+// The relative paths (with "/") of the files a batch cleans below in_folder, in byte order; with
+// skip_folder (a canonical path), nothing below that folder. With unreadable, the folders (the
+// input folder as ".") that could not be listed and the links to LDraw names whose status could
+// not be read are appended to it, in the order met: a run reports each as failed.
+std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
+                                      std::vector<std::string>* unreadable = nullptr);
+
+// Creates the folders of path that do not exist yet (the last component is a file's name). "\\"
+// separates too where the host takes it as a separator (Windows).
+void make_folders(file_system& fs, const std::string& path);
+
+}  // namespace weldrix

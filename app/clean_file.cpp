@@ -1,6 +1,7 @@
 #include "app/clean_file.hpp"
 
 #include "app/report_drawing.hpp"
+#include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 
@@ -8,7 +9,16 @@ namespace weldrix {
 
 bool failed(file_result result) {
     return result == file_result::not_found || result == file_result::not_text ||
-           result == file_result::cannot_create || result == file_result::host_failure;
+           result == file_result::cannot_create || result == file_result::host_failure ||
+           result == file_result::withheld;
+}
+
+std::string first_warning(const std::string& run_warning, const std::vector<std::string>& warnings,
+                          const std::vector<missing_subfile>& missing) {
+    if (!run_warning.empty()) return run_warning;
+    if (!warnings.empty()) return warnings.front();
+    if (!missing.empty()) return describe_missing(missing.front());
+    return {};
 }
 
 cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer) {

@@ -24,7 +24,8 @@ namespace weldrix {
 class search_paths;
 
 // What became of one file. The pipeline gives the first seven; a caller that puts the output in
-// place adds the failures of doing so, and a batch the files it has not cleaned yet.
+// place adds the failures of doing so and, with --strict, withheld, and a batch the files it has
+// not cleaned yet.
 enum class file_result : std::uint8_t {
     unchanged,      // the output is the input, byte for byte
     reformatted,    // only the layout differs (spacing, number forms); the geometry is the same
@@ -34,6 +35,7 @@ enum class file_result : std::uint8_t {
     not_text,       // the input is not LDraw text
     interrupted,    // the run was asked to stop
     cannot_create,  // the output could not be written
+    withheld,       // --strict: a warning about the file or the run withheld its output
     host_failure,   // the host failed to read a file that is there, or memory ran out
     pending,        // a batch's file not cleaned yet
 };
@@ -86,6 +88,12 @@ struct cleaned_file {
     std::vector<std::string> warnings;
     std::unique_ptr<file_report> report;  // with job.reporting: what the cleaning changed
 };
+
+// With --strict a warning withholds the outputs it concerns: the run's own (run_warning, when not
+// empty) every output, a file's own (its warnings, then its subfiles not found) that file's. The
+// first of those for a file, or nothing.
+std::string first_warning(const std::string& run_warning, const std::vector<std::string>& warnings,
+                          const std::vector<missing_subfile>& missing);
 
 // Runs the pipeline on one file. Throws read_failure when the host fails to read a file that is
 // there, and std::bad_alloc when memory runs out.

@@ -5,7 +5,8 @@
 // that is not text, a read-only file, a folder of parts and a small library below /lib. Each
 // argument list runs twice, each time on a fresh copy of those files: with the warnings collected
 // and with them discarded. Checked:
-//  * nothing escapes the run, and its exit code is one the tool defines (0, 1, 2 or 3);
+//  * nothing escapes the run, and its exit code is one the tool defines (0, 1, 2, 3 or 4), 4
+//    only with --strict;
 //  * the warnings never change standard output: both runs print the same bytes (apart from a
 //    batch's elapsed time), leave the same files and end with the same exit code; standard output
 //    never holds "weldrix: warning:" (unless an argument does), and every warning line starts
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const run_result without = run_once(args, false, without_fs);
 
     FUZZ_CHECK(with.code == exit_success || with.code == exit_usage || with.code == exit_file_error ||
-                   with.code == exit_would_change,
+                   with.code == exit_would_change || with.code == exit_strict,
                input);
     // Warnings go to their own stream and change nothing else.
     FUZZ_CHECK(with.code == without.code, input);
@@ -158,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(with.waits == (command.options.wait_for_enter ? 1 : 0), input);
+    FUZZ_CHECK(with.code != exit_strict || command.options.strict, input);
     FUZZ_CHECK(with.out.ends_with("Press <Enter> to quit\n") == command.options.wait_for_enter, with.out);
     return 0;
 }

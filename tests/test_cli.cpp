@@ -243,6 +243,61 @@ TEST(Cli, WarningsForLikelyMistakesLeaveEverythingElseAlone) {
     EXPECT_EQ(test::read_file(dir / "out.dat"), sample_output);
 }
 
+// --strict: a warning of the run withholds every output, one of a file that file's, with exit code
+// 4; a file that cannot be read (2) goes first, a change found by -c (3) after. A batch writes
+// the files without warnings and names the first warning of each file it withholds.
+TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
+    temp_dir dir;
+    const std::string clean = "2 24 0 0 0 1 0 0\n", missing = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 missing.dat\n";
+    test::write_file(dir / "clean.dat", clean);
+    test::write_file(dir / "missing.dat.ldr", missing + "2 24 0 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
+    test::write_file(dir / "in/a.dat", clean);
+    test::write_file(dir / "in/b.dat", missing);
+    fs::create_directories(dir / "notlib/stuff");
+    const std::string old = "0 old output\n";
+    const std::string not_found = "failed: b.dat: --strict: subfile not found: missing.dat (1 reference skipped)\n";
+    const std::string no_effect = "--strict: -l has no effect without -s\n";
+    struct strict_case {
+        std::vector<std::string> args;  // before the file names
+        std::string in;
+        int exit_code;
+        std::string line;  // expected on standard output (batch) or error (single), when not empty
+    };
+    const strict_case cases[] = {
+        {{"--strict"}, "clean.dat", 0, ""},
+        {{"-s"}, "missing.dat.ldr", 0, ""},  // without --strict, a warning changes nothing
+        {{"--strict", "-s"}, "missing.dat.ldr", 4, "weldrix: error: --strict: out.dat was not written\n"},
+        {{"--strict", "-l", "notlib"}, "clean.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
+        {{"--strict", "-s", "-l", "notlib"}, "clean.dat", 4, ""},
+        {{"--strict", "-s", "-c"}, "missing.dat.ldr", 4, "weldrix: error: --strict: a warning fails the check of"},
+        {{"--strict", "-l", "notlib"}, "nothere.dat", 2, ""},
+        {{"--strict", "-s"}, "in", 4, not_found},
+        {{"--strict", "-s", "-c"}, "in", 4, not_found},
+        {{"--strict", "-l", "notlib"}, "in", 4, "failed: a.dat: " + no_effect + "failed: b.dat: " + no_effect},
+    };
+    for (const auto& [options, in, exit_code, line] : cases) {
+        std::string shown = in;
+        for (const auto& a : options) shown += " " + a;
+        const bool batch = in == "in";
+        const bool check = std::find(options.begin(), options.end(), "-c") != options.end();
+        const std::string out = batch ? "out" : "out.dat";
+        fs::remove_all(dir / out);
+        if (!batch) test::write_file(dir / out, old);
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {"--no-wait", in, out});
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, exit_code) << shown << "\n" << r.output << r.errors;
+        EXPECT_NE((batch ? r.output : r.errors).find(line), std::string::npos) << shown << "\n" << r.output << r.errors;
+        if (!batch) {
+            EXPECT_EQ(test::read_file(dir / out) != old, exit_code == 0 && !check) << shown;  // written
+        } else if (!check) {
+            // The file without a warning of its own is written unless the run has one.
+            EXPECT_EQ(test::file_exists(dir / "out/a.dat"), options.size() == 2) << shown;
+            EXPECT_FALSE(test::file_exists(dir / "out/b.dat")) << shown;
+        }
+    }
+}
+
 // --help, -h and --version answer at once (exit 0, no wait); --no-wait runs without the wait.
 TEST(Cli, HelpVersionAndNoWait) {
     temp_dir dir;

@@ -72,6 +72,7 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
         outcome.what = file_result::interrupted;
         return outcome;
     }
+    if (leave_untouched(fs, job, result)) return outcome;
     make_output_folder(job.output);
     // Written next to its place now, put there at the end of the run: so every file is cleaned
     // against the files as they were when the run started (an output may be another file's

@@ -4,6 +4,7 @@
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 
@@ -19,6 +20,10 @@ std::string first_warning(const std::string& run_warning, const std::vector<std:
     if (!warnings.empty()) return warnings.front();
     if (!missing.empty()) return describe_missing(missing.front());
     return {};
+}
+
+bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_file& result) {
+    return result.same_as_input && real_path_or_name(fs, job.input) == real_path_or_name(fs, job.output);
 }
 
 cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer) {
@@ -55,7 +60,13 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
     if (stopped()) return ended(file_result::interrupted);
 
     observer.writing();
-    result.text = document.text(result.written);
+    if (job.clean.minimal) {
+        ldraw_file::minimal_output minimal = document.minimal_text(result.written);
+        result.text = std::move(minimal.bytes);
+        result.same_as_input = !minimal.changed;
+    } else {
+        result.text = document.text(result.written);
+    }
     result.totals = document.changes.totals;
     // The bytes read are kept only when changes are recorded.
     if (job.clean.record_changes == clean_options::changes::none) {

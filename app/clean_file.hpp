@@ -79,7 +79,9 @@ private:
 // unless what is unchanged, reformatted, changed or cleaned.
 struct cleaned_file {
     file_result what = file_result::pending;
-    std::string text;     // the output bytes
+    std::string text;  // the output bytes
+    // With --minimal, no line changed: text is the input's bytes.
+    bool same_as_input = false;
     line_counts written;  // their statistics
     change_totals totals;
     std::vector<missing_subfile> missing;  // subfiles not found, by name in the order first met
@@ -94,6 +96,11 @@ struct cleaned_file {
 // first of those for a file, or nothing.
 std::string first_warning(const std::string& run_warning, const std::vector<std::string>& warnings,
                           const std::vector<missing_subfile>& missing);
+
+// With --minimal, a file no line changes is not written when it is its own output (the same file
+// by real path): cleaning it in place leaves it untouched, time stamp included. Written to
+// another output, it is a copy byte for byte.
+bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_file& result);
 
 // Runs the pipeline on one file. Throws read_failure when the host fails to read a file that is
 // there, and std::bad_alloc when memory runs out.

@@ -298,6 +298,49 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
     }
 }
 
+// --minimal: only the lines the cleaning changes are rewritten, each with its own line end; a file
+// no line changes is left untouched in place (its time stamp stays) and copied byte for byte to
+// another output, in a single run and in a batch. The console reads as usual.
+TEST(Cli, MinimalRewritesOnlyTheLinesThatChange) {
+    temp_dir dir;
+    const std::string kept = "0 Kept as written\r\n\r\n2 24 0.0 0 0 1 0 0 trailing\n9 dropped\r\n0 ";
+    const std::string moved =
+        "0 Moved\n2 24 0.0 0 0 1.0 0 0\n2 24 0 0 0 0 0 0\r\n4 16 0 0 0 1 0 0 1 0 0 0 0 1\r\n0 end";
+    const std::string moved_minimal = "0 Moved\n2 24 0.0 0 0 1.0 0 0\n3 16 0 0 0 1 0 0 0 0 1\r\n0 end";
+    const auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365);
+    for (const std::string name : {"kept.dat", "in/kept.dat"}) {
+        test::write_file(dir / name, kept);
+        fs::last_write_time(dir / name, old_time);
+    }
+    test::write_file(dir / "moved.dat", moved);
+    test::write_file(dir / "in/moved.dat", moved);
+
+    // Copied to another output, with the console of a plain run.
+    const auto plain = run_weldrix({"kept.dat", "copy.dat"}, "", dir.path());
+    auto r = run_weldrix({"--minimal", "kept.dat", "copy.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, plain.output);
+    EXPECT_EQ(test::read_file(dir / "copy.dat"), kept);
+    // Left untouched in place.
+    r = run_weldrix({"--minimal", "kept.dat", "./kept.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(test::read_file(dir / "kept.dat"), kept);
+    EXPECT_EQ(fs::last_write_time(dir / "kept.dat"), old_time);
+    // A changed line rewritten with its line end; a removed one gone.
+    r = run_weldrix({"--minimal", "moved.dat", "moved.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(test::read_file(dir / "moved.dat"), moved_minimal);
+    // A batch in place: the file nothing changes is not rewritten.
+    r = run_weldrix({"--minimal", "--no-wait", "in", "in"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find("changed: moved.dat (0 vertices moved, 1 line removed, 1 quad made a triangle)\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(test::read_file(dir / "in/kept.dat"), kept);
+    EXPECT_EQ(fs::last_write_time(dir / "in/kept.dat"), old_time);
+    EXPECT_EQ(test::read_file(dir / "in/moved.dat"), moved_minimal);
+}
+
 // --help, -h and --version answer at once (exit 0, no wait); --no-wait runs without the wait.
 TEST(Cli, HelpVersionAndNoWait) {
     temp_dir dir;

@@ -91,8 +91,9 @@ struct pending_copy {
 
 class subfile_expansion::expansion {
 public:
-    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer)
-        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer) {}
+    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer,
+              const std::atomic<bool>* stop)
+        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer), stop_(stop) {}
 
     // Sections are found by name (ASCII case-insensitive, "\" and "/" alike) before the search
     // list; each is a file of its own, named by its position in the document.
@@ -169,6 +170,11 @@ private:
     // Inlines the file of one reference: each of its lines is counted, placed and offered as snap
     // targets, and the copy is queued when the file holds references of its own.
     void expand(const reference& ref) {
+        if (stop_ && stop_->load(std::memory_order_relaxed)) {
+            stopped_ = true;
+            pending_.clear();
+            return;
+        }
         const std::uint32_t file = resolve(ref.name);
         if (file == none) {
             ++skipped_[ref.name];
@@ -416,6 +422,7 @@ private:
     const std::size_t max_inlined_lines_;
     console& out_;
     const inline_observer& observer_;
+    const std::atomic<bool>* stop_;
     vertex_set* targets_ = nullptr;                // of the unit being expanded
     std::vector<std::string>* origins_ = nullptr;  // per new target, the file it comes from
 
@@ -439,8 +446,8 @@ private:
 };
 
 subfile_expansion::subfile_expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out,
-                                     const inline_observer& observer)
-    : impl_(std::make_unique<expansion>(paths, max_inlined_lines, out, observer)) {}
+                                     const inline_observer& observer, const std::atomic<bool>* stop)
+    : impl_(std::make_unique<expansion>(paths, max_inlined_lines, out, observer, stop)) {}
 
 subfile_expansion::~subfile_expansion() = default;
 

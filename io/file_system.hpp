@@ -10,7 +10,10 @@
 //
 // Every call returns 0 on success or an error number, the errno values of <cerrno> (ENOENT,
 // EACCES, ENOSPC, EIO, EINTR, ...) on every host. A call may fail with EINTR; the callers in
-// io/files.cpp repeat it. Paths are UTF-8 text in the host's own form.
+// io/files.cpp repeat it. A call that waits for another process (opening a FIFO, reading or writing
+// one, a pipe or a device) gives EINTR after a short spell rather than wait for ever, so that its
+// caller can see whether the run is to stop: an interrupt reaches one thread only. Paths are UTF-8
+// text in the host's own form.
 #pragma once
 
 #include <cstddef>

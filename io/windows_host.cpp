@@ -12,6 +12,9 @@
 //  * real_path is the final path of an open handle (GetFinalPathNameByHandleW): the file's one
 //    name with links, short 8.3 names and letter case resolved, its identity for cycles;
 //  * an output read-only by attribute is refused by may_write, as opening it for writing would be.
+//  * a read that waits for another process (a pipe given as the input) is ended by an interrupt
+//    through CancelSynchronousIo on the main thread (see interrupt); the worker threads of a batch
+//    open their files with regular_only, and a regular file never waits for another process.
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>

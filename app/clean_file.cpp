@@ -43,6 +43,9 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
         return ended(read == ldraw_file::read_result::not_a_text ? file_result::not_text : file_result::not_found);
     }
     if (stopped()) return ended(file_result::interrupted);
+    if (std::string dropped = describe_dropped(document.dropped); !dropped.empty()) {
+        result.warnings.push_back(std::move(dropped));
+    }
 
     // A page draws a sample of the subfiles' geometry.
     subfile_sample subfile_lines(job.drawing ? subfile_drawing_lines : 2);

@@ -85,8 +85,8 @@ struct cleaned_file {
     line_counts written;  // their statistics
     change_totals totals;
     std::vector<missing_subfile> missing;  // subfiles not found, by name in the order first met
-    // Warnings about this file met while cleaning it, each a sentence without the
-    // "weldrix: warning: " prefix (none are collected yet).
+    // Warnings about this file met while cleaning it (the lines the reader dropped), each a
+    // sentence without the "weldrix: warning: " prefix. Subfiles not found are in missing.
     std::vector<std::string> warnings;
     std::unique_ptr<file_report> report;  // with job.reporting: what the cleaning changed
 };

@@ -28,14 +28,14 @@ namespace {
 class batch {
 public:
     batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs,
-          std::size_t unreadable)
+          std::size_t unreadable, const std::string& run_warning)
         : options_(options),
           env_(env),
           inputs_(std::move(inputs)),
           outcomes_(inputs_.size()),
           unreadable_(unreadable),
           drawing_(report_draws_page(options.report)),
-          files_(options, env, drawing_),
+          files_(options, env, drawing_, run_warning),
           progress_(env.out) {}
 
     int run() {
@@ -163,7 +163,8 @@ private:
                     break;
                 case file_result::not_found: line = "failed: " + relative + ": can't be read"; break;
                 case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
-                case file_result::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
+                case file_result::host_failure:
+                case file_result::withheld: line = "failed: " + relative + ": " + outcome->failure; break;
                 case file_result::cannot_create:
                     line = "failed: " + relative + ": " + joined(options_.output, relative) + " Can't create";
                     break;
@@ -228,7 +229,8 @@ private:
         const bool report_written = !reporting() || write_batch_report();
         if (renames_unflushed_)
             out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
-        if (!report_written || tally.failures() > 0 || renames_unflushed_) return exit_file_error;
+        if (!report_written || tally.failures() > tally.withheld() || renames_unflushed_) return exit_file_error;
+        if (tally.withheld() > 0) return exit_strict;
         if (options_.check_only && tally.changed() > 0) return exit_would_change;
         return exit_success;
     }
@@ -289,7 +291,7 @@ private:
 
 }  // namespace
 
-int run_batch(const run_options& options, const run_environment& env) {
+int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning) {
     prepare_for_many_files();
     file_system& fs = env.files;
     console& out = env.out;
@@ -335,7 +337,7 @@ int run_batch(const run_options& options, const run_environment& env) {
     }
     // What could not be looked into fails, before the files that were found.
     for (const std::string& relative : unreadable) out.line("failed: " + relative + ": can't be read");
-    batch run(options, env, inputs, unreadable.size());
+    batch run(options, env, inputs, unreadable.size(), run_warning);
     return run.run();
 }
 

@@ -22,8 +22,11 @@
 
 namespace weldrix {
 
-// Runs a batch; the banner has been printed. Returns the exit code: 2 when a file could not be
-// read or written, 3 with "-c" when a file's geometry would change, 130 when interrupted, else 0.
-int run_batch(const run_options& options, const run_environment& env);
+// Runs a batch; the banner has been printed. With --strict, a file with a warning, or every file
+// when the run has one (run_warning, the first), fails and is not written ("failed: REL:
+// --strict: WARNING"); the others are. Returns the exit code: 130 when interrupted, else 2 when a
+// file could not be read or written, 4 when --strict withheld a file, 3 with "-c" when a file's
+// geometry would change, else 0.
+int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning);
 
 }  // namespace weldrix

@@ -7,8 +7,14 @@
 
 namespace weldrix {
 
-batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing)
-    : options_(options), env_(env), clean_(options.clean), library_(env.files), drawing_(drawing) {
+batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing,
+                                       const std::string& run_warning)
+    : options_(options),
+      env_(env),
+      clean_(options.clean),
+      library_(env.files),
+      drawing_(drawing),
+      run_warning_(run_warning) {
     clean_.record_changes = options.report.empty() ? clean_options::changes::totals : clean_options::changes::lines;
 }
 
@@ -52,11 +58,21 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
     outcome.missing = std::move(result.missing);
     outcome.warnings = std::move(result.warnings);
     outcome.report = std::move(result.report);
-    if (failed(outcome.what) || options_.check_only) return outcome;
+    if (failed(outcome.what) || outcome.what == file_result::interrupted) return outcome;
+    if (options_.strict) {
+        const std::string first = first_warning(run_warning_, outcome.warnings, outcome.missing);
+        if (!first.empty()) {
+            outcome.what = file_result::withheld;
+            outcome.failure = "--strict: " + first;
+            return outcome;
+        }
+    }
+    if (options_.check_only) return outcome;
     if (interrupted()) {
         outcome.what = file_result::interrupted;
         return outcome;
     }
+    if (leave_untouched(fs, job, result)) return outcome;
     make_output_folder(job.output);
     // Written next to its place now, put there at the end of the run: so every file is cleaned
     // against the files as they were when the run started (an output may be another file's

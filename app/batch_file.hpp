@@ -20,7 +20,7 @@ namespace weldrix {
 // What a file of the batch came to, kept until the end of the run.
 struct file_outcome {
     file_result what = file_result::pending;
-    std::string failure;  // for host_failure: what could not be done
+    std::string failure;  // for host_failure: what could not be done; for withheld: why
     change_totals totals;
     std::vector<missing_subfile> missing;
     std::vector<std::string> warnings;
@@ -31,8 +31,10 @@ struct file_outcome {
 
 class batch_file_cleaner {
 public:
-    // drawing: with -r to a page, each file's drawing is made.
-    batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing);
+    // drawing: with -r to a page, each file's drawing is made. run_warning: the first warning of
+    // the run, which with --strict withholds every file.
+    batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing,
+                       const std::string& run_warning);
 
     // Cleans the file at relative below the input folder and, unless -c or the run is
     // interrupted, stages its output. Nothing is thrown (it would end the process from a worker
@@ -50,6 +52,7 @@ private:
     clean_options clean_;
     subfile_library library_;  // the subfiles of the whole run, shared by the threads
     const bool drawing_;
+    const std::string run_warning_;
     std::mutex folders_mutex_;  // guards made_folders_ while the folders are made
     std::unordered_set<std::string> made_folders_;
 };

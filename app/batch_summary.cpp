@@ -13,12 +13,20 @@ void batch_summary::add(file_result what, const change_totals& totals, const std
     if (what == r::unchanged) ++unchanged_;
     if (failed(what)) {
         ++failures_;
+        if (what != r::withheld) return;
+        // Withheld by --strict, it was cleaned: the subfiles it misses are among its warnings.
+        ++withheld_;
+        add_missing(missing);
         return;
     }
     totals_ += totals;
+    add_missing(missing);
+}
+
+void batch_summary::add_missing(const std::vector<missing_subfile>& missing) {
     for (const missing_subfile& m : missing) {
         const auto [at, inserted] = missing_at_.try_emplace(m.name, missing_.size());
-        if (inserted) missing_.push_back({m.name, 0});
+        if (inserted) missing_.push_back({m.name, 0, m.why});
         missing_[at->second].references += m.references;
     }
 }

@@ -26,13 +26,16 @@ public:
     // Subfiles not found, by name in the order first met, over all files in input order.
     const std::vector<missing_subfile>& missing() const { return missing_; }
     std::size_t changed() const { return changed_; }
-    std::size_t failures() const { return failures_; }
+    std::size_t failures() const { return failures_; }  // withheld ones included
+    std::size_t withheld() const { return withheld_; }
 
     // The summary lines, with "would" for a check (-c).
     void print(console& out, bool check) const;
 
 private:
-    std::size_t read_ = 0, changed_ = 0, reformatted_ = 0, unchanged_ = 0, failures_;
+    void add_missing(const std::vector<missing_subfile>& missing);
+
+    std::size_t read_ = 0, changed_ = 0, reformatted_ = 0, unchanged_ = 0, failures_, withheld_ = 0;
     change_totals totals_;
     std::vector<missing_subfile> missing_;
     std::unordered_map<std::string, std::size_t> missing_at_;

@@ -1,14 +1,29 @@
 #include "app/clean_file.hpp"
 
 #include "app/report_drawing.hpp"
+#include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 
 bool failed(file_result result) {
     return result == file_result::not_found || result == file_result::not_text ||
-           result == file_result::cannot_create || result == file_result::host_failure;
+           result == file_result::cannot_create || result == file_result::host_failure ||
+           result == file_result::withheld;
+}
+
+std::string first_warning(const std::string& run_warning, const std::vector<std::string>& warnings,
+                          const std::vector<missing_subfile>& missing) {
+    if (!run_warning.empty()) return run_warning;
+    if (!warnings.empty()) return warnings.front();
+    if (!missing.empty()) return describe_missing(missing.front());
+    return {};
+}
+
+bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_file& result) {
+    return result.same_as_input && real_path_or_name(fs, job.input) == real_path_or_name(fs, job.output);
 }
 
 cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer) {
@@ -28,6 +43,9 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
         return ended(read == ldraw_file::read_result::not_a_text ? file_result::not_text : file_result::not_found);
     }
     if (stopped()) return ended(file_result::interrupted);
+    if (std::string dropped = describe_dropped(document.dropped); !dropped.empty()) {
+        result.warnings.push_back(std::move(dropped));
+    }
 
     // A page draws a sample of the subfiles' geometry.
     subfile_sample subfile_lines(job.drawing ? subfile_drawing_lines : 2);
@@ -45,7 +63,13 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
     if (stopped()) return ended(file_result::interrupted);
 
     observer.writing();
-    result.text = document.text(result.written);
+    if (job.clean.minimal) {
+        ldraw_file::minimal_output minimal = document.minimal_text(result.written);
+        result.text = std::move(minimal.bytes);
+        result.same_as_input = !minimal.changed;
+    } else {
+        result.text = document.text(result.written);
+    }
     result.totals = document.changes.totals;
     // The bytes read are kept only when changes are recorded.
     if (job.clean.record_changes == clean_options::changes::none) {

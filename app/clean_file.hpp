@@ -24,7 +24,8 @@ namespace weldrix {
 class search_paths;
 
 // What became of one file. The pipeline gives the first seven; a caller that puts the output in
-// place adds the failures of doing so, and a batch the files it has not cleaned yet.
+// place adds the failures of doing so and, with --strict, withheld, and a batch the files it has
+// not cleaned yet.
 enum class file_result : std::uint8_t {
     unchanged,      // the output is the input, byte for byte
     reformatted,    // only the layout differs (spacing, number forms); the geometry is the same
@@ -34,6 +35,7 @@ enum class file_result : std::uint8_t {
     not_text,       // the input is not LDraw text
     interrupted,    // the run was asked to stop
     cannot_create,  // the output could not be written
+    withheld,       // --strict: a warning about the file or the run withheld its output
     host_failure,   // the host failed to read a file that is there, or memory ran out
     pending,        // a batch's file not cleaned yet
 };
@@ -77,15 +79,28 @@ private:
 // unless what is unchanged, reformatted, changed or cleaned.
 struct cleaned_file {
     file_result what = file_result::pending;
-    std::string text;     // the output bytes
+    std::string text;  // the output bytes
+    // With --minimal, no line changed: text is the input's bytes.
+    bool same_as_input = false;
     line_counts written;  // their statistics
     change_totals totals;
     std::vector<missing_subfile> missing;  // subfiles not found, by name in the order first met
-    // Warnings about this file met while cleaning it, each a sentence without the
-    // "weldrix: warning: " prefix (none are collected yet).
+    // Warnings about this file met while cleaning it (the lines the reader dropped), each a
+    // sentence without the "weldrix: warning: " prefix. Subfiles not found are in missing.
     std::vector<std::string> warnings;
     std::unique_ptr<file_report> report;  // with job.reporting: what the cleaning changed
 };
+
+// With --strict a warning withholds the outputs it concerns: the run's own (run_warning, when not
+// empty) every output, a file's own (its warnings, then its subfiles not found) that file's. The
+// first of those for a file, or nothing.
+std::string first_warning(const std::string& run_warning, const std::vector<std::string>& warnings,
+                          const std::vector<missing_subfile>& missing);
+
+// With --minimal, a file no line changes is not written when it is its own output (the same file
+// by real path): cleaning it in place leaves it untouched, time stamp included. Written to
+// another output, it is a copy byte for byte.
+bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_file& result);
 
 // Runs the pipeline on one file. Throws read_failure when the host fails to read a file that is
 // there, and std::bad_alloc when memory runs out.

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     weldrix::on_interrupt(on_signal);
     weldrix::stdout_console out;
     weldrix::stdout_console warnings(stderr);
-    return weldrix::run(weldrix::program_arguments(argc, argv),
-                        {out, warnings, [] { std::getchar(); }, weldrix::host_file_system(), &interrupted,
-                         weldrix::standard_output_is_terminal()});
+    return weldrix::run(
+        weldrix::program_arguments(argc, argv),
+        {out, warnings, [] { std::getchar(); }, weldrix::host_file_system(), &interrupted,
+         weldrix::standard_output_is_terminal(), weldrix::environment_variable("WELDRIX_NO_WAIT") == "1"});
 }

@@ -11,33 +11,69 @@ namespace {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// Reads a threshold as "%lf" reads it, and warns when that is likely not what was meant.
-void read_threshold(const std::string& option, const std::string& text, double& threshold,
-                    std::vector<std::string>& warnings) {
+// Reads a threshold as "%lf" reads it, and warns when that is likely not what was meant. A value
+// that starts as a number but holds more ("3001.dat", "0,01", "5mm") is refused, most often a
+// file name taken for the value: read as far as it is a number, it would set a threshold nobody
+// asked for. Returns why it is refused, or nothing.
+std::string read_threshold(const std::string& option, const std::string& text, double& threshold,
+                           std::vector<std::string>& warnings) {
     const char* const end = text.data() + text.size();
     const double_scan s = scan_double(text.data(), end);
     if (s.status != scan_status::number) {
         warnings.push_back(option + " " + quoted(text) + " is not a number: the threshold stays " +
                            format_threshold(threshold));
-        return;
+        return {};
     }
+    if (skip_space(s.next, end) != end) return option + ": " + quoted(text) + " is not a number";
     threshold = s.value;
-    if (skip_space(s.next, end) != end) {
-        warnings.push_back(option + " " + quoted(text) + " is read as " + format_threshold(threshold) +
-                           ": only its start is a number");
-    }
     if (!(std::fabs(threshold) < 1)) {
         warnings.push_back(option + " " + format_threshold(threshold) +
                            " is a threshold of 1 or more: distinct features of real parts lie 1 LDU apart or less");
     }
+    return {};
+}
+
+// Letters after the deciding characters of "-l", "-s", "-us" and "-ut" are ignored ("-lib",
+// "-snap"); anything else there is taken for a value glued to the option ("-ut0.01", "-ut=0.01",
+// "-l=C:\LDraw"), which it would not read. Returns how to write it instead, or nothing.
+std::string glued_value(const std::string& arg, std::string_view option) {
+    if (option != "-l" && option != "-s" && option != "-us" && option != "-ut") return {};
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    std::size_t word = option.size();
+    while (word < arg.size() && letter(arg[word])) ++word;
+    if (word == arg.size()) return {};
+    const std::size_t value = arg[word] == '=' ? word + 1 : word;
+    return "write the value as its own argument: " + arg.substr(0, word) + " " + arg.substr(value);
+}
+
+// The long options that set a flag; false for any other argument.
+bool read_flag(const std::string& arg, run_options& options) {
+    if (arg == "--no-wait") {
+        options.wait_for_enter = false;
+    } else if (arg == "--strict") {
+        options.strict = true;
+    } else if (arg == "--minimal") {
+        options.clean.minimal = true;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // What scanning the options found so far.
 struct option_scan {
     command_line& result;
+    std::size_t input_at;  // where the input name stands: the options stand before it
     bool library_given = false;
     bool subfile_threshold_given = false;
+    bool value_took_input = false;
 };
+
+// A slip that would clean with a setting nobody asked for: told as an error.
+std::string slip(option_scan& scan, std::string why) {
+    if (!why.empty()) scan.result.usage_error_is_slip = true;
+    return why;
+}
 
 // Acts on an option (its name as recognised, and its value when it takes one); returns a usage
 // error, or nothing.
@@ -95,14 +131,14 @@ constexpr option_rule option_rules[] = {
      }},
     {"-us", option_rule::value_kind::next,
      [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
-         read_threshold(option, value, scan.result.options.clean.thresholds.subfile_threshold, scan.result.warnings);
          scan.subfile_threshold_given = true;
-         return {};
+         return slip(scan, read_threshold(option, value, scan.result.options.clean.thresholds.subfile_threshold,
+                                          scan.result.warnings));
      }},
     {"-ut", option_rule::value_kind::next,
      [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
-         read_threshold(option, value, scan.result.options.clean.thresholds.vertex_threshold, scan.result.warnings);
-         return {};
+         return slip(scan, read_threshold(option, value, scan.result.options.clean.thresholds.vertex_threshold,
+                                          scan.result.warnings));
      }},
 };
 
@@ -125,6 +161,7 @@ std::string scan_option(option_scan& scan, const std::vector<std::string>& args,
         arg.find_first_not_of("0123456789", length) == std::string::npos) {
         return rule->handle(scan, std::string(rule->name), arg.substr(length));
     }
+    if (std::string glued = glued_value(arg, rule->name); !glued.empty()) return slip(scan, std::move(glued));
     // Characters after a recognised option are ignored, which is rarely what was meant.
     const std::string option = arg.substr(0, length);
     if (arg.size() > length) {
@@ -133,7 +170,8 @@ std::string scan_option(option_scan& scan, const std::vector<std::string>& args,
     }
     if (rule->value == option_rule::value_kind::none) return rule->handle(scan, option, {});
     const std::string& value = args[++i];
-    if (i == args.size() - 2) {
+    if (i == scan.input_at) {
+        scan.value_took_input = true;
         warnings.push_back(option + " takes the input file name " + quoted(value) +
                            " as its value (it is still read as the input)");
     }
@@ -161,26 +199,22 @@ void check_command(option_scan& scan) {
 
 }  // namespace
 
-command_line parse_command_line(const std::vector<std::string>& args) {
+namespace {
+
+// Parses the arguments with the input at args[input_at] and the output last (input_at is the
+// last argument for "-c IN"); options stand before the input. With whole_options, a value option
+// may not take the input as its value: the arguments before the input must be options alone.
+command_line parse_with_files(const std::vector<std::string>& args, std::size_t input_at, bool whole_options) {
     command_line result;
     const auto usage_error = [&](const std::string& why) {
         result.what = command_line::action::usage_error;
         result.usage_error = why;
         return result;
     };
-    // Alone, these ask for the help or the version rather than a run.
-    if (args.size() < 2) {
-        for (const std::string& arg : args) {
-            if (arg == "--help" || arg == "-h") return result.what = command_line::action::help, result;
-            if (arg == "--version") return result.what = command_line::action::version, result;
-        }
-        return usage_error(args.empty() ? "no input and output file names"
-                                        : "only one file name, " + quoted(args[0]) + ": an output file name is needed");
-    }
-    result.options.input = args[args.size() - 2];
-    result.options.output = args[args.size() - 1];
-    option_scan scan{result};
-    for (std::size_t i = 0; i < args.size() - 2; ++i) {  // options stand before the input name
+    result.options.input = args[input_at];
+    result.options.output = args.back();
+    option_scan scan{result, input_at};
+    for (std::size_t i = 0; i < input_at; ++i) {  // options stand before the input name
         const std::string& arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
             return usage_error(quoted(arg) +
@@ -189,15 +223,35 @@ command_line parse_command_line(const std::vector<std::string>& args) {
         }
         if (arg == "--help" || arg[1] == 'h') return result.what = command_line::action::help, result;
         if (arg == "--version") return result.what = command_line::action::version, result;
-        if (arg == "--no-wait") {
-            result.options.wait_for_enter = false;
-            continue;
-        }
+        if (read_flag(arg, result.options)) continue;
         const std::string error = arg[1] == '-' ? quoted(arg) + " is not an option" : scan_option(scan, args, i);
         if (!error.empty()) return usage_error(error);
     }
+    if (whole_options && scan.value_took_input) return usage_error("a value took the input file name");
     check_command(scan);
     return result;
+}
+
+}  // namespace
+
+command_line parse_command_line(const std::vector<std::string>& args) {
+    // Alone, these ask for the help or the version rather than a run.
+    if (args.size() < 2) {
+        command_line result;
+        for (const std::string& arg : args) {
+            if (arg == "--help" || arg == "-h") return result.what = command_line::action::help, result;
+            if (arg == "--version") return result.what = command_line::action::version, result;
+        }
+        result.usage_error = args.empty()
+                                 ? "no input and output file names"
+                                 : "only one file name, " + quoted(args[0]) + ": an output file name is needed";
+        return result;
+    }
+    // "-c IN": a check needs no output name. Read so only when the arguments before the last are
+    // options and -c is one of them; any other command line keeps its meaning.
+    command_line check = parse_with_files(args, args.size() - 1, true);
+    if (check.what == command_line::action::run && check.options.check_only) return check;
+    return parse_with_files(args, args.size() - 2, false);
 }
 
 std::string base_folder(const std::string& input) {

@@ -24,12 +24,15 @@ bool looks_like_a_library(subfile_library& library, std::string folder) {
     return library.resolve(folder + "p") || library.resolve(folder + "parts");
 }
 
-void warn_of_library_folders(const run_options& options, search_paths& paths, console& warnings) {
+// Warns of each library folder that does not look like one, and adds the warning to the run's.
+void warn_of_library_folders(const run_options& options, search_paths& paths, console& warnings,
+                             std::vector<std::string>& run_warnings) {
     if (!options.clean.snap_on_subfiles) return;
     for (const std::string& folder : options.library_folders) {
         if (!looks_like_a_library(paths.library(), folder)) {
-            warn(warnings, "the library folder \"" + folder +
-                               "\" holds neither p nor parts: is it the LDraw library's own folder?");
+            run_warnings.push_back("the library folder \"" + folder +
+                                   "\" holds neither p nor parts: is it the LDraw library's own folder?");
+            warn(warnings, run_warnings.back());
         }
     }
 }
@@ -38,8 +41,9 @@ class finisher {
 public:
     finisher(const run_environment& env, bool wait) : env_(env), wait_(wait) {}
     int operator()(int code) const {
+        if (!wait_) return code;
         env_.out.line("Press <Enter> to quit");
-        if (wait_) env_.wait_for_enter();
+        env_.wait_for_enter();
         return code;
     }
 
@@ -49,9 +53,9 @@ private:
 };
 
 // -r: the report of what the run changed (with -c, would change), after the output; the run ends
-// with code unless the report cannot be written.
+// with code unless the report cannot be written. written: the output was written.
 int report_and_finish(const run_options& options, const run_environment& env, const finisher& finish,
-                      cleaned_file& result, int code) {
+                      cleaned_file& result, int code, bool written) {
     if (!result.report) return finish(code);
     console& out = env.out;
     std::vector<file_report> report;
@@ -69,15 +73,17 @@ int report_and_finish(const run_options& options, const run_environment& env, co
         report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
     if (names_a_run_file || !write_report(fs, options.report, report)) {
         out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
-                 (options.check_only ? "" : " (the output file was written)"));
+                 (written ? " (the output file was written)" : ""));
         return finish(exit_file_error);
     }
     return finish(code);
 }
 
-// One file: the pipeline, then the output replaced (or, with -c, what would change).
-int run_single_file(const run_options& options, search_paths& paths, const run_environment& env,
-                    const finisher& finish) {
+// One file: the pipeline, then the output replaced (or, with -c, what would change). With
+// --strict, a warning of the run (run_warning, the first) or of the file withholds the output:
+// exit_strict, unless the report cannot be written (exit_file_error goes first).
+int run_single_file(const run_options& options, search_paths& paths, const run_environment& env, const finisher& finish,
+                    const std::string& run_warning) {
     console& out = env.out;
     // An interrupted run ends at once: no wait, the output left as it was.
     const auto interrupted = [&] {
@@ -97,30 +103,41 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
         default: break;
     }
     for (const std::string& warning : result.warnings) warn(env.warnings, warning);
+    const bool withheld = options.strict && !first_warning(run_warning, result.warnings, result.missing).empty();
     if (options.check_only) {
         result.written.print(out, " lines written in file");
-        if (result.what == file_result::changed) {
+        const bool changed = result.what == file_result::changed;
+        if (changed) {
             out.line("The geometry would change: " + describe_changes(result.totals));
-            return report_and_finish(options, env, finish, result, exit_would_change);
+        } else {
+            out.line(result.what == file_result::unchanged ? "Nothing would change" : "Only the layout would change");
         }
-        out.line(result.what == file_result::unchanged ? "Nothing would change" : "Only the layout would change");
-        return report_and_finish(options, env, finish, result, exit_success);
+        if (withheld) error(env.warnings, "--strict: a warning fails the check of " + options.input);
+        return report_and_finish(options, env, finish, result,
+                                 withheld  ? exit_strict
+                                 : changed ? exit_would_change
+                                           : exit_success,
+                                 false);
     }
-    if (!replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
+    if (withheld) {
+        error(env.warnings, "--strict: " + options.output + " was not written");
+        return report_and_finish(options, env, finish, result, exit_strict, false);
+    }
+    if (!leave_untouched(env.files, job, result) && !replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
         if (env.interrupted && env.interrupted->load()) return interrupted();
         out.line(options.output + " Can't create");
         return finish(exit_file_error);
     }
     result.written.print(out, " lines written in file");
     result.text = std::string();  // given back before the report is made
-    return report_and_finish(options, env, finish, result, exit_success);
+    return report_and_finish(options, env, finish, result, exit_success, true);
 }
 
 // The run sequence; wait tells, once the options are known, whether the run ends with the wait.
 int run_sequence(const std::vector<std::string>& args, const run_environment& env, bool& wait) {
     console& out = env.out;
     const command_line command = parse_command_line(args);
-    wait = command.options.wait_for_enter;
+    wait = command.options.wait_for_enter && !env.no_wait;
     if (command.what == command_line::action::version) {
         out.line(version_line());
         return exit_success;
@@ -131,29 +148,36 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         return exit_success;
     }
     for (const std::string& warning : command.warnings) warn(env.warnings, warning);
-    const finisher finish(env, command.options.wait_for_enter);
+    const finisher finish(env, wait);
     if (command.what == command_line::action::usage_error) {
-        warn(env.warnings, "usage error: " + command.usage_error);
+        if (command.usage_error_is_slip) {
+            error(env.warnings, command.usage_error);
+        } else {
+            warn(env.warnings, "usage error: " + command.usage_error);
+        }
         print_usage(out);
         return finish(exit_usage);
     }
     const run_options& options = command.options;
     search_paths paths(env.files);
     for (const std::string& directory : search_directories(options)) paths.add_path(directory);
-    warn_of_library_folders(options, paths, env.warnings);
+    // The warnings of the whole run: with --strict, each withholds every output.
+    std::vector<std::string> run_warnings = command.warnings;
+    warn_of_library_folders(options, paths, env.warnings, run_warnings);
+    const std::string run_warning = run_warnings.empty() ? std::string() : run_warnings.front();
 
     file_status input_status;
     if (env.files.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
-        const int code = run_batch(options, env);
+        const int code = run_batch(options, env, run_warning);
         return code == exit_interrupted ? code : finish(code);
     }
-    return run_single_file(options, paths, env, finish);
+    return run_single_file(options, paths, env, finish, run_warning);
 }
 
 }  // namespace
 
 int run(const std::vector<std::string>& args, const run_environment& env) {
-    bool wait = true;
+    bool wait = !env.no_wait;
     try {
         return run_sequence(args, env, wait);
     } catch (const std::bad_alloc&) {

@@ -16,6 +16,7 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_usage = 1;
 inline constexpr int exit_file_error = 2;    // a file could not be read or written
 inline constexpr int exit_would_change = 3;  // "-c": the geometry of a file would change
+inline constexpr int exit_strict = 4;        // "--strict": a warning withheld an output (2 goes first)
 inline constexpr int exit_interrupted = 130;
 
 // What a run works with besides its arguments.
@@ -28,10 +29,13 @@ struct run_environment {
     const std::atomic<bool>* interrupted = nullptr;
     // Standard output is a terminal: a batch shows a progress line there.
     bool terminal = false;
+    // The environment asks for no wait for Enter (WELDRIX_NO_WAIT=1), as "--no-wait" does.
+    bool no_wait = false;
 };
 
 // Runs the tool on the arguments after the program name. wait_for_enter is called once at the
-// end of every run, unless "--no-wait" asked otherwise. A run that runs out of memory prints "Out
+// end of every run, after the line "Press <Enter> to quit", unless "--no-wait" or env.no_wait
+// asked otherwise (then neither). A run that runs out of memory prints "Out
 // of memory", and one whose host fails to read a file that is there prints "PATH can't be read";
 // both then wait and return exit_file_error like any other failed run.
 int run(const std::vector<std::string>& args, const run_environment& env);

@@ -19,6 +19,11 @@ void warn(console& warnings, std::string_view text) {
     warnings.line(text);
 }
 
+void error(console& warnings, std::string_view text) {
+    warnings.write("weldrix: error: ");
+    warnings.line(text);
+}
+
 std::string describe_missing(const missing_subfile& missing) {
     const char* what = missing.why == missing_subfile::reason::climbs_out
                            ? "subfile name climbs out of its search folder, not looked up: "

@@ -23,6 +23,9 @@ std::string describe_changes(const change_totals& totals);
 // Writes "weldrix: warning: TEXT" as a line to the warnings console (standard error).
 void warn(console& warnings, std::string_view text);
 
+// Writes "weldrix: error: TEXT" as a line to the warnings console (standard error).
+void error(console& warnings, std::string_view text);
+
 // "subfile not found: NAME (3 references skipped)", or for a name with a ".." component "subfile
 // name climbs out of its search folder, not looked up: NAME (1 reference skipped)".
 std::string describe_missing(const missing_subfile& missing);

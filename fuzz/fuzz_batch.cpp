@@ -4,14 +4,17 @@
 // The input generates a tree below /in (a few files at several depths, in hidden folders too,
 // with LDraw and other extensions in any letter case, LDraw text referencing each other and a
 // small library below /lib, files that are not text), outputs that exist beforehand (one of them
-// read-only), and the options: -s, -c, -ut, cleaning in place, an output folder inside the input.
+// read-only), and the options: -s, -c, -ut, --strict, --minimal, cleaning in place, an output
+// folder inside the input.
 // The batch runs on one thread and on several, each on a fresh copy of the tree. Checked:
 //  * each output is byte for byte what the single-file run on that file writes (run on another
-//    fresh copy into another path); a file the single run fails on fails in the batch and its
-//    output is left as it was; with -c, a file "would change" exactly when the single check says so;
+//    fresh copy into another path); a file the single run fails on (exit code 2, or 4 with
+//    --strict) fails in the batch and its output is left as it was; with -c, a file "would
+//    change" exactly when the single check says so;
 //  * the batch takes exactly the files it should (LDraw extensions, no hidden folder, nothing
 //    below an output folder inside the input);
-//  * the per-file console lines come in input order, and the exit code agrees with them;
+//  * the per-file console lines come in input order, and the exit code agrees with them (a
+//    failure of --strict gives 4 unless another failure gives 2);
 //  * nothing else is changed, and no temporary file is left;
 //  * one thread and several give the same files, the same console text apart from the elapsed
 //    time, and the same warnings.
@@ -128,6 +131,10 @@ scenario generate(byte_source& in) {
         files[relative] = read_only;
     }
     if (placement == 3 && (flags & 0x80)) s.tree.add("/in/out/stale.dat", "2 24 0 0 0 0 0 0\n");
+    // Taken last, so that inputs made before these options existed keep their meaning.
+    const std::uint8_t more = in.next();
+    if (more & 1) s.options.push_back("--strict");
+    if (more & 2) s.options.push_back("--minimal");
     for (const auto& [relative, read_only] : files) {
         if (!ldraw_name(relative) || relative.starts_with(".") || relative.find("/.") != std::string::npos) continue;
         s.inputs.insert(relative);
@@ -203,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The per-file lines, in input order (the order of the relative paths' bytes).
     std::map<std::string, std::string> lines;  // relative path: its line
     std::string previous;
-    bool any_failed = false, any_change = false;
+    bool any_failed = false, any_strict = false, any_change = false;
     for (std::size_t at = 0; at < one.out.size();) {
         const auto end = one.out.find('\n', at);
         const std::string line = one.out.substr(at, end - at);
@@ -214,10 +221,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(previous.empty() || previous < file, one.out);
         previous = file;
         lines[file] = line;
-        any_failed |= line.starts_with("failed: ");
+        const bool strict = line.starts_with("failed: " + file + ": --strict: ");
+        any_strict |= strict;
+        any_failed |= line.starts_with("failed: ") && !strict;
         any_change |= line.starts_with("would change: ");
     }
-    FUZZ_CHECK(one.code == (any_failed ? exit_file_error : any_change ? exit_would_change : exit_success), one.out);
+    FUZZ_CHECK(one.code == (any_failed   ? exit_file_error
+                            : any_strict ? exit_strict
+                            : any_change ? exit_would_change
+                                         : exit_success),
+               one.out);
 
     // Each file against its single-file run.
     std::set<std::string> outputs;
@@ -233,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (f.path == output) before = &f.bytes;
         }
         const std::string* after = one_fs.find(output);
-        const bool fails = single.code == exit_file_error || s.read_only.count(relative);
+        const bool fails = single.code == exit_file_error || single.code == exit_strict || s.read_only.count(relative);
         const auto line = lines.find(relative);
         FUZZ_CHECK(fails == (line != lines.end() && line->second.starts_with("failed: ")), relative + "\n" + one.out);
         if (s.check) {

@@ -5,15 +5,17 @@
 // that is not text, a read-only file, a folder of parts and a small library below /lib. Each
 // argument list runs twice, each time on a fresh copy of those files: with the warnings collected
 // and with them discarded. Checked:
-//  * nothing escapes the run, and its exit code is one the tool defines (0, 1, 2 or 3);
+//  * nothing escapes the run, and its exit code is one the tool defines (0, 1, 2, 3 or 4), 4
+//    only with --strict;
 //  * the warnings never change standard output: both runs print the same bytes (apart from a
 //    batch's elapsed time), leave the same files and end with the same exit code; standard output
 //    never holds "weldrix: warning:" (unless an argument does), and every warning line starts
-//    with it;
+//    with it or with "weldrix: error:";
 //  * a usage error (exit code 1) makes no call of the file system at all, so nothing is read or
 //    written;
 //  * --help and --version end with 0 and never wait for Enter; every other run ends with the
-//    wait exactly once, unless --no-wait was given, and prints "Press <Enter> to quit" last;
+//    wait exactly once and prints "Press <Enter> to quit" last, unless --no-wait was given (then
+//    neither);
 //  * no temporary file is left.
 #include <cstdint>
 #include <string>
@@ -114,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const run_result without = run_once(args, false, without_fs);
 
     FUZZ_CHECK(with.code == exit_success || with.code == exit_usage || with.code == exit_file_error ||
-                   with.code == exit_would_change,
+                   with.code == exit_would_change || with.code == exit_strict,
                input);
     // Warnings go to their own stream and change nothing else.
     FUZZ_CHECK(with.code == without.code, input);
@@ -131,9 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // line feed.
     bool line_feed_given = false;
     for (const std::string& arg : args) line_feed_given |= arg.find('\n') != std::string::npos;
-    constexpr std::string_view prefix = "weldrix: warning: ";
+    constexpr std::string_view prefix = "weldrix: warning: ", error_prefix = "weldrix: error: ";
     for (std::size_t at = 0; at < with.warnings.size() && !line_feed_given; at = with.warnings.find('\n', at) + 1) {
-        FUZZ_CHECK(with.warnings.compare(at, prefix.size(), prefix) == 0, with.warnings);
+        FUZZ_CHECK(with.warnings.compare(at, prefix.size(), prefix) == 0 ||
+                       with.warnings.compare(at, error_prefix.size(), error_prefix) == 0,
+                   with.warnings);
     }
     FUZZ_CHECK(!with.temporaries_left, input);
 
@@ -142,7 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (command.what == action::usage_error) {
         FUZZ_CHECK(with.code == exit_usage, input);
         FUZZ_CHECK(with.calls == 0 && without.calls == 0, input);
-        FUZZ_CHECK(with.warnings.find("weldrix: warning: usage error: ") != std::string::npos, with.warnings);
+        FUZZ_CHECK(
+            with.warnings.find(command.usage_error_is_slip ? "weldrix: error: " : "weldrix: warning: usage error: ") !=
+                std::string::npos,
+            with.warnings);
     } else {
         FUZZ_CHECK(with.code != exit_usage, input);
     }
@@ -152,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(with.waits == (command.options.wait_for_enter ? 1 : 0), input);
-    FUZZ_CHECK(with.out.ends_with("Press <Enter> to quit\n"), with.out);
+    FUZZ_CHECK(with.code != exit_strict || command.options.strict, input);
+    FUZZ_CHECK(with.out.ends_with("Press <Enter> to quit\n") == command.options.wait_for_enter, with.out);
     return 0;
 }

@@ -297,6 +297,11 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
+std::string environment_variable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+}
+
 void on_interrupt(void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;

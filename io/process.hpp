@@ -16,6 +16,9 @@ void prepare_process();
 // The arguments after the program name, as UTF-8.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// The value of an environment variable as UTF-8; empty when it is not set.
+std::string environment_variable(const std::string& name);
+
 // Tunes the process for a run that cleans many files one after the other (a batch).
 void prepare_for_many_files();
 

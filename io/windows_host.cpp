@@ -705,6 +705,19 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return args;
 }
 
+std::string environment_variable(const std::string& name) {
+    // The wide environment, as for the arguments: the ANSI one cannot hold every value.
+    std::wstring wide_name;
+    if (!widen(name, wide_name)) return {};
+    std::wstring value(64, L'\0');
+    for (;;) {
+        const DWORD n = GetEnvironmentVariableW(wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) return {};  // not set, or set to nothing
+        if (n < value.size()) return narrow(std::wstring_view(value.data(), n));
+        value.assign(n, L'\0');  // n is the size needed, its terminating NUL included
+    }
+}
+
 void on_interrupt(void (*handler)(int)) {
     interrupt_handler().store(handler);
     HANDLE thread = nullptr;

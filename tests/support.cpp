@@ -96,7 +96,9 @@ run_result run_weldrix(const std::vector<std::string>& args, std::string_view st
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
 
     // Run through /bin/sh so a working folder can be set portably.
-    std::string command = cwd.empty() ? "" : "cd '" + cwd + "' && ";
+    // The tests know when the tool waits: not from the environment they are run in.
+    std::string command = "unset WELDRIX_NO_WAIT; ";
+    command += cwd.empty() ? "" : "cd '" + cwd + "' && ";
     command += "exec \"$0\" \"$@\"";
     std::vector<std::string> argv_text = {"/bin/sh", "-c", command, WELDRIX_BINARY};
     argv_text.insert(argv_text.end(), args.begin(), args.end());

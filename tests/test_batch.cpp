@@ -93,7 +93,7 @@ TEST(Batch, TakesLDrawFilesAtAnyDepthAndWritesWhatSingleRunsWrite) {
                   "changed: deep/model.mpd (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
                   "changed: link.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
                   "\nSummary:\n5 files read\n3 changed\n1 only reformatted\n0 unchanged\n2 failed\n6 vertices moved\n"
-                  "0 lines removed\n0 quads made triangles\nElapsed time\nPress <Enter> to quit\n");
+                  "0 lines removed\n0 quads made triangles\nElapsed time\n");
     const auto out = tree(dir / "out");
     EXPECT_EQ(out.size(), 4u);
     for (const std::string name : {"a.dat", "B.DAT", "deep/model.mpd", "link.dat"}) {
@@ -166,8 +166,10 @@ TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
               std::string::npos)
         << r.output;
     write_file(dir / "in/dirty.dat", dirty);
-    r = run_weldrix({"-c", "--no-wait", "in", "out"}, "", dir.path());
+    // "-c IN": with no output name, IN is checked in place.
+    r = run_weldrix({"-c", "--no-wait", "in"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 3) << r.output;
+    EXPECT_NE(r.output.find("Checking 3 files of in (nothing is written)\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("would change: dirty.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"),
               std::string::npos)
         << r.output;
@@ -180,10 +182,12 @@ TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     EXPECT_NE(r.output.find("Checking output file out.dat (it is not written)\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("The geometry would change: 2 vertices moved, 0 lines removed, 0 quads made triangles\n"),
               std::string::npos);
-    r = run_weldrix({"-c", "--no-wait", "in/layout.dat", "out.dat"}, "", dir.path());
+    r = run_weldrix({"-c", "--no-wait", "in/layout.dat"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.output.find("Checking output file in/layout.dat (it is not written)\n"), std::string::npos);
     EXPECT_NE(r.output.find("Only the layout would change\n"), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
+    EXPECT_EQ(tree(dir / "in").at("layout.dat"), reformatted);
 }
 
 // The console text and the outputs do not depend on the number of threads.
@@ -213,8 +217,7 @@ TEST(Batch, OneReportCoversEveryFile) {
     write_file(dir / "in/bad.dat", std::string("2\0", 2));
     const auto r = run_weldrix({"--no-wait", "-r", "report.json", "in", "out"}, "", dir.path());
     EXPECT_EQ(r.exit_code, 2) << r.output;
-    EXPECT_NE(r.output.find("\nWriting report file report.json\nPress <Enter> to quit\n"), std::string::npos)
-        << r.output;
+    EXPECT_TRUE(r.output.ends_with("\nWriting report file report.json\n")) << r.output;
     const auto report = nlohmann::json::parse(read_file(dir / "report.json"));
     ASSERT_EQ(report["files"].size(), 2u);
     EXPECT_EQ(report["files"][0]["input"], "in/a/c.dat");

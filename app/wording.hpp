@@ -8,6 +8,7 @@
 
 #include "document/change_record.hpp"
 #include "document/clean_options.hpp"
+#include "document/ldraw_file.hpp"
 #include "document/subfile_expansion.hpp"
 #include "io/console.hpp"
 
@@ -22,8 +23,14 @@ std::string describe_changes(const change_totals& totals);
 // Writes "weldrix: warning: TEXT" as a line to the warnings console (standard error).
 void warn(console& warnings, std::string_view text);
 
-// "subfile not found: NAME (3 references skipped)".
+// "subfile not found: NAME (3 references skipped)", or for a name with a ".." component "subfile
+// name climbs out of its search folder, not looked up: NAME (1 reference skipped)".
 std::string describe_missing(const missing_subfile& missing);
+
+// The warning for the lines a document dropped (none when there are none): "line 7 is not an
+// LDraw line and is dropped", "lines 7, 9 and 12 are not LDraw lines and are dropped", "lines 1,
+// 2, ..., 10 and 15 more are not LDraw lines and are dropped".
+std::string describe_dropped(const ldraw_file::dropped_lines& dropped);
 
 // The thresholds lines of the console: the vertex threshold, and with -s the subfile one.
 void print_thresholds(console& out, const clean_options& clean);

@@ -25,6 +25,9 @@ struct clean_options {
     // totals (a batch, a check), or every line (a report).
     enum class changes { none, totals, lines };
     changes record_changes = changes::none;
+    // "--minimal": the document keeps the bytes it reads, so that it can give its output as those
+    // bytes with only the lines the cleaning changed rewritten (ldraw_file::minimal_text).
+    bool minimal = false;
 };
 
 }  // namespace weldrix

@@ -3,6 +3,7 @@
 #include "document/line_reader.hpp"
 #include "document/unify_vertices.hpp"
 #include "elements/comment_line.hpp"
+#include "geometry/number_parse.hpp"
 #include "geometry/vertex_set.hpp"
 #include "io/console.hpp"
 #include "io/files.hpp"
@@ -14,7 +15,26 @@ ldraw_file::ldraw_file(const clean_options& options)
 
 ldraw_file::~ldraw_file() = default;
 
+namespace {
+
+bool is_blank(std::string_view line) {
+    const char* end = line.data() + line.size();
+    return skip_space(line.data(), end) == end;
+}
+
+}  // namespace
+
+void ldraw_file::note_dropped(std::size_t line_number) {
+    if (dropped.first.size() < dropped_lines::named) dropped.first.push_back(line_number);
+    ++dropped.count;
+}
+
+bool ldraw_file::keeps_source() const {
+    return options.minimal || options.record_changes != clean_options::changes::none;
+}
+
 line_counts ldraw_file::read_bytes(std::string_view bytes) {
+    if (keeps_source() && bytes.data() != source_.data()) source_.assign(bytes);
     const std::string_view lines = without_byte_order_mark(bytes);
     byte_order_mark_ = lines.size() != bytes.size();
     bytes = lines;
@@ -26,7 +46,10 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     for_each_line(bytes, [&](std::string_view line) {
         ++line_number;
         auto element = make_line(line);
-        if (!element) return;
+        if (!element) {
+            if (!is_blank(line)) note_dropped(line_number);
+            return;
+        }
         const line_type type = element->type_code();
         counts.count_type(type);
         if (type == line_type::comment) {
@@ -49,8 +72,12 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
     if (!read_file(fs, file_name, bytes, stop)) return read_result::not_found;
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
-    read_bytes(bytes).print(out, " lines in file");
-    if (options.record_changes != clean_options::changes::none) source_ = std::move(bytes);
+    if (keeps_source()) {
+        source_ = std::move(bytes);
+        read_bytes(source_).print(out, " lines in file");
+    } else {
+        read_bytes(bytes).print(out, " lines in file");
+    }
     return read_result::ok;
 }
 
@@ -73,10 +100,52 @@ std::string ldraw_file::text(line_counts& written) const {
     return out;
 }
 
+ldraw_file::minimal_output ldraw_file::minimal_text(line_counts& written) const {
+    written = {};
+    minimal_output result;
+    std::string& out = result.bytes;
+    out.reserve(source_.size());
+    std::string_view bytes = source_;
+    if (byte_order_mark_) {
+        out += byte_order_mark;  // kept whatever becomes of the first line, as text() keeps it
+        bytes.remove_prefix(byte_order_mark.size());
+    }
+    // The elements were made from these lines by make_line, one for each line it did not skip, in
+    // order. Reading a line again gives its element as read, to compare with what it became.
+    std::size_t position = 0;
+    std::string now, as_read;
+    for_each_source_line(bytes, [&](const source_line& line) {
+        const auto read = position < main_count ? make_line(line.text) : nullptr;
+        if (!read) {
+            out += line.bytes;
+            return;
+        }
+        const ldraw_line& element = *elements[position++];
+        now.clear();
+        element.append_text(now);
+        if (now.empty()) {  // removed
+            result.changed = true;
+            return;
+        }
+        ++written.lines;
+        written.count_type(element.type_code());
+        as_read.clear();
+        read->append_text(as_read);
+        if (now == as_read) {
+            out += line.bytes;
+            return;
+        }
+        out += now;
+        out += line.end;
+        result.changed = true;
+    });
+    return result;
+}
+
 bool ldraw_file::write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop,
                        line_counts* written) const {
     line_counts counts;
-    const std::string bytes = text(counts);
+    const std::string bytes = options.minimal ? minimal_text(counts).bytes : text(counts);
     if (!replace_file(fs, file_name, bytes, durability::flush_each, stop)) return false;
     counts.print(out, " lines written in file");
     if (written) *written = counts;

@@ -39,8 +39,16 @@ public:
     change_record changes;
     // The read statistics.
     line_counts read_counts;
+    // The lines the reader dropped although they hold more than white space: no leading integer,
+    // or a type other than 0 to 5 (see make_line), so that the caller can tell them.
+    struct dropped_lines {
+        static constexpr std::size_t named = 10;
+        std::vector<std::size_t> first;  // the line numbers (from 1) of the first `named` of them
+        std::size_t count = 0;           // all of them
+    };
+    dropped_lines dropped;
     // The bytes read, kept when options.record_changes asks for a record (to tell a file that
-    // would only be reformatted from one left as it is).
+    // would only be reformatted from one left as it is) or options.minimal for minimal output.
     const std::string& source() const { return source_; }
 
     explicit ldraw_file(const clean_options& options = {});
@@ -57,16 +65,32 @@ public:
                      const std::atomic<bool>* stop = nullptr);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
+    // They are kept as source() when the options ask for it.
     line_counts read_bytes(std::string_view bytes);
 
-    // Writes the file's own elements (those with a non-empty text) and prints the write
-    // statistics (also given in written, when not null). False, printing nothing, when the file
+    // Writes the file's own elements (those with a non-empty text), or with options.minimal the
+    // bytes of minimal_text, and prints the write statistics (also given in written, when not
+    // null). False, printing nothing, when the file
     // cannot be created or fully written. With stop set before the output is in place (an
     // interruption), nothing is written.
     bool write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop = nullptr,
                line_counts* written = nullptr) const;
     // The output bytes and their statistics.
     std::string text(line_counts& written) const;
+
+    struct minimal_output {
+        std::string bytes;
+        bool changed = false;  // a line was rewritten or removed; else bytes are the input's
+    };
+    // The output for "--minimal" (options.minimal set before reading): the bytes read, line by line
+    // as the reader cuts them (see for_each_source_line), with only what the cleaning changed
+    // rewritten. A line whose element the cleaning removed goes, line end included; a line whose
+    // element's text it changed (a moved vertex, a quad made a triangle) is written as text()
+    // writes it, followed by the line end the line had (none for a last line without one); every
+    // other line keeps its exact bytes: blank lines, lines the reader drops, comments, trailing
+    // text, the spelling of numbers, its line end. A byte-order mark at the start stays. written
+    // receives the statistics text() gives, so that the console reads as usual.
+    minimal_output minimal_text(line_counts& written) const;
 
     // Inlines every subfile the document references, at every depth, and prints the inlining
     // statistics (see subfile_expansion.hpp).
@@ -86,6 +110,9 @@ public:
     }
 
 private:
+    bool keeps_source() const;
+    void note_dropped(std::size_t line_number);
+
     std::string source_;
     bool crlf_ = false;                 // the output uses the input's first line end
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark

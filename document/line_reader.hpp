@@ -10,12 +10,22 @@
 
 namespace weldrix {
 
-// Calls f(line) for every line of bytes, in order. A line feed ends a line; one carriage return
-// directly before it is not part of the line, nor is a carriage return that is the last byte of
-// the input. A last line without a line end counts like any other. A NUL byte ends the text of its
-// line. Lines of any length are passed whole. Empty lines are passed too.
+// One line of the input as the reader cuts it.
+struct source_line {
+    std::string_view text;   // what make_line reads: without its line end or a leading byte-order mark, up to a NUL
+    std::string_view bytes;  // the whole line as it stands in the input, line end included
+    std::string_view end;    // its line end: "\n", "\r\n", a final "\r", or "" for a last line without one
+};
+
+// Calls f(line) with a source_line for every line of bytes, in order. A line feed ends a line;
+// one carriage return directly before it is part of the line end, not of the text, and so is a
+// carriage return that is the last byte of the input. A last line without a line end counts like
+// any other. A UTF-8 byte-order mark at the start of a line is not part of its text. A NUL byte
+// ends the text of its line (the bytes after it stay in the line's bytes).
+// Lines of any length are passed whole. Empty lines are passed too. The lines' bytes, one after
+// the other, are the input.
 template <class F>
-void for_each_line(std::string_view bytes, F&& f) {
+void for_each_source_line(std::string_view bytes, F&& f) {
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
     while (p != end) {
@@ -23,12 +33,27 @@ void for_each_line(std::string_view bytes, F&& f) {
         const char* line_end = lf ? lf : end;
         const char* next = lf ? lf + 1 : end;
         if (line_end != p && line_end[-1] == '\r') --line_end;  // the CR of CR LF, or a final CR
-        if (const auto* nul = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(line_end - p)))) {
-            line_end = nul;
+        const char* text_end = line_end;
+        // A byte-order mark at the start of a line is no part of its text: files joined with
+        // "cat" carry their marks into the middle, where "0 FILE" behind one must stay a FILE line.
+        const char* text =
+            static_cast<std::size_t>(line_end - p) >= 3 && p[0] == '\xEF' && p[1] == '\xBB' && p[2] == '\xBF' ? p + 3
+                                                                                                              : p;
+        if (const auto* nul =
+                static_cast<const char*>(std::memchr(text, '\0', static_cast<std::size_t>(line_end - text)))) {
+            text_end = nul;
         }
-        f(std::string_view(p, static_cast<std::size_t>(line_end - p)));
+        f(source_line{std::string_view(text, static_cast<std::size_t>(text_end - text)),
+                      std::string_view(p, static_cast<std::size_t>(next - p)),
+                      std::string_view(line_end, static_cast<std::size_t>(next - line_end))});
         p = next;
     }
+}
+
+// Calls f(text) with the text of every line of bytes (see for_each_source_line).
+template <class F>
+void for_each_line(std::string_view bytes, F&& f) {
+    for_each_source_line(bytes, [&](const source_line& line) { f(line.text); });
 }
 
 // The UTF-8 byte-order mark some editors put at the start of a file.

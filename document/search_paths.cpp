@@ -16,6 +16,7 @@ std::string search_paths::as_text() const {
 }
 
 bool search_paths::open_subfile(std::string_view name, subfile_library::loaded& found) const {
+    if (climbs_out(name)) return false;
     for (const std::string& directory : directories) {
         std::string candidate = directory;
         candidate += name;
@@ -26,6 +27,23 @@ bool search_paths::open_subfile(std::string_view name, subfile_library::loaded& 
         if (!loaded) continue;
         found = std::move(*loaded);
         return true;
+    }
+    return false;
+}
+
+bool climbs_out(std::string_view name) {
+    std::size_t dots = 0;
+    bool only_dots_and_spaces = true;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || name[i] == '/' || name[i] == '\\') {
+            if (only_dots_and_spaces && dots >= 2) return true;
+            dots = 0;
+            only_dots_and_spaces = true;
+        } else if (name[i] == '.') {
+            ++dots;
+        } else if (name[i] != ' ') {
+            only_dots_and_spaces = false;
+        }
     }
     return false;
 }

@@ -27,7 +27,8 @@ public:
     std::string as_text() const;
 
     // Tries directory + name for each directory in order (the name is never tried alone) and
-    // gives the first candidate that names a readable regular file of LDraw text on the host.
+    // gives the first candidate that names a readable regular file of LDraw text on the host. A
+    // name that climbs out (see climbs_out) is not tried at all.
     bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
 
     subfile_library& library() const { return library_; }
@@ -36,5 +37,11 @@ private:
     std::unique_ptr<subfile_library> own_;
     subfile_library& library_;
 };
+
+// Whether a subfile name has a ".." component ("\\" and "/" both separate components), which
+// would take the lookup out of the search folder it is tried in ("..\\..\\secret.dat"). Such a
+// name is never looked up, as an absolute name is never found. A component of dots and spaces
+// only with two dots or more counts too: Windows drops trailing dots and spaces from a name.
+bool climbs_out(std::string_view name);
 
 }  // namespace weldrix

@@ -131,7 +131,10 @@ public:
     std::vector<missing_subfile> missing() const {
         std::vector<missing_subfile> result;
         for (std::uint32_t name = 0; name < names_.size(); ++name) {
-            if (skipped_[name] > 0) result.push_back({names_[name], skipped_[name]});
+            if (skipped_[name] == 0) continue;
+            const auto why =
+                climbs_out(names_[name]) ? missing_subfile::reason::climbs_out : missing_subfile::reason::not_found;
+            result.push_back({names_[name], skipped_[name], why});
         }
         return result;
     }

@@ -21,11 +21,16 @@ class vertex_set;
 // Receives each element the expansion inlines, in order, fully placed (for tests and tools).
 using inline_observer = std::function<void(const ldraw_line&)>;
 
-// A subfile name that was found in none of the search directories, and how many references to it
-// were skipped.
+// A subfile name that was found in none of the search directories, or never looked up, and how
+// many references to it were skipped.
 struct missing_subfile {
+    enum class reason {
+        not_found,   // in none of the search directories
+        climbs_out,  // a ".." component would leave the search folders: never looked up (climbs_out)
+    };
     std::string name;
     std::size_t references = 0;
+    reason why = reason::not_found;
 };
 
 // Inlines, with the option -s, every file the references of a document name, at every depth, as

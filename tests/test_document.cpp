@@ -7,6 +7,7 @@
 #include "elements/removed_line.hpp"
 #include "elements/subfile_line.hpp"
 #include "io/console.hpp"
+#include "part_generator.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -48,6 +49,16 @@ TEST(DocumentReader, KeepsUsableLinesInOrderAndCountsThem) {
         "2 24 1 2 3 4 5 6");           // a last line without a line end
     EXPECT_EQ(document.main_count, 9u);
     EXPECT_EQ(document.elements.size(), 9u);
+    // Dropped lines that hold more than white space are noted, to be told.
+    EXPECT_EQ(document.dropped.first, (std::vector<std::size_t>{9, 10, 11, 14}));
+    EXPECT_EQ(document.dropped.count, 4u);
+    ldraw_file junk;
+    std::string lines;
+    for (int i = 0; i < 25; ++i) lines += "x\n";
+    junk.read_bytes(lines);
+    EXPECT_EQ(junk.dropped.first.size(), 10u);
+    EXPECT_EQ(junk.dropped.first.back(), 10u);
+    EXPECT_EQ(junk.dropped.count, 25u);
     EXPECT_EQ(statistics(read, " lines in file"),
               "9 lines in file\n3 Edge lines\n1 Conditional lines\n2 Triangles\n1 Quads\n1 Subfiles\n");
 
@@ -77,6 +88,7 @@ TEST(DocumentReader, EmptyInputGivesEmptyOutputAndZeroCounts) {
             "0 lines in file\n0 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n";
         EXPECT_EQ(statistics(read, " lines in file"), zeros);
         EXPECT_EQ(written.lines + written.edges + written.subfiles, 0u);
+        EXPECT_EQ(document.dropped.count, bytes.find_first_of("n7") == std::string::npos ? 0u : 1u);
     }
 }
 
@@ -145,19 +157,29 @@ TEST(DocumentReader, LineEndsFollowTheFirstLineFeed) {
 
 // Some editors start a file with a UTF-8 byte-order mark. It is no part of the first line (which
 // would otherwise not start with an integer and be lost) and is written back in front.
-TEST(DocumentReader, ByteOrderMarkIsKeptOutOfTheFirstLine) {
+TEST(DocumentReader, ByteOrderMarksAreKeptOutOfTheLines) {
     EXPECT_EQ(round_trip("\xEF\xBB\xBF"
                          "0 Title\r\n2 24 0 0 0 1 1 1\r\n"),
               "\xEF\xBB\xBF"
               "0 Title\r\n2 24 0 0 0 1 1 1\r\n");
     EXPECT_EQ(round_trip("\xEF\xBB\xBF"), "\xEF\xBB\xBF");
-    // Only a mark at the very start counts; one elsewhere is ordinary text.
+    // A mark at the start of a later line (files joined with "cat") is skipped the same way and
+    // not written; one elsewhere in a line is ordinary text.
     EXPECT_EQ(round_trip("0 a\n\xEF\xBB\xBF"
-                         "0 b\n"),
-              "0 a\n");
+                         "0 b\n\xEF\xBB\xBF\xEF\xBB\xBF"
+                         "0 c\n"),
+              "0 a\n0 b\n");
     EXPECT_EQ(round_trip(" \xEF\xBB\xBF"
                          "0 b\n"),
               "");
+    // A FILE line behind one still starts a section of its own.
+    ldraw_file joined;
+    joined.read_bytes(
+        "\xEF\xBB\xBF"
+        "0 FILE a.ldr\n2 24 0 0 0 1 1 1\n\xEF\xBB\xBF"
+        "0 FILE b.ldr\r\n2 24 0 0 0 1 1 1\r\n");
+    ASSERT_EQ(joined.units().size(), 2u);
+    EXPECT_EQ(joined.units()[1].name, "b.ldr");
 }
 
 TEST(DocumentReader, NulEndsTheTextOfItsLine) {
@@ -203,6 +225,90 @@ TEST(DocumentWriter, WritesOnlyTheFilesOwnNonEmptyElements) {
               "3 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n1 Quads\n0 Subfiles\n");
 }
 
+// A document read from bytes with minimal output asked for, unified when asked.
+struct minimal_run {
+    std::string normal;  // text()
+    ldraw_file::minimal_output minimal;
+    line_counts normal_counts, minimal_counts;
+};
+minimal_run run_minimal(const std::string& bytes, bool unify = true) {
+    clean_options options;
+    options.minimal = true;
+    ldraw_file document(options);
+    document.read_bytes(bytes);
+    if (unify) document.unify_vertices();
+    minimal_run run;
+    run.normal = document.text(run.normal_counts);
+    run.minimal = document.minimal_text(run.minimal_counts);
+    return run;
+}
+
+// Minimal output keeps every line the cleaning leaves as it was, byte for byte, rewrites the ones
+// it changes with their own line end and drops the ones it removes. Read again, it gives the
+// elements of the usual output.
+TEST(DocumentWriter, MinimalOutputRewritesOnlyTheLinesTheCleaningChanges) {
+    const struct {
+        std::string input, output;
+    } cases[] = {
+        // Nothing changes: blank, unknown and dropped lines, number spelling, trailing text, line
+        // ends, a NUL and what follows it, the byte-order mark all stay.
+        {"\xEF\xBB\xBF"
+         "0\r\n\r\n  junk line\r\n2 24 0.0 0 0 1e1 0 0 trailing\r\n7 x\n  0 ab\0cd\r\n\xEF\xBB\xBF junk\r"s,
+         ""},
+        // Moved vertices; a line whose numbers move but are written the same stays as it is.
+        {"0 keep  me\n2 24 0 0 0 10 0 0\n\n2 24 0.002 0.002 0 0 10 0 \r\n2 24 1 0 0 5 5 5\n2 24 1.00000001 0 0 6 6 6",
+         "0 keep  me\n2 24 0.001 0.001 0 10 0 0\n\n2 24 0.001 0.001 0 0 10 0\r\n2 24 1 0 0 5 5 5\n"
+         "2 24 1.00000001 0 0 6 6 6"},
+        // A quad made a triangle on a last line without a line end; a final CR is a line end.
+        {"0 x\n4 16 0 0 0 0.002 0 0 1 1 0 0 1 0", "0 x\n3 16 0.001 0 0 1 1 0 0 1 0"},
+        {"2 24 0 0 0 10 0 0\n2 24 0.002 0.002 0 0 10 0\r", "2 24 0.001 0.001 0 10 0 0\n2 24 0.001 0.001 0 0 10 0\r"},
+        // Removed lines go with their line ends; the byte-order mark stays.
+        {"2 24 0 0 0 0 0 0\r\n0 kept\r\n2 24 1 1 1 1 1 1", "0 kept\r\n"},
+        {"\xEF\xBB\xBF"
+         "2 24 1 1 1 1 1 1\n0 a\n",
+         "\xEF\xBB\xBF"
+         "0 a\n"},
+        // A changed line with a NUL: what follows the NUL was no part of the element.
+        {"2 24 0 0 0 10 0 0\0tail\n2 24 0.002 0.002 0 0 10 0\n"s,
+         "2 24 0.001 0.001 0 10 0 0\n2 24 0.001 0.001 0 0 10 0\n"},
+        // Sections are cleaned on their own and written line by line like any document.
+        {"0 FILE a.ldr\n2 24 0 0 0 10 0 0\n2 24 0.002 0 0 0 10 0\n0 NOFILE\n0 FILE b.ldr\n2 24 0.001 0 0 9 9 9\n",
+         "0 FILE a.ldr\n2 24 0.001 0 0 10 0 0\n2 24 0.001 0 0 0 10 0\n0 NOFILE\n0 FILE b.ldr\n2 24 0.001 0 0 9 9 9\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = c.output.empty() ? c.input : c.output;
+        const minimal_run run = run_minimal(c.input);
+        EXPECT_EQ(run.minimal.bytes, expected) << c.input;
+        EXPECT_EQ(run.minimal.changed, expected != c.input) << c.input;
+        EXPECT_EQ(run.minimal_counts, run.normal_counts) << c.input;
+        EXPECT_EQ(round_trip(run.minimal.bytes), run.normal) << c.input;
+    }
+}
+
+// On generated parts with blank lines, CR LF and dropped lines mixed in: left alone, a document's
+// minimal output is its input; cleaned, it reads as the usual output does.
+TEST(DocumentWriter, MinimalOutputOfGeneratedPartsReadsAsTheUsualOutput) {
+    int changed = 0;
+    for (std::uint64_t seed = 1; seed <= 60; ++seed) {
+        test::part_generator part(seed, seed % 3 == 0 ? 0.01 : 1.0);
+        // Without infinite coordinates: written "inf", they do not read back as numbers.
+        std::string lines = part.lines(40, 0.004);
+        for (std::size_t at; (at = lines.find("e999")) != std::string::npos;) lines[at + 1] = '2';
+        std::string input;
+        for_each_line(lines, [&](std::string_view line) {
+            const auto mess = part.random()() % 8;
+            input += mess == 0 ? "\n" : mess == 1 ? "junk\r\n" : "";
+            input.append(line).append(mess == 2 ? " tail\r\n" : mess == 3 ? "\r\n" : "\n");
+        });
+        EXPECT_EQ(run_minimal(input, false).minimal.bytes, input) << seed;
+        const minimal_run run = run_minimal(input);
+        EXPECT_EQ(run.minimal.changed, run.minimal.bytes != input) << seed;
+        EXPECT_EQ(round_trip(run.minimal.bytes), run.normal) << seed;
+        changed += run.minimal.changed;
+    }
+    EXPECT_GT(changed, 30);
+}
+
 TEST(DocumentFiles, ReadAndWriteByName) {
     test::temp_dir dir;
     test::write_file(dir / "in.dat", "0 x\r\n2 24 1 2 3 4 5 6\r\n");
@@ -227,6 +333,15 @@ TEST(DocumentFiles, ReadAndWriteByName) {
     EXPECT_EQ(test::read_file(dir / "out.dat"), "0 x\r\n2 24 1 2 3 4 5 6\r\n");
     EXPECT_EQ(out.text,
               "2 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n0 Quads\n0 Subfiles\n");
+
+    // With minimal output, the bytes read are what is written when nothing changed.
+    test::write_file(dir / "in.dat", "0 x\r\n\r\n2 24 1.0 2 3 4 5 6 \r\n");
+    clean_options minimal;
+    minimal.minimal = true;
+    ldraw_file kept(minimal);
+    ASSERT_EQ(kept.read(host_file_system(), dir / "in.dat", out), ldraw_file::read_result::ok);
+    ASSERT_TRUE(kept.write(host_file_system(), dir / "out.dat", out));
+    EXPECT_EQ(test::read_file(dir / "out.dat"), "0 x\r\n\r\n2 24 1.0 2 3 4 5 6 \r\n");
 }
 
 }  // namespace

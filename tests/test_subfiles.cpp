@@ -367,16 +367,30 @@ TEST(Subfiles, MissingFilesDirectoriesFifosAndBinaryFilesArePassedOverSilently) 
     write_file(dir / "lib/parts/d.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_file(dir / "lib/parts/f.dat", "2 16 0 0 0 1 0 0\n");
     write_file(dir / "lib/parts/b.dat", "4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");
+    // A name with a ".." component is never looked up, though it would find a file.
+    write_file(dir / "up.dat", "5 16 0 0 0 1 0 0 0 1 0 0 -1 0\n");
+    const std::string climbing = reference("s\\..\\up.dat") + reference("lib/parts/../../up.dat") +
+                                 reference("s/.. /up.dat") + reference("s\\..");
     const std::string part = reference("missing.dat", identity, "4", "1 2 3") + reference("d.dat") +
                              reference("f.dat") + reference("b.dat") +
                              "1 16 0 0 0 1 0 0 0 1 0 0 0 1\n" +  // no name: the candidate is a folder
-                             reference("lib");                   // a folder named as a subfile
+                             reference("lib") +                  // a folder named as a subfile
+                             climbing;
     write_file(dir / "main.dat", part);
     const auto run = weld(dir, {"-l", "lib"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(expansion_text(run.output), inlined(1, 0, 1, 1));
     EXPECT_EQ(output_file(dir), "1 4 1 2 3 1 0 0 0 1 0 0 0 1 missing.dat\n" + reference("d.dat") + reference("f.dat") +
-                                    reference("b.dat") + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 \n" + reference("lib"));
+                                    reference("b.dat") + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 \n" + reference("lib") +
+                                    climbing);
+    EXPECT_NE(run.errors.find("weldrix: warning: subfile name climbs out of its search folder, not looked up: "
+                              "lib/parts/../../up.dat (1 reference skipped)\n"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.errors.find("not looked up: missing.dat"), std::string::npos);
+    for (const char* name : {"..", "a/../b", "a\\..\\b", "a/. ./b", "..."}) EXPECT_TRUE(climbs_out(name)) << name;
+    for (const char* name : {"a..b/c", "..a/b", "s/.hidden", "./x.dat", "x.dat.."})
+        EXPECT_FALSE(climbs_out(name)) << name;
 }
 
 // A file of the kernel's pseudo file systems says it is a regular file of size 0 yet yields
@@ -389,11 +403,8 @@ TEST(Subfiles, PseudoFilesOfSizeZeroAreReadAsEmpty) {
     struct stat st;
     if (::stat(pseudo.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) GTEST_SKIP();
     temp_dir dir;
-    std::string up;
-    for (const char c : dir.path()) {
-        if (c == '/') up += "..\\";
-    }
-    write_file(dir / "main.dat", reference(up + "proc\\sys\\kernel\\randomize_va_space"));
+    fs::create_directory_symlink("/proc/sys/kernel", dir / "kernel");
+    write_file(dir / "main.dat", reference("kernel\\randomize_va_space"));
     const auto run = weld(dir);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(expansion_text(run.output), inlined(0, 0, 0, 0));

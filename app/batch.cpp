@@ -289,6 +289,16 @@ private:
 
 }  // namespace
 
+std::string batch_usage_error(const run_options& options, file_system& fs) {
+    file_status st;
+    if (options.check_only || fs.status(options.input, st) != 0 || st.kind != file_kind::folder) return {};
+    std::string in_real, out_real;
+    if (fs.real_path(options.input, in_real) != 0 || fs.real_path(options.output, out_real) != 0) return {};
+    if (!lies_below(fs, in_real, out_real)) return {};
+    return "the input folder " + options.input + " lies inside the output folder " + options.output +
+           ": its files would be replaced by other files' outputs";
+}
+
 int run_batch(const run_options& options, const run_environment& env) {
     prepare_for_many_files();
     file_system& fs = env.files;

@@ -16,11 +16,18 @@
 // the progress line and the elapsed time, it is the same whatever the number of threads.
 #pragma once
 
+#include <string>
+
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "document/change_record.hpp"
 
 namespace weldrix {
+
+// Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
+// paths compared), where the outputs would replace other inputs. Nothing when the input is not a
+// folder, or with "-c" (nothing is written).
+std::string batch_usage_error(const run_options& options, file_system& fs);
 
 // Runs a batch; the banner has been printed. Returns the exit code: 2 when a file could not be
 // read or written, 3 with "-c" when a file's geometry would change, 130 when interrupted, else 0.

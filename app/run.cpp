@@ -138,6 +138,11 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         return finish(exit_usage);
     }
     const run_options& options = command.options;
+    if (const std::string refused = batch_usage_error(options, env.files); !refused.empty()) {
+        warn(env.warnings, "usage error: " + refused);
+        print_usage(out);
+        return finish(exit_usage);
+    }
     search_paths paths(env.files);
     for (const std::string& directory : search_directories(options)) paths.add_path(directory);
     warn_of_library_folders(options, paths, env.warnings);

@@ -185,6 +185,44 @@ TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
 }
 
+// Runs that cannot go as asked are refused before anything is written or created.
+TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
+    temp_dir dir;
+    write_file(dir / "o/i/a.dat", dirty);
+    write_file(dir / "o/i/i/a.dat", reformatted);
+    fs::create_directory_symlink("o", dir / "link");
+    const std::string usage = "weldrix: warning: usage error: the input folder ";
+    struct refused {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string errors;  // the start of standard error
+    } cases[] = {
+        // An input folder inside the output folder: i/a.dat used to replace o/i/a.dat.
+        {{"o/i", "o"}, 1, usage + "o/i lies inside the output folder o: its files would be replaced"},
+        {{"o/i/i", "link"}, 1, usage + "o/i/i lies inside the output folder link: "},
+    };
+    // Every file with its bytes, and every folder.
+    const auto everything = [&] {
+        auto all = tree(dir.path());
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+            if (entry.is_directory()) all[fs::relative(entry.path(), dir.path()).string() + "/"];
+        }
+        return all;
+    };
+    const auto before = everything();
+    for (const refused& c : cases) {
+        std::vector<std::string> args = {"--no-wait"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.args[0] << r.output;
+        if (c.exit_code == exit_usage) {
+            EXPECT_EQ(r.output, test::usage_error_output()) << c.args[0];
+        }
+        EXPECT_EQ(r.errors.rfind(c.errors, 0), 0u) << r.errors;
+        EXPECT_EQ(everything(), before) << c.args[0];
+    }
+}
+
 // The console text and the outputs do not depend on the number of threads.
 TEST(Batch, OneThreadAndTwoThreadsGiveTheSameBytes) {
     temp_dir dir;

@@ -322,17 +322,20 @@ int run_batch(const run_options& options, const run_environment& env) {
         out.line(options.output + " Can't create");
         return exit_file_error;
     }
+    // OUTDIR is made with the first output's folders, so that a run that finds nothing to clean
+    // (a folder given for a file) creates nothing.
     std::string in_real, out_real;
     fs.real_path(options.input, in_real);
-    if (!options.check_only && st.kind == file_kind::missing) {
-        make_folders(fs, options.output + "/");
-    }
     fs.real_path(options.output, out_real);
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;
     const std::vector<std::string> inputs =
         batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);
+    if (inputs.empty() && unreadable.empty()) {
+        out.line("no LDraw files below " + options.input);
+        return exit_file_error;
+    }
 
     if (options.check_only) {
         out.line("Checking " + counted(inputs.size(), "file", "files") + " of " + options.input +

@@ -7,6 +7,9 @@
 // it with clean_file (clean_file.hpp). Subfiles are found, read and parsed once for
 // the whole run and shared between the threads (subfile_library.hpp).
 //
+// A run that finds no LDraw file below INDIR (and no folder it cannot list) says "no LDraw files
+// below INDIR" and fails (exit 2), having created nothing: OUTDIR is made with the first output.
+//
 // A folder below INDIR that cannot be listed (the host fails, or permission is denied), or a link
 // with an LDraw name whose status cannot be read, fails like a file that cannot be read
 // ("failed: REL: can't be read"), so that no file goes uncleaned without a word.

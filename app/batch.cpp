@@ -164,6 +164,7 @@ private:
                 case file_result::not_found: line = "failed: " + relative + ": cannot be read"; break;
                 case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
                 case file_result::host_failure: line = "failed: " + relative + ": " + outcome->failure; break;
+                case file_result::passed_over: line = "passed over: " + relative + ": " + outcome->failure; break;
                 case file_result::cannot_create:
                     line = "failed: " + relative + ": " + joined(options_.output, relative) + " Can't create";
                     break;

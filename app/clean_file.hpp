@@ -36,6 +36,7 @@ enum class file_result : std::uint8_t {
     cannot_create,  // the output could not be written
     host_failure,   // the host failed to read a file that is there, or memory ran out
     pending,        // a batch's file not cleaned yet
+    passed_over,    // a batch's file not cleaned on purpose (not counted, not failed)
 };
 
 // A file that fails: counted as failed, and what it would have changed was not written.

@@ -154,6 +154,25 @@ TEST(Batch, InPlaceEveryFileIsCleanedAgainstTheFilesAsTheyWere) {
     }
 }
 
+// In place, a link that leads out of the input folder used to have the file it leads to replaced.
+// Such a file is passed over, said, and not counted; a link within the folder is followed.
+TEST(Batch, InPlaceALinkOutOfTheFolderIsPassedOver) {
+    temp_dir dir;
+    write_file(dir / "elsewhere.dat", dirty);
+    write_file(dir / "in/sub/inside.dat", clean);
+    fs::create_symlink(dir / "elsewhere.dat", dir / "in/out.dat");
+    fs::create_symlink("sub/inside.dat", dir / "in/within.dat");
+    const auto r = run_weldrix({"--no-wait", "in", "in"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(without_time(r.output).find("Cleaning 3 files of in in place\n"
+                                          "passed over: out.dat: a link to a file outside in\n\n"
+                                          "Summary:\n2 files read\n0 changed\n0 only reformatted\n2 unchanged\n"
+                                          "0 failed\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(read_file(dir / "elsewhere.dat"), dirty);
+}
+
 TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     temp_dir dir;
     write_file(dir / "in/clean.dat", clean);

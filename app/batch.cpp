@@ -154,7 +154,8 @@ private:
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) take_drawing(*outcome->report);
-            const std::string& relative = inputs_[printed_];
+            const std::string relative = printable(inputs_[printed_]);
+            const std::string why = printable(outcome->failure);
             std::string line;
             switch (outcome->what) {
                 case file_result::changed:
@@ -164,9 +165,11 @@ private:
                 case file_result::not_found: line = "failed: " + relative + ": can't be read"; break;
                 case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
                 case file_result::host_failure:
-                case file_result::withheld: line = "failed: " + relative + ": " + outcome->failure; break;
+                case file_result::withheld: line = "failed: " + relative + ": " + why; break;
+                case file_result::passed_over: line = "passed over: " + relative + ": " + why; break;
                 case file_result::cannot_create:
-                    line = "failed: " + relative + ": " + joined(options_.output, relative) + " Can't create";
+                    line =
+                        "failed: " + relative + ": " + joined(printable(options_.output), relative) + " Can't create";
                     break;
                 default: break;
             }
@@ -208,7 +211,9 @@ private:
             if (commit.in_place[k]) continue;
             const std::size_t i = staged_at[k];
             outcomes_[i].what = file_result::cannot_create;
-            env_.out.line("failed: " + inputs_[i] + ": " + joined(options_.output, inputs_[i]) + " Can't create");
+            const std::string relative = printable(inputs_[i]);
+            env_.out.line("failed: " + relative + ": " + joined(printable(options_.output), relative) +
+                          " Can't create");
         }
     }
 
@@ -228,7 +233,7 @@ private:
         }
         const bool report_written = !reporting() || write_batch_report();
         if (renames_unflushed_)
-            out.line(options_.output + ": the outputs are in place but could not be flushed to disk");
+            out.line(printable(options_.output) + ": the outputs are in place but could not be flushed to disk");
         if (!report_written || tally.failures() > tally.withheld() || renames_unflushed_) return exit_file_error;
         if (tally.withheld() > 0) return exit_strict;
         if (options_.check_only && tally.changed() > 0) return exit_would_change;
@@ -257,7 +262,7 @@ private:
             out.write(report_text(files));
             return true;
         }
-        out.line("Writing report file " + options_.report);
+        out.line("Writing report file " + printable(options_.report));
         // Under the name of an output or an input it would replace that file.
         file_system& fs = env_.files;
         const std::string report_path = real_path_or_name(fs, options_.report);
@@ -270,7 +275,8 @@ private:
                                report_path == joined(in_real, relative);
         }
         if (names_a_run_file || !write_report(fs, options_.report, files)) {
-            out.line(options_.report + " Can't create" + (names_a_run_file ? ": it is an input or output file" : ""));
+            out.line(printable(options_.report) + " Can't create" +
+                     (names_a_run_file ? ": it is an input or output file" : ""));
             return false;
         }
         return true;
@@ -291,6 +297,16 @@ private:
 
 }  // namespace
 
+std::string batch_usage_error(const run_options& options, file_system& fs) {
+    file_status st;
+    if (options.check_only || fs.status(options.input, st) != 0 || st.kind != file_kind::folder) return {};
+    std::string in_real, out_real;
+    if (fs.real_path(options.input, in_real) != 0 || fs.real_path(options.output, out_real) != 0) return {};
+    if (!lies_below(fs, in_real, out_real)) return {};
+    return "the input folder " + options.input + " lies inside the output folder " + options.output +
+           ": its files would be replaced by other files' outputs";
+}
+
 int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning) {
     prepare_for_many_files();
     file_system& fs = env.files;
@@ -304,39 +320,41 @@ int run_batch(const run_options& options, const run_environment& env, const std:
         out.line("LDraw subfiles search locations:");
         std::string list;
         for (const std::string& directory : search_directories(shown)) list += (list.empty() ? "" : ", ") + directory;
-        out.line(list);
+        out.line(printable(list));
     }
     out.line();
 
     file_status st;
     if (!options.check_only && fs.status(options.output, st) == 0 && st.kind != file_kind::missing &&
         st.kind != file_kind::folder) {
-        out.line(options.output + " Can't create");
+        out.line(printable(options.output) + " Can't create");
         return exit_file_error;
     }
+    // OUTDIR is made with the first output's folders, so that a run that finds nothing to clean
+    // (a folder given for a file) creates nothing.
     std::string in_real, out_real;
     fs.real_path(options.input, in_real);
-    if (!options.check_only && st.kind == file_kind::missing) {
-        make_folders(fs, options.output + "/");
-    }
     fs.real_path(options.output, out_real);
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;
     const std::vector<std::string> inputs =
         batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);
+    if (inputs.empty() && unreadable.empty()) {
+        out.line("no LDraw files below " + printable(options.input));
+        return exit_file_error;
+    }
 
+    const std::string files = counted(inputs.size(), "file", "files") + " of " + printable(options.input);
     if (options.check_only) {
-        out.line("Checking " + counted(inputs.size(), "file", "files") + " of " + options.input +
-                 " (nothing is written)");
+        out.line("Checking " + files + " (nothing is written)");
     } else if (in_place) {
-        out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " in place");
+        out.line("Cleaning " + files + " in place");
     } else {
-        out.line("Cleaning " + counted(inputs.size(), "file", "files") + " of " + options.input + " into " +
-                 options.output);
+        out.line("Cleaning " + files + " into " + printable(options.output));
     }
     // What could not be looked into fails, before the files that were found.
-    for (const std::string& relative : unreadable) out.line("failed: " + relative + ": can't be read");
+    for (const std::string& relative : unreadable) out.line("failed: " + printable(relative) + ": can't be read");
     batch run(options, env, inputs, unreadable.size(), run_warning);
     return run.run();
 }

@@ -7,6 +7,9 @@
 // it with clean_file (clean_file.hpp). Subfiles are found, read and parsed once for
 // the whole run and shared between the threads (subfile_library.hpp).
 //
+// A run that finds no LDraw file below INDIR (and no folder it cannot list) says "no LDraw files
+// below INDIR" and fails (exit 2), having created nothing: OUTDIR is made with the first output.
+//
 // A folder below INDIR that cannot be listed (the host fails, or permission is denied), or a link
 // with an LDraw name whose status cannot be read, fails like a file that cannot be read
 // ("failed: REL: can't be read"), so that no file goes uncleaned without a word.
@@ -16,11 +19,18 @@
 // the progress line and the elapsed time, it is the same whatever the number of threads.
 #pragma once
 
+#include <string>
+
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "document/change_record.hpp"
 
 namespace weldrix {
+
+// Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
+// paths compared), where the outputs would replace other inputs. Nothing when the input is not a
+// folder, or with "-c" (nothing is written).
+std::string batch_usage_error(const run_options& options, file_system& fs);
 
 // Runs a batch; the banner has been printed. With --strict, a file with a warning, or every file
 // when the run has one (run_warning, the first), fails and is not written ("failed: REL:

@@ -16,6 +16,11 @@ batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_env
       drawing_(drawing),
       run_warning_(run_warning) {
     clean_.record_changes = options.report.empty() ? clean_options::changes::totals : clean_options::changes::lines;
+    std::string out_real;
+    if (!options.check_only && env.files.real_path(options.input, in_place_root_) == 0 &&
+        (env.files.real_path(options.output, out_real) != 0 || out_real != in_place_root_)) {
+        in_place_root_.clear();
+    }
 }
 
 file_outcome batch_file_cleaner::clean(const std::string& relative) {
@@ -44,6 +49,11 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
     const bool reporting = !options_.report.empty();
     file_cleaning job{
         joined(options_.input, relative), joined(options_.output, relative), clean_, nullptr, reporting, drawing_};
+    if (leads_out_of_place(job.input)) {
+        outcome.what = file_result::passed_over;
+        outcome.failure = "a link to a file outside " + options_.input;
+        return outcome;
+    }
     search_paths paths(library_);
     if (clean_.snap_on_subfiles) {
         run_options file_options = options_;
@@ -81,6 +91,14 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
         stage_file(fs, job.output, result.text, outcome.staged, durability::none_here, env_.interrupted);
     if (!outcome.has_staged) outcome.what = interrupted() ? file_result::interrupted : file_result::cannot_create;
     return outcome;
+}
+
+// In place, a link to a file outside the input folder would have the file it leads to replaced:
+// a file the user did not give to the run.
+bool batch_file_cleaner::leads_out_of_place(const std::string& input) {
+    std::string real;
+    return !in_place_root_.empty() && env_.files.real_path(input, real) == 0 &&
+           !lies_below(env_.files, real, in_place_root_);
 }
 
 // Creates the folders of an output once per run. Another thread that needs the same folder waits

@@ -20,7 +20,7 @@ namespace weldrix {
 // What a file of the batch came to, kept until the end of the run.
 struct file_outcome {
     file_result what = file_result::pending;
-    std::string failure;  // for host_failure: what could not be done; for withheld: why
+    std::string failure;  // for host_failure: what could not be done; for withheld and passed_over: why
     change_totals totals;
     std::vector<missing_subfile> missing;
     std::vector<std::string> warnings;
@@ -44,6 +44,7 @@ public:
 
 private:
     file_outcome clean_and_stage(const std::string& relative);
+    bool leads_out_of_place(const std::string& input);
     void make_output_folder(const std::string& output);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
 
@@ -53,7 +54,8 @@ private:
     subfile_library library_;  // the subfiles of the whole run, shared by the threads
     const bool drawing_;
     const std::string run_warning_;
-    std::mutex folders_mutex_;  // guards made_folders_ while the folders are made
+    std::string in_place_root_;  // in place: the input folder's real path, else empty
+    std::mutex folders_mutex_;   // guards made_folders_ while the folders are made
     std::unordered_set<std::string> made_folders_;
 };
 

@@ -6,7 +6,7 @@ namespace weldrix {
 
 void batch_summary::add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing) {
     using r = file_result;
-    if (what == r::pending || what == r::interrupted) return;
+    if (what == r::pending || what == r::interrupted || what == r::passed_over) return;
     if (what != r::not_found && what != r::not_text) ++read_;
     if (what == r::changed) ++changed_;
     if (what == r::reformatted) ++reformatted_;

@@ -19,7 +19,8 @@ public:
     // Starts with failures already counted (the folders and links that could not be read).
     explicit batch_summary(std::size_t failures) : failures_(failures) {}
 
-    // Counts a file, in input order. A file not cleaned (pending, interrupted) is not counted, and
+    // Counts a file, in input order. A file not cleaned (pending, interrupted, passed over) is not
+    // counted, and
     // what a failed one would have changed was not written.
     void add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing);
 

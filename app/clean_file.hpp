@@ -38,6 +38,7 @@ enum class file_result : std::uint8_t {
     withheld,       // --strict: a warning about the file or the run withheld its output
     host_failure,   // the host failed to read a file that is there, or memory ran out
     pending,        // a batch's file not cleaned yet
+    passed_over,    // a batch's file not cleaned on purpose (not counted, not failed)
 };
 
 // A file that fails: counted as failed, and what it would have changed was not written.

@@ -65,6 +65,12 @@ std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_fol
     return found;
 }
 
+bool lies_below(const file_system& fs, const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) return false;
+    const auto separator = [&](char c) { return c == '/' || (c == '\\' && fs.names_ignore_case()); };
+    return separator(folder.back()) || separator(path[folder.size()]);
+}
+
 void make_folders(file_system& fs, const std::string& path) {
     const char* const ends = fs.names_ignore_case() ? "/\\" : "/";
     for (std::size_t slash = path.find_first_of(ends, 1); slash != std::string::npos;

@@ -24,6 +24,10 @@ std::string joined(const std::string& folder, const std::string& name);
 std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
                                       std::vector<std::string>* unreadable = nullptr);
 
+// Whether the canonical path lies strictly below the canonical folder. "\\" separates too where the
+// host takes it as a separator (Windows).
+bool lies_below(const file_system& fs, const std::string& path, const std::string& folder);
+
 // Creates the folders of path that do not exist yet (the last component is a file's name). "\\"
 // separates too where the host takes it as a separator (Windows).
 void make_folders(file_system& fs, const std::string& path);

@@ -316,7 +316,7 @@ void append_totals(std::string& out, const change_totals& t) {
 }
 
 void append_text(std::string& out, const file_report& file) {
-    out += file.input + " -> " + file.output + "\n";
+    out += printable(file.input) + " -> " + printable(file.output) + "\n";
     out += "  vertex threshold " + format_number(file.thresholds.vertex_threshold);
     if (file.snap_on_subfiles) {
         out += ", subfile threshold " + format_number(file.thresholds.subfile_threshold) +
@@ -351,7 +351,8 @@ void append_text(std::string& out, const file_report& file) {
             if (!v.snapped) {
                 out += ", merged\n";
             } else {
-                out += v.subfile.empty() ? ", snapped onto a subfile\n" : ", snapped onto " + v.subfile + "\n";
+                out +=
+                    v.subfile.empty() ? ", snapped onto a subfile\n" : ", snapped onto " + printable(v.subfile) + "\n";
             }
         }
     }

@@ -65,14 +65,15 @@ int report_and_finish(const run_options& options, const run_environment& env, co
         out.write(report_text(report));
         return finish(code);
     }
-    out.line("Writing report file " + options.report);
+    out.line("Writing report file " + printable(options.report));
     // Under another name for the input or the output (a link, "./"), it would replace that file.
     file_system& fs = env.files;
     const std::string report_path = real_path_or_name(fs, options.report);
     const bool names_a_run_file =
         report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
     if (names_a_run_file || !write_report(fs, options.report, report)) {
-        out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
+        out.line(printable(options.report) + " Can't create" +
+                 (names_a_run_file ? ": it is the input or output file" : "") +
                  (written ? " (the output file was written)" : ""));
         return finish(exit_file_error);
     }
@@ -87,7 +88,7 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
     console& out = env.out;
     // An interrupted run ends at once: no wait, the output left as it was.
     const auto interrupted = [&] {
-        out.line("Interrupted: " + options.output + " was not written");
+        out.line("Interrupted: " + printable(options.output) + " was not written");
         return exit_interrupted;
     };
     print_thresholds(out, options.clean);
@@ -98,8 +99,10 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
     cleaned_file result = clean_file(env.files, job, progress);
     switch (result.what) {
         case file_result::interrupted: return interrupted();
-        case file_result::not_found: out.line(options.input + " not found"); return finish(exit_file_error);
-        case file_result::not_text: out.line(options.input + " is not a text file"); return finish(exit_file_error);
+        case file_result::not_found: out.line(printable(options.input) + " not found"); return finish(exit_file_error);
+        case file_result::not_text:
+            out.line(printable(options.input) + " is not a text file");
+            return finish(exit_file_error);
         default: break;
     }
     for (const std::string& warning : result.warnings) warn(env.warnings, warning);
@@ -123,9 +126,10 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
         error(env.warnings, "--strict: " + options.output + " was not written");
         return report_and_finish(options, env, finish, result, exit_strict, false);
     }
-    if (!leave_untouched(env.files, job, result) && !replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
+    if (!leave_untouched(env.files, job, result) &&
+        !replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
         if (env.interrupted && env.interrupted->load()) return interrupted();
-        out.line(options.output + " Can't create");
+        out.line(printable(options.output) + " Can't create");
         return finish(exit_file_error);
     }
     result.written.print(out, " lines written in file");
@@ -159,6 +163,11 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         return finish(exit_usage);
     }
     const run_options& options = command.options;
+    if (const std::string refused = batch_usage_error(options, env.files); !refused.empty()) {
+        warn(env.warnings, "usage error: " + refused);
+        print_usage(out);
+        return finish(exit_usage);
+    }
     search_paths paths(env.files);
     for (const std::string& directory : search_directories(options)) paths.add_path(directory);
     // The warnings of the whole run: with --strict, each withholds every output.
@@ -188,7 +197,7 @@ int run(const std::vector<std::string>& args, const run_environment& env) {
     } catch (const read_failure& failure) {
         // A subfile (or a folder searched for one) is there, but the host failed to read it: going
         // on without it would weld the part against a library that is missing files by chance.
-        env.out.line(failure.path() + " can't be read");
+        env.out.line(printable(failure.path()) + " can't be read");
         return finisher(env, wait)(exit_file_error);
     }
 }

@@ -7,13 +7,13 @@ namespace weldrix {
 
 void single_file_console::reading(const std::string& input) {
     env_.out.line();
-    env_.out.line("Reading input file " + input);
+    env_.out.line("Reading input file " + printable(input));
 }
 
 void single_file_console::expanding(const search_paths& paths) {
     env_.out.line();
     env_.out.line("LDraw subfiles search locations:");
-    env_.out.line(paths.as_text());
+    env_.out.line(printable(paths.as_text()));
     env_.out.write("\nExpanding input file subfiles\n");
 }
 
@@ -30,8 +30,9 @@ void single_file_console::unifying() {
 void single_file_console::unified() { env_.out.line(); }
 
 void single_file_console::writing() {
-    env_.out.line(options_.check_only ? "Checking output file " + options_.output + " (it is not written)"
-                                      : "Writing output file " + options_.output);
+    const std::string output = printable(options_.output);
+    env_.out.line(options_.check_only ? "Checking output file " + output + " (it is not written)"
+                                      : "Writing output file " + output);
 }
 
 }  // namespace weldrix

@@ -16,7 +16,7 @@ std::string describe_changes(const change_totals& t) {
 
 void warn(console& warnings, std::string_view text) {
     warnings.write("weldrix: warning: ");
-    warnings.line(text);
+    warnings.line(printable(text));
 }
 
 void error(console& warnings, std::string_view text) {

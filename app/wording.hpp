@@ -20,7 +20,8 @@ std::string counted(std::size_t n, const char* one, const char* many);
 // "12 vertices moved, 1 line removed, 0 quads made triangles".
 std::string describe_changes(const change_totals& totals);
 
-// Writes "weldrix: warning: TEXT" as a line to the warnings console (standard error).
+// Writes "weldrix: warning: TEXT" as a line to the warnings console (standard error), control
+// characters of the names in it written printable (console.hpp).
 void warn(console& warnings, std::string_view text);
 
 // Writes "weldrix: error: TEXT" as a line to the warnings console (standard error).

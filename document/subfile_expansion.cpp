@@ -264,7 +264,7 @@ private:
         if (cycle_reported_.size() <= name) cycle_reported_.resize(name + 1, false);
         if (cycle_reported_[name]) return;
         cycle_reported_[name] = true;
-        out_.line("Circular subfile reference skipped: " + names_[name]);
+        out_.line("Circular subfile reference skipped: " + printable(names_[name]));
     }
 
     std::uint32_t name_id(const std::string& name) {

@@ -5,6 +5,23 @@
 
 namespace weldrix {
 
+std::string printable(std::string_view text) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+            continue;
+        }
+        out += "\\x";
+        out += digits[byte >> 4];
+        out += digits[byte & 0xF];
+    }
+    return out;
+}
+
 void console::count_line(std::size_t number, std::string_view label) {
     char buf[24];
     const auto end = std::to_chars(buf, buf + sizeof buf, number).ptr;

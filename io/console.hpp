@@ -10,6 +10,11 @@
 
 namespace weldrix {
 
+// The text with each control character (0x00 to 0x1F and DEL) written as "\xHH" (upper-case hex
+// digits), for a name that enters a message: a file name can hold any byte, and written raw it
+// could move the cursor, retitle the terminal or start a line of its own ("failed: ...").
+std::string printable(std::string_view text);
+
 class console {
 public:
     virtual ~console() = default;

@@ -155,6 +155,25 @@ TEST(Batch, InPlaceEveryFileIsCleanedAgainstTheFilesAsTheyWere) {
     }
 }
 
+// In place, a link that leads out of the input folder used to have the file it leads to replaced.
+// Such a file is passed over, said, and not counted; a link within the folder is followed.
+TEST(Batch, InPlaceALinkOutOfTheFolderIsPassedOver) {
+    temp_dir dir;
+    write_file(dir / "elsewhere.dat", dirty);
+    write_file(dir / "in/sub/inside.dat", clean);
+    fs::create_symlink(dir / "elsewhere.dat", dir / "in/out.dat");
+    fs::create_symlink("sub/inside.dat", dir / "in/within.dat");
+    const auto r = run_weldrix({"--no-wait", "in", "in"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(without_time(r.output).find("Cleaning 3 files of in in place\n"
+                                          "passed over: out.dat: a link to a file outside in\n\n"
+                                          "Summary:\n2 files read\n0 changed\n0 only reformatted\n2 unchanged\n"
+                                          "0 failed\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(read_file(dir / "elsewhere.dat"), dirty);
+}
+
 TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     temp_dir dir;
     write_file(dir / "in/clean.dat", clean);
@@ -188,6 +207,53 @@ TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     EXPECT_NE(r.output.find("Only the layout would change\n"), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
     EXPECT_EQ(tree(dir / "in").at("layout.dat"), reformatted);
+}
+
+// Runs that cannot go as asked are refused before anything is written or created: a usage error
+// says why on standard error, any other refusal on standard output.
+TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
+    temp_dir dir;
+    write_file(dir / "o/i/a.dat", dirty);
+    write_file(dir / "o/i/i/a.dat", reformatted);
+    fs::create_directory_symlink("o", dir / "link");
+    write_file(dir / "empty/notes.txt", dirty);
+    write_file(dir / "empty/.hidden/a.dat", dirty);
+    const std::string usage = "weldrix: warning: usage error: the input folder ";
+    const std::string none = "\n\nno LDraw files below empty\nPress <Enter> to quit\n";
+    struct refused {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string said;
+    } cases[] = {
+        // An input folder inside the output folder: i/a.dat used to replace o/i/a.dat.
+        {{"o/i", "o"}, 1, usage + "o/i lies inside the output folder o: its files would be replaced"},
+        {{"o/i/i", "link"}, 1, usage + "o/i/i lies inside the output folder link: "},
+        // A folder given for a file: "o.dat/" used to be created, with exit 0.
+        {{"empty", "o.dat"}, 2, none},
+        {{"-c", "empty", "o.dat"}, 2, none},
+    };
+    // Every file with its bytes, and every folder.
+    const auto everything = [&] {
+        auto all = tree(dir.path());
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+            if (entry.is_directory()) all[fs::relative(entry.path(), dir.path()).string() + "/"];
+        }
+        return all;
+    };
+    const auto before = everything();
+    for (const refused& c : cases) {
+        std::vector<std::string> args = {"--no-wait"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = run_weldrix(args, "", dir.path());
+        EXPECT_EQ(r.exit_code, c.exit_code) << c.said << r.output;
+        if (c.exit_code == exit_usage) {
+            EXPECT_EQ(r.output, test::usage_error_output()) << c.said;
+            EXPECT_EQ(r.errors.rfind(c.said, 0), 0u) << r.errors;
+        } else {
+            EXPECT_NE(r.output.find(c.said), std::string::npos) << r.output;
+        }
+        EXPECT_EQ(everything(), before) << c.said;
+    }
 }
 
 // The console text and the outputs do not depend on the number of threads.

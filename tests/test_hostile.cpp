@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -457,6 +459,48 @@ TEST(Hostile, AnInterruptedRunLeavesItsOutputAsItWas) {
     EXPECT_TRUE(out.text.ends_with("Interrupted: " + (other / "out.dat") + " was not written\n")) << out.text;
     EXPECT_EQ(read_file(other / "out.dat"), "old\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(other.path()), {}), 2);
+}
+
+// Control characters in file, folder and subfile names used to reach the console and the reports
+// raw: a name could move the cursor, retitle the terminal or forge a "failed:" line. Every message
+// shows each as \xHH; the JSON report keeps the exact name.
+TEST(Hostile, ControlCharactersInNamesAreShownAsEscapes) {
+    temp_dir dir;
+    const std::string evil = "\x1b]0;t\x07\nfailed: x\r\x7f";  // retitles, rings, forges a line
+    const std::string shown = "\\x1B]0;t\\x07\\x0Afailed: x\\x0D\\x7F";
+    const std::string sub = "\x1b[2J\x01.dat";  // a line cannot hold "\n" or "\r"
+    const std::string sub_shown = "\\x1B[2J\\x01.dat";
+    const std::string folder = "in/" + evil, file = "a" + evil + ".dat";
+    write_file(dir / (folder + "/" + file), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 " + sub +
+                                                "\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 loop" + sub +
+                                                "\n2 24 0 0 0 1 0 0\n2 24 0.002 0 0 1 1 0\n");
+    write_file(dir / (folder + "/loop" + sub), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 loop" + sub + "\n");
+    const std::string relative = shown + "/a" + shown + ".dat";
+    const auto raw = [](const std::string& text) {
+        return std::any_of(text.begin(), text.end(),
+                           [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7f; });
+    };
+    const std::pair<std::vector<std::string>, std::vector<std::string>> runs[] = {
+        {{"-s", "-r", "report.txt", "in", "out"},
+         {"changed: " + relative + " (2 vertices moved", "subfile not found: " + sub_shown + " (1 reference",
+          "in/" + relative + " -> out/" + relative}},
+        {{"-s", "in/" + evil + "/" + file, "out" + evil + ".dat"},
+         {"Reading input file in/" + relative, "Circular subfile reference skipped: loop" + sub_shown,
+          "Writing output file out" + shown + ".dat"}},
+        {{"-c", "-r", "report.json", "in", "out"}, {"would change: " + relative}},
+    };
+    for (const auto& [args, said] : runs) {
+        std::vector<std::string> with = {"--no-wait"};
+        with.insert(with.end(), args.begin(), args.end());
+        const run_result r = run_weldrix(with, {}, dir.path());
+        EXPECT_FALSE(raw(r.output)) << r.output;
+        EXPECT_FALSE(raw(r.errors)) << r.errors;
+        const std::string text = r.output + r.errors + (args[2] == "report.txt" ? read_file(dir / "report.txt") : "");
+        for (const std::string& part : said) EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    }
+    EXPECT_FALSE(raw(read_file(dir / "report.txt")));
+    const auto json = nlohmann::json::parse(read_file(dir / "report.json"));
+    EXPECT_EQ(json["files"][0]["input"], "in/" + evil + "/" + file);
 }
 
 // A FIFO that nothing opens holds no call for ever: setting the stop flag ends the wait in any

@@ -69,6 +69,11 @@ def read_data(page_path):
         raise SystemExit("FAIL: %s: the report data is not valid JSON: %s" % (page_path, e))
 
 
+def shown(v):
+    """A text as the page shows it: each control character (0x00-0x1F, DEL) written \\xHH."""
+    return re.sub(r"[\x00-\x1f\x7f]", lambda m: "\\x%02X" % ord(m.group()), str(v))
+
+
 def num(v):
     return v if isinstance(v, (int, float)) and not isinstance(v, bool) and math.isfinite(v) else None
 
@@ -345,7 +350,7 @@ def check_lists(root, f, drawing, nfiles):
     summary = by_id(root, "summary")
     if summary is not None:
         text = summary.text_content()
-        wanted = [str(f.get("input")), str(f.get("output"))]
+        wanted = [shown(f.get("input")), shown(f.get("output"))]
         for key in ("read", "written"):
             if isinstance(f.get(key), dict) and "lines" in f[key]:
                 wanted.append(str(f[key]["lines"]))
@@ -368,12 +373,12 @@ def check_lists(root, f, drawing, nfiles):
                 texts = {(ch.cls() or [""])[0]: ch.text_content() for ch in spans}
                 if texts.get("ln") != str(c.get("line")):
                     fail("change row %d shows line %r, not %r" % (i, texts.get("ln"), c.get("line")))
-                if "reason" in c and texts.get("reason") != c["reason"]:
+                if "reason" in c and texts.get("reason") != shown(c["reason"]):
                     fail("change row %d shows the reason %r, not %r" % (i, texts.get("reason"), c["reason"]))
                 verts = texts.get("verts", "")
                 for v in c.get("vertices", []):
                     for part in ("subfile",):
-                        if isinstance(v, dict) and part in v and str(v[part]) not in verts:
+                        if isinstance(v, dict) and part in v and shown(v[part]) not in verts:
                             fail("change row %d does not show the subfile %r" % (i, v[part]))
                 if len(c.get("vertices", [])) != (verts.count("\n") + 1 if verts else 0):
                     fail("change row %d lists %d vertices, not %d" % (i, verts.count("\n") + 1 if verts else 0, len(c.get("vertices", []))))

@@ -332,14 +332,15 @@ def sample_odd():
         {"line": 7, "type": 4, "change": "triangle", "reason": "corners 2 and 3 met", "vertices": []},
         {"line": 9, "type": 2, "change": "removed", "reason": "not in the drawing", "vertices": []},
     ]
-    f1 = {"input": "odd.dat", "output": "odd-clean.dat", "thresholds": {"vertex": 0.005},
+    # Names may hold control characters, which the page shows as \xHH.
+    f1 = {"input": "odd\x1b]0;t\x07\n.dat", "output": "odd-clean\x7f.dat", "thresholds": {"vertex": 0.005},
           "snap_on_subfiles": False, "read": {"lines": 9}, "written": {"lines": 8},
           "changes": changes, "groups": [{"to": [0, 0, 0], "from": [[0.001, 0, 0]]}]}
     d1 = {"full": False, "lines": lines, "note": "odd <i>data</i>",
           "subfile": [[2, "-inf", 0, 0, 5, 5, 5], [3, 1, 1, 1, 2, 2, 2, "nan", 3, 3], [4, 0, 0]]}
     f2 = {"input": "undrawn.dat", "output": "undrawn-clean.dat", "changes": [
         {"line": 2, "type": 2, "change": "moved", "vertices": [
-            {"index": 1, "from": [1, 1, 1.003], "to": [1, 1, 1], "distance": 0.003, "onto": "snapped", "subfile": "s\\x.dat"},
+            {"index": 1, "from": [1, 1, 1.003], "to": [1, 1, 1], "distance": 0.003, "onto": "snapped", "subfile": "s\\x\x01.dat"},
             {"index": 0, "from": [5, 1, 1.003], "to": [5, 1, 1], "distance": 0.003, "onto": "merged"}]}]}
     return {"report": {"format": "weldrix-report", "version": 1, "files": [f1, f2]}, "drawing": [d1]}
 

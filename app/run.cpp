@@ -123,7 +123,8 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
         error(env.warnings, "--strict: " + options.output + " was not written");
         return report_and_finish(options, env, finish, result, exit_strict, false);
     }
-    if (!leave_untouched(env.files, job, result) && !replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
+    if (!leave_untouched(env.files, job, result) &&
+        !replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
         if (env.interrupted && env.interrupted->load()) return interrupted();
         out.line(options.output + " Can't create");
         return finish(exit_file_error);

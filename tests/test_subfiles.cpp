@@ -440,10 +440,11 @@ TEST(Subfiles, CyclesAreCutWithOneMessagePerNameAsWritten) {
 // file is inlined (the one being inlined is finished).
 TEST(Subfiles, AnInterruptStopsTheExpansionAtTheNextFile) {
     temp_dir dir;
+    const auto file = [](int k) { return std::string("f").append(std::to_string(k)).append(".dat"); };
     for (int k = 0; k < 8; ++k) {
         std::string text = "2 16 0 0 0 1 0 0\n";
-        for (int j = 0; j < 9; ++j) text += reference("f" + std::to_string(k + 1) + ".dat");
-        write_file(dir / ("f" + std::to_string(k) + ".dat"), text);
+        for (int j = 0; j < 9; ++j) text += reference(file(k + 1));
+        write_file(dir / file(k), text);
     }
     write_file(dir / "main.dat", reference("f0.dat"));
     search_paths paths(host_file_system());

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,22 @@ public:
     // Everything written so far to the file system that holds path (a file or a folder): what a
     // caller that replaced many files calls once instead of syncing each of them.
     virtual int sync_file_system(const std::string& path) = 0;
+
+    // Advisory locks, so that two runs do not write into one folder at once.
+    // A lock held on a folder: released when it is destroyed, and by the host when the process
+    // ends, however it ends. It must not outlive the file_system that gave it.
+    class folder_lock {
+    public:
+        folder_lock() = default;
+        folder_lock(const folder_lock&) = delete;
+        folder_lock& operator=(const folder_lock&) = delete;
+        virtual ~folder_lock() = default;
+    };
+    // Takes the lock of an existing folder, without waiting. EWOULDBLOCK when it is held (by
+    // another process, or by another lock of this one); any other error says that this host cannot
+    // lock that folder (missing, no permission, a network file system without locks). The lock is
+    // advisory: it keeps out other callers of lock_folder, nothing else.
+    virtual int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) = 0;
 };
 
 // The file system of the host the tool runs on.

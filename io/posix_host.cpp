@@ -6,6 +6,7 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,16 @@ struct freer {
 };
 struct folder_closer {
     void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// flock on the folder itself: nothing is created in it, and the lock goes with the descriptor,
+// which the system closes when the process ends, however it ends.
+class posix_folder_lock final : public file_system::folder_lock {
+public:
+    ~posix_folder_lock() override {
+        if (fd >= 0) ::close(fd);
+    }
+    int fd = -1;
 };
 
 class posix_file_system final : public file_system {
@@ -251,6 +262,16 @@ public:
         if (error == EINVAL) error = 0;
         ::close(fd);
         return error;
+    }
+
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override {
+        lock.reset();
+        auto held = std::make_unique<posix_folder_lock>();  // first: owns the descriptor from its open on
+        held->fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (held->fd < 0) return errno;
+        if (::flock(held->fd, LOCK_EX | LOCK_NB) != 0) return errno == EAGAIN ? EWOULDBLOCK : errno;
+        lock = std::move(held);
+        return 0;
     }
 
     int sync_file_system(const std::string& path) override {

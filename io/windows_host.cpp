@@ -270,6 +270,37 @@ struct symlink_reparse_data {
     // The names follow, in UTF-16.
 };
 
+// The lock of a folder is a byte-range lock (LockFileEx) on a hidden file ".weldrix.lock" in it:
+// Windows locks no range of a folder's own handle, and an exclusive sharing mode on the folder
+// would also keep out the renames into it. The file is opened delete-on-close, so it goes with the
+// last handle, which the system closes when the process ends, however it ends; a batch passes
+// over hidden names, so it is never taken for a part.
+class windows_folder_lock final : public file_system::folder_lock {
+public:
+    explicit windows_folder_lock(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr)) {}
+    ~windows_folder_lock() override {
+        OVERLAPPED at{};
+        if (locked_) UnlockFileEx(file_.get(), 0, 1, 0, &at);  // at once, rather than when the system gets to it
+    }
+    // 0, EWOULDBLOCK when another handle holds the lock, or the error of opening the file.
+    int take() {
+        if (!file_.valid()) return last_error();
+        OVERLAPPED at{};
+        if (!LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? EWOULDBLOCK : error_number(error);
+        }
+        locked_ = true;
+        return 0;
+    }
+
+private:
+    scoped_handle file_;
+    bool locked_ = false;
+};
+
 class windows_file_system final : public file_system {
 public:
     bool names_ignore_case() const override { return true; }
@@ -594,6 +625,25 @@ public:
             if (error != 0 && first_error == 0) first_error = error;
         }
         return first_error;
+    }
+
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override {
+        lock.reset();
+        std::wstring wide_folder, wide;
+        if (!widen(folder, wide_folder)) return ENOENT;
+        if (const int error = host_path(folder + (needs_separator(wide_folder) ? "\\" : "") + ".weldrix.lock", wide))
+            return error;
+        for (int attempt = 0;; ++attempt) {
+            auto held = std::make_unique<windows_folder_lock>(wide);
+            const int error = held->take();
+            // The lock file of a run that has just ended cannot be opened until it is deleted.
+            if (error == EACCES && attempt < 50) {
+                Sleep(10);
+                continue;
+            }
+            if (error == 0) lock = std::move(held);
+            return error;
+        }
     }
 
 private:

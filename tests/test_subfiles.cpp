@@ -440,12 +440,11 @@ TEST(Subfiles, CyclesAreCutWithOneMessagePerNameAsWritten) {
 // file is inlined (the one being inlined is finished).
 TEST(Subfiles, AnInterruptStopsTheExpansionAtTheNextFile) {
     temp_dir dir;
+    const auto file = [](int k) { return std::string("f").append(std::to_string(k)).append(".dat"); };
     for (int k = 0; k < 8; ++k) {
-        // Names built by appending: GCC 12 warns falsely (-Wrestrict) on "f" + std::to_string(k).
-        const auto name = [](int n) { return std::string("f").append(std::to_string(n)).append(".dat"); };
         std::string text = "2 16 0 0 0 1 0 0\n";
-        for (int j = 0; j < 9; ++j) text += reference(name(k + 1));
-        write_file(dir / name(k), text);
+        for (int j = 0; j < 9; ++j) text += reference(file(k + 1));
+        write_file(dir / file(k), text);
     }
     write_file(dir / "main.dat", reference("f0.dat"));
     search_paths paths(host_file_system());
@@ -501,27 +500,27 @@ TEST(Subfiles, ConsoleOfARunWithSubfilesByteForByte) {
     const auto run = weld(dir, {"-us", "0.01", "-l", "lib"});
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output,
-              test::banner +
-                  "Vertices unification threshold: 0.005\n"
-                  "Unification on subfiles threshold: 0.01\n"
-                  "\n"
-                  "Reading input file main.dat\n"
-                  "4 lines in file\n0 Edge lines\n0 Conditional lines\n1 Triangles\n0 Quads\n2 Subfiles\n"
-                  "\n"
-                  "LDraw subfiles search locations:\n"
-                  ".\\, .\\p\\, .\\s\\, lib\\p\\, lib\\parts\\, lib\\parts\\s\\, lib\\Unofficial\\p\\, "
-                  "lib\\Unofficial\\parts\\, lib\\Unofficial\\parts\\s\\\n"
-                  "\n"
-                  "Expanding input file subfiles\n"
-                  "\n"
-                  "Inlined from subfiles:\n1 Edge lines\n1 Conditional lines\n1 Triangles\n1 Quads\n"
-                  "\n"
-                  "\n"
-                  "Unifying input file vertices\n"
-                  "\n"
-                  "Writing output file out.dat\n"
-                  "4 lines written in file\n0 Edge lines\n0 Conditional lines\n1 Triangles\n0 Quads\n2 Subfiles\n"
-                  "Press <Enter> to quit\n");
+              "\nLdraw Weldrix 1.0 - by Orvel\n-------------------------------\n"
+              "Vertices unification threshold: 0.005\n"
+              "Unification on subfiles threshold: 0.01\n"
+              "\n"
+              "Reading input file main.dat\n"
+              "4 lines in file\n0 Edge lines\n0 Conditional lines\n1 Triangles\n0 Quads\n2 Subfiles\n"
+              "\n"
+              "LDraw subfiles search locations:\n"
+              ".\\, .\\p\\, .\\s\\, lib\\p\\, lib\\parts\\, lib\\parts\\s\\, lib\\Unofficial\\p\\, "
+              "lib\\Unofficial\\parts\\, lib\\Unofficial\\parts\\s\\\n"
+              "\n"
+              "Expanding input file subfiles\n"
+              "\n"
+              "Inlined from subfiles:\n1 Edge lines\n1 Conditional lines\n1 Triangles\n1 Quads\n"
+              "\n"
+              "\n"
+              "Unifying input file vertices\n"
+              "\n"
+              "Writing output file out.dat\n"
+              "4 lines written in file\n0 Edge lines\n0 Conditional lines\n1 Triangles\n0 Quads\n2 Subfiles\n"
+              "Press <Enter> to quit\n");
     // The missing subfile is named on standard error, which changes nothing above.
     EXPECT_EQ(run.errors, "weldrix: warning: subfile not found: gone.dat (1 reference skipped)\n");
     EXPECT_EQ(output_file(dir), "0 part\r\n" + std::string("1 16 0 0 0 1 0 0 0 1 0 0 0 1 box.dat\r\n") +

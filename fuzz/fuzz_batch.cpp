@@ -201,6 +201,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(one.warnings == many.warnings, input);
     FUZZ_CHECK(weldrix::fuzz::same_files(one_fs, many_fs), input);
 
+    if (s.inputs.empty()) {
+        // A folder with no LDraw files fails, and nothing is created for it.
+        FUZZ_CHECK(one.code == exit_file_error && one.out.find("no LDraw files below ") != std::string::npos, one.out);
+        return 0;
+    }
     const std::string taken =
         "Cleaning " + std::to_string(s.inputs.size()) + (s.inputs.size() == 1 ? " file of " : " files of ");
     const std::string checked =

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/batch.hpp"
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "fuzz/fuzz_check.hpp"
@@ -151,7 +152,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::string::npos,
             with.warnings);
     } else {
-        FUZZ_CHECK(with.code != exit_usage, input);
+        // A command line that parses can still be refused: a batch whose input folder lies inside
+        // its output folder (nothing was written, so the file system still shows why).
+        FUZZ_CHECK(with.code != exit_usage || !batch_usage_error(command.options, with_fs).empty(), input);
     }
     if (command.what == action::help || command.what == action::version) {
         FUZZ_CHECK(with.code == exit_success && with.waits == 0 && with.calls == 0, input);

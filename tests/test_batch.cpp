@@ -242,9 +242,7 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
     };
     const auto before = everything();
     for (const refused& c : cases) {
-        std::vector<std::string> args = {"--no-wait"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const auto r = run_weldrix(args, "", dir.path());
+        const auto r = run_weldrix(c.args, "", dir.path());
         EXPECT_EQ(r.exit_code, c.exit_code) << c.said << r.output;
         if (c.exit_code == exit_usage) {
             EXPECT_EQ(r.output, test::usage_error_output()) << c.said;

@@ -16,6 +16,7 @@
 
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/report_writer.hpp"
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
@@ -123,6 +124,10 @@ public:
                    report_form_of(options.report) == report_form::html) {
         clean_ = options.clean;
         clean_.record_changes = reporting() ? clean_options::changes::lines : clean_options::changes::totals;
+        if (reporting()) {
+            report_ = options.report == "-" ? std::make_unique<report_writer>(env.out)
+                                            : std::make_unique<report_writer>(env.files, options.report);
+        }
     }
 
     int run() {
@@ -340,6 +345,8 @@ private:
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) take_drawing(*outcome->report);
+            if (outcome->report) report_->add(std::move(*outcome->report));
+            outcome->report.reset();
             const std::string& relative = inputs_[printed_];
             std::string line;
             switch (outcome->what) {
@@ -521,21 +528,12 @@ private:
     const std::size_t unreadable_;  // folders and links below the input that could not be read
     std::mutex folders_mutex_;      // guards made_folders_ while the folders are made
     const bool drawing_;            // with -r to a page: each file's drawing is kept
-    // With -r: one report of every file read, in input order. A page's drawings were held to the
-    // page's budget as the files were handed over (take_drawing).
+    // With -r: the report of every file read, in input order, each handed to the writer as its line
+    // was printed; a page's drawings were held to the page's budget then (take_drawing).
     bool write_batch_report() {
         console& out = env_.out;
-        std::vector<file_report> files;
-        for (file_outcome& outcome : outcomes_) {
-            if (!outcome.report) continue;
-            files.push_back(std::move(*outcome.report));
-            outcome.report.reset();
-        }
         out.line();
-        if (options_.report == "-") {
-            out.write(report_text(files));
-            return true;
-        }
+        if (options_.report == "-") return report_->finish();
         out.line("Writing report file " + options_.report);
         // Under the name of an output or an input it would replace that file.
         file_system& fs = env_.files;
@@ -548,7 +546,7 @@ private:
             names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
                                report_path == joined(in_real, relative);
         }
-        if (names_a_run_file || !write_report(fs, options_.report, files)) {
+        if (names_a_run_file || !report_->finish()) {
             out.line(options_.report + " Can't create" + (names_a_run_file ? ": it is an input or output file" : ""));
             return false;
         }
@@ -556,6 +554,8 @@ private:
     }
     static constexpr std::size_t drawing_budget = 200'000;
 
+    // With -r: takes each file's record in input order (only the main thread).
+    std::unique_ptr<report_writer> report_;
     std::unordered_set<std::string> made_folders_;
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file

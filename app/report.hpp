@@ -3,7 +3,7 @@
 // that draws the changes (the template app/report_page.html with the data built in).
 //
 // A report covers a list of files, one record each, so that a run that cleans many files hands
-// every one to a single report.
+// every one to a single report; report_writer.hpp writes it as the files are done.
 #pragma once
 
 #include <array>
@@ -66,7 +66,8 @@ enum class report_form { text, json, html };
 // text (letter case does not matter).
 report_form report_form_of(std::string_view name);
 
-// The report of the files in each form.
+// The whole report of the files in each form, in memory (report_writer.hpp writes it file by
+// file, with the same bytes).
 std::string report_text(const std::vector<file_report>& files);
 std::string report_json(const std::vector<file_report>& files);
 std::string report_html(const std::vector<file_report>& files);

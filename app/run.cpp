@@ -7,6 +7,7 @@
 #include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/report_writer.hpp"
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
@@ -146,11 +147,12 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     // ends with code unless the report cannot be written.
     const auto report_and_finish = [&](const line_counts& written, int code) {
         if (!reporting) return finish(code);
-        std::vector<file_report> report;
-        report.push_back(record_file(document, options.input, options.output, clean, written, &subfile_lines));
+        file_report record = record_file(document, options.input, options.output, clean, written, &subfile_lines);
         out.line();
         if (options.report == "-") {
-            out.write(report_text(report));
+            report_writer printed(out);
+            printed.add(std::move(record));
+            printed.finish();
             return finish(code);
         }
         out.line("Writing report file " + options.report);
@@ -158,7 +160,9 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         const std::string report_path = real_path_or_name(fs, options.report);
         const bool names_a_run_file =
             report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
-        if (names_a_run_file || !write_report(fs, options.report, report)) {
+        report_writer report(fs, options.report);
+        if (!names_a_run_file) report.add(std::move(record));
+        if (names_a_run_file || !report.finish()) {
             out.line(options.report + " Can't create" + (names_a_run_file ? ": it is the input or output file" : "") +
                      (options.check_only ? "" : " (the output file was written)"));
             return finish(exit_file_error);

@@ -212,6 +212,30 @@ TEST(Memory, ABatchWithAPageHoldsNoMoreDrawingsThanThePageDraws) {
     EXPECT_LT(many, few + 4 * drawing) << "12 files: " << few << " bytes, 36 files: " << many << " bytes";
 }
 
+// A batch's report goes to its file as each file is done: the most a run holds at once must not
+// grow with the number of files (the files and the report are on disk, outside the heap). Every
+// line of each file changes.
+TEST(Memory, ABatchReportIsWrittenAsTheFilesAreDone) {
+    std::string part = "0 edges whose ends merge with the next edge's start\n";
+    for (int k = 0; k < 2000; ++k) part += "2 24 " + std::to_string(k) + " 0 0 " + std::to_string(k) + ".998 0 0\n";
+    const auto most_held = [&](std::size_t files, const char* report) {
+        temp_dir dir;
+        for (std::size_t i = 0; i < files; ++i) write_file(dir / ("in/" + std::to_string(i) + ".dat"), part);
+        string_console out, warnings;
+        const std::size_t before = heap.held;
+        heap.peak = before;
+        const int code = run({"-j", "1", "-c", "-r", dir / report, "--no-wait", dir / "in", dir / "out"},
+                             {out, warnings, [] {}, host_file_system()});
+        EXPECT_EQ(code, exit_would_change) << out.text;
+        EXPECT_TRUE(file_exists(dir / report));
+        return heap.peak - before;
+    };
+    for (const char* report : {"r.json", "r.txt"}) {
+        const std::size_t few = most_held(3, report), many = most_held(24, report);
+        EXPECT_LT(many, few + (std::size_t{2} << 20)) << report << ": 3 files: " << few << " bytes, 24 files: " << many;
+    }
+}
+
 TEST(OutOfMemory, EveryFailedAllocationOfAPlainRun) { fail_every_allocation("plain"); }
 TEST(OutOfMemory, EveryFailedAllocationOfARunWithSubfiles) { fail_every_allocation("subfiles"); }
 TEST(OutOfMemory, EveryFailedAllocationOfAnInPlaceRun) { fail_every_allocation("in place"); }

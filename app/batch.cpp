@@ -135,6 +135,7 @@ public:
         unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
+        report_window_ = std::size_t{threads} + 2;
         std::vector<std::thread> workers;
         try {
             running_ = threads;
@@ -158,6 +159,7 @@ public:
             // behind), and the outputs staged but not put in place are removed. The run then ends
             // as any run that runs out of memory, every output as it was or complete.
             abandoned_ = true;
+            room_.notify_all();
             for (std::thread& worker : workers) {
                 if (worker.joinable()) worker.join();
             }
@@ -178,8 +180,13 @@ private:
             if (interrupted() || abandoned_) return;
             std::size_t i;
             {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                if (next_ == inputs_.size()) return;
+                std::unique_lock<std::mutex> lock(mutex_);
+                // With a report, a file's record waits for the files before it to be handed to the
+                // writer: no file starts more than report_window_ ahead of them, so that the records
+                // waiting are bounded whatever the number of files.
+                while (report_ && next_ >= printed_ + report_window_ && !interrupted() && !abandoned_)
+                    room_.wait_for(lock, std::chrono::milliseconds(200));
+                if (next_ == inputs_.size() || interrupted() || abandoned_) return;
                 i = next_++;
             }
             file_outcome outcome;
@@ -366,7 +373,11 @@ private:
                 clear_progress();
                 env_.out.line(line);
             }
-            ++printed_;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                ++printed_;
+            }
+            room_.notify_all();
         }
     }
 
@@ -560,12 +571,14 @@ private:
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
-    std::mutex mutex_;  // guards next_, done_, outcomes_ and drawing_left_ while the workers run
+    std::mutex mutex_;  // guards next_, done_, printed_, outcomes_ and drawing_left_ while the workers run
     std::condition_variable ready_;
+    std::condition_variable room_;               // with a report: printed_ moved on
+    std::size_t report_window_ = 0;              // with a report: how far files may start ahead of printed_
     unsigned running_ = 0;                       // workers still at work
     std::size_t next_ = 0;                       // the next file to start
     std::size_t done_ = 0;                       // files finished
-    std::size_t printed_ = 0;                    // files whose line has been printed (only the main thread)
+    std::size_t printed_ = 0;                    // files whose line has been printed (by the main thread)
     std::size_t drawing_left_ = drawing_budget;  // lines the files not handed over yet may draw
     bool progress_shown_ = false;
 };

@@ -153,19 +153,20 @@ void write_counts(json_writer& json, const line_counts& counts) {
     json.raw("}");
 }
 
-void write_vertex(json_writer& json, const vertex_change& v) {
+void write_vertex(json_writer& json, const change_record& record, const line_change& change, const vertex_change& v) {
+    const point& from = record.from(change, v);
     json.raw("{\"index\":");
     json.integer(static_cast<std::size_t>(v.index));
     json.raw(",\"from\":");
-    json.point_array(v.from);
+    json.point_array(from);
     json.raw(",\"to\":");
-    json.point_array(v.to);
+    json.point_array(record.to(v));
     json.raw(",\"distance\":");
-    json.number(v.distance);
+    json.number(from.manhattan_distance(record.to(v)));
     json.raw(v.snapped ? ",\"onto\":\"snapped\"" : ",\"onto\":\"merged\"");
-    if (v.snapped && !v.subfile.empty()) {
+    if (v.snapped && !record.subfile(v).empty()) {
         json.raw(",\"subfile\":");
-        json.string(v.subfile);
+        json.string(record.subfile(v));
     }
     json.raw("}");
 }
@@ -205,14 +206,15 @@ void write_file_json(json_writer& json, const file_report& file, const listed& l
         json.raw(",\"change\":\"");
         json.raw(change_name(change.what));
         json.raw("\"");
-        if (!change.reason.empty()) {
+        if (!file.changes.reason(change).empty()) {
             json.raw(",\"reason\":");
-            json.string(change.reason);
+            json.string(file.changes.reason(change));
         }
         json.raw(",\"vertices\":[");
-        for (std::size_t k = 0; k < change.vertices.size(); ++k) {
+        const std::span<const vertex_change> vertices = file.changes.vertices(change);
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
             if (k) json.raw(",");
-            write_vertex(json, change.vertices[k]);
+            write_vertex(json, file.changes, change, vertices[k]);
         }
         json.raw("]}");
         drain();
@@ -223,11 +225,11 @@ void write_file_json(json_writer& json, const file_report& file, const listed& l
     for (const merge_group& group : std::span(file.changes.groups).first(groups)) {
         json.raw(first ? "{\"to\":" : ",{\"to\":");
         first = false;
-        json.point_array(group.to);
+        json.point_array(file.changes.to(group));
         json.raw(",\"from\":[");
-        for (std::size_t k = 0; k < group.from.size(); ++k) {
+        for (std::size_t k = 0; k < group.count; ++k) {
             if (k) json.raw(",");
-            json.point_array(group.from[k]);
+            json.point_array(file.changes.from(group, k));
         }
         json.raw("]}");
         drain();
@@ -339,15 +341,21 @@ void append_text(std::string& out, const file_report& file, const std::function<
             case line_change::kind::triangle: out += " made a triangle"; break;
             case line_change::kind::moved: out += " moved"; break;
         }
-        if (!change.reason.empty()) out += " (" + change.reason + ")";
+        const std::string_view reason = file.changes.reason(change);
+        if (!reason.empty()) out.append(" (").append(reason).append(")");
         out += "\n";
-        for (const vertex_change& v : change.vertices) {
-            out += "    corner " + std::to_string(v.index + 1) + ": " + v.from.to_text() + " -> " + v.to.to_text() +
-                   ", distance " + format_number(v.distance);
+        for (const vertex_change& v : file.changes.vertices(change)) {
+            const point& from = file.changes.from(change, v);
+            const point& to = file.changes.to(v);
+            out += "    corner " + std::to_string(v.index + 1) + ": " + from.to_text() + " -> " + to.to_text() +
+                   ", distance " + format_number(from.manhattan_distance(to));
+            const std::string_view subfile = file.changes.subfile(v);
             if (!v.snapped) {
                 out += ", merged\n";
+            } else if (subfile.empty()) {
+                out += ", snapped onto a subfile\n";
             } else {
-                out += v.subfile.empty() ? ", snapped onto a subfile\n" : ", snapped onto " + v.subfile + "\n";
+                out.append(", snapped onto ").append(subfile).append("\n");
             }
         }
         drain();
@@ -355,10 +363,10 @@ void append_text(std::string& out, const file_report& file, const std::function<
     if (!file.changes.groups.empty()) {
         out += "\n  Merged vertices (output position <- input positions):\n";
         for (const merge_group& group : file.changes.groups) {
-            out += "    " + group.to.to_text() + " <-";
-            for (std::size_t k = 0; k < group.from.size(); ++k) {
+            out += "    " + file.changes.to(group).to_text() + " <-";
+            for (std::size_t k = 0; k < group.count; ++k) {
                 out += k ? ", " : " ";
-                group.from[k].append_text(out);
+                file.changes.from(group, k).append_text(out);
             }
             out += "\n";
             drain();
@@ -393,7 +401,7 @@ listed page_limit(const change_record& changes, std::size_t left, std::string& n
 }
 
 // Bytes are handed on in pieces of about this size.
-constexpr std::size_t piece = std::size_t{1} << 20;
+constexpr std::size_t piece = std::size_t{1} << 18;
 
 }  // namespace
 
@@ -489,9 +497,10 @@ void report_writer::write_file(const file_report& file) {
             const listed limit = page_limit(file.changes, page_left_, note);
             page_left_ -= limit.changes;
             write_file_json(json, file, limit, drain_some);
-            json_writer drawing(drawings_, true);
-            if (files_ > 0) drawing.raw(",");
+            drawings_.emplace_back(files_ > 0 ? "," : "");
+            json_writer drawing(drawings_.back(), true);
             write_drawing(drawing, file.drawing, note);
+            drawings_.back().shrink_to_fit();
         }
     }
     all_ += file.changes.totals;
@@ -513,8 +522,12 @@ void report_writer::write_tail() {
         case report_form::json: bytes_ += "]}\n"; break;
         case report_form::html:
             bytes_ += "]},\"drawing\":[";
-            bytes_ += drawings_;
-            drawings_ = std::string();
+            drain(true);
+            for (std::string& drawing : drawings_) {
+                emit(drawing);
+                drawing = std::string();
+            }
+            drawings_.clear();
             bytes_ += "]}";
             bytes_ += page_tail();
             break;
@@ -523,12 +536,16 @@ void report_writer::write_tail() {
 
 void report_writer::drain(bool all) {
     if (bytes_.empty() || (!all && bytes_.size() < piece)) return;
-    switch (to_) {
-        case destination::file: failed_ = failed_ || !stream_->write(bytes_); break;
-        case destination::console: out_->write(bytes_); break;
-        case destination::text: *text_ += bytes_; break;
-    }
+    emit(bytes_);
     bytes_.clear();
+}
+
+void report_writer::emit(std::string_view bytes) {
+    switch (to_) {
+        case destination::file: failed_ = failed_ || !stream_->write(bytes); break;
+        case destination::console: out_->write(bytes); break;
+        case destination::text: *text_ += bytes; break;
+    }
 }
 
 }  // namespace weldrix

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/report.hpp"
@@ -54,6 +55,7 @@ private:
     void write_tail();
     // Hands the bytes made so far on when there are a piece of them (all of them when all).
     void drain(bool all = false);
+    void emit(std::string_view bytes);
 
     destination to_;
     report_form form_;
@@ -63,13 +65,13 @@ private:
     std::string* text_ = nullptr;
     std::unique_ptr<staged_writer> stream_;  // the file being written, when it can be as the files come
     bool tried_open_ = false;
-    bool failed_ = false;            // a write to the file failed: finish gives false
-    std::vector<file_report> kept_;  // the records written at finish
-    std::string bytes_;              // made, not handed on yet
-    std::string drawings_;           // a page's drawings, as the data's "drawing" array holds them
-    std::size_t files_ = 0;          // written so far
-    change_totals all_;              // of the files written so far
-    std::size_t page_left_;          // changed lines a page may still list (page_changes_in_all)
+    bool failed_ = false;                // a write to the file failed: finish gives false
+    std::vector<file_report> kept_;      // the records written at finish
+    std::string bytes_;                  // made, not handed on yet
+    std::vector<std::string> drawings_;  // a page's drawings, as the data's "drawing" array holds them
+    std::size_t files_ = 0;              // written so far
+    change_totals all_;                  // of the files written so far
+    std::size_t page_left_;              // changed lines a page may still list (page_changes_in_all)
     bool finished_ = false;
 };
 

@@ -112,6 +112,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     const bool reporting = !options.report.empty();
     clean_options file_clean = clean;
     if (options.check_only && !reporting) file_clean.record_changes = clean_options::changes::totals;
+    file_clean.keep_source = options.check_only;
     ldraw_file document(file_clean);
     out.line();
     out.line("Reading input file " + options.input);

@@ -25,6 +25,10 @@ struct clean_options {
     // totals (a batch, a check), or every line (a report).
     enum class changes { none, totals, lines };
     changes record_changes = changes::none;
+    // Whether a document that records changes keeps its input's bytes (ldraw_file::source): a
+    // caller that compares the output with them (a batch, a check) needs them, a report alone
+    // does not, and a large part's bytes are a large share of what a run holds.
+    bool keep_source = true;
 };
 
 }  // namespace weldrix

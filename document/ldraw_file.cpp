@@ -1,5 +1,7 @@
 #include "document/ldraw_file.hpp"
 
+#include <algorithm>
+
 #include "document/line_reader.hpp"
 #include "document/unify_vertices.hpp"
 #include "elements/comment_line.hpp"
@@ -18,6 +20,7 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     const std::string_view lines = without_byte_order_mark(bytes);
     byte_order_mark_ = lines.size() != bytes.size();
     bytes = lines;
+    source_size_ = bytes.size();
     crlf_ = first_line_end_is_crlf(bytes);
     line_counts counts;
     const bool numbered = options.record_changes == clean_options::changes::lines;
@@ -50,7 +53,7 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
     read_bytes(bytes).print(out, " lines in file");
-    if (options.record_changes != clean_options::changes::none) source_ = std::move(bytes);
+    if (options.record_changes != clean_options::changes::none && options.keep_source) source_ = std::move(bytes);
     return read_result::ok;
 }
 
@@ -58,9 +61,10 @@ std::string ldraw_file::text(line_counts& written) const {
     written = {};
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
-    // Reserving a typical line length per line spares most of the copies of a growing buffer (a
-    // longer text still grows as usual).
-    out.reserve(main_count * 64);
+    // Reserving a typical line length per line, or the input's length (the output is seldom
+    // longer), spares most of the copies of a growing buffer, which holds its old and its new copy
+    // at once (a longer text still grows as usual).
+    out.reserve(std::max(main_count * 64, source_size_));
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
     for (std::size_t i = 0; i < main_count; ++i) {
         const std::size_t before = out.size();
@@ -96,6 +100,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
     inlined_vertices_.clear();
     const bool origins = options.record_changes == clean_options::changes::lines;
     target_origins_.assign(units_.size(), {});
+    origin_names_.clear();
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         inlined_vertices_.push_back(std::make_unique<vertex_set>(options.thresholds, options.search));
@@ -103,7 +108,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
         const std::string root =
             unit.what == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
         expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back(),
-                         origins ? &target_origins_[u] : nullptr);
+                         origins ? &target_origins_[u] : nullptr, &origin_names_);
     }
     expansion.print_statistics();
     return expansion.missing();
@@ -111,6 +116,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
 
 void ldraw_file::unify_vertices() {
     if (units_.empty()) units_ = find_units(elements, main_count);
+    if (changes.detailed()) changes.subfiles = origin_names_;
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         if (unit.what == document_unit::kind::data) continue;

@@ -352,8 +352,9 @@ TEST(Report, PageListsABoundedNumberOfChanges) {
         change.line = k + 1;
         change.type = line_type::edge;
         change.what = line_change::kind::removed;
-        file.changes.lines.push_back(change);
-        file.changes.groups.push_back({point(k, 0, 0), {point(k, 0, 0.001)}});
+        file.changes.add_line(change, {}, {});
+        const point from(k, 0, 0.001);
+        file.changes.add_group(point(k, 0, 0), {&from, 1});
     }
     file.changes.totals.lines_removed = file.changes.lines.size();
     const std::size_t count = page_changes_in_all / page_changes_per_file + 1;
@@ -392,17 +393,11 @@ TEST(Report, JsonStaysValidForAnyNameAndNumber) {
     line_change change;
     change.line = 3;
     change.type = line_type::edge;
-    change.reason = "a <b>reason</b>";
-    vertex_change v;
-    v.from = point(1e-5, -0.0, 1e300);
-    v.to = point(HUGE_VAL, std::nan(""), 2);
-    v.distance = HUGE_VAL;
-    v.snapped = true;
-    v.subfile = "s\\x\x80.dat";
-    change.vertices.push_back(v);
-    file.changes.lines.push_back(change);
+    const point from(1e-5, -0.0, 1e300), to(HUGE_VAL, std::nan(""), 2);
+    const change_record::moved_vertex v{0, to, true, "s\\x\x80.dat"};
+    file.changes.add_line(change, {&from, 1}, {&v, 1}, "a <b>reason</b>");
     file.changes.totals.largest_distance = std::nan("");
-    file.drawing.lines.push_back({3, line_type::edge, drawn_line::state::moved, 2, {v.from, v.to}});
+    file.drawing.lines.push_back({3, line_type::edge, drawn_line::state::moved, 2, {from, to}});
 
     const std::vector<file_report> files{file, file};
     for (const std::string& text : {report_json(files), report_html(files)}) {
@@ -418,7 +413,7 @@ TEST(Report, JsonStaysValidForAnyNameAndNumber) {
         const json& vertex = f["changes"][0]["vertices"][0];
         EXPECT_EQ(vertex["from"], json::parse("[1e-005, -0, 1e+300]"));
         EXPECT_EQ(vertex["to"], json::parse(R"(["inf", "nan", 2])"));
-        EXPECT_EQ(vertex["distance"], "inf");
+        EXPECT_EQ(vertex["distance"], "nan");
         EXPECT_EQ(vertex["subfile"], "s\\x\xef\xbf\xbd.dat");
         EXPECT_EQ(f["changes"][0]["reason"], "a <b>reason</b>");
         EXPECT_EQ(f["totals"]["largest_distance"], "nan");

@@ -547,16 +547,8 @@ private:
         if (options_.report == "-") return report_->finish();
         out.line("Writing report file " + options_.report);
         // Under the name of an output or an input it would replace that file.
-        file_system& fs = env_.files;
-        const std::string report_path = real_path_or_name(fs, options_.report);
-        std::string in_real, out_real;
-        fs.real_path(options_.input, in_real);
-        fs.real_path(options_.output, out_real);
-        bool names_a_run_file = false;
-        for (const std::string& relative : inputs_) {
-            names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
-                               report_path == joined(in_real, relative);
-        }
+        const bool names_a_run_file =
+            report_names_a_run_file(env_.files, options_.report, options_.input, options_.output, &inputs_);
         if (names_a_run_file || !report_->finish()) {
             out.line(options_.report + " Can't create" + (names_a_run_file ? ": it is an input or output file" : ""));
             return false;

@@ -158,9 +158,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         }
         out.line("Writing report file " + options.report);
         // Under another name for the input or the output (a link, "./"), it would replace that file.
-        const std::string report_path = real_path_or_name(fs, options.report);
-        const bool names_a_run_file =
-            report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
+        const bool names_a_run_file = report_names_a_run_file(fs, options.report, options.input, options.output);
         report_writer report(fs, options.report);
         if (!names_a_run_file) report.add(std::move(record));
         if (names_a_run_file || !report.finish()) {

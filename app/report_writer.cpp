@@ -28,6 +28,34 @@ public:
         string(name);
         out_ += ':';
     }
+    // An object's fields: open writes {"name": for the first, field ,"name": for each after it
+    // (with its value, when given), close the "}".
+    void open(std::string_view name) {
+        out_ += '{';
+        key(name);
+    }
+    void field(std::string_view name) {
+        out_ += ',';
+        key(name);
+    }
+    void field(std::string_view name, std::size_t n) {
+        field(name);
+        integer(n);
+    }
+    void field(std::string_view name, double v) {
+        field(name);
+        number(v);
+    }
+    void field(std::string_view name, bool b) {
+        field(name);
+        boolean(b);
+    }
+    void field(std::string_view name, const char* text) = delete;  // it would be taken for a bool
+    void text_field(std::string_view name, std::string_view text) {
+        field(name);
+        string(text);
+    }
+    void close() { out_ += '}'; }
     void integer(std::size_t n) { out_ += std::to_string(n); }
     void boolean(bool b) { out_ += b ? "true" : "false"; }
 
@@ -138,37 +166,88 @@ const char* change_name(line_change::kind what) {
 }
 
 void write_counts(json_writer& json, const line_counts& counts) {
-    json.raw("{\"lines\":");
+    json.open("lines");
     json.integer(counts.lines);
-    json.raw(",\"edges\":");
-    json.integer(counts.edges);
-    json.raw(",\"conditionals\":");
-    json.integer(counts.conditionals);
-    json.raw(",\"triangles\":");
-    json.integer(counts.triangles);
-    json.raw(",\"quads\":");
-    json.integer(counts.quads);
-    json.raw(",\"subfiles\":");
-    json.integer(counts.subfiles);
-    json.raw("}");
+    json.field("edges", counts.edges);
+    json.field("conditionals", counts.conditionals);
+    json.field("triangles", counts.triangles);
+    json.field("quads", counts.quads);
+    json.field("subfiles", counts.subfiles);
+    json.close();
 }
 
 void write_vertex(json_writer& json, const change_record& record, const line_change& change, const vertex_change& v) {
     const point& from = record.from(change, v);
-    json.raw("{\"index\":");
-    json.integer(static_cast<std::size_t>(v.index));
-    json.raw(",\"from\":");
+    const point& to = record.to(v);
+    json.open("index");
+    json.integer(v.index);
+    json.field("from");
     json.point_array(from);
-    json.raw(",\"to\":");
-    json.point_array(record.to(v));
-    json.raw(",\"distance\":");
-    json.number(from.manhattan_distance(record.to(v)));
-    json.raw(v.snapped ? ",\"onto\":\"snapped\"" : ",\"onto\":\"merged\"");
-    if (v.snapped && !record.subfile(v).empty()) {
-        json.raw(",\"subfile\":");
-        json.string(record.subfile(v));
+    json.field("to");
+    json.point_array(to);
+    json.field("distance", from.manhattan_distance(to));
+    json.text_field("onto", v.snapped ? "snapped" : "merged");
+    if (v.snapped && !record.subfile(v).empty()) json.text_field("subfile", record.subfile(v));
+    json.close();
+}
+
+// The first limit changed lines of a record, as an array; drain is called after each.
+void write_changes(json_writer& json, const change_record& record, std::size_t limit,
+                   const std::function<void()>& drain) {
+    json.raw("[");
+    const std::size_t count = std::min(limit, record.lines.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const line_change& change = record.lines[i];
+        if (i) json.raw(",");
+        json.open("line");
+        json.integer(change.line);
+        json.field("type", static_cast<std::size_t>(change.type));
+        json.text_field("change", change_name(change.what));
+        if (!record.reason(change).empty()) json.text_field("reason", record.reason(change));
+        json.field("vertices");
+        json.raw("[");
+        const std::span<const vertex_change> vertices = record.vertices(change);
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
+            if (k) json.raw(",");
+            write_vertex(json, record, change, vertices[k]);
+        }
+        json.raw("]");
+        json.close();
+        drain();
     }
-    json.raw("}");
+    json.raw("]");
+}
+
+// The first limit merge groups of a record, as an array; drain is called after each.
+void write_groups(json_writer& json, const change_record& record, std::size_t limit,
+                  const std::function<void()>& drain) {
+    json.raw("[");
+    const std::size_t count = std::min(limit, record.groups.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const merge_group& group = record.groups[i];
+        if (i) json.raw(",");
+        json.open("to");
+        json.point_array(record.to(group));
+        json.field("from");
+        json.raw("[");
+        for (std::size_t k = 0; k < group.count; ++k) {
+            if (k) json.raw(",");
+            json.point_array(record.from(group, k));
+        }
+        json.raw("]");
+        json.close();
+        drain();
+    }
+    json.raw("]");
+}
+
+void write_totals(json_writer& json, const change_totals& totals) {
+    json.open("removed");
+    json.integer(totals.lines_removed);
+    json.field("triangles", totals.quads_made_triangles);
+    json.field("moved", totals.vertices_moved);
+    json.field("largest_distance", totals.largest_distance);
+    json.close();
 }
 
 // The changes and merge groups a report lists of one file (the page lists fewer than all of a
@@ -180,70 +259,26 @@ struct listed {
 
 void write_file_json(json_writer& json, const file_report& file, const listed& limit,
                      const std::function<void()>& drain) {
-    json.raw("{\"input\":");
+    json.open("input");
     json.string(file.input);
-    json.raw(",\"output\":");
-    json.string(file.output);
-    json.raw(",\"thresholds\":{\"vertex\":");
+    json.text_field("output", file.output);
+    json.field("thresholds");
+    json.open("vertex");
     json.number(file.thresholds.vertex_threshold);
-    json.raw(",\"subfile\":");
-    json.number(file.thresholds.subfile_threshold);
-    json.raw("},\"snap_on_subfiles\":");
-    json.boolean(file.snap_on_subfiles);
-    json.raw(",\"read\":");
+    json.field("subfile", file.thresholds.subfile_threshold);
+    json.close();
+    json.field("snap_on_subfiles", file.snap_on_subfiles);
+    json.field("read");
     write_counts(json, file.read);
-    json.raw(",\"written\":");
+    json.field("written");
     write_counts(json, file.written);
-    json.raw(",\"changes\":[");
-    bool first = true;
-    const std::size_t changes = std::min(limit.changes, file.changes.lines.size());
-    for (const line_change& change : std::span(file.changes.lines).first(changes)) {
-        json.raw(first ? "{\"line\":" : ",{\"line\":");
-        first = false;
-        json.integer(change.line);
-        json.raw(",\"type\":");
-        json.integer(static_cast<std::size_t>(change.type));
-        json.raw(",\"change\":\"");
-        json.raw(change_name(change.what));
-        json.raw("\"");
-        if (!file.changes.reason(change).empty()) {
-            json.raw(",\"reason\":");
-            json.string(file.changes.reason(change));
-        }
-        json.raw(",\"vertices\":[");
-        const std::span<const vertex_change> vertices = file.changes.vertices(change);
-        for (std::size_t k = 0; k < vertices.size(); ++k) {
-            if (k) json.raw(",");
-            write_vertex(json, file.changes, change, vertices[k]);
-        }
-        json.raw("]}");
-        drain();
-    }
-    json.raw("],\"groups\":[");
-    first = true;
-    const std::size_t groups = std::min(limit.groups, file.changes.groups.size());
-    for (const merge_group& group : std::span(file.changes.groups).first(groups)) {
-        json.raw(first ? "{\"to\":" : ",{\"to\":");
-        first = false;
-        json.point_array(file.changes.to(group));
-        json.raw(",\"from\":[");
-        for (std::size_t k = 0; k < group.count; ++k) {
-            if (k) json.raw(",");
-            json.point_array(file.changes.from(group, k));
-        }
-        json.raw("]}");
-        drain();
-    }
-    const change_totals& totals = file.changes.totals;
-    json.raw("],\"totals\":{\"removed\":");
-    json.integer(totals.lines_removed);
-    json.raw(",\"triangles\":");
-    json.integer(totals.quads_made_triangles);
-    json.raw(",\"moved\":");
-    json.integer(totals.vertices_moved);
-    json.raw(",\"largest_distance\":");
-    json.number(totals.largest_distance);
-    json.raw("}}");
+    json.field("changes");
+    write_changes(json, file.changes, limit.changes, drain);
+    json.field("groups");
+    write_groups(json, file.changes, limit.groups, drain);
+    json.field("totals");
+    write_totals(json, file.changes.totals);
+    json.close();
 }
 
 void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) {
@@ -269,21 +304,25 @@ void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) 
 }
 
 void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note) {
-    json.raw("{\"full\":");
+    json.open("full");
     json.boolean(drawing.full && more_note.empty());
-    json.raw(",\"lines\":[");
+    json.field("lines");
+    json.raw("[");
     for (std::size_t k = 0; k < drawing.lines.size(); ++k) {
         if (k) json.raw(",");
         write_drawn_line(json, drawing.lines[k], true);
     }
-    json.raw("],\"subfile\":[");
+    json.raw("]");
+    json.field("subfile");
+    json.raw("[");
     for (std::size_t k = 0; k < drawing.subfile.size(); ++k) {
         if (k) json.raw(",");
         write_drawn_line(json, drawing.subfile[k], false);
     }
-    json.raw("],\"note\":");
-    json.string(drawing.note.empty() || more_note.empty() ? drawing.note + more_note : drawing.note + " " + more_note);
-    json.raw("}");
+    json.raw("]");
+    json.text_field(
+        "note", drawing.note.empty() || more_note.empty() ? drawing.note + more_note : drawing.note + " " + more_note);
+    json.close();
 }
 
 // ---------------------------------------------------------------- text
@@ -313,6 +352,47 @@ void append_totals(std::string& out, const change_totals& t) {
            format_number(t.largest_distance);
 }
 
+// A changed line and its moved vertices, corners counted from 1.
+void append_change(std::string& out, const change_record& record, const line_change& change) {
+    out += "  line " + std::to_string(change.line) + ": " + type_name(change.type);
+    switch (change.what) {
+        case line_change::kind::removed: out += " removed"; break;
+        case line_change::kind::triangle: out += " made a triangle"; break;
+        case line_change::kind::moved: out += " moved"; break;
+    }
+    const std::string_view reason = record.reason(change);
+    if (!reason.empty()) out.append(" (").append(reason).append(")");
+    out += "\n";
+    for (const vertex_change& v : record.vertices(change)) {
+        const point& from = record.from(change, v);
+        const point& to = record.to(v);
+        out += "    corner " + std::to_string(v.index + 1) + ": " + from.to_text() + " -> " + to.to_text() +
+               ", distance " + format_number(from.manhattan_distance(to));
+        const std::string_view subfile = record.subfile(v);
+        if (!v.snapped) {
+            out += ", merged\n";
+        } else if (subfile.empty()) {
+            out += ", snapped onto a subfile\n";
+        } else {
+            out.append(", snapped onto ").append(subfile).append("\n");
+        }
+    }
+}
+
+void append_groups(std::string& out, const change_record& record, const std::function<void()>& drain) {
+    if (record.groups.empty()) return;
+    out += "\n  Merged vertices (output position <- input positions):\n";
+    for (const merge_group& group : record.groups) {
+        out += "    " + record.to(group).to_text() + " <-";
+        for (std::size_t k = 0; k < group.count; ++k) {
+            out += k ? ", " : " ";
+            record.from(group, k).append_text(out);
+        }
+        out += "\n";
+        drain();
+    }
+}
+
 void append_text(std::string& out, const file_report& file, const std::function<void()>& drain) {
     out += file.input + " -> " + file.output + "\n";
     out += "  vertex threshold " + format_number(file.thresholds.vertex_threshold);
@@ -335,43 +415,10 @@ void append_text(std::string& out, const file_report& file, const std::function<
     }
     out += "\n  Changed lines (input line numbers; corners counted from 1):\n";
     for (const line_change& change : file.changes.lines) {
-        out += "  line " + std::to_string(change.line) + ": " + type_name(change.type);
-        switch (change.what) {
-            case line_change::kind::removed: out += " removed"; break;
-            case line_change::kind::triangle: out += " made a triangle"; break;
-            case line_change::kind::moved: out += " moved"; break;
-        }
-        const std::string_view reason = file.changes.reason(change);
-        if (!reason.empty()) out.append(" (").append(reason).append(")");
-        out += "\n";
-        for (const vertex_change& v : file.changes.vertices(change)) {
-            const point& from = file.changes.from(change, v);
-            const point& to = file.changes.to(v);
-            out += "    corner " + std::to_string(v.index + 1) + ": " + from.to_text() + " -> " + to.to_text() +
-                   ", distance " + format_number(from.manhattan_distance(to));
-            const std::string_view subfile = file.changes.subfile(v);
-            if (!v.snapped) {
-                out += ", merged\n";
-            } else if (subfile.empty()) {
-                out += ", snapped onto a subfile\n";
-            } else {
-                out.append(", snapped onto ").append(subfile).append("\n");
-            }
-        }
+        append_change(out, file.changes, change);
         drain();
     }
-    if (!file.changes.groups.empty()) {
-        out += "\n  Merged vertices (output position <- input positions):\n";
-        for (const merge_group& group : file.changes.groups) {
-            out += "    " + file.changes.to(group).to_text() + " <-";
-            for (std::size_t k = 0; k < group.count; ++k) {
-                out += k ? ", " : " ";
-                file.changes.from(group, k).append_text(out);
-            }
-            out += "\n";
-            drain();
-        }
-    }
+    append_groups(out, file.changes, drain);
 }
 
 // The page template around its data: the placeholder stands alone on its line (the build checks

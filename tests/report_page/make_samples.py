@@ -350,8 +350,8 @@ def sample_batch(n=300):
     for i in range(n):
         p = Part()
         plate(p, rng.randint(1, 3), rng.randint(1, 2))
-        # every fifth file (the last one too) comes out unchanged
-        changes, groups = make_changes(p, rng, 0.03) if i % 5 != 4 else ([], [])
+        # every fifth file (the first one too) comes out unchanged
+        changes, groups = make_changes(p, rng, 0.03) if i % 5 != 0 else ([], [])
         entries.append(file_entry("parts/batch%03d.dat" % i, p, changes, groups, True))
     return report(entries)
 

@@ -298,6 +298,7 @@ private:
             outcome.report =
                 std::make_unique<file_report>(record_file(document, file_options.input, file_options.output, clean_,
                                                           written, drawing_ ? &subfile_lines : nullptr));
+            outcome.report->output_written = !options_.check_only;
         }
         outcome.what = outcome.totals.any()        ? file_outcome::status::changed
                        : text != document.source() ? file_outcome::status::reformatted

@@ -45,6 +45,7 @@ struct report_drawing {
 struct file_report {
     std::string input;
     std::string output;
+    bool output_written = true;  // false for a check (-c): the output was not written
     unify_thresholds thresholds;
     bool snap_on_subfiles = false;
     line_counts read;

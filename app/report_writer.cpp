@@ -262,6 +262,7 @@ void write_file_json(json_writer& json, const file_report& file, const listed& l
     json.open("input");
     json.string(file.input);
     json.text_field("output", file.output);
+    if (!file.output_written) json.field("output_written", false);  // absent: it was written
     json.field("thresholds");
     json.open("vertex");
     json.number(file.thresholds.vertex_threshold);
@@ -394,7 +395,7 @@ void append_groups(std::string& out, const change_record& record, const std::fun
 }
 
 void append_text(std::string& out, const file_report& file, const std::function<void()>& drain) {
-    out += file.input + " -> " + file.output + "\n";
+    out += file.input + " -> " + file.output + (file.output_written ? "\n" : " (a check: not written)\n");
     out += "  vertex threshold " + format_number(file.thresholds.vertex_threshold);
     if (file.snap_on_subfiles) {
         out += ", subfile threshold " + format_number(file.thresholds.subfile_threshold) +
@@ -404,7 +405,7 @@ void append_text(std::string& out, const file_report& file, const std::function<
     }
     out += "  read ";
     append_counts(out, file.read);
-    out += "\n  written ";
+    out += file.output_written ? "\n  written " : "\n  would write ";
     append_counts(out, file.written);
     out += "\n  ";
     append_totals(out, file.changes.totals);

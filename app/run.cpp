@@ -149,6 +149,7 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     const auto report_and_finish = [&](const line_counts& written, int code) {
         if (!reporting) return finish(code);
         file_report record = record_file(document, options.input, options.output, clean, written, &subfile_lines);
+        record.output_written = !options.check_only;
         out.line();
         if (options.report == "-") {
             report_writer printed(out);

@@ -466,14 +466,20 @@ TEST(Report, TextNamesEveryChangeAndAddsUpABatch) {
     EXPECT_NE(batch.find("\n2 files: 0 lines removed, 0 quads made triangles, 0 vertices moved"), std::string::npos);
 }
 
-// With -c the report tells what would change and nothing else is written; a folder run is not
-// reported on yet, and says so rather than end without the report.
+// With -c the report tells what would change, and says that the output was not written ("would
+// write"; JSON "output_written": false, absent when it was written); a folder run reports every
+// file.
 TEST(Report, CheckRunsReportAndFolderRunsReportEveryFile) {
     const std::string input = "2 24 0 0 0 0.0004 0 0\n2 24 5 0 0 6 0 0\n";
     const report_run check = run_with_report(input, "r.json", {"-c"});
     EXPECT_EQ(check.exit_code, exit_would_change);
     EXPECT_EQ(check.output, "") << "nothing is written with -c";
     const json file = json::parse(check.report)["files"][0];
+    EXPECT_EQ(file["output_written"], false);
+    EXPECT_FALSE(json::parse(run_with_report(input, "r.json").report)["files"][0].contains("output_written"));
+    const std::string text = run_with_report(input, "r.txt", {"-c"}).report;
+    EXPECT_NE(text.find("/w/in.dat -> /w/out.dat (a check: not written)\n  vertex"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n  would write 1 line (1 edge line,"), std::string::npos) << text;
     ASSERT_EQ(file["changes"].size(), 1u);
     EXPECT_EQ(file["changes"][0]["line"], 1);
     EXPECT_EQ(file["changes"][0]["change"], "removed");
@@ -492,7 +498,10 @@ TEST(Report, CheckRunsReportAndFolderRunsReportEveryFile) {
     ASSERT_EQ(folder["files"].size(), 1u);
     EXPECT_EQ(folder["files"][0]["input"], "/w/parts/a.dat");
     EXPECT_EQ(folder["files"][0]["changes"].size(), 1u);
+    EXPECT_FALSE(folder["files"][0].contains("output_written"));
     EXPECT_NE(fs.find("/w/clean/a.dat"), nullptr);
+    run({"-c", "-r", "/w/c.json", "--no-wait", "/w/parts", "/w/clean"}, run_environment{out, warnings, [] {}, fs});
+    EXPECT_EQ(json::parse(*fs.find("/w/c.json"))["files"][0]["output_written"], false);
 }
 
 // Without -r the document records nothing, so a run costs what it did before.

@@ -355,6 +355,8 @@ def check_lists(root, f, drawing):
         for k, v in (f.get("totals") or {}).items():
             if str(v) not in text:
                 fail("the summary does not show the total %s = %r" % (k, v))
+        if (f.get("output_written") is False) != ("not written" in text and "would write" in text):
+            fail("the summary %s that the output was not written (a check)" % ("does not say" if f.get("output_written") is False else "says"))
         if isinstance(drawing, dict) and drawing.get("full") is False and drawing.get("note") and drawing["note"] not in text:
             fail("the summary does not show why only part of the drawing is shown")
     box = by_id(root, "changes")

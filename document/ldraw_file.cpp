@@ -20,7 +20,6 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     const std::string_view lines = without_byte_order_mark(bytes);
     byte_order_mark_ = lines.size() != bytes.size();
     bytes = lines;
-    source_size_ = bytes.size();
     crlf_ = first_line_end_is_crlf(bytes);
     line_counts counts;
     const bool numbered = options.record_changes == clean_options::changes::lines;
@@ -61,10 +60,10 @@ std::string ldraw_file::text(line_counts& written) const {
     written = {};
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
-    // Reserving a typical line length per line, or the input's length (the output is seldom
-    // longer), spares most of the copies of a growing buffer, which holds its old and its new copy
-    // at once (a longer text still grows as usual).
-    out.reserve(std::max(main_count * 64, source_size_));
+    // Reserving a typical line length per line, or the input's length when it is kept (the
+    // output is seldom longer), spares most of the copies of a growing buffer, which holds its old
+    // and its new copy at once (a longer text still grows as usual).
+    out.reserve(std::max(main_count * 64, source_.size()));
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
     for (std::size_t i = 0; i < main_count; ++i) {
         const std::size_t before = out.size();

@@ -88,7 +88,6 @@ public:
 
 private:
     std::string source_;
-    std::size_t source_size_ = 0;       // of the input's lines, kept or not
     bool crlf_ = false;                 // the output uses the input's first line end
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain

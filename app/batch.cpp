@@ -16,6 +16,7 @@
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/report_writer.hpp"
 #include "app/wording.hpp"
 #include "document/search_paths.hpp"
 #include "io/files.hpp"
@@ -36,13 +37,19 @@ public:
           unreadable_(unreadable),
           drawing_(report_draws_page(options.report)),
           files_(options, env, drawing_, run_warning),
-          progress_(env.out) {}
+          progress_(env.out) {
+        if (reporting()) {
+            report_ = options.report == "-" ? std::make_unique<report_writer>(env.out)
+                                            : std::make_unique<report_writer>(env.files, options.report);
+        }
+    }
 
     int run() {
         const auto start = std::chrono::steady_clock::now();
         unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
+        report_window_ = std::size_t{threads} + 2;
         std::vector<std::thread> workers;
         try {
             running_ = threads;
@@ -66,6 +73,7 @@ public:
             // behind), and the outputs staged but not put in place are removed. The run then ends
             // as any run that runs out of memory, every output as it was or complete.
             abandoned_ = true;
+            room_.notify_all();
             for (std::thread& worker : workers) {
                 if (worker.joinable()) worker.join();
             }
@@ -86,8 +94,13 @@ private:
             if (interrupted() || abandoned_) return;
             std::size_t i;
             {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                if (next_ == inputs_.size()) return;
+                std::unique_lock<std::mutex> lock(mutex_);
+                // With a report, a file's record waits for the files before it to be handed to the
+                // writer: no file starts more than report_window_ ahead of them, so that the records
+                // waiting are bounded whatever the number of files.
+                while (report_ && next_ >= printed_ + report_window_ && !interrupted() && !abandoned_)
+                    room_.wait_for(lock, std::chrono::milliseconds(200));
+                if (next_ == inputs_.size() || interrupted() || abandoned_) return;
                 i = next_++;
             }
             file_outcome outcome = files_.clean(inputs_[i]);
@@ -154,6 +167,8 @@ private:
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) take_drawing(*outcome->report);
+            if (outcome->report) report_->add(std::move(*outcome->report));
+            outcome->report.reset();
             const std::string relative = printable(inputs_[printed_]);
             const std::string why = printable(outcome->failure);
             std::string line;
@@ -178,7 +193,11 @@ private:
                 env_.out.line(line);
             }
             for (const std::string& warning : outcome->warnings) warn(env_.warnings, relative + ": " + warning);
-            ++printed_;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                ++printed_;
+            }
+            room_.notify_all();
         }
     }
 
@@ -247,34 +266,17 @@ private:
     const std::size_t unreadable_;  // folders and links below the input that could not be read
     const bool drawing_;            // with -r to a page: each file's drawing is kept
     batch_file_cleaner files_;
-    // With -r: one report of every file read, in input order. A page's drawings were held to the
-    // page's budget as the files were handed over (take_drawing).
+    // With -r: the report of every file read, in input order, each handed to the writer as its line
+    // was printed; a page's drawings were held to the page's budget then (take_drawing).
     bool write_batch_report() {
         console& out = env_.out;
-        std::vector<file_report> files;
-        for (file_outcome& outcome : outcomes_) {
-            if (!outcome.report) continue;
-            files.push_back(std::move(*outcome.report));
-            outcome.report.reset();
-        }
         out.line();
-        if (options_.report == "-") {
-            out.write(report_text(files));
-            return true;
-        }
+        if (options_.report == "-") return report_->finish();
         out.line("Writing report file " + printable(options_.report));
         // Under the name of an output or an input it would replace that file.
-        file_system& fs = env_.files;
-        const std::string report_path = real_path_or_name(fs, options_.report);
-        std::string in_real, out_real;
-        fs.real_path(options_.input, in_real);
-        fs.real_path(options_.output, out_real);
-        bool names_a_run_file = false;
-        for (const std::string& relative : inputs_) {
-            names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
-                               report_path == joined(in_real, relative);
-        }
-        if (names_a_run_file || !write_report(fs, options_.report, files)) {
+        const bool names_a_run_file =
+            report_names_a_run_file(env_.files, options_.report, options_.input, options_.output, &inputs_);
+        if (names_a_run_file || !report_->finish()) {
             out.line(printable(options_.report) + " Can't create" +
                      (names_a_run_file ? ": it is an input or output file" : ""));
             return false;
@@ -282,15 +284,19 @@ private:
         return true;
     }
 
+    // With -r: takes each file's record in input order (only the main thread).
+    std::unique_ptr<report_writer> report_;
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
-    std::mutex mutex_;  // guards next_, done_, outcomes_ and drawing_left_ while the workers run
+    std::mutex mutex_;  // guards next_, done_, printed_, outcomes_ and drawing_left_ while the workers run
     std::condition_variable ready_;
+    std::condition_variable room_;                    // with a report: printed_ moved on
+    std::size_t report_window_ = 0;                   // with a report: how far files may start ahead of printed_
     unsigned running_ = 0;                            // workers still at work
     std::size_t next_ = 0;                            // the next file to start
     std::size_t done_ = 0;                            // files finished
-    std::size_t printed_ = 0;                         // files whose line has been printed (only the main thread)
+    std::size_t printed_ = 0;                         // files whose line has been printed (by the main thread)
     std::size_t drawing_left_ = page_drawing_budget;  // lines the files not handed over yet may draw
     progress_line progress_;
 };

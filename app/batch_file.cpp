@@ -68,6 +68,7 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
     outcome.missing = std::move(result.missing);
     outcome.warnings = std::move(result.warnings);
     outcome.report = std::move(result.report);
+    if (outcome.report) outcome.report->output_written = !options_.check_only;
     if (failed(outcome.what) || outcome.what == file_result::interrupted) return outcome;
     if (options_.strict) {
         const std::string first = first_warning(run_warning_, outcome.warnings, outcome.missing);

@@ -3,7 +3,7 @@
 // that draws the changes (the template app/report_page.html with the data built in).
 //
 // A report covers a list of files, one record each, so that a run that cleans many files hands
-// every one to a single report.
+// every one to a single report; report_writer.hpp writes it as the files are done.
 #pragma once
 
 #include <array>
@@ -45,6 +45,7 @@ struct report_drawing {
 struct file_report {
     std::string input;
     std::string output;
+    bool output_written = true;  // false for a check (-c): the output was not written
     unify_thresholds thresholds;
     bool snap_on_subfiles = false;
     line_counts read;
@@ -66,10 +67,19 @@ enum class report_form { text, json, html };
 // text (letter case does not matter).
 report_form report_form_of(std::string_view name);
 
-// The report of the files in each form.
+// The whole report of the files in each form, in memory (report_writer.hpp writes it file by
+// file, with the same bytes).
 std::string report_text(const std::vector<file_report>& files);
 std::string report_json(const std::vector<file_report>& files);
 std::string report_html(const std::vector<file_report>& files);
+
+// Whether the report file is one of the run's files under any name (a link, "./"): written after
+// them, it would replace it. The run's files are input and output, or, given below (a batch), the
+// files at those relative paths below the input and the output folder, compared by real path.
+// (The command line refuses a report named exactly like the input or output before anything
+// runs; this is the check by the files themselves, made when the report is written.)
+bool report_names_a_run_file(file_system& fs, const std::string& report, const std::string& input,
+                             const std::string& output, const std::vector<std::string>* below = nullptr);
 
 // Writes the report in the form its name asks for, replacing the file safely (replace_file).
 // False when it cannot be created or fully written; the file is then left as it was.

@@ -124,7 +124,7 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
         if (!c.change) {
             drawing.lines.push_back(drawn(line, element.type_code(), drawn_line::state::kept, element.vertices()));
         } else if (c.change->what == line_change::kind::removed) {
-            drawing.lines.push_back(drawn(line, c.change->type, drawn_line::state::removed, c.change->input));
+            drawing.lines.push_back(drawn(line, c.change->type, drawn_line::state::removed, changes.input(*c.change)));
         } else {
             drawing.lines.push_back(drawn(line, c.change->type, state_of(c.change->what), element.vertices()));
         }

@@ -8,6 +8,7 @@
 #include "app/options.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
+#include "app/report_writer.hpp"
 #include "app/single_file_console.hpp"
 #include "app/wording.hpp"
 #include "document/search_paths.hpp"
@@ -58,20 +59,23 @@ int report_and_finish(const run_options& options, const run_environment& env, co
                       cleaned_file& result, int code, bool written) {
     if (!result.report) return finish(code);
     console& out = env.out;
-    std::vector<file_report> report;
-    report.push_back(std::move(*result.report));
+    file_report record = std::move(*result.report);
+    result.report.reset();
+    record.output_written = written;
     out.line();
     if (options.report == "-") {
-        out.write(report_text(report));
+        report_writer printed(out);
+        printed.add(std::move(record));
+        static_cast<void>(printed.finish());  // standard output: a failed write is the console's
         return finish(code);
     }
     out.line("Writing report file " + printable(options.report));
     // Under another name for the input or the output (a link, "./"), it would replace that file.
     file_system& fs = env.files;
-    const std::string report_path = real_path_or_name(fs, options.report);
-    const bool names_a_run_file =
-        report_path == real_path_or_name(fs, options.input) || report_path == real_path_or_name(fs, options.output);
-    if (names_a_run_file || !write_report(fs, options.report, report)) {
+    const bool names_a_run_file = report_names_a_run_file(fs, options.report, options.input, options.output);
+    report_writer report(fs, options.report);
+    if (!names_a_run_file) report.add(std::move(record));
+    if (names_a_run_file || !report.finish()) {
         out.line(printable(options.report) + " Can't create" +
                  (names_a_run_file ? ": it is the input or output file" : "") +
                  (written ? " (the output file was written)" : ""));
@@ -95,6 +99,7 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
     file_cleaning job{options.input, options.output, options.clean, &paths, !options.report.empty(), false};
     job.drawing = report_draws_page(options.report);
     if (options.check_only && !job.reporting) job.clean.record_changes = clean_options::changes::totals;
+    job.clean.keep_source = options.check_only;
     single_file_console progress(env, options);
     cleaned_file result = clean_file(env.files, job, progress);
     switch (result.what) {

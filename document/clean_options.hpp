@@ -28,6 +28,10 @@ struct clean_options {
     // "--minimal": the document keeps the bytes it reads, so that it can give its output as those
     // bytes with only the lines the cleaning changed rewritten (ldraw_file::minimal_text).
     bool minimal = false;
+    // Whether a document that records changes keeps its input's bytes (ldraw_file::source): a
+    // caller that compares the output with them (a batch, a check) needs them, a report alone
+    // does not, and a large part's bytes are a large share of what a run holds.
+    bool keep_source = true;
 };
 
 }  // namespace weldrix

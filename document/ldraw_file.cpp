@@ -1,5 +1,7 @@
 #include "document/ldraw_file.hpp"
 
+#include <algorithm>
+
 #include "document/line_reader.hpp"
 #include "document/unify_vertices.hpp"
 #include "elements/comment_line.hpp"
@@ -30,7 +32,7 @@ void ldraw_file::note_dropped(std::size_t line_number) {
 }
 
 bool ldraw_file::keeps_source() const {
-    return options.minimal || options.record_changes != clean_options::changes::none;
+    return options.minimal || (options.record_changes != clean_options::changes::none && options.keep_source);
 }
 
 line_counts ldraw_file::read_bytes(std::string_view bytes) {
@@ -89,9 +91,10 @@ std::string ldraw_file::text(line_counts& written) const {
     written = {};
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
-    // Reserving a typical line length per line spares most of the copies of a growing buffer (a
-    // longer text still grows as usual).
-    out.reserve(main_count * 64);
+    // Reserving a typical line length per line, or the input's length when it is kept (the
+    // output is seldom longer), spares most of the copies of a growing buffer, which holds its old
+    // and its new copy at once (a longer text still grows as usual).
+    out.reserve(std::max(main_count * 64, source_.size()));
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
     for (std::size_t i = 0; i < main_count; ++i) {
         const std::size_t before = out.size();
@@ -170,6 +173,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
     inlined_vertices_.clear();
     const bool origins = options.record_changes == clean_options::changes::lines;
     target_origins_.assign(units_.size(), {});
+    origin_names_.clear();
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         inlined_vertices_.push_back(std::make_unique<vertex_set>(options.thresholds, options.search));
@@ -177,7 +181,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
         const std::string root =
             unit.what == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
         expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back(),
-                         origins ? &target_origins_[u] : nullptr);
+                         origins ? &target_origins_[u] : nullptr, &origin_names_);
     }
     expansion.print_statistics();
     return expansion.missing();
@@ -185,6 +189,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
 
 void ldraw_file::unify_vertices() {
     if (units_.empty()) units_ = find_units(elements, main_count);
+    if (changes.detailed()) changes.subfiles = origin_names_;
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         if (unit.what == document_unit::kind::data) continue;

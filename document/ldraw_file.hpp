@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,8 +48,9 @@ public:
         std::size_t count = 0;           // all of them
     };
     dropped_lines dropped;
-    // The bytes read, kept when options.record_changes asks for a record (to tell a file that
-    // would only be reformatted from one left as it is) or options.minimal for minimal output.
+    // The bytes read, kept when options.record_changes asks for a record and options.keep_source
+    // (to tell a file that would only be reformatted from one left as it is), or options.minimal
+    // for minimal output.
     const std::string& source() const { return source_; }
 
     explicit ldraw_file(const clean_options& options = {});
@@ -122,7 +124,8 @@ private:
     std::string real_name_;             // canonical path of the input, the root of every reference chain
     std::vector<document_unit> units_;  // the parts cleaned on their own (one for most files)
     std::vector<std::unique_ptr<vertex_set>> inlined_vertices_;  // per unit: snap targets from its subfiles
-    std::vector<std::vector<std::string>> target_origins_;       // per unit and target: its file (reports)
+    std::vector<std::vector<std::uint32_t>> target_origins_;     // per unit and target: its file (reports)
+    std::vector<std::string> origin_names_;                      // the files target_origins_ names
     std::vector<std::size_t> line_numbers_;                      // per element: its line in the input (reports)
 };
 

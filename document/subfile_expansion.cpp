@@ -106,9 +106,11 @@ public:
     }
 
     void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-             const std::string& root_name, vertex_set& targets, std::vector<std::string>* origins) {
+             const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins,
+             std::vector<std::string>* origin_names) {
         targets_ = &targets;
-        origins_ = origins;
+        origins_ = origin_names ? origins : nullptr;
+        origin_names_ = origin_names;
         start_chains();
         const std::uint32_t root = chain_child(none, file_id(root_name));
         // The first inlined line follows the unit's own last line.
@@ -249,8 +251,18 @@ private:
             }
             const std::size_t before = targets_->size();
             targets_->add(p, true);
-            if (targets_->size() > before) origins_->push_back(names_[name]);
+            if (targets_->size() > before) origins_->push_back(origin_of(name));
         }
+    }
+
+    // The index of a name in origin_names_, added the first time.
+    std::uint32_t origin_of(std::uint32_t name) {
+        if (origin_index_.size() <= name) origin_index_.resize(names_.size(), none);
+        if (origin_index_[name] == none) {
+            origin_index_[name] = static_cast<std::uint32_t>(origin_names_->size());
+            origin_names_->push_back(names_[name]);
+        }
+        return origin_index_[name];
     }
 
     void stop() {
@@ -424,8 +436,10 @@ private:
     console& out_;
     const inline_observer& observer_;
     const std::atomic<bool>* stop_;
-    vertex_set* targets_ = nullptr;                // of the unit being expanded
-    std::vector<std::string>* origins_ = nullptr;  // per new target, the file it comes from
+    vertex_set* targets_ = nullptr;                     // of the unit being expanded
+    std::vector<std::uint32_t>* origins_ = nullptr;     // per new target, the file it comes from
+    std::vector<std::string>* origin_names_ = nullptr;  // what origins_ refers to
+    std::vector<std::uint32_t> origin_index_;           // per name: its index in origin_names_, or none
 
     std::vector<std::string> names_;
     std::unordered_map<std::string, std::uint32_t> name_ids_;
@@ -459,8 +473,8 @@ void subfile_expansion::add_section(std::string_view name, const std::vector<std
 
 void subfile_expansion::expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                                std::size_t end, const std::string& root_name, vertex_set& targets,
-                               std::vector<std::string>* origins) {
-    impl_->run(elements, begin, end, root_name, targets, origins);
+                               std::vector<std::uint32_t>* origins, std::vector<std::string>* origin_names) {
+    impl_->run(elements, begin, end, root_name, targets, origins, origin_names);
 }
 
 void subfile_expansion::print_statistics() const { impl_->print_statistics(); }

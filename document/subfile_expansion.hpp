@@ -62,9 +62,12 @@ public:
 
     // Expands the references among elements[begin, end) into targets. root_name is the identity of
     // the file (its canonical path) or section (section_identity) these elements are. With origins,
-    // the name of the file each new target comes from is appended, target by target.
+    // the file each new target comes from is appended, target by target, as an index into
+    // origin_names, to which a name is added the first time a target comes from it (the names may
+    // be shared by the units of a document).
     void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                const std::string& root_name, vertex_set& targets, std::vector<std::string>* origins = nullptr);
+                const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins = nullptr,
+                std::vector<std::string>* origin_names = nullptr);
 
     // The inlining statistics, on the console given at construction.
     void print_statistics() const;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -24,9 +25,9 @@ namespace weldrix {
 // and without.
 struct unify_recording {
     change_record& record;
-    // Per subfile representative (in creation order), the name of the file that holds it; may be
-    // null, then snapped vertices name no file.
-    const std::vector<std::string>* target_origins = nullptr;
+    // Per subfile representative (in creation order), the file that holds it, as an index into
+    // record.subfiles; may be null, then snapped vertices name no file.
+    const std::vector<std::uint32_t>* target_origins = nullptr;
 };
 
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,

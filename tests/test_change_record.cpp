@@ -58,44 +58,44 @@ TEST(ChangeRecord, EveryChangedLineWithItsReasonAndMovedVertices) {
               "0 title\n3 16 20 0 0 21 0 0 21.0001 1 0\n2 24 40.002 0 0 41 0 0\n2 24 40.002 0 0 45 0 0\n"
               "2 24 50 0 0 51 0 0\n");
     ASSERT_EQ(r.changes.lines.size(), 6u);
-    const auto& lines = r.changes.lines;
+    const change_record& record = r.changes;
+    const auto& lines = record.lines;
     EXPECT_EQ(lines[0].line, 2u);
     EXPECT_EQ(lines[0].what, line_change::kind::removed);
-    EXPECT_EQ(lines[0].reason, "the two ends of the edge met");
+    EXPECT_EQ(record.reason(lines[0]), "the two ends of the edge met");
     EXPECT_EQ(lines[1].line, 3u);
     EXPECT_EQ(lines[1].what, line_change::kind::removed);
-    EXPECT_EQ(lines[1].reason, "corners 1 and 3 met");
-    ASSERT_EQ(lines[1].vertices.size(), 2u);  // both moved to their average before they met
-    EXPECT_EQ(lines[1].vertices[0].index, 0);
-    EXPECT_DOUBLE_EQ(lines[1].vertices[0].to.x, 10.001);
+    EXPECT_EQ(record.reason(lines[1]), "corners 1 and 3 met");
+    ASSERT_EQ(record.vertices(lines[1]).size(), 2u);  // both moved to their average before they met
+    EXPECT_EQ(record.vertices(lines[1])[0].index, 0);
+    EXPECT_DOUBLE_EQ(record.to(record.vertices(lines[1])[0]).x, 10.001);
     EXPECT_EQ(lines[2].line, 4u);
     EXPECT_EQ(lines[2].what, line_change::kind::triangle);
     EXPECT_EQ(lines[2].type, line_type::quad);
-    EXPECT_EQ(lines[2].reason, "corners 3 and 4 met");
-    ASSERT_EQ(lines[2].vertices.size(), 1u);  // corner 4 moved (to the merged 21.0001); corner 3 was dropped
-    EXPECT_EQ(lines[2].vertices[0].index, 3);
+    EXPECT_EQ(record.reason(lines[2]), "corners 3 and 4 met");
+    ASSERT_EQ(record.vertices(lines[2]).size(), 1u);  // corner 4 moved (to the merged 21.0001); corner 3 dropped
+    EXPECT_EQ(record.vertices(lines[2])[0].index, 3);
     EXPECT_EQ(lines[3].what, line_change::kind::removed);
-    EXPECT_EQ(lines[3].reason, "opposite corners 1 and 3 met");
+    EXPECT_EQ(record.reason(lines[3]), "opposite corners 1 and 3 met");
     EXPECT_EQ(lines[4].line, 6u);
     EXPECT_EQ(lines[4].what, line_change::kind::moved);
-    ASSERT_EQ(lines[4].vertices.size(), 1u);
-    const vertex_change& v = lines[4].vertices[0];
+    ASSERT_EQ(record.vertices(lines[4]).size(), 1u);
+    const vertex_change& v = record.vertices(lines[4])[0];
     EXPECT_EQ(v.index, 0);
-    EXPECT_EQ(v.from.x, 40);
-    EXPECT_DOUBLE_EQ(v.to.x, 40.002);
-    EXPECT_EQ(v.distance, v.from.manhattan_distance(v.to));
+    EXPECT_EQ(record.from(lines[4], v).x, 40);
+    EXPECT_DOUBLE_EQ(record.to(v).x, 40.002);
     EXPECT_FALSE(v.snapped);
     EXPECT_EQ(r.changes.totals.lines_removed, 3u);
     EXPECT_EQ(r.changes.totals.quads_made_triangles, 1u);
     EXPECT_EQ(r.changes.totals.vertices_moved, 3u);  // in written lines: lines 4, 6 and 7
     // The merge groups: each output position and the inputs that went into it.
     bool found = false;
-    for (const merge_group& g : r.changes.groups) {
-        if (g.to.x != v.to.x) continue;
+    for (const merge_group& g : record.groups) {
+        if (record.to(g).x != record.to(v).x) continue;
         found = true;
-        ASSERT_EQ(g.from.size(), 2u);
-        EXPECT_EQ(g.from[0].x, 40);
-        EXPECT_EQ(g.from[1].x, 40.004);
+        ASSERT_EQ(g.count, 2u);
+        EXPECT_EQ(record.from(g, 0).x, 40);
+        EXPECT_EQ(record.from(g, 1).x, 40.004);
     }
     EXPECT_TRUE(found);
 }
@@ -109,11 +109,11 @@ TEST(ChangeRecord, ChangedLinesKeepTheirPointsAsRead) {
         "2 24 50 0 0 51 0 0\n",                    // unchanged
         clean_options::changes::lines);
     ASSERT_EQ(r.changes.lines.size(), 2u);
-    const std::vector<point>& quad = r.changes.lines[0].input;
+    const std::span<const point> quad = r.changes.input(r.changes.lines[0]);
     ASSERT_EQ(quad.size(), 4u);
     EXPECT_EQ(quad[3].x, 21.0002);
     EXPECT_EQ(quad[2].y, 1);
-    const std::vector<point>& edge = r.changes.lines[1].input;
+    const std::span<const point> edge = r.changes.input(r.changes.lines[1]);
     ASSERT_EQ(edge.size(), 2u);
     EXPECT_EQ(edge[0].x, 5);
     EXPECT_EQ(edge[1].x, 5.0004);
@@ -129,9 +129,10 @@ TEST(ChangeRecord, SnappedVerticesNameTheSubfileTheyEndOn) {
         clean_options::changes::lines, &fs);
     EXPECT_EQ(r.text.substr(r.text.find("\n2 ")), "\n2 24 0 0 0 5 5 0\n2 24 10 5 0 20 20 0\n");
     ASSERT_EQ(r.changes.lines.size(), 2u);
-    EXPECT_TRUE(r.changes.lines[0].vertices[0].snapped);
-    EXPECT_EQ(r.changes.lines[0].vertices[0].subfile, "edge.dat");
-    EXPECT_EQ(r.changes.lines[1].vertices[0].subfile, "edge.dat");  // through nest.dat, on edge.dat's line
+    const change_record& record = r.changes;
+    EXPECT_TRUE(record.vertices(record.lines[0])[0].snapped);
+    EXPECT_EQ(record.subfile(record.vertices(record.lines[0])[0]), "edge.dat");
+    EXPECT_EQ(record.subfile(record.vertices(record.lines[1])[0]), "edge.dat");  // through nest.dat, on edge.dat's line
     EXPECT_TRUE(r.changes.groups.empty());
 }
 
@@ -188,7 +189,7 @@ TEST(ChangeRecord, TotalsAgreeWithAPlainComparisonAndOutputIsUnchanged) {
         EXPECT_EQ(lines_recorded.changes.totals.vertices_moved, totals.changes.totals.vertices_moved);
         std::size_t listed = 0;
         for (const line_change& c : lines_recorded.changes.lines) {
-            if (c.what != line_change::kind::removed) listed += c.vertices.size();
+            if (c.what != line_change::kind::removed) listed += c.vertex_count;
         }
         EXPECT_EQ(listed, totals.changes.totals.vertices_moved);
     }

@@ -212,6 +212,68 @@ TEST(Memory, ABatchWithAPageHoldsNoMoreDrawingsThanThePageDraws) {
     EXPECT_LT(many, few + 4 * drawing) << "12 files: " << few << " bytes, 36 files: " << many << " bytes";
 }
 
+// A batch's report goes to its file as each file is done: the most a run holds at once must not
+// grow with the number of files (the files and the report are on disk, outside the heap). Every
+// line of each file changes.
+TEST(Memory, ABatchReportIsWrittenAsTheFilesAreDone) {
+    std::string part = "0 edges whose ends merge with the next edge's start\n";
+    for (int k = 0; k < 2000; ++k) part += "2 24 " + std::to_string(k) + " 0 0 " + std::to_string(k) + ".998 0 0\n";
+    const auto most_held = [&](std::size_t files, const char* report) {
+        temp_dir dir;
+        for (std::size_t i = 0; i < files; ++i) write_file(dir / ("in/" + std::to_string(i) + ".dat"), part);
+        string_console out, warnings;
+        const std::size_t before = heap.held;
+        heap.peak = before;
+        const int code = run({"-j", "1", "-c", "-r", dir / report, "--no-wait", dir / "in", dir / "out"},
+                             {out, warnings, [] {}, host_file_system()});
+        EXPECT_EQ(code, exit_would_change) << out.text;
+        EXPECT_TRUE(file_exists(dir / report));
+        return heap.peak - before;
+    };
+    for (const char* report : {"r.json", "r.txt"}) {
+        const std::size_t few = most_held(3, report), many = most_held(24, report);
+        EXPECT_LT(many, few + (std::size_t{2} << 20)) << report << ": 3 files: " << few << " bytes, 24 files: " << many;
+    }
+}
+
+// A report is made of compact records and written as it is made: a run with one, in any form,
+// holds at most half as much again as the same run without. The part is a jittered sheet of
+// quads in which nearly every line changes (the worst case for a report's size).
+TEST(Memory, AReportHoldsAtMostHalfAsMuchAgainAsTheRun) {
+    std::string part;
+    std::uint32_t seed = 1;
+    const auto corner = [&](int i, int j) {
+        std::string text;
+        for (const int c : {i * 10, (i + j) % 7, j * 10}) {
+            seed = seed * 1664525u + 1013904223u;
+            const int jitter = static_cast<int>(seed >> 8) % 41 - 20;  // up to 0.002 either way
+            text.append(" ").append(std::to_string(c * 10000 + jitter)).append("e-4");
+        }
+        return text;
+    };
+    for (int i = 0; i < 150; ++i) {
+        for (int j = 0; j < 150; ++j) {
+            part += "4 16" + corner(i, j) + corner(i + 1, j) + corner(i + 1, j + 1) + corner(i, j + 1) + "\n";
+        }
+    }
+    temp_dir dir;
+    write_file(dir / "in.dat", part);
+    const auto most_held = [&](std::vector<std::string> args) {
+        for (const std::string& arg : {std::string("--no-wait"), dir / "in.dat", dir / "out.dat"}) args.push_back(arg);
+        string_console out, warnings;
+        const std::size_t before = heap.held;
+        heap.peak = before;
+        EXPECT_EQ(run(args, {out, warnings, [] {}, host_file_system()}), exit_success) << out.text;
+        return heap.peak - before;
+    };
+    const std::size_t plain = most_held({});
+    for (const char* report : {"r.json", "r.txt", "r.html"}) {
+        const std::size_t with_report = most_held({"-r", dir / report});
+        std::printf("[ memory   ] -r %s: %zu bytes at most, %zu without\n", report, with_report, plain);
+        EXPECT_LE(with_report, plain + plain / 2) << report << ": " << with_report << " bytes, " << plain << " without";
+    }
+}
+
 TEST(OutOfMemory, EveryFailedAllocationOfAPlainRun) { fail_every_allocation("plain"); }
 TEST(OutOfMemory, EveryFailedAllocationOfARunWithSubfiles) { fail_every_allocation("subfiles"); }
 TEST(OutOfMemory, EveryFailedAllocationOfAnInPlaceRun) { fail_every_allocation("in place"); }

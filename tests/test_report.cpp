@@ -352,8 +352,9 @@ TEST(Report, PageListsABoundedNumberOfChanges) {
         change.line = k + 1;
         change.type = line_type::edge;
         change.what = line_change::kind::removed;
-        file.changes.lines.push_back(change);
-        file.changes.groups.push_back({point(k, 0, 0), {point(k, 0, 0.001)}});
+        file.changes.add_line(change, {}, {});
+        const point from(k, 0, 0.001);
+        file.changes.add_group(point(k, 0, 0), {&from, 1});
     }
     file.changes.totals.lines_removed = file.changes.lines.size();
     const std::size_t count = page_changes_in_all / page_changes_per_file + 1;
@@ -392,17 +393,11 @@ TEST(Report, JsonStaysValidForAnyNameAndNumber) {
     line_change change;
     change.line = 3;
     change.type = line_type::edge;
-    change.reason = "a <b>reason</b>";
-    vertex_change v;
-    v.from = point(1e-5, -0.0, 1e300);
-    v.to = point(HUGE_VAL, std::nan(""), 2);
-    v.distance = HUGE_VAL;
-    v.snapped = true;
-    v.subfile = "s\\x\x80.dat";
-    change.vertices.push_back(v);
-    file.changes.lines.push_back(change);
+    const point from(1e-5, -0.0, 1e300), to(HUGE_VAL, std::nan(""), 2);
+    const change_record::moved_vertex v{0, to, true, "s\\x\x80.dat"};
+    file.changes.add_line(change, {&from, 1}, {&v, 1}, "a <b>reason</b>");
     file.changes.totals.largest_distance = std::nan("");
-    file.drawing.lines.push_back({3, line_type::edge, drawn_line::state::moved, 2, {v.from, v.to}});
+    file.drawing.lines.push_back({3, line_type::edge, drawn_line::state::moved, 2, {from, to}});
 
     const std::vector<file_report> files{file, file};
     for (const std::string& text : {report_json(files), report_html(files)}) {
@@ -418,7 +413,7 @@ TEST(Report, JsonStaysValidForAnyNameAndNumber) {
         const json& vertex = f["changes"][0]["vertices"][0];
         EXPECT_EQ(vertex["from"], json::parse("[1e-005, -0, 1e+300]"));
         EXPECT_EQ(vertex["to"], json::parse(R"(["inf", "nan", 2])"));
-        EXPECT_EQ(vertex["distance"], "inf");
+        EXPECT_EQ(vertex["distance"], "nan");
         EXPECT_EQ(vertex["subfile"], "s\\x\xef\xbf\xbd.dat");
         EXPECT_EQ(f["changes"][0]["reason"], "a <b>reason</b>");
         EXPECT_EQ(f["totals"]["largest_distance"], "nan");
@@ -471,14 +466,20 @@ TEST(Report, TextNamesEveryChangeAndAddsUpABatch) {
     EXPECT_NE(batch.find("\n2 files: 0 lines removed, 0 quads made triangles, 0 vertices moved"), std::string::npos);
 }
 
-// With -c the report tells what would change and nothing else is written; a folder run is not
-// reported on yet, and says so rather than end without the report.
+// With -c the report tells what would change, and says that the output was not written ("would
+// write"; JSON "output_written": false, absent when it was written); a folder run reports every
+// file.
 TEST(Report, CheckRunsReportAndFolderRunsReportEveryFile) {
     const std::string input = "2 24 0 0 0 0.0004 0 0\n2 24 5 0 0 6 0 0\n";
     const report_run check = run_with_report(input, "r.json", {"-c"});
     EXPECT_EQ(check.exit_code, exit_would_change);
     EXPECT_EQ(check.output, "") << "nothing is written with -c";
     const json file = json::parse(check.report)["files"][0];
+    EXPECT_EQ(file["output_written"], false);
+    EXPECT_FALSE(json::parse(run_with_report(input, "r.json").report)["files"][0].contains("output_written"));
+    const std::string text = run_with_report(input, "r.txt", {"-c"}).report;
+    EXPECT_NE(text.find("/w/in.dat -> /w/out.dat (not written)\n  vertex"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n  would write 1 line (1 edge line,"), std::string::npos) << text;
     ASSERT_EQ(file["changes"].size(), 1u);
     EXPECT_EQ(file["changes"][0]["line"], 1);
     EXPECT_EQ(file["changes"][0]["change"], "removed");
@@ -497,7 +498,10 @@ TEST(Report, CheckRunsReportAndFolderRunsReportEveryFile) {
     ASSERT_EQ(folder["files"].size(), 1u);
     EXPECT_EQ(folder["files"][0]["input"], "/w/parts/a.dat");
     EXPECT_EQ(folder["files"][0]["changes"].size(), 1u);
+    EXPECT_FALSE(folder["files"][0].contains("output_written"));
     EXPECT_NE(fs.find("/w/clean/a.dat"), nullptr);
+    run({"-c", "-r", "/w/c.json", "--no-wait", "/w/parts", "/w/clean"}, run_environment{out, warnings, [] {}, fs});
+    EXPECT_EQ(json::parse(*fs.find("/w/c.json"))["files"][0]["output_written"], false);
 }
 
 // Without -r the document records nothing, so a run costs what it did before.

@@ -337,7 +337,7 @@ def check_views(root, f, drawing):
     return sum(1 for e in expect if e["drawable"])
 
 
-def check_lists(root, f, drawing, nfiles):
+def check_lists(root, f, drawing):
     changes = f.get("changes") or []
     for ident in ("summary", "changes", "groups", "headline"):
         box = by_id(root, ident)
@@ -360,6 +360,8 @@ def check_lists(root, f, drawing, nfiles):
         for k, v in (f.get("totals") or {}).items():
             if str(v) not in text:
                 fail("the summary does not show the total %s = %r" % (k, v))
+        if (f.get("output_written") is False) != ("not written" in text and "would write" in text):
+            fail("the summary %s that the output was not written (a check)" % ("does not say" if f.get("output_written") is False else "says"))
         if isinstance(drawing, dict) and drawing.get("full") is False and drawing.get("note") and drawing["note"] not in text:
             fail("the summary does not show why only part of the drawing is shown")
     box = by_id(root, "changes")
@@ -388,12 +390,28 @@ def check_lists(root, f, drawing, nfiles):
         g = [el for el in gbox.iter() if el.attrs.get("data-group") is not None]
         if len(g) != len(groups):
             fail("the group list has %d rows, the file has %d groups" % (len(g), len(groups)))
-    if nfiles > 1:
-        fl = by_id(root, "filelist")
-        items = [el for el in fl.iter() if el.attrs.get("data-file") is not None] if fl else []
-        if len(items) != nfiles:
-            fail("the file list has %d entries, the report %d files" % (len(items), nfiles))
 
+
+def check_file_list(root, files, shown):
+    """Every file listed, the changed ones first; "changed files only" on when any changed, hiding
+    the others (unless the file shown is one of them)."""
+    fl = by_id(root, "filelist")
+    items = [el for el in fl.iter() if el.attrs.get("data-file") is not None] if fl else []
+    if len(items) != len(files):
+        fail("the file list has %d entries, the report %d files" % (len(items), len(files)))
+    order = [int(el.attrs["data-file"]) for el in items]
+    if order != list_order(files):
+        fail("the file list is not in the order changed files first, then by name: %s" % order[:12])
+    only = by_id(root, "changed-only")
+    # On when any file changed, unless the file shown is one it would hide (that turns it off).
+    on = any(changed(f) for f in files) and 0 <= shown < len(files) and changed(files[shown])
+    if only is None:
+        fail("the file list has no \"changed files only\" filter")
+    elif ("checked" in only.attrs) != on:
+        fail("\"changed files only\" is %s with file %d shown" % ("on" if "checked" in only.attrs else "off", shown))
+    hidden = [int(el.attrs["data-file"]) for el in items if "hidden" in el.attrs]
+    if hidden != ([i for i in list_order(files) if not changed(files[i])] if on else []):
+        fail("the file list hides files %s, not %s" % (hidden[:12], "the unchanged ones" if on else "none"))
 
 def cmd_dom(page, dom, index):
     data = read_data(page)
@@ -409,7 +427,9 @@ def cmd_dom(page, dom, index):
     if attrs.get("data-file") != str(index):
         fail("the page shows file %r, not file %d" % (attrs.get("data-file"), index))
     drawn = check_views(root, f, drawing)
-    check_lists(root, f, drawing, len(files))
+    check_lists(root, f, drawing)
+    if len(files) > 1:
+        check_file_list(root, files, index)
     finish("ok: file %d: %d changes, %d of them marked in all 4 views, summary, change list, %d groups; "
            "script %s ms, ready %s ms after navigation" % (index, len(f.get("changes") or []), drawn,
                                                        len(f.get("groups") or []), attrs.get("data-render-ms"),
@@ -481,9 +501,22 @@ def cmd_png(path):
     finish("ok: screenshot %s" % path)
 
 
+def changed(f):
+    t = f.get("totals") if isinstance(f, dict) and isinstance(f.get("totals"), dict) else {}
+    n = sum(v for v in (t.get(k) for k in ("removed", "triangles", "moved")) if isinstance(v, (int, float)))
+    return n > 0 or bool(isinstance(f, dict) and f.get("changes"))
+
+
+def list_order(files):
+    """The file list's order: the changed files first, then the others, each in the report's order."""
+    return [i for i, f in enumerate(files) if changed(f)] + [i for i, f in enumerate(files) if not changed(f)]
+
+
 def cmd_files(page):
-    n = len(read_data(page)["report"]["files"])
-    print(" ".join(str(i) for i in sorted({0, n // 2, n - 1}) if i >= 0) or "0")
+    """The files to check: first the one the page opens on by itself, then a middle and the last."""
+    files = read_data(page)["report"]["files"]
+    first = list_order(files)[0] if files else 0
+    print(" ".join(str(i) for i in [first] + sorted({len(files) // 2, len(files) - 1} - {first}) if i >= 0))
 
 
 def main(argv):

@@ -3,8 +3,8 @@
 #
 #   check_page.sh PAGE.html [SHOT.png]
 #
-# For the first file of the report (and, in a batch report, also a middle and the last one, opened
-# with "#file=N") Chromium loads the page, runs its script and dumps the DOM (--dump-dom). The DOM
+# For the file the page opens on (the first that changed; and, in a batch report, also a middle and
+# the last one, opened with "#file=N") Chromium loads the page, runs its script and dumps the DOM (--dump-dom). The DOM
 # must show, compared with the data read back from PAGE.html itself:
 #   - marks (elements with data-change="<index>") for every change in each of the 4 views, one ring
 #     per moved vertex that has numbers, at the position the view's axes give, at one shared scale,
@@ -57,9 +57,12 @@ chrome() {
 
 status=0
 indices=$(python3 "$here/check_dom.py" files "$page") || exit 1
+first=yes
 for i in $indices; do
+  # The first is the file the page opens on by itself; the others are asked for by the address.
   target=$url
-  [ "$i" = 0 ] || target="$url#file=$i"
+  [ "$first" = yes ] || target="$url#file=$i"
+  first=no
   start=$(date +%s%N)
   if ! chrome "dom$i" --window-size=1400,1000 --dump-dom "$target" >"$work/dom$i.html"; then
     echo "FAIL: Chromium did not load $page (file $i); its messages:" >&2

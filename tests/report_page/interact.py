@@ -297,6 +297,25 @@ def run_demo(b, url):
 
 
 def run_batch(b, url):
+    @scenario("batch: the changed files come first and the page opens on one; \"changed files only\" hides the others until turned off")
+    def _():
+        b.open(url)
+        b.js(HELPERS)
+        items = "Array.from(document.querySelectorAll('#filelist .fitem'))"
+        changed = b.js("%s.map(i => Number(i.querySelector('.fc').textContent.split(' ')[0]) > 0)" % items)
+        expect(changed and not changed[-1] and changed[0], "the list does not start with changed files: %s" % changed[:8])
+        expect(changed == sorted(changed, reverse=True), "an unchanged file comes before a changed one")
+        shown = b.js("document.documentElement.dataset.file")
+        expect(b.js("Number(document.getElementById('file-%s').querySelector('.fc').textContent.split(' ')[0])" % shown) > 0,
+               "the page opened on file %s, which did not change" % shown)
+        expect(b.js("document.getElementById('changed-only').checked") is True, "\"changed files only\" is off")
+        visible = b.js("%s.map(i => !i.hidden)" % items)
+        expect(visible == changed, "\"changed files only\" shows %d files, %d changed" % (sum(visible), sum(changed)))
+        x, y = b.js("(() => { const r = document.getElementById('changed-only').getBoundingClientRect(); return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+        b.click(x, y)
+        visible = b.js("%s.map(i => !i.hidden)" % items)
+        expect(all(visible), "turned off, the filter still hides %d files" % visible.count(False))
+
     @scenario("batch: picking a file in the list shows that file; the filter hides the others")
     def _():
         b.open(url)

@@ -31,7 +31,7 @@ python3 "$here/make_samples.py" --template "$template" --out "$out" || { echo "F
 check() { # NAME [MAX_MS]: check_page.sh on OUT/NAME.html with a screenshot
   local name=$1 limit=${2:-}
   if CHECK_MAX_READY_MS=$limit "$here/check_page.sh" "$out/$name.html" "$out/$name.png" >"$out/$name.log" 2>&1; then
-    ok "$name: $(grep -o 'file 0: [0-9]* changes.*' "$out/$name.log" | head -n 1)"
+    ok "$name: $(grep -o 'file [0-9]*: [0-9]* changes.*' "$out/$name.log" | head -n 1)"
     grep -h 'wall clock' "$out/$name.log" | sed 's/^/     /'
   else
     bad "$name"

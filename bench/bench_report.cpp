@@ -1,0 +1,201 @@
+// Memory of a change report ("-r"): the built tool runs as a child process, with and without a
+// report, and each run reports the child's peak resident memory (wait4's ru_maxrss).
+//
+//   BM_report_single/<form>   a 300,000-line jittered sheet of quads in which nearly every line
+//                             changes (the worst case for a report's size); form 0 is the run
+//                             without a report, 1 to 4 report to x.txt, x.json, x.html and "-"
+//   BM_report_batch/<files>/<form>   a folder of that many 5,000-line sheets, "-j 2", forms as
+//                             above (0 to 3)
+//
+// Counters: peak_MB of the run, plain_MB of the same run without a report, and ratio (their
+// quotient). Targets: ratio at most 1.5 for every form, and a batch's peak with a report about
+// the same for any number of files.
+//
+// Run a Release build, e.g. `build/bench/bench_report`.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder, removed at the end of the program.
+class scratch {
+public:
+    scratch() {
+        std::string pattern = (fs::temp_directory_path() / "weldrix-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~scratch() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    scratch(const scratch&) = delete;
+    scratch& operator=(const scratch&) = delete;
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+scratch& folder() {
+    static scratch s;
+    return s;
+}
+
+// A wavy sheet of quads on a grid 10 apart, every corner written by each quad that shares it with
+// its own jitter of up to 0.002 on each axis; one quad in 40 has its last two corners nearly met
+// (it becomes a triangle).
+std::string jittered_sheet(std::size_t lines, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> jitter(-0.002, 0.002);
+    const auto columns = static_cast<std::size_t>(std::sqrt(static_cast<double>(lines))) + 1;
+    std::string out = "0 Jittered sheet\n";
+    char buf[64];
+    for (std::size_t k = 0; k + 1 < lines; ++k) {
+        const double i = static_cast<double>(k % columns), j = static_cast<double>(k / columns);
+        const double corners[4][2] = {{i, j}, {i + 1, j}, {i + 1, j + 1}, {i, j + 1}};
+        double p[4][3];
+        for (int c = 0; c < 4; ++c) {
+            const double y = std::round(4000 * std::sin(corners[c][0] / 7) * std::cos(corners[c][1] / 5)) / 1000;
+            p[c][0] = 10 * corners[c][0] + jitter(random);
+            p[c][1] = y + jitter(random);
+            p[c][2] = 10 * corners[c][1] + jitter(random);
+        }
+        if (k % 40 == 39) {
+            for (int a = 0; a < 3; ++a) p[3][a] = p[2][a] + 0.0005;
+        }
+        out += "4 16";
+        for (const auto& q : p) {
+            std::snprintf(buf, sizeof buf, " %.4f %.4f %.4f", q[0], q[1], q[2]);
+            out += buf;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// Makes files in a child process. A child's peak memory as wait4 reports it is at least the
+// parent's at the time of the spawn (Linux keeps the high-water mark of the memory an exec
+// replaces), so this process must stay small: the parts are made elsewhere.
+template <class Make>
+void in_child(Make&& make) {
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        try {
+            make();
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("cannot make the parts");
+}
+
+// Runs the tool with args (standard input from /dev/null, standard output to a file) and gives
+// its peak resident memory in MB.
+double peak_mb(const std::vector<std::string>& tool_args) {
+    std::vector<std::string> args = {WELDRIX_BINARY, "--no-wait"};
+    args.insert(args.end(), tool_args.begin(), tool_args.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string console = (folder() / "console.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("posix_spawn failed");
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) throw std::runtime_error("wait4 failed");
+    }
+    // Exit 0, or 3 for a check; anything else is a failed run.
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 3))
+        throw std::runtime_error("the tool failed");
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+const char* const report_names[] = {"", "x.txt", "x.json", "x.html", "-"};
+
+// The peak of a run with the report of form (0: none), measured once per run and form.
+void measure(benchmark::State& state, const std::vector<std::string>& run, int form) {
+    static std::map<std::vector<std::string>, double> plain;
+    if (!plain.count(run)) plain[run] = peak_mb(run);
+    std::vector<std::string> args;
+    if (form > 0) {
+        args = {"-r", form == 4 ? "-" : (folder() / report_names[form]).string()};
+    }
+    args.insert(args.end(), run.begin(), run.end());
+    double peak = 0;
+    for (auto _ : state) peak = form == 0 ? plain[run] : peak_mb(args);
+    state.counters["peak_MB"] = peak;
+    state.counters["plain_MB"] = plain[run];
+    state.counters["ratio"] = peak / plain[run];
+    state.SetLabel(form == 0 ? "no report" : report_names[form]);
+}
+
+void BM_report_single(benchmark::State& state) {
+    const fs::path input = folder() / "sheet.dat";
+    if (!fs::exists(input)) in_child([&] { write_text(input, jittered_sheet(300'000, 1)); });
+    measure(state, {input.string(), (folder() / "out.dat").string()}, static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_report_single)->DenseRange(0, 4)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_report_batch(benchmark::State& state) {
+    const auto files = static_cast<std::size_t>(state.range(0));
+    const fs::path input = folder() / std::string("batch").append(std::to_string(files));
+    if (!fs::exists(input)) {
+        in_child([&] {
+            for (std::size_t k = 0; k < files; ++k) {
+                write_text(input / std::string("f").append(std::to_string(k)).append(".dat"), jittered_sheet(5'000, k));
+            }
+        });
+    }
+    const std::string output = (folder() / std::string("out").append(std::to_string(files))).string();
+    measure(state, {"-j", "2", input.string(), output}, static_cast<int>(state.range(1)));
+}
+BENCHMARK(BM_report_batch)
+    ->ArgsProduct({{8, 32, 128}, {0, 1, 2, 3}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

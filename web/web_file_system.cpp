@@ -142,4 +142,9 @@ int web_file_system::sync(handle h) { return memory_.sync(h); }
 int web_file_system::sync_folder(const std::string& folder) { return memory_.sync_folder(folder); }
 int web_file_system::sync_file_system(const std::string& path) { return memory_.sync_file_system(path); }
 
+// One run at a time owns the module's folders; the lock still behaves as on every host.
+int web_file_system::lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) {
+    return memory_.lock_folder(folder, lock);
+}
+
 }  // namespace weldrix

@@ -57,6 +57,7 @@ public:
     int sync(handle h) override;
     int sync_folder(const std::string& folder) override;
     int sync_file_system(const std::string& path) override;
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override;
 
 private:
     struct lazy_file {

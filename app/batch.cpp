@@ -49,7 +49,13 @@ public:
         unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
+#ifdef WELDRIX_THREADS_RUN_INLINE
+        // Each thread runs to its end when started (the WebAssembly build): a worker that waited
+        // for the main thread to hand records on would wait for ever.
+        report_window_ = inputs_.size();
+#else
         report_window_ = std::size_t{threads} + 2;
+#endif
         std::vector<std::thread> workers;
         try {
             running_ = threads;

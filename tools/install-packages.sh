@@ -41,6 +41,9 @@ command -v dpkg-query > /dev/null 2>&1 && command -v apt-get > /dev/null 2>&1 ||
 
 missing=
 for package in $packages; do
+    # A package whose line names a command that is already on the PATH is not needed.
+    command=$(awk -v package="$package" '$1 == package { for (i = 2; i <= NF; i++) if ($i ~ /^command:/) print substr($i, 9) }' "$list")
+    if [ -n "$command" ] && command -v "$command" > /dev/null 2>&1; then continue; fi
     dpkg-query -W -f '${Status}\n' "$package" 2> /dev/null | grep -q ' installed$' || missing="$missing $package"
 done
 [ -n "$missing" ] || exit 0

@@ -5,14 +5,18 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "app/batch_file.hpp"
 #include "app/batch_summary.hpp"
 #include "app/folder_walk.hpp"
+#include "app/output_placer.hpp"
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
@@ -45,6 +49,14 @@ public:
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
         std::vector<std::thread> workers;
         try {
+            // One thread does all the work with -j 1, so that a run of it makes its calls in one
+            // order (the fault tests rely on it).
+            const unsigned placers = options_.check_only || threads == 1 ? 0 : threads;
+            placer_ = std::make_unique<output_placer>(
+                env_.files, placers, threads, env_.interrupted,
+                [this](std::size_t i, output_placer::result result, std::string folder) {
+                    put_in_place(i, result, std::move(folder));
+                });
             running_ = threads;
             for (unsigned t = 0; t < threads; ++t) {
                 workers.emplace_back([this] {
@@ -56,23 +68,22 @@ public:
             }
             report_progress(start);
             for (std::thread& worker : workers) worker.join();
+            placer_->finish();
             print_ready();
             progress_.clear();
-            commit_staged_outputs();
+            put_held_outputs_in_place(threads);
             return summary(start);
         } catch (...) {
             // Memory ran out on this thread (a console line, a thread that could not start): the
             // workers start no new file and are waited for (a running thread must not be left
-            // behind), and the outputs staged but not put in place are removed. The run then ends
-            // as any run that runs out of memory, every output as it was or complete.
+            // behind); the outputs held are not put in place. The run then ends as any run that
+            // runs out of memory, every output as it was or complete.
             abandoned_ = true;
             for (std::thread& worker : workers) {
                 if (worker.joinable()) worker.join();
             }
-            for (file_outcome& outcome : outcomes_) {
-                if (outcome.has_staged) discard_staged(env_.files, outcome.staged);
-                outcome.has_staged = false;
-            }
+            if (placer_) placer_->abandon();
+            placer_.reset();
             throw;
         }
     }
@@ -106,13 +117,49 @@ private:
                     // leaves it undrawn when the file is handed over.
                 }
             }
+            std::string text;
+            if (outcome.has_held && outcome.at_once) {
+                text = std::move(outcome.held);
+                outcome.has_held = false;
+                outcome.placing = true;
+            }
+            const bool place = outcome.placing;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 outcomes_[i] = std::move(outcome);
                 ++done_;
             }
             ready_.notify_one();
+            if (place) hand_over(i, std::move(text));
         }
+    }
+
+    // Hands an output to the placing threads, which keeps this thread cleaning while the storage
+    // takes the output.
+    void hand_over(std::size_t i, std::string text) noexcept {
+        try {
+            placer_->put(i, joined(options_.output, inputs_[i]), std::move(text));
+        } catch (const std::bad_alloc&) {
+            put_in_place(i, output_placer::result::out_of_memory, {});
+        }
+    }
+
+    // The result of putting an output in place, from a placing thread.
+    void put_in_place(std::size_t i, output_placer::result result, std::string folder) noexcept {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            file_outcome& outcome = outcomes_[i];
+            outcome.placing = false;
+            if (result == output_placer::result::placed) {
+                outcome.placed_in = std::move(folder);
+            } else if (result == output_placer::result::out_of_memory) {
+                outcome.what = file_result::host_failure;
+                outcome.failure = "out of memory";  // held in the string itself: no allocation
+            } else {
+                outcome.what = interrupted() ? file_result::interrupted : file_result::cannot_create;
+            }
+        }
+        ready_.notify_one();
     }
 
     // Applies the budget to a file's drawing as it is handed over in input order (main thread
@@ -145,33 +192,37 @@ private:
         }
     }
 
+    // The console line of a file that changed or failed or was passed over (relative printable),
+    // else nothing.
+    std::string line_of(const file_outcome& outcome, const std::string& relative) const {
+        const std::string why = printable(outcome.failure);
+        switch (outcome.what) {
+            case file_result::changed:
+                return (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
+                       describe_changes(outcome.totals) + ")";
+            case file_result::not_found: return "failed: " + relative + ": cannot be read";
+            case file_result::not_text: return "failed: " + relative + ": is not a text file";
+            case file_result::host_failure: return "failed: " + relative + ": " + why;
+            case file_result::passed_over: return "passed over: " + relative + ": " + why;
+            case file_result::cannot_create:
+                return "failed: " + relative + ": " + joined(printable(options_.output), relative) + " Can't create";
+            default: return {};
+        }
+    }
+
     void print_ready() {
         for (;;) {
             file_outcome* outcome;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                if (printed_ == next_ || outcomes_[printed_].what == file_result::pending) return;
+                if (printed_ == next_ || outcomes_[printed_].what == file_result::pending ||
+                    outcomes_[printed_].placing)
+                    return;
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) take_drawing(*outcome->report);
             const std::string relative = printable(inputs_[printed_]);
-            const std::string why = printable(outcome->failure);
-            std::string line;
-            switch (outcome->what) {
-                case file_result::changed:
-                    line = (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
-                           describe_changes(outcome->totals) + ")";
-                    break;
-                case file_result::not_found: line = "failed: " + relative + ": cannot be read"; break;
-                case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
-                case file_result::host_failure: line = "failed: " + relative + ": " + why; break;
-                case file_result::passed_over: line = "passed over: " + relative + ": " + why; break;
-                case file_result::cannot_create:
-                    line =
-                        "failed: " + relative + ": " + joined(printable(options_.output), relative) + " Can't create";
-                    break;
-                default: break;
-            }
+            const std::string line = line_of(*outcome, relative);
             if (!line.empty()) {
                 progress_.clear();
                 env_.out.line(line);
@@ -191,29 +242,55 @@ private:
                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
 
-    // The outputs written next to their places are put there now, in input order, flushed
-    // together (staged_outputs.hpp). The lines of the files have been printed by now: each output
-    // that cannot be put in place gets a line of its own after them.
-    void commit_staged_outputs() {
-        std::vector<staged_file> staged;
-        std::vector<std::size_t> staged_at;
+    // The outputs held until now (batch_file.hpp) are put in place, on as many threads as cleaned
+    // the files, each with one temporary file at a time; then the renames of every output of the
+    // run are flushed together. The lines of the files have been printed by now: each output that
+    // cannot be put in place gets a line of its own after them.
+    void put_held_outputs_in_place(unsigned threads) {
+        std::vector<std::size_t> held;
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
-            if (!outcomes_[i].has_staged) continue;
-            staged.push_back(outcomes_[i].staged);
-            staged_at.push_back(i);
+            if (outcomes_[i].has_held) held.push_back(i);
         }
-        if (staged.empty()) return;
-        const staged_commit commit = commit_all_staged(env_.files, staged);
-        for (const std::size_t i : staged_at) outcomes_[i].has_staged = false;
-        renames_unflushed_ = !commit.renames_flushed;
-        for (std::size_t k = 0; k < staged.size(); ++k) {
-            if (commit.in_place[k]) continue;
-            const std::size_t i = staged_at[k];
-            outcomes_[i].what = file_result::cannot_create;
-            const std::string relative = printable(inputs_[i]);
-            env_.out.line("failed: " + relative + ": " + joined(printable(options_.output), relative) +
-                          " Can't create");
+        std::atomic<std::size_t> next{0};
+        const auto place = [&] {
+            for (std::size_t k; (k = next++) < held.size();) place_held(outcomes_[held[k]], inputs_[held[k]]);
+        };
+        std::vector<std::thread> placers;
+        for (unsigned t = 1; t < threads && held.size() > 1; ++t) {
+            try {
+                placers.emplace_back(place);
+            } catch (const std::system_error&) {
+                break;  // fewer threads
+            }
         }
+        place();
+        for (std::thread& placer : placers) placer.join();
+        std::vector<std::string> folders;
+        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+            if (!outcomes_[i].placed_in.empty()) folders.push_back(outcomes_[i].placed_in);
+            if (!outcomes_[i].has_held) continue;
+            outcomes_[i].has_held = false;
+            if (failed(outcomes_[i].what)) env_.out.line(line_of(outcomes_[i], printable(inputs_[i])));
+        }
+        renames_unflushed_ = !folders.empty() && !flush_file_systems(env_.files, folders);
+    }
+
+    // Puts one held output in place; a thread of put_held_outputs_in_place. A regular file is
+    // written to its end even when the run is interrupted (its file was cleaned, and its line
+    // printed); only a wait for another process (a FIFO put in the file's place) gives up then.
+    void place_held(file_outcome& outcome, const std::string& relative) noexcept {
+        try {
+            const std::string output = joined(options_.output, relative);
+            file_status st;
+            const bool regular =
+                env_.files.status(output, st) == 0 && (st.kind == file_kind::regular || st.kind == file_kind::missing);
+            if (!place_file(env_.files, output, outcome.held, outcome.placed_in, regular ? nullptr : env_.interrupted))
+                outcome.what = file_result::cannot_create;
+        } catch (const std::bad_alloc&) {
+            outcome.what = file_result::host_failure;
+            outcome.failure = "out of memory";  // held in the string itself: no allocation
+        }
+        outcome.held = std::string();
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
@@ -291,6 +368,7 @@ private:
     std::size_t printed_ = 0;                         // files whose line has been printed (only the main thread)
     std::size_t drawing_left_ = page_drawing_budget;  // lines the files not handed over yet may draw
     progress_line progress_;
+    std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
 };
 
 }  // namespace

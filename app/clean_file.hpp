@@ -1,7 +1,7 @@
 // The work of one file, the same for a single-file run and for every file of a batch: read it,
 // inline its subfiles (-s), unify, build the output text, classify the result and, with -r, make
 // the report's record. Where the text goes is the caller's business: a single-file run replaces
-// the output at once, a batch stages it and puts it in place at the end of the run. Because both
+// the output at once, a batch puts it in place as the run goes on or at its end. Because both
 // call this one function, a batch writes what single-file runs write by construction.
 #pragma once
 

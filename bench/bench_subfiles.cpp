@@ -9,8 +9,15 @@
 //                    100,000 places, and one referencing the library's stud.dat 100,000 times
 //   explosion        ten files each referencing the next ten times (references only), and a
 //                    fan-out whose every copy also carries 40 quads at places of its own
+//   chain            a multi-part document of 20,000 and 100,000 sections, each referencing the
+//                    next: every section is a unit expanded on its own, and every reference is
+//                    checked against the chain of sections above it
 //
-// Targets on a 2-core machine: every part under 50 ms and 64 MB, 100,000 references under 5 s.
+// WELDRIX_BENCH_BINARY, when set, names the tool to run instead of the one built with the
+// benchmarks, so that two builds are compared in one batch.
+//
+// Targets on a 2-core machine: every part under 50 ms and 64 MB, 100,000 references under 5 s, a
+// chain of 20,000 sections under 1 s and one of 100,000 under 5 s.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -86,7 +93,8 @@ struct child_run {
 child_run run_tool(const fs::path& input, bool with_library) {
     const fs::path out_file = input.parent_path() / "out.dat";
     const fs::path console_file = input.parent_path() / "console.txt";
-    std::vector<std::string> args = {WELDRIX_BINARY, "-s"};
+    const char* binary = std::getenv("WELDRIX_BENCH_BINARY");
+    std::vector<std::string> args = {binary && *binary ? binary : WELDRIX_BINARY, "-s"};
     if (with_library) {
         args.push_back("-l");
         args.push_back(library.string());
@@ -356,6 +364,33 @@ void BM_ExplosionOfDistinctQuads(benchmark::State& state) {
     state.counters["cpu_ms"] = cpu;
 }
 BENCHMARK(BM_ExplosionOfDistinctQuads)->Arg(4)->Arg(5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A multi-part document of sections s0 to s<n-1>, each referencing the next; the last holds an
+// edge line. Each section is cleaned on its own and inlines the chain below it, until the limit of
+// inlined lines stops the expansion.
+void BM_ChainOfSections(benchmark::State& state) {
+    const int sections = static_cast<int>(state.range(0));
+    scratch dir;
+    std::string text;
+    for (int k = 0; k < sections; ++k) {
+        text += "0 FILE s" + std::to_string(k) + ".ldr\n";
+        text += k + 1 < sections ? "1 16 0 0 0 1 0 0 0 1 0 0 0 1 s" + std::to_string(k + 1) + ".ldr\n"
+                                 : std::string("2 24 0 0 0 1 0 0\n");
+    }
+    write_text(dir / "chain.ldr", text);
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(dir / "chain.ldr", false);
+        check(state, run);
+        if (run.output.find("Circular") != std::string::npos) state.SkipWithError("a cycle was reported");
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
+}
+BENCHMARK(BM_ChainOfSections)->Arg(20000)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -67,9 +67,13 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
 }
 
 ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out,
-                                         const std::atomic<bool>* stop) {
+                                         const std::atomic<bool>* stop, bool regular_only) {
     std::string bytes;
-    if (!read_file(fs, file_name, bytes, stop)) return read_result::not_found;
+    switch (read_whole_file(fs, file_name, bytes, stop, regular_only)) {
+        case read_status::ok: break;
+        case read_status::failed: return read_result::not_found;
+        case read_status::not_regular: return read_result::not_regular;
+    }
     if (!is_text(bytes)) return read_result::not_a_text;
     real_name_ = real_path_or_name(fs, file_name);
     if (keeps_source()) {
@@ -153,9 +157,10 @@ bool ldraw_file::write(file_system& fs, const std::string& file_name, console& o
 }
 
 std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& paths, console& out,
-                                                         const inline_observer& observer) {
+                                                         const inline_observer& observer,
+                                                         const std::atomic<bool>* stop) {
     if (units_.empty()) units_ = find_units(elements, main_count);
-    subfile_expansion expansion(paths, options.max_inlined_lines, out, observer);
+    subfile_expansion expansion(paths, options.max_inlined_lines, out, observer, stop);
     for (const document_unit& unit : units_) {
         // A section's content follows its FILE line.
         if (unit.what == document_unit::kind::section) {

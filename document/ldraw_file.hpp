@@ -55,14 +55,16 @@ public:
     ~ldraw_file() override;
 
     enum class read_result {
-        ok,          // read; the statistics were printed
-        not_found,   // the file cannot be opened or read
-        not_a_text,  // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
+        ok,           // read; the statistics were printed
+        not_found,    // the file cannot be opened or read
+        not_a_text,   // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
+        not_regular,  // regular_only was asked and it is a folder, FIFO, device or socket: not read
     };
     // Reads the named file and prints the read statistics; prints nothing when it fails. A read
-    // that waits (a FIFO) gives up with not_found once stop is set.
+    // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
+    // but a regular file is passed over without waiting for it (a batch's files).
     read_result read(file_system& fs, const std::string& file_name, console& out,
-                     const std::atomic<bool>* stop = nullptr);
+                     const std::atomic<bool>* stop = nullptr, bool regular_only = false);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     // They are kept as source() when the options ask for it.
@@ -93,9 +95,10 @@ public:
     minimal_output minimal_text(line_counts& written) const;
 
     // Inlines every subfile the document references, at every depth, and prints the inlining
-    // statistics (see subfile_expansion.hpp).
+    // statistics (see subfile_expansion.hpp). Once stop is set, no further file is inlined.
     std::vector<missing_subfile> expand_subfiles(const search_paths& paths, console& out,
-                                                 const inline_observer& observer = {});
+                                                 const inline_observer& observer = {},
+                                                 const std::atomic<bool>* stop = nullptr);
 
     // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp), each unit of a
     // multi-part document on its own (see document_units.hpp).

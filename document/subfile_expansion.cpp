@@ -32,6 +32,8 @@
 // such vertex makes a representative of its own.)
 #include "document/subfile_expansion.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -59,6 +61,10 @@ bool is_filled(line_type type) { return type == line_type::triangle || type == l
 struct local_file {
     std::shared_ptr<const parsed_file> parsed;   // null until found and read
     std::vector<std::uint32_t> reference_names;  // parallel to parsed->references
+    // The chain nodes of the unit being expanded whose file this is; valid when chain_unit is the
+    // expansion's current unit.
+    std::vector<std::uint32_t> chain_nodes;
+    std::uint32_t chain_unit = 0;
 };
 
 // A reference in the main file's space, about to be expanded.
@@ -85,8 +91,9 @@ struct pending_copy {
 
 class subfile_expansion::expansion {
 public:
-    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer)
-        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer) {}
+    expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out, const inline_observer& observer,
+              const std::atomic<bool>* stop)
+        : paths_(paths), max_inlined_lines_(max_inlined_lines), out_(out), observer_(observer), stop_(stop) {}
 
     // Sections are found by name (ASCII case-insensitive, "\" and "/" alike) before the search
     // list; each is a file of its own, named by its position in the document.
@@ -101,6 +108,7 @@ public:
              const std::string& root_name, vertex_set& targets, std::vector<std::string>* origins) {
         targets_ = &targets;
         origins_ = origins;
+        start_chains();
         const std::uint32_t root = chain_child(none, file_id(root_name));
         // The first inlined line follows the unit's own last line.
         last_was_invertnext_ = end > begin && is_invertnext(*elements[end - 1]);
@@ -162,6 +170,11 @@ private:
     // Inlines the file of one reference: each of its lines is counted, placed and offered as snap
     // targets, and the copy is queued when the file holds references of its own.
     void expand(const reference& ref) {
+        if (stop_ && stop_->load(std::memory_order_relaxed)) {
+            stopped_ = true;
+            pending_.clear();
+            return;
+        }
         const std::uint32_t file = resolve(ref.name);
         if (file == none) {
             ++skipped_[ref.name];
@@ -295,30 +308,113 @@ private:
         local.parsed = std::move(file);
     }
 
-    // Chains of ancestor files are interned: equal chains share one node, so the question "is
-    // this file among the ancestors" is answered once per chain and file.
+    // Chains of ancestor files are interned: equal chains share one node. The nodes of a unit
+    // form a tree (a node's parent is the chain it extends; the unit's own file is the root), and
+    // a file is on a chain when one of its nodes is the chain's node or an ancestor of it.
+    // Whether a node is an ancestor is asked through the node's depth and the chain's ancestor at
+    // that depth, found along jump pointers in logarithmic steps (Myers' skew-binary jumps, kept
+    // with one pointer per node). A long chain of sections each referencing the next is thus
+    // checked in time linear in its length (times a logarithm), not quadratic. A walk up the chain
+    // is quicker where the chain is shallow or the file has many nodes (many paths lead to it).
+    //
+    // Chains never outlive the unit whose expansion made them: each unit starts afresh, which
+    // keeps the tree (and the nodes of each file) to the unit's own.
+    void start_chains() {
+        if (chains_.empty()) return;
+        ++chain_unit_;
+        // The table is kept for the next unit, unless it is much larger than this unit needed:
+        // clearing it costs its size, which must stay in proportion to the work done.
+        const std::size_t needed = std::bit_ceil(chains_.size() * 2 + 16);
+        if (chain_slots_.size() > 4 * needed)
+            chain_slots_.assign(needed, chain_slot{});
+        else
+            std::fill(chain_slots_.begin(), chain_slots_.end(), chain_slot{});
+        chains_.clear();
+    }
+
+    // The interned chains by (parent, file), in a table of open addressing: a chain is made for
+    // every inlined copy that holds references, millions in a large expansion, and a node-based
+    // map would allocate for each.
+    struct chain_slot {
+        std::uint64_t key = UINT64_MAX;  // (parent << 32) | file; no file id is UINT32_MAX
+        std::uint32_t id = 0;
+    };
+
+    chain_slot& find_chain_slot(std::uint64_t key) {
+        const std::size_t mask = chain_slots_.size() - 1;
+        std::size_t at = static_cast<std::size_t>((key * 0x9e3779b97f4a7c15ull) >> 32) & mask;
+        while (chain_slots_[at].key != key && chain_slots_[at].key != UINT64_MAX) at = (at + 1) & mask;
+        return chain_slots_[at];
+    }
+
     std::uint32_t chain_child(std::uint32_t parent, std::uint32_t file) {
         const std::uint64_t key = (std::uint64_t{parent} << 32) | file;
-        const auto [it, inserted] = chain_children_.try_emplace(key, static_cast<std::uint32_t>(chains_.size()));
-        if (inserted) chains_.push_back({file, parent});
-        return it->second;
+        if (chain_slots_.size() < chains_.size() * 2 + 2) grow_chain_slots();
+        chain_slot& slot = find_chain_slot(key);
+        if (slot.key == key) return slot.id;
+        const auto id = static_cast<std::uint32_t>(chains_.size());
+        slot = {key, id};
+        chain_node node{file, parent, 0, id};
+        if (parent != none) {
+            const chain_node& up = chains_[parent];
+            const chain_node& jump = chains_[up.jump];
+            node.depth = up.depth + 1;
+            node.jump = up.depth - jump.depth == jump.depth - chains_[jump.jump].depth ? jump.jump : parent;
+        }
+        chains_.push_back(node);
+        std::vector<std::uint32_t>& nodes = nodes_of(file);
+        nodes.push_back(id);
+        return id;
+    }
+
+    void grow_chain_slots() {
+        std::vector<chain_slot> old(std::max<std::size_t>(chain_slots_.size() * 2, 64));
+        old.swap(chain_slots_);
+        for (const chain_slot& slot : old) {
+            if (slot.key != UINT64_MAX) find_chain_slot(slot.key) = slot;
+        }
+    }
+
+    std::vector<std::uint32_t>& nodes_of(std::uint32_t file) {
+        local_file& local = files_[file];
+        if (local.chain_unit != chain_unit_) {
+            local.chain_nodes.clear();
+            local.chain_unit = chain_unit_;
+        }
+        return local.chain_nodes;
+    }
+
+    // The ancestor of node at depth (no deeper than node's).
+    std::uint32_t ancestor_at(std::uint32_t node, std::uint32_t depth) const {
+        while (chains_[node].depth > depth) {
+            const std::uint32_t jump = chains_[node].jump;
+            node = chains_[jump].depth >= depth ? jump : chains_[node].parent;
+        }
+        return node;
     }
 
     bool on_chain(std::uint32_t chain, std::uint32_t file) {
-        const std::uint64_t key = (std::uint64_t{chain} << 32) | file;
-        const auto known = on_chain_.find(key);
-        if (known != on_chain_.end()) return known->second;
-        bool found = false;
-        for (std::uint32_t node = chain; node != none && !found; node = chains_[node].parent) {
-            found = chains_[node].file == file;
+        const std::vector<std::uint32_t>& nodes = nodes_of(file);
+        if (nodes.empty()) return false;
+        const std::uint32_t depth = chains_[chain].depth;
+        if (nodes.size() * (2 * std::bit_width(depth) + 1) >= depth) {
+            for (std::uint32_t node = chain; node != none; node = chains_[node].parent) {
+                if (chains_[node].file == file) return true;
+            }
+            return false;
         }
-        on_chain_.emplace(key, found);
-        return found;
+        for (const std::uint32_t node : nodes) {
+            const std::uint32_t at = chains_[node].depth;
+            if (at <= depth && ancestor_at(chain, at) == node) return true;
+        }
+        return false;
     }
 
     struct chain_node {
         std::uint32_t file;
-        std::uint32_t parent;
+        std::uint32_t parent;  // none for the unit's own file
+        std::uint32_t depth;   // 0 for the unit's own file
+        std::uint32_t jump;    // an ancestor (the node itself for the root)
     };
     static constexpr std::uint32_t unresolved = UINT32_MAX - 1;
 
@@ -326,6 +422,7 @@ private:
     const std::size_t max_inlined_lines_;
     console& out_;
     const inline_observer& observer_;
+    const std::atomic<bool>* stop_;
     vertex_set* targets_ = nullptr;                // of the unit being expanded
     std::vector<std::string>* origins_ = nullptr;  // per new target, the file it comes from
 
@@ -337,9 +434,9 @@ private:
     std::deque<local_file> files_;         // a deque: references to its entries survive additions
     std::unordered_map<std::string, std::uint32_t> file_ids_;
     std::unordered_map<std::string, std::uint32_t> sections_;  // by section_key, the section's file
-    std::vector<chain_node> chains_;
-    std::unordered_map<std::uint64_t, std::uint32_t> chain_children_;
-    std::unordered_map<std::uint64_t, bool> on_chain_;
+    std::vector<chain_node> chains_;                           // of the unit being expanded
+    std::vector<chain_slot> chain_slots_;                      // a power of two of them, at most half in use
+    std::uint32_t chain_unit_ = 0;
 
     std::deque<pending_copy> pending_;
     bool last_was_invertnext_ = false;
@@ -349,8 +446,8 @@ private:
 };
 
 subfile_expansion::subfile_expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out,
-                                     const inline_observer& observer)
-    : impl_(std::make_unique<expansion>(paths, max_inlined_lines, out, observer)) {}
+                                     const inline_observer& observer, const std::atomic<bool>* stop)
+    : impl_(std::make_unique<expansion>(paths, max_inlined_lines, out, observer, stop)) {}
 
 subfile_expansion::~subfile_expansion() = default;
 

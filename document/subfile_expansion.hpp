@@ -3,6 +3,7 @@
 // result is kept while each file is read and parsed once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -46,8 +47,10 @@ struct missing_subfile {
 // message per name. Inlining stops for good after max_inlined_lines lines, with one message.
 class subfile_expansion {
 public:
+    // Once stop is set (an interrupt), no further file is inlined: the run is ending, and what was
+    // inlined is never used.
     subfile_expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out,
-                      const inline_observer& observer = {});
+                      const inline_observer& observer = {}, const std::atomic<bool>* stop = nullptr);
     ~subfile_expansion();
     subfile_expansion(const subfile_expansion&) = delete;
     subfile_expansion& operator=(const subfile_expansion&) = delete;

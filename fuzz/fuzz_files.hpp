@@ -97,6 +97,9 @@ public:
     int sync(handle h) override { return count(), inner_.sync(h); }
     int sync_folder(const std::string& f) override { return count(), inner_.sync_folder(f); }
     int sync_file_system(const std::string& p) override { return count(), inner_.sync_file_system(p); }
+    int lock_folder(const std::string& f, std::unique_ptr<folder_lock>& l) override {
+        return count(), inner_.lock_folder(f, l);
+    }
 
 private:
     void count() { ++calls_; }

@@ -11,7 +11,11 @@ class open_file {
 public:
     open_file(file_system& fs, file_system::handle h) : fs_(fs), h_(h) {}
     ~open_file() {
-        if (h_ != file_system::no_handle) fs_.close(h_);
+        if (h_ != file_system::no_handle) {
+            // Reached after an error, or after a read whose bytes are taken: what the close says
+            // changes no result, and the handle is released whatever it says.
+            [[maybe_unused]] const int ignored = fs_.close(h_);
+        }
     }
     open_file(const open_file&) = delete;
     open_file& operator=(const open_file&) = delete;
@@ -150,15 +154,24 @@ bool means_absent(int error) {
 read_failure::read_failure(const std::string& path, int error)
     : std::runtime_error(path + " can't be read"), path_(path), error_(error) {}
 
-bool read_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop) {
+read_status read_whole_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop,
+                            bool regular_only) {
     bytes.clear();
     file_system::handle h;
-    if (repeat_interrupted([&] { return fs.open_read(name, false, h); }, stop) != 0) return false;
+    const int error = repeat_interrupted([&] { return fs.open_read(name, regular_only, h); }, stop);
+    if (error != 0)
+        return regular_only && (error == EISDIR || error == ENODEV) ? read_status::not_regular : read_status::failed;
     open_file file(fs, h);
     file_status st;
-    if (repeat_interrupted([&] { return fs.handle_status(h, st); }) != 0 || st.kind == file_kind::folder) return false;
+    if (repeat_interrupted([&] { return fs.handle_status(h, st); }, stop) != 0) return read_status::failed;
+    if (regular_only && st.kind != file_kind::regular) return read_status::not_regular;
+    if (st.kind == file_kind::folder) return read_status::failed;
     if (st.kind == file_kind::regular && st.size > 0) bytes.reserve(st.size);
-    return read_up_to(fs, h, bytes, UINT64_MAX, stop) == 0;
+    return read_up_to(fs, h, bytes, UINT64_MAX, stop) == 0 ? read_status::ok : read_status::failed;
+}
+
+bool read_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop) {
+    return read_whole_file(fs, name, bytes, stop, false) == read_status::ok;
 }
 
 bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes) {

@@ -52,6 +52,17 @@ private:
 // (see repeat_interrupted); bytes is then unspecified.
 bool read_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop = nullptr);
 
+enum class read_status : std::uint8_t {
+    ok,
+    failed,       // it cannot be opened or read, or stop was set while it waited
+    not_regular,  // regular files only were asked for: a folder, a FIFO, a device, a socket
+};
+// read_file, telling why it failed; with regular_only, anything but a regular file is passed over
+// unread (never waited for) as not_regular: what a folder's listing called a file may have been
+// replaced by a FIFO or a device since.
+read_status read_whole_file(file_system& fs, const std::string& name, std::string& bytes,
+                            const std::atomic<bool>* stop = nullptr, bool regular_only = false);
+
 // Reads a subfile candidate: only a regular file counts (a folder, a device or a FIFO is passed
 // over like a missing file, without blocking), and it is read only up to the size it has when
 // opened. Files of the kernel's pseudo file systems report size 0 whatever they yield, and some

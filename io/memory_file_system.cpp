@@ -248,4 +248,29 @@ int memory_file_system::sync_file_system(const std::string&) {
     return 0;
 }
 
+class memory_file_system::memory_folder_lock final : public folder_lock {
+public:
+    memory_folder_lock(memory_file_system& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
+    ~memory_folder_lock() override {
+        const std::lock_guard<std::recursive_mutex> lock(fs_.mutex_);
+        fs_.locked_.erase(folder_);
+    }
+
+private:
+    memory_file_system& fs_;
+    std::string folder_;
+};
+
+int memory_file_system::lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) {
+    lock.reset();
+    const std::lock_guard<std::recursive_mutex> guard(mutex_);
+    const std::string name = canonical(folder);
+    if (!is_folder(name)) return entries_.count(name) ? ENOTDIR : ENOENT;
+    if (locked_.count(name)) return EWOULDBLOCK;
+    auto held = std::make_unique<memory_folder_lock>(*this, name);  // from here on, releases the entry
+    locked_.insert(name);
+    lock = std::move(held);
+    return 0;
+}
+
 }  // namespace weldrix

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -52,8 +54,11 @@ public:
     int sync(handle h) override;
     int sync_folder(const std::string& folder) override;
     int sync_file_system(const std::string& path) override;
+    // Locks by canonical folder path; a lock must not outlive the file system.
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override;
 
 private:
+    class memory_folder_lock;
     struct open_file {
         std::string path;
         std::size_t position = 0;
@@ -66,6 +71,7 @@ private:
     mutable std::recursive_mutex mutex_;  // a batch uses it from several threads
     std::map<std::string, entry> entries_{{"/", {true, true, {}}}};
     std::map<handle, open_file> open_;
+    std::set<std::string> locked_;  // the folders a lock is held on
     handle next_handle_ = 3;
     unsigned next_temporary_ = 0;
 };

@@ -2,9 +2,11 @@
 // system call or the short sequence file_system.hpp names, and the process set-up.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +40,29 @@ file_status status_of(const struct stat& st) {
 
 int fd_of(file_system::handle h) { return static_cast<int>(h); }
 
+// How long a call waits at most for a FIFO, a pipe or a device before it reports EINTR, so that
+// its caller can see whether the run is to stop: an interrupt reaches one thread of a batch only,
+// and the others must not wait for ever.
+constexpr int wait_spell_ms = 200;
+
+int set_blocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) return errno;
+    return 0;
+}
+
+// Whether a descriptor can be read or written (events) now: always for one in blocking mode (a
+// regular file); else after a wait of one spell at most. A FIFO that no writer has opened yet is
+// not ready (Linux reports no hang-up before a first writer), so its reader waits for one, as a
+// blocking open would; once a writer has come and gone, the hang-up makes it ready for the read
+// that finds its end.
+bool wait_until_ready(int fd, short events) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || !(flags & O_NONBLOCK)) return true;
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, wait_spell_ms) > 0;
+}
+
 mode_t current_umask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -49,6 +74,16 @@ struct freer {
 };
 struct folder_closer {
     void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// flock on the folder itself: nothing is created in it, and the lock goes with the descriptor,
+// which the system closes when the process ends, however it ends.
+class posix_folder_lock final : public file_system::folder_lock {
+public:
+    ~posix_folder_lock() override {
+        if (fd >= 0) ::close(fd);
+    }
+    int fd = -1;
 };
 
 class posix_file_system final : public file_system {
@@ -125,33 +160,39 @@ public:
 
     int remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
+    // No open blocks: O_NONBLOCK keeps a FIFO without a writer from holding the open (and a
+    // device from waiting for a carrier). A regular file (or a folder) is then read as usual; any
+    // other file keeps O_NONBLOCK, and read waits for it in short spells (see wait_until_ready).
     int open_read(const std::string& path, bool regular_only, handle& h) override {
         h = no_handle;
         if (path.empty()) return ENOENT;
-        // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just below anyway.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0));
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return errno;
-        if (regular_only) {
-            struct stat st;
-            const int error = ::fstat(fd, &st) != 0 ? errno
-                              : S_ISDIR(st.st_mode) ? EISDIR
-                              : S_ISREG(st.st_mode) ? 0
-                                                    : ENODEV;
-            if (error != 0) {
-                ::close(fd);
-                return error;
-            }
-            const int flags = ::fcntl(fd, F_GETFL);
-            if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        struct stat st;
+        int error = ::fstat(fd, &st) != 0 ? errno : 0;
+        if (error == 0 && regular_only && !S_ISREG(st.st_mode)) error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+        if (error == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) error = set_blocking(fd);
+        if (error != 0) {
+            ::close(fd);
+            return error;
         }
         h = fd;
         return 0;
     }
 
+    // A FIFO that no process reads cannot be opened for writing without blocking (ENXIO with
+    // O_NONBLOCK): the call waits a short spell and reports EINTR, so that its caller asks again
+    // or, once the run is to stop, gives up. Writes keep O_NONBLOCK (see write).
     int open_write(const std::string& path, handle& h) override {
         h = no_handle;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) return errno;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            const int error = errno;
+            struct stat st;
+            if (error != ENXIO || ::stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return error;
+            ::poll(nullptr, 0, wait_spell_ms);
+            return EINTR;
+        }
         h = fd;
         return 0;
     }
@@ -187,16 +228,18 @@ public:
 
     int read(handle h, char* buffer, std::size_t size, std::size_t& got) override {
         got = 0;
+        if (!wait_until_ready(fd_of(h), POLLIN)) return EINTR;
         const ssize_t n = ::read(fd_of(h), buffer, size);
-        if (n < 0) return errno;
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? EINTR : errno;
         got = static_cast<std::size_t>(n);
         return 0;
     }
 
     int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override {
         written = 0;
+        if (!wait_until_ready(fd_of(h), POLLOUT)) return EINTR;
         const ssize_t n = ::write(fd_of(h), bytes, size);
-        if (n < 0) return errno;
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? EINTR : errno;
         written = static_cast<std::size_t>(n);
         return 0;
     }
@@ -219,6 +262,16 @@ public:
         if (error == EINVAL) error = 0;
         ::close(fd);
         return error;
+    }
+
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override {
+        lock.reset();
+        auto held = std::make_unique<posix_folder_lock>();  // first: owns the descriptor from its open on
+        held->fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (held->fd < 0) return errno;
+        if (::flock(held->fd, LOCK_EX | LOCK_NB) != 0) return errno == EAGAIN ? EWOULDBLOCK : errno;
+        lock = std::move(held);
+        return 0;
     }
 
     int sync_file_system(const std::string& path) override {

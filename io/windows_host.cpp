@@ -12,6 +12,9 @@
 //  * real_path is the final path of an open handle (GetFinalPathNameByHandleW): the file's one
 //    name with links, short 8.3 names and letter case resolved, its identity for cycles;
 //  * an output read-only by attribute is refused by may_write, as opening it for writing would be.
+//  * a read that waits for another process (a pipe given as the input) is ended by an interrupt
+//    through CancelSynchronousIo on the main thread (see interrupt); the worker threads of a batch
+//    open their files with regular_only, and a regular file never waits for another process.
 // clang-format off
 #include <windows.h>
 #include <shellapi.h>
@@ -26,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -156,16 +160,19 @@ std::wstring without_long_prefix(std::wstring path) {
     return path;
 }
 
-// Closes a handle at the end of a scope.
-class scoped_handle {
+// Closes a handle at the end of a scope with the function that closes its kind: every handle this
+// host opens is held by one from its creation until it is closed or handed to the caller (release),
+// so that no error or exception on the way leaks it.
+template <BOOL(WINAPI* close_handle)(HANDLE)>
+class basic_scoped_handle {
 public:
-    explicit scoped_handle(HANDLE h) : h_(h) {}
-    ~scoped_handle() {
-        if (valid()) CloseHandle(h_);
+    explicit basic_scoped_handle(HANDLE h) : h_(h) {}
+    ~basic_scoped_handle() {
+        if (valid()) close_handle(h_);
     }
-    scoped_handle(const scoped_handle&) = delete;
-    scoped_handle& operator=(const scoped_handle&) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    basic_scoped_handle(const basic_scoped_handle&) = delete;
+    basic_scoped_handle& operator=(const basic_scoped_handle&) = delete;
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
     HANDLE get() const { return h_; }
     HANDLE release() {
         const HANDLE h = h_;
@@ -176,6 +183,8 @@ public:
 private:
     HANDLE h_;
 };
+using scoped_handle = basic_scoped_handle<CloseHandle>;     // files, folders, threads
+using scoped_find_handle = basic_scoped_handle<FindClose>;  // a folder listing
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -265,6 +274,37 @@ struct symlink_reparse_data {
     USHORT print_length;
     ULONG flags;
     // The names follow, in UTF-16.
+};
+
+// The lock of a folder is a byte-range lock (LockFileEx) on a hidden file ".weldrix.lock" in it:
+// Windows locks no range of a folder's own handle, and an exclusive sharing mode on the folder
+// would also keep out the renames into it. The file is opened delete-on-close, so it goes with the
+// last handle, which the system closes when the process ends, however it ends; a batch passes
+// over hidden names, so it is never taken for a part.
+class windows_folder_lock final : public file_system::folder_lock {
+public:
+    explicit windows_folder_lock(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr)) {}
+    ~windows_folder_lock() override {
+        OVERLAPPED at{};
+        if (locked_) UnlockFileEx(file_.get(), 0, 1, 0, &at);  // at once, rather than when the system gets to it
+    }
+    // 0, EWOULDBLOCK when another handle holds the lock, or the error of opening the file.
+    int take() {
+        if (!file_.valid()) return last_error();
+        OVERLAPPED at{};
+        if (!LockFileEx(file_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? EWOULDBLOCK : error_number(error);
+        }
+        locked_ = true;
+        return 0;
+    }
+
+private:
+    scoped_handle file_;
+    bool locked_ = false;
 };
 
 class windows_file_system final : public file_system {
@@ -374,9 +414,9 @@ public:
         if (needs_separator(pattern)) pattern += L'\\';
         pattern += L'*';
         WIN32_FIND_DATAW entry;
-        const HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                             FIND_FIRST_EX_LARGE_FETCH);
-        if (find == INVALID_HANDLE_VALUE) {
+        const scoped_find_handle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                                       nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!find.valid()) {
             const DWORD error = GetLastError();
             // The root folder of an empty drive has no entries at all, not even "." and "..".
             const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -388,9 +428,8 @@ public:
         }
         do {
             entries.push_back({narrow(entry.cFileName), kind_of_entry(entry)});
-        } while (FindNextFileW(find, &entry));
+        } while (FindNextFileW(find.get(), &entry));
         const DWORD error = GetLastError();
-        FindClose(find);
         return error == ERROR_NO_MORE_FILES ? 0 : error_number(error);
     }
 
@@ -446,10 +485,10 @@ public:
         h = no_handle;
         std::wstring wide;
         if (const int error = host_path(path, wide)) return error;
-        const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return last_error();
-        h = reinterpret_cast<handle>(file);
+        scoped_handle file(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return last_error();
+        h = reinterpret_cast<handle>(file.release());
         return 0;
     }
 
@@ -470,12 +509,14 @@ public:
             std::wstring wide;
             if (const int error = host_path(path, wide)) return error;
             // CREATE_NEW: a name that exists, whoever made it, is never taken over.
-            const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                h = reinterpret_cast<handle>(file);
-                const std::lock_guard<std::mutex> lock(unflushed_mutex_);
-                open_temporaries_[file] = wide;
+            scoped_handle file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file.valid()) {
+                {
+                    const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+                    open_temporaries_[file.get()] = wide;  // may run out of memory: the handle is still held
+                }
+                h = reinterpret_cast<handle>(file.release());
                 return 0;
             }
             const DWORD error = GetLastError();
@@ -593,6 +634,25 @@ public:
         return first_error;
     }
 
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override {
+        lock.reset();
+        std::wstring wide_folder, wide;
+        if (!widen(folder, wide_folder)) return ENOENT;
+        if (const int error = host_path(folder + (needs_separator(wide_folder) ? "\\" : "") + ".weldrix.lock", wide))
+            return error;
+        for (int attempt = 0;; ++attempt) {
+            auto held = std::make_unique<windows_folder_lock>(wide);
+            const int error = held->take();
+            // The lock file of a run that has just ended cannot be opened until it is deleted.
+            if (error == EACCES && attempt < 50) {
+                Sleep(10);
+                continue;
+            }
+            if (error == 0) lock = std::move(held);
+            return error;
+        }
+    }
+
 private:
     // Temporary files not flushed yet: open ones by handle, closed ones by name.
     std::mutex unflushed_mutex_;
@@ -693,12 +753,14 @@ void prepare_for_many_files() {}
 std::vector<std::string> program_arguments(int argc, char** argv) {
     // The command line as the system holds it, in UTF-16: argv has been through the ANSI code page,
     // which cannot hold every name.
+    struct local_freer {
+        void operator()(LPWSTR* p) const { LocalFree(p); }
+    };
     int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::unique_ptr<LPWSTR, local_freer> wide(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
     std::vector<std::string> args;
-    for (int i = 1; i < count; ++i) args.push_back(narrow(wide[i]));
-    LocalFree(wide);
+    for (int i = 1; i < count; ++i) args.push_back(narrow(wide.get()[i]));
     return args;
 }
 

@@ -27,6 +27,7 @@ const char* name_of(fs_call call) {
         case fs_call::sync: return "sync";
         case fs_call::sync_folder: return "sync_folder";
         case fs_call::sync_file_system: return "sync_file_system";
+        case fs_call::lock_folder: return "lock_folder";
     }
     return "?";
 }
@@ -42,6 +43,8 @@ std::string error_name(int error) {
         case EIO: return "EIO";
         case EINTR: return "EINTR";
         case ENOSPC: return "ENOSPC";
+        case EWOULDBLOCK: return "EWOULDBLOCK";
+        case ENOLCK: return "ENOLCK";
         default: return std::strerror(error);
     }
 }
@@ -53,7 +56,7 @@ const std::vector<int>& injectable_errors(fs_call call) {
         listing{EACCES, EIO, EMFILE, EINTR}, rename{EACCES, EIO, ENOSPC}, open{ENOENT, EACCES, EMFILE, EIO, EINTR},
         temporary{ENOSPC, EACCES, EMFILE, EINTR}, permissions{EPERM}, handle_status{EIO}, read{EIO, EINTR},
         write{ENOSPC, EIO, EINTR, short_write}, close{EIO, EINTR}, sync{EIO, ENOSPC}, sync_folder{EIO, EINTR},
-        sync_file_system{EIO};
+        sync_file_system{EIO}, lock{EACCES, EMFILE, ENOLCK, EWOULDBLOCK};
     switch (call) {
         case fs_call::status: return status;
         case fs_call::may_write: return may_write;
@@ -72,6 +75,7 @@ const std::vector<int>& injectable_errors(fs_call call) {
         case fs_call::sync: return sync;
         case fs_call::sync_folder: return sync_folder;
         case fs_call::sync_file_system: return sync_file_system;
+        case fs_call::lock_folder: return lock;
         case fs_call::make_folder:
         case fs_call::remove: return none;
     }
@@ -223,6 +227,14 @@ int faulty_file_system::sync_folder(const std::string& folder) {
 int faulty_file_system::sync_file_system(const std::string& path) {
     if (const int error = enter(fs_call::sync_file_system, path)) return error;
     return inner_.sync_file_system(path);
+}
+
+int faulty_file_system::lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) {
+    if (const int error = enter(fs_call::lock_folder, folder)) {
+        lock.reset();
+        return error;
+    }
+    return inner_.lock_folder(folder, lock);
 }
 
 }  // namespace weldrix::test

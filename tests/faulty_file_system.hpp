@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,6 +35,7 @@ enum class fs_call : std::uint8_t {
     sync,
     sync_folder,
     sync_file_system,
+    lock_folder,
 };
 
 const char* name_of(fs_call call);
@@ -95,6 +97,7 @@ public:
     int sync(handle h) override;
     int sync_folder(const std::string& folder) override;
     int sync_file_system(const std::string& path) override;
+    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override;
 
 private:
     // Records the call and gives the failure to inject into it (0: none).

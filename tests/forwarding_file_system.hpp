@@ -2,6 +2,7 @@
 // override only the calls they change.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ public:
     int sync(handle h) override { return inner_.sync(h); }
     int sync_folder(const std::string& f) override { return inner_.sync_folder(f); }
     int sync_file_system(const std::string& p) override { return inner_.sync_file_system(p); }
+    int lock_folder(const std::string& f, std::unique_ptr<folder_lock>& l) override { return inner_.lock_folder(f, l); }
 
 protected:
     file_system& inner_;

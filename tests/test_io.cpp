@@ -130,6 +130,29 @@ TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
     EXPECT_EQ(host.sync_file_system(path), 0);
 }
 
+// A folder's lock keeps out a second lock until it is released, on the host and in memory; what
+// holds it leaves nothing behind in the folder.
+TEST(Files, AFolderLockKeepsOutASecondLockUntilReleased) {
+    test::temp_dir dir;
+    memory_file_system memory;
+    memory.add_folder("/out");
+    for (const auto& [fs, folder] : {std::pair<file_system*, std::string>{&host_file_system(), dir.path()},
+                                     std::pair<file_system*, std::string>{&memory, "/out"}}) {
+        std::unique_ptr<file_system::folder_lock> first, second;
+        ASSERT_EQ(fs->lock_folder(folder, first), 0) << folder;
+        ASSERT_TRUE(first);
+        EXPECT_EQ(fs->lock_folder(folder, second), EWOULDBLOCK) << folder;
+        EXPECT_FALSE(second);
+        first.reset();
+        EXPECT_EQ(fs->lock_folder(folder, second), 0) << folder;
+        EXPECT_NE(fs->lock_folder(folder + "/missing", first), 0) << folder;
+        EXPECT_FALSE(first);
+    }
+    std::vector<folder_entry> entries;
+    ASSERT_EQ(host_file_system().list_folder(dir.path(), entries), 0);
+    EXPECT_EQ(entries.size(), 2u);  // "." and ".."
+}
+
 // A batch flushes each file system its outputs are on once, told apart by the status's device.
 TEST(Files, StatusTellsWhichFileSystemHoldsAPath) {
     test::temp_dir dir;
@@ -187,6 +210,7 @@ public:
     int sync(handle) override { return ENOSYS; }
     int sync_folder(const std::string&) override { return ENOSYS; }
     int sync_file_system(const std::string&) override { return ENOSYS; }
+    int lock_folder(const std::string&, std::unique_ptr<folder_lock>&) override { return ENOSYS; }
 
 private:
     bool ignore_case_;

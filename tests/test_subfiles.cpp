@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -433,6 +434,30 @@ TEST(Subfiles, CyclesAreCutWithOneMessagePerNameAsWritten) {
               "Circular subfile reference skipped: a.dat\n"
               "Circular subfile reference skipped: A.DAT\n" +
                   inlined(2, 3, 2, 1));
+}
+
+// An interrupt ends the expansion of an exploding library: once the stop flag is set, no further
+// file is inlined (the one being inlined is finished).
+TEST(Subfiles, AnInterruptStopsTheExpansionAtTheNextFile) {
+    temp_dir dir;
+    const auto file = [](int k) { return std::string("f").append(std::to_string(k)).append(".dat"); };
+    for (int k = 0; k < 8; ++k) {
+        std::string text = "2 16 0 0 0 1 0 0\n";
+        for (int j = 0; j < 9; ++j) text += reference(file(k + 1));
+        write_file(dir / file(k), text);
+    }
+    write_file(dir / "main.dat", reference("f0.dat"));
+    search_paths paths(host_file_system());
+    paths.add_path(dir.path() + "/");
+    ldraw_file document;
+    string_console out;
+    ASSERT_EQ(document.read(host_file_system(), dir / "main.dat", out), ldraw_file::read_result::ok);
+    std::atomic<bool> stop{false};
+    std::size_t seen = 0;
+    document.expand_subfiles(
+        paths, out, [&](const ldraw_line&) { stop = ++seen >= 1000; }, &stop);
+    EXPECT_GE(seen, 1000u);
+    EXPECT_LT(seen, 1010u);
 }
 
 TEST(Subfiles, AnExplodingLibraryStopsAtTheLimitWithOneMessage) {

@@ -6,6 +6,19 @@
 #include "document/search_paths.hpp"
 
 namespace weldrix {
+namespace {
+
+// Shows nothing; a read that waits, and the expansion, give up when the run is interrupted.
+class stoppable final : public clean_observer {
+public:
+    explicit stoppable(const std::atomic<bool>* stop) : stop_(stop) {}
+    const std::atomic<bool>* stop() const override { return stop_; }
+
+private:
+    const std::atomic<bool>* stop_;
+};
+
+}  // namespace
 
 batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing)
     : options_(options), env_(env), clean_(options.clean), library_(env.files), drawing_(drawing) {
@@ -63,13 +76,18 @@ file_outcome batch_file_cleaner::clean_and_hold(const std::string& relative) {
         for (const std::string& directory : search_directories(file_options)) paths.add_path(directory);
         job.paths = &paths;
     }
-    clean_observer quiet;
+    job.regular_only = true;
+    stoppable quiet(env_.interrupted);
     cleaned_file result = clean_file(fs, job, quiet);
     outcome.what = result.what;
     outcome.totals = result.totals;
     outcome.missing = std::move(result.missing);
     outcome.warnings = std::move(result.warnings);
     outcome.report = std::move(result.report);
+    if (outcome.what == file_result::passed_over) {
+        outcome.failure = "not a regular file";
+        return outcome;
+    }
     if (failed(outcome.what) || options_.check_only) return outcome;
     if (interrupted()) {
         outcome.what = file_result::interrupted;

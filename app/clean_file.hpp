@@ -23,8 +23,8 @@ namespace weldrix {
 
 class search_paths;
 
-// What became of one file. The pipeline gives the first seven; a caller that puts the output in
-// place adds the failures of doing so, and a batch the files it has not cleaned yet.
+// What became of one file. The pipeline gives the first seven and passed_over; a caller that puts
+// the output in place adds the failures of doing so, and a batch the files it has not cleaned yet.
 enum class file_result : std::uint8_t {
     unchanged,      // the output is the input, byte for byte
     reformatted,    // only the layout differs (spacing, number forms); the geometry is the same
@@ -50,6 +50,9 @@ struct file_cleaning {
     const search_paths* paths = nullptr;  // with clean.snap_on_subfiles: where subfiles are looked up
     bool reporting = false;               // make the report's record
     bool drawing = false;                 // and with it the drawing of a report page
+    // Anything but a regular file is passed over unread (file_result::passed_over): a batch's file,
+    // which the walk saw as a regular file, may have been replaced by a FIFO or a device since.
+    bool regular_only = false;
 };
 
 // The steps of the pipeline as they happen, for a console that shows them. The default shows

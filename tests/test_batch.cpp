@@ -418,6 +418,77 @@ TEST(Batch, AnInterruptedRunFinishesWhatItWroteAndStartsNothingNew) {
     EXPECT_EQ(out.at("a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
 }
 
+// The host's files as a race would leave them: a FIFO is listed as a regular file (one replaced a
+// file after the walk), and opening a file whose name ends with stop_at sets the interruption
+// flag. Records the paths opened.
+class racing_file_system final : public test::forwarding_file_system {
+public:
+    racing_file_system(file_system& inner, std::atomic<bool>& flag, std::string stop_at)
+        : forwarding_file_system(inner), flag_(flag), stop_at_(std::move(stop_at)) {}
+    int list_folder(const std::string& f, std::vector<folder_entry>& entries) override {
+        const int error = inner_.list_folder(f, entries);
+        for (folder_entry& entry : entries) {
+            if (entry.kind == file_kind::other) entry.kind = file_kind::regular;
+        }
+        return error;
+    }
+    int open_read(const std::string& p, bool regular_only, handle& h) override {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            opened_.push_back(p);
+        }
+        if (!stop_at_.empty() && p.ends_with(stop_at_)) flag_ = true;
+        return inner_.open_read(p, regular_only, h);
+    }
+    bool opened(const std::string& suffix) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return std::any_of(opened_.begin(), opened_.end(), [&](const std::string& p) { return p.ends_with(suffix); });
+    }
+
+private:
+    std::atomic<bool>& flag_;
+    const std::string stop_at_;
+    std::mutex mutex_;
+    std::vector<std::string> opened_;
+};
+
+// A listed file replaced by a FIFO before it was opened used to hang the batch for ever.
+TEST(Batch, AFileNoLongerRegularWhenOpenedIsPassedOver) {
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    ASSERT_EQ(::mkfifo((dir / "in/b.dat").c_str(), 0644), 0);
+    std::atomic<bool> flag{false};
+    racing_file_system fs(host_file_system(), flag, {});
+    string_console out, warnings;
+    EXPECT_EQ(run({"-j", "2", dir / "in", dir / "out"}, {out, warnings, [] {}, fs}), exit_success) << out.text;
+    EXPECT_NE(out.text.find("passed over: b.dat: not a regular file\n\nSummary:\n1 file read\n1 changed\n"),
+              std::string::npos)
+        << out.text;
+    EXPECT_EQ(tree(dir / "out").size(), 1u);
+}
+
+// An interrupt used to wait for the end of a file's expansion, however long: no further subfile is
+// inlined once the flag is set, in a single-file run and in a batch.
+TEST(Batch, AnInterruptStopsAFilesExpansion) {
+    temp_dir dir;
+    for (int k = 0; k < 10; ++k) {
+        write_file(dir / ("lib/parts/f" + std::to_string(k) + ".dat"),
+                   "2 24 0 0 0 1 1 1\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 f" + std::to_string(k + 1) + ".dat\n");
+    }
+    write_file(dir / "in/a.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
+    const std::string lib = dir / "lib";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-s", "-l", lib, dir / "in/a.dat", dir / "out.dat"},
+          {"-j", "1", "-s", "-l", lib, dir / "in", dir / "out"}}) {
+        std::atomic<bool> flag{false};
+        racing_file_system fs(host_file_system(), flag, "f3.dat");
+        string_console out, warnings;
+        EXPECT_EQ(run(args, {out, warnings, [] {}, fs, &flag}), exit_interrupted) << out.text;
+        EXPECT_TRUE(fs.opened("f3.dat"));
+        EXPECT_FALSE(fs.opened("f6.dat")) << args.back();
+    }
+}
+
 // A batch on the host's files with some calls failing every time, in process.
 interrupted_run run_with_failures(const std::vector<std::string>& args,
                                   const std::function<void(test::faulty_file_system&)>& arm) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -371,6 +372,14 @@ private:
     std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
 };
 
+// Makes OUTDIR when it is missing and takes its lock: two runs into one folder at once would mix
+// their results. False when another run holds it. A folder the host cannot lock (a file system
+// without locks) is written without one, as before there were locks.
+bool lock_output_folder(file_system& fs, const std::string& folder, std::unique_ptr<file_system::folder_lock>& lock) {
+    make_folders(fs, folder + "/");
+    return repeat_interrupted([&] { return fs.lock_folder(folder, lock); }) != EWOULDBLOCK;
+}
+
 }  // namespace
 
 std::string batch_usage_error(const run_options& options, file_system& fs) {
@@ -406,8 +415,8 @@ int run_batch(const run_options& options, const run_environment& env) {
         out.line(printable(options.output) + " Can't create");
         return exit_file_error;
     }
-    // OUTDIR is made with the first output's folders, so that a run that finds nothing to clean
-    // (a folder given for a file) creates nothing.
+    // OUTDIR is made once the walk has found files, so that a run that finds nothing to clean (a
+    // folder given for a file) creates nothing.
     std::string in_real, out_real;
     fs.real_path(options.input, in_real);
     fs.real_path(options.output, out_real);
@@ -418,6 +427,11 @@ int run_batch(const run_options& options, const run_environment& env) {
         batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);
     if (inputs.empty() && unreadable.empty()) {
         out.line("no LDraw files below " + printable(options.input));
+        return exit_file_error;
+    }
+    std::unique_ptr<file_system::folder_lock> lock;  // held until the run ends
+    if (!options.check_only && !lock_output_folder(fs, options.output, lock)) {
+        out.line(printable(options.output) + " is in use by another weldrix run");
         return exit_file_error;
     }
 

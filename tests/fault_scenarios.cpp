@@ -243,6 +243,7 @@ void check_batch(const fault_scenario& s, const std::vector<output_state>& befor
     // Out of memory may also end a line that was being printed.
     const bool known = before_wait.ends_with("Out of memory\n") || message == s.input + " not found" ||
                        message == s.output_folder + " Can't create" ||
+                       message == s.output_folder + " is in use by another weldrix run" ||
                        (!expected.failed_path.empty() && message == expected.failed_path + " can't be read");
     if (!known) problems.push_back("unknown failure message \"" + message + "\": " + summary);
 }

@@ -215,6 +215,9 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
     fs::create_directory_symlink("o", dir / "link");
     write_file(dir / "empty/notes.txt", dirty);
     write_file(dir / "empty/.hidden/a.dat", dirty);
+    fs::create_directory(dir / "busy");
+    std::unique_ptr<file_system::folder_lock> other_run;
+    ASSERT_EQ(host_file_system().lock_folder(dir / "busy", other_run), 0);
     const std::string usage = "weldrix: warning: usage error: the input folder ";
     const std::string none = "\n\nno LDraw files below empty\nPress <Enter> to quit\n";
     struct refused {
@@ -228,6 +231,8 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
         // A folder given for a file: "o.dat/" used to be created, with exit 0.
         {{"empty", "o.dat"}, 2, none},
         {{"-c", "empty", "o.dat"}, 2, none},
+        // Another run holds the output folder: the two runs' results used to mix.
+        {{"o/i", "busy"}, 2, "\n\nbusy is in use by another weldrix run\nPress <Enter> to quit\n"},
     };
     // Every file with its bytes, and every folder.
     const auto everything = [&] {

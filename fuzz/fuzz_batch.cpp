@@ -194,6 +194,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(one.warnings == many.warnings, input);
     FUZZ_CHECK(weldrix::fuzz::same_files(one_fs, many_fs), input);
 
+    // A folder with no LDraw file below it is refused, with nothing created.
+    if (s.inputs.empty()) {
+        FUZZ_CHECK(
+            one.code == exit_file_error && one.out.find("\nno LDraw files below " + s.in + "\n") != std::string::npos,
+            one.out);
+        return 0;
+    }
     const std::string taken =
         "Cleaning " + std::to_string(s.inputs.size()) + (s.inputs.size() == 1 ? " file of " : " files of ");
     const std::string checked =

@@ -342,9 +342,8 @@ private:
         // Under the name of an output or an input it would replace that file.
         file_system& fs = env_.files;
         const std::string report_path = real_path_or_name(fs, options_.report);
-        std::string in_real, out_real;
-        fs.real_path(options_.input, in_real);
-        fs.real_path(options_.output, out_real);
+        const std::string in_real = real_path_or_name(fs, options_.input);
+        const std::string out_real = real_path_or_name(fs, options_.output);
         bool names_a_run_file = false;
         for (const std::string& relative : inputs_) {
             names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
@@ -417,9 +416,9 @@ int run_batch(const run_options& options, const run_environment& env) {
     }
     // OUTDIR is made once the walk has found files, so that a run that finds nothing to clean (a
     // folder given for a file) creates nothing.
-    std::string in_real, out_real;
-    fs.real_path(options.input, in_real);
-    fs.real_path(options.output, out_real);
+    std::string in_real, out_real;  // empty when there is none (a missing OUTDIR)
+    if (repeat_interrupted([&] { return fs.real_path(options.input, in_real); }) != 0) in_real.clear();
+    if (repeat_interrupted([&] { return fs.real_path(options.output, out_real); }) != 0) out_real.clear();
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;

@@ -2,17 +2,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "app/batch_file.hpp"
 #include "app/batch_summary.hpp"
 #include "app/folder_walk.hpp"
+#include "app/output_placer.hpp"
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
@@ -25,6 +30,12 @@
 
 namespace weldrix {
 namespace {
+
+#ifdef WELDRIX_THREADS_RUN_INLINE
+constexpr bool threads_run_inline = true;
+#else
+constexpr bool threads_run_inline = false;
+#endif
 
 class batch {
 public:
@@ -49,15 +60,20 @@ public:
         unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
-#ifdef WELDRIX_THREADS_RUN_INLINE
-        // Each thread runs to its end when started (the WebAssembly build): a worker that waited
-        // for the main thread to hand records on would wait for ever.
-        report_window_ = inputs_.size();
-#else
-        report_window_ = std::size_t{threads} + 2;
-#endif
+        // Where each thread runs to its end when started (the WebAssembly build), a worker that
+        // waited for the main thread to hand records on, or a placing thread that waited for
+        // outputs, would wait for ever.
+        report_window_ = threads_run_inline ? inputs_.size() : std::size_t{threads} + 2;
         std::vector<std::thread> workers;
         try {
+            // One thread does all the work with -j 1, so that a run of it makes its calls in one
+            // order (the fault tests rely on it).
+            const unsigned placers = options_.check_only || threads == 1 || threads_run_inline ? 0 : threads;
+            placer_ = std::make_unique<output_placer>(
+                env_.files, placers, threads, env_.interrupted,
+                [this](std::size_t i, output_placer::result result, std::string folder) {
+                    put_in_place(i, result, std::move(folder));
+                });
             running_ = threads;
             for (unsigned t = 0; t < threads; ++t) {
                 workers.emplace_back([this] {
@@ -69,24 +85,23 @@ public:
             }
             report_progress(start);
             for (std::thread& worker : workers) worker.join();
+            placer_->finish();
             print_ready();
             progress_.clear();
-            commit_staged_outputs();
+            put_held_outputs_in_place(threads);
             return summary(start);
         } catch (...) {
             // Memory ran out on this thread (a console line, a thread that could not start): the
             // workers start no new file and are waited for (a running thread must not be left
-            // behind), and the outputs staged but not put in place are removed. The run then ends
-            // as any run that runs out of memory, every output as it was or complete.
+            // behind); the outputs held are not put in place. The run then ends as any run that
+            // runs out of memory, every output as it was or complete.
             abandoned_ = true;
             room_.notify_all();
             for (std::thread& worker : workers) {
                 if (worker.joinable()) worker.join();
             }
-            for (file_outcome& outcome : outcomes_) {
-                if (outcome.has_staged) discard_staged(env_.files, outcome.staged);
-                outcome.has_staged = false;
-            }
+            if (placer_) placer_->abandon();
+            placer_.reset();
             throw;
         }
     }
@@ -125,13 +140,49 @@ private:
                     // leaves it undrawn when the file is handed over.
                 }
             }
+            std::string text;
+            if (outcome.has_held && outcome.at_once) {
+                text = std::move(outcome.held);
+                outcome.has_held = false;
+                outcome.placing = true;
+            }
+            const bool place = outcome.placing;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 outcomes_[i] = std::move(outcome);
                 ++done_;
             }
             ready_.notify_one();
+            if (place) hand_over(i, std::move(text));
         }
+    }
+
+    // Hands an output to the placing threads, which keeps this thread cleaning while the storage
+    // takes the output.
+    void hand_over(std::size_t i, std::string text) noexcept {
+        try {
+            placer_->put(i, joined(options_.output, inputs_[i]), std::move(text));
+        } catch (const std::bad_alloc&) {
+            put_in_place(i, output_placer::result::out_of_memory, {});
+        }
+    }
+
+    // The result of putting an output in place, from a placing thread.
+    void put_in_place(std::size_t i, output_placer::result result, std::string folder) noexcept {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            file_outcome& outcome = outcomes_[i];
+            outcome.placing = false;
+            if (result == output_placer::result::placed) {
+                outcome.placed_in = std::move(folder);
+            } else if (result == output_placer::result::out_of_memory) {
+                outcome.what = file_result::host_failure;
+                outcome.failure = "out of memory";  // held in the string itself: no allocation
+            } else {
+                outcome.what = interrupted() ? file_result::interrupted : file_result::cannot_create;
+            }
+        }
+        ready_.notify_one();
     }
 
     // Applies the budget to a file's drawing as it is handed over in input order (main thread
@@ -164,36 +215,40 @@ private:
         }
     }
 
+    // The console line of a file that changed or failed or was passed over (relative printable),
+    // else nothing.
+    std::string line_of(const file_outcome& outcome, const std::string& relative) const {
+        const std::string why = printable(outcome.failure);
+        switch (outcome.what) {
+            case file_result::changed:
+                return (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
+                       describe_changes(outcome.totals) + ")";
+            case file_result::not_found: return "failed: " + relative + ": can't be read";
+            case file_result::not_text: return "failed: " + relative + ": is not a text file";
+            case file_result::host_failure:
+            case file_result::withheld: return "failed: " + relative + ": " + why;
+            case file_result::passed_over: return "passed over: " + relative + ": " + why;
+            case file_result::cannot_create:
+                return "failed: " + relative + ": " + joined(printable(options_.output), relative) + " Can't create";
+            default: return {};
+        }
+    }
+
     void print_ready() {
         for (;;) {
             file_outcome* outcome;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                if (printed_ == next_ || outcomes_[printed_].what == file_result::pending) return;
+                if (printed_ == next_ || outcomes_[printed_].what == file_result::pending ||
+                    outcomes_[printed_].placing)
+                    return;
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) take_drawing(*outcome->report);
             if (outcome->report) report_->add(std::move(*outcome->report));
             outcome->report.reset();
             const std::string relative = printable(inputs_[printed_]);
-            const std::string why = printable(outcome->failure);
-            std::string line;
-            switch (outcome->what) {
-                case file_result::changed:
-                    line = (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
-                           describe_changes(outcome->totals) + ")";
-                    break;
-                case file_result::not_found: line = "failed: " + relative + ": can't be read"; break;
-                case file_result::not_text: line = "failed: " + relative + ": is not a text file"; break;
-                case file_result::host_failure:
-                case file_result::withheld: line = "failed: " + relative + ": " + why; break;
-                case file_result::passed_over: line = "passed over: " + relative + ": " + why; break;
-                case file_result::cannot_create:
-                    line =
-                        "failed: " + relative + ": " + joined(printable(options_.output), relative) + " Can't create";
-                    break;
-                default: break;
-            }
+            const std::string line = line_of(*outcome, relative);
             if (!line.empty()) {
                 progress_.clear();
                 env_.out.line(line);
@@ -217,29 +272,55 @@ private:
                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
 
-    // The outputs written next to their places are put there now, in input order, flushed
-    // together (staged_outputs.hpp). The lines of the files have been printed by now: each output
-    // that cannot be put in place gets a line of its own after them.
-    void commit_staged_outputs() {
-        std::vector<staged_file> staged;
-        std::vector<std::size_t> staged_at;
+    // The outputs held until now (batch_file.hpp) are put in place, on as many threads as cleaned
+    // the files, each with one temporary file at a time; then the renames of every output of the
+    // run are flushed together. The lines of the files have been printed by now: each output that
+    // cannot be put in place gets a line of its own after them.
+    void put_held_outputs_in_place(unsigned threads) {
+        std::vector<std::size_t> held;
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
-            if (!outcomes_[i].has_staged) continue;
-            staged.push_back(outcomes_[i].staged);
-            staged_at.push_back(i);
+            if (outcomes_[i].has_held) held.push_back(i);
         }
-        if (staged.empty()) return;
-        const staged_commit commit = commit_all_staged(env_.files, staged);
-        for (const std::size_t i : staged_at) outcomes_[i].has_staged = false;
-        renames_unflushed_ = !commit.renames_flushed;
-        for (std::size_t k = 0; k < staged.size(); ++k) {
-            if (commit.in_place[k]) continue;
-            const std::size_t i = staged_at[k];
-            outcomes_[i].what = file_result::cannot_create;
-            const std::string relative = printable(inputs_[i]);
-            env_.out.line("failed: " + relative + ": " + joined(printable(options_.output), relative) +
-                          " Can't create");
+        std::atomic<std::size_t> next{0};
+        const auto place = [&] {
+            for (std::size_t k; (k = next++) < held.size();) place_held(outcomes_[held[k]], inputs_[held[k]]);
+        };
+        std::vector<std::thread> placers;
+        for (unsigned t = 1; t < threads && held.size() > 1; ++t) {
+            try {
+                placers.emplace_back(place);
+            } catch (const std::system_error&) {
+                break;  // fewer threads
+            }
         }
+        place();
+        for (std::thread& placer : placers) placer.join();
+        std::vector<std::string> folders;
+        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+            if (!outcomes_[i].placed_in.empty()) folders.push_back(outcomes_[i].placed_in);
+            if (!outcomes_[i].has_held) continue;
+            outcomes_[i].has_held = false;
+            if (failed(outcomes_[i].what)) env_.out.line(line_of(outcomes_[i], printable(inputs_[i])));
+        }
+        renames_unflushed_ = !folders.empty() && !flush_file_systems(env_.files, folders);
+    }
+
+    // Puts one held output in place; a thread of put_held_outputs_in_place. A regular file is
+    // written to its end even when the run is interrupted (its file was cleaned, and its line
+    // printed); only a wait for another process (a FIFO put in the file's place) gives up then.
+    void place_held(file_outcome& outcome, const std::string& relative) noexcept {
+        try {
+            const std::string output = joined(options_.output, relative);
+            file_status st;
+            const bool regular =
+                env_.files.status(output, st) == 0 && (st.kind == file_kind::regular || st.kind == file_kind::missing);
+            if (!place_file(env_.files, output, outcome.held, outcome.placed_in, regular ? nullptr : env_.interrupted))
+                outcome.what = file_result::cannot_create;
+        } catch (const std::bad_alloc&) {
+            outcome.what = file_result::host_failure;
+            outcome.failure = "out of memory";  // held in the string itself: no allocation
+        }
+        outcome.held = std::string();
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
@@ -305,7 +386,16 @@ private:
     std::size_t printed_ = 0;                         // files whose line has been printed (by the main thread)
     std::size_t drawing_left_ = page_drawing_budget;  // lines the files not handed over yet may draw
     progress_line progress_;
+    std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
 };
+
+// Makes OUTDIR when it is missing and takes its lock: two runs into one folder at once would mix
+// their results. False when another run holds it. A folder the host cannot lock (a file system
+// without locks) is written without one, as before there were locks.
+bool lock_output_folder(file_system& fs, const std::string& folder, std::unique_ptr<file_system::folder_lock>& lock) {
+    make_folders(fs, folder + "/");
+    return repeat_interrupted([&] { return fs.lock_folder(folder, lock); }) != EWOULDBLOCK;
+}
 
 }  // namespace
 
@@ -342,11 +432,11 @@ int run_batch(const run_options& options, const run_environment& env, const std:
         out.line(printable(options.output) + " Can't create");
         return exit_file_error;
     }
-    // OUTDIR is made with the first output's folders, so that a run that finds nothing to clean
-    // (a folder given for a file) creates nothing.
-    std::string in_real, out_real;
-    fs.real_path(options.input, in_real);
-    fs.real_path(options.output, out_real);
+    // OUTDIR is made once the walk has found files, so that a run that finds nothing to clean (a
+    // folder given for a file) creates nothing.
+    std::string in_real, out_real;  // empty when there is none (a missing OUTDIR)
+    if (repeat_interrupted([&] { return fs.real_path(options.input, in_real); }) != 0) in_real.clear();
+    if (repeat_interrupted([&] { return fs.real_path(options.output, out_real); }) != 0) out_real.clear();
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;
@@ -354,6 +444,11 @@ int run_batch(const run_options& options, const run_environment& env, const std:
         batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);
     if (inputs.empty() && unreadable.empty()) {
         out.line("no LDraw files below " + printable(options.input));
+        return exit_file_error;
+    }
+    std::unique_ptr<file_system::folder_lock> lock;  // held until the run ends
+    if (!options.check_only && !lock_output_folder(fs, options.output, lock)) {
+        out.line(printable(options.output) + " is in use by another weldrix run");
         return exit_file_error;
     }
 

@@ -6,6 +6,19 @@
 #include "document/search_paths.hpp"
 
 namespace weldrix {
+namespace {
+
+// Shows nothing; a read that waits, and the expansion, give up when the run is interrupted.
+class stoppable final : public clean_observer {
+public:
+    explicit stoppable(const std::atomic<bool>* stop) : stop_(stop) {}
+    const std::atomic<bool>* stop() const override { return stop_; }
+
+private:
+    const std::atomic<bool>* stop_;
+};
+
+}  // namespace
 
 batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing,
                                        const std::string& run_warning)
@@ -16,6 +29,14 @@ batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_env
       drawing_(drawing),
       run_warning_(run_warning) {
     clean_.record_changes = options.report.empty() ? clean_options::changes::totals : clean_options::changes::lines;
+    if (clean_.snap_on_subfiles) {
+        std::vector<std::string> roots = options.library_folders;
+        roots.push_back(options.input);
+        for (const std::string& root : roots) {
+            std::string real;
+            if (env.files.real_path(root, real) == 0) search_roots_.push_back(real);
+        }
+    }
     std::string out_real;
     if (!options.check_only && env.files.real_path(options.input, in_place_root_) == 0 &&
         (env.files.real_path(options.output, out_real) != 0 || out_real != in_place_root_)) {
@@ -26,7 +47,7 @@ batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_env
 file_outcome batch_file_cleaner::clean(const std::string& relative) {
     file_outcome outcome;
     try {
-        outcome = clean_and_stage(relative);
+        outcome = clean_and_hold(relative);
     } catch (const read_failure& failure) {
         // As in a single-file run, such a file fails rather than be cleaned against a library
         // that is missing files by chance; the other files go on.
@@ -43,7 +64,7 @@ file_outcome batch_file_cleaner::clean(const std::string& relative) {
     return outcome;
 }
 
-file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
+file_outcome batch_file_cleaner::clean_and_hold(const std::string& relative) {
     file_outcome outcome;
     file_system& fs = env_.files;
     const bool reporting = !options_.report.empty();
@@ -61,7 +82,8 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
         for (const std::string& directory : search_directories(file_options)) paths.add_path(directory);
         job.paths = &paths;
     }
-    clean_observer quiet;
+    job.regular_only = true;
+    stoppable quiet(env_.interrupted);
     cleaned_file result = clean_file(fs, job, quiet);
     outcome.what = result.what;
     outcome.totals = result.totals;
@@ -69,6 +91,10 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
     outcome.warnings = std::move(result.warnings);
     outcome.report = std::move(result.report);
     if (outcome.report) outcome.report->output_written = !options_.check_only;
+    if (outcome.what == file_result::passed_over) {
+        outcome.failure = "not a regular file";
+        return outcome;
+    }
     if (failed(outcome.what) || outcome.what == file_result::interrupted) return outcome;
     if (options_.strict) {
         const std::string first = first_warning(run_warning_, outcome.warnings, outcome.missing);
@@ -85,12 +111,9 @@ file_outcome batch_file_cleaner::clean_and_stage(const std::string& relative) {
     }
     if (leave_untouched(fs, job, result)) return outcome;
     make_output_folder(job.output);
-    // Written next to its place now, put there at the end of the run: so every file is cleaned
-    // against the files as they were when the run started (an output may be another file's
-    // subfile, in place), whatever order the threads take them in.
-    outcome.has_staged =
-        stage_file(fs, job.output, result.text, outcome.staged, durability::none_here, env_.interrupted);
-    if (!outcome.has_staged) outcome.what = interrupted() ? file_result::interrupted : file_result::cannot_create;
+    outcome.at_once = !readable_by_run(job.output);
+    outcome.held = std::move(result.text);
+    outcome.has_held = true;
     return outcome;
 }
 
@@ -100,6 +123,26 @@ bool batch_file_cleaner::leads_out_of_place(const std::string& input) {
     std::string real;
     return !in_place_root_.empty() && env_.files.real_path(input, real) == 0 &&
            !lies_below(env_.files, real, in_place_root_);
+}
+
+// Whether a file of the run may read the output as a subfile: with -s, when it lies in or below a
+// folder subfiles are looked up in (links followed, so an output that leads into one counts). One
+// whose place cannot be told is held too.
+bool batch_file_cleaner::readable_by_run(const std::string& output) {
+    if (search_roots_.empty()) return false;
+    file_system& fs = env_.files;
+    std::string place, target;
+    if (fs.real_path(output, place) != 0) {
+        // A link that leads nowhere yet creates the file it names, wherever that is.
+        if (fs.read_link(output, target) == 0) return true;
+        const std::size_t slash = output.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
+        if (fs.real_path(output.substr(0, slash), place) != 0) return true;
+        place = joined(place, output.substr(slash + 1));
+    }
+    for (const std::string& root : search_roots_) {
+        if (place == root || lies_below(fs, place, root)) return true;
+    }
+    return false;
 }
 
 // Creates the folders of an output once per run. Another thread that needs the same folder waits

@@ -1,5 +1,5 @@
-// One file of a batch: cleaned by the pipeline (clean_file.hpp) and its output staged next to its
-// place, to be put there at the end of the run. Called from the batch's worker threads at once.
+// One file of a batch: cleaned by the pipeline (clean_file.hpp) and its output put in place, at once
+// or at the end of the run. Called from the batch's worker threads at once.
 #pragma once
 
 #include <memory>
@@ -24,9 +24,12 @@ struct file_outcome {
     change_totals totals;
     std::vector<missing_subfile> missing;
     std::vector<std::string> warnings;
-    staged_file staged;                   // the output, written next to its place, put there at the end of the run
+    std::string placed_in;                // the folder of the output put in place, whose rename is flushed at the end
+    std::string held;                     // with has_held: the output, not in place yet
     std::unique_ptr<file_report> report;  // with -r: what the file's cleaning changed
-    bool has_staged = false;
+    bool has_held = false;
+    bool at_once = false;  // with has_held: put in place as soon as it is cleaned, else at the end of the run
+    bool placing = false;  // being put in place: its line waits for the result
 };
 
 class batch_file_cleaner {
@@ -37,14 +40,20 @@ public:
                        const std::string& run_warning);
 
     // Cleans the file at relative below the input folder and, unless -c or the run is
-    // interrupted, stages its output. Nothing is thrown (it would end the process from a worker
+    // interrupted, hands back its output, to be put in place at once, or at the end of the run
+    // when a file of the run may read it (as a subfile: in place, or below a library folder, with
+    // -s), so that every file is cleaned against the files as they were when the run started,
+    // whatever order the threads take them in. Held in memory until then rather than as a
+    // temporary file next to its place, a killed run leaves no more temporary files than it has
+    // threads. Nothing is thrown (it would end the process from a worker
     // thread): a subfile the host fails to read, or memory running out, fail the file
     // (file_result::host_failure).
     file_outcome clean(const std::string& relative);
 
 private:
-    file_outcome clean_and_stage(const std::string& relative);
+    file_outcome clean_and_hold(const std::string& relative);
     bool leads_out_of_place(const std::string& input);
+    bool readable_by_run(const std::string& output);
     void make_output_folder(const std::string& output);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
 
@@ -55,7 +64,10 @@ private:
     const bool drawing_;
     const std::string run_warning_;
     std::string in_place_root_;  // in place: the input folder's real path, else empty
-    std::mutex folders_mutex_;   // guards made_folders_ while the folders are made
+    // With -s: the real paths of the input folder and the library folders, below which the run
+    // looks for subfiles.
+    std::vector<std::string> search_roots_;
+    std::mutex folders_mutex_;  // guards made_folders_ while the folders are made
     std::unordered_set<std::string> made_folders_;
 };
 

@@ -37,9 +37,10 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
 
     ldraw_file document(job.clean);
     observer.reading(job.input);
-    const ldraw_file::read_result read = document.read(fs, job.input, observer.statistics(), stop);
+    const ldraw_file::read_result read = document.read(fs, job.input, observer.statistics(), stop, job.regular_only);
     if (read != ldraw_file::read_result::ok) {
         if (stopped()) return ended(file_result::interrupted);
+        if (read == ldraw_file::read_result::not_regular) return ended(file_result::passed_over);
         return ended(read == ldraw_file::read_result::not_a_text ? file_result::not_text : file_result::not_found);
     }
     if (stopped()) return ended(file_result::interrupted);
@@ -52,7 +53,7 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
     if (job.clean.snap_on_subfiles) {
         observer.expanding(*job.paths);
         result.missing = document.expand_subfiles(*job.paths, observer.statistics(),
-                                                  job.drawing ? subfile_lines.observer() : inline_observer{});
+                                                  job.drawing ? subfile_lines.observer() : inline_observer{}, stop);
         observer.expanded(result.missing);
     }
     if (stopped()) return ended(file_result::interrupted);

@@ -1,7 +1,7 @@
 // The work of one file, the same for a single-file run and for every file of a batch: read it,
 // inline its subfiles (-s), unify, build the output text, classify the result and, with -r, make
 // the report's record. Where the text goes is the caller's business: a single-file run replaces
-// the output at once, a batch stages it and puts it in place at the end of the run. Because both
+// the output at once, a batch puts it in place as the run goes on or at its end. Because both
 // call this one function, a batch writes what single-file runs write by construction.
 #pragma once
 
@@ -23,9 +23,9 @@ namespace weldrix {
 
 class search_paths;
 
-// What became of one file. The pipeline gives the first seven; a caller that puts the output in
-// place adds the failures of doing so and, with --strict, withheld, and a batch the files it has
-// not cleaned yet.
+// What became of one file. The pipeline gives the first seven and passed_over; a caller that puts
+// the output in place adds the failures of doing so and, with --strict, withheld, and a batch the
+// files it has not cleaned yet.
 enum class file_result : std::uint8_t {
     unchanged,      // the output is the input, byte for byte
     reformatted,    // only the layout differs (spacing, number forms); the geometry is the same
@@ -52,6 +52,9 @@ struct file_cleaning {
     const search_paths* paths = nullptr;  // with clean.snap_on_subfiles: where subfiles are looked up
     bool reporting = false;               // make the report's record
     bool drawing = false;                 // and with it the drawing of a report page
+    // Anything but a regular file is passed over unread (file_result::passed_over): a batch's file,
+    // which the walk saw as a regular file, may have been replaced by a FIFO or a device since.
+    bool regular_only = false;
 };
 
 // The steps of the pipeline as they happen, for a console that shows them. The default shows

@@ -201,9 +201,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(one.warnings == many.warnings, input);
     FUZZ_CHECK(weldrix::fuzz::same_files(one_fs, many_fs), input);
 
+    // A folder with no LDraw file below it is refused, with nothing created.
     if (s.inputs.empty()) {
-        // A folder with no LDraw files fails, and nothing is created for it.
-        FUZZ_CHECK(one.code == exit_file_error && one.out.find("no LDraw files below ") != std::string::npos, one.out);
+        FUZZ_CHECK(
+            one.code == exit_file_error && one.out.find("\nno LDraw files below " + s.in + "\n") != std::string::npos,
+            one.out);
         return 0;
     }
     const std::string taken =

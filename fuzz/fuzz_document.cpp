@@ -8,6 +8,8 @@
 //  * the output read again writes the same bytes, when every coordinate is finite and, in a file
 //    with LF line ends, no written line ends in a CR (the reader takes such a CR for part of a
 //    CR LF, so each pass drops one). The same holds from the second pass to the third.
+//  * the minimal output of a document nothing changed is its input, byte for byte, with the
+//    statistics of the usual output.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -27,7 +29,9 @@ namespace {
 
 // One pass: read the bytes, write them; checks the statistics and the line structure.
 std::string pass(std::string_view input, bool& stable_text) {
-    ldraw_file document;
+    clean_options options;
+    options.minimal = true;
+    ldraw_file document(options);
     const line_counts read = document.read_bytes(input);
     FUZZ_CHECK(read.lines == document.main_count && document.main_count == document.elements.size(), input);
     FUZZ_CHECK(read.edges + read.conditionals + read.triangles + read.quads + read.subfiles <= read.lines, input);
@@ -52,6 +56,10 @@ std::string pass(std::string_view input, bool& stable_text) {
     const std::string_view lines = std::string_view(output).substr(mark ? byte_order_mark.size() : 0);
     FUZZ_CHECK(lines.empty() || lines.back() == '\n', input);
     FUZZ_CHECK(output.find('\0') == std::string::npos, input);
+
+    line_counts minimal_counts;
+    const ldraw_file::minimal_output minimal = document.minimal_text(minimal_counts);
+    FUZZ_CHECK(!minimal.changed && minimal.bytes == input && minimal_counts == written, input);
 
     stable_text = true;
     for (const auto& element : document.elements) {

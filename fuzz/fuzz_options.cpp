@@ -144,7 +144,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const command_line command = parse_command_line(args);
     using action = command_line::action;
-    if (command.what == action::usage_error) {
+    memory_file_system fresh;
+    files().fill(fresh);
+    if (command.what == action::run && !batch_usage_error(command.options, fresh).empty()) {
+        // An input folder inside the output folder: a usage error once the files are looked at.
+        FUZZ_CHECK(with.code == exit_usage, input);
+        FUZZ_CHECK(with.warnings.find("weldrix: warning: usage error: ") != std::string::npos, with.warnings);
+    } else if (command.what == action::usage_error) {
         FUZZ_CHECK(with.code == exit_usage, input);
         FUZZ_CHECK(with.calls == 0 && without.calls == 0, input);
         FUZZ_CHECK(

@@ -1,9 +1,13 @@
-// Putting many staged files (files.hpp) in place together, as a run that writes many outputs does
-// at its end: their data is flushed first, with one flush of each file system they are on instead
-// of one per file (tens of thousands of flushes would cost more than the work that made them), and
-// the renames after it, so that a crash at any moment leaves every target old or new and complete.
+// Putting many outputs in place in one run, as a batch does. Each output is written next to its
+// place, flushed and renamed over it at once (place_file), so that a run holds at most one
+// temporary file per thread whatever the number of its files, and a crash at any moment leaves
+// every target old or new and complete. The renames are flushed together after the last one, with
+// one flush of each file system the outputs are on (flush_file_systems) instead of one per file.
 #pragma once
 
+#include <atomic>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/file_system.hpp"
@@ -11,15 +15,16 @@
 
 namespace weldrix {
 
-struct staged_commit {
-    std::vector<bool> in_place;   // per staged file, in the order given: renamed over its target
-    bool renames_flushed = true;  // false: files are in place, but their renames could not be flushed
-};
+// Replaces name by bytes as replace_file does with durability::flush_each (the bytes are flushed
+// before the rename), except that the rename itself is not flushed: the caller flushes the renames
+// of many files together (flush_file_systems) before it says that they are written. folder
+// receives the target's folder (links followed), or nothing when the bytes were written directly
+// (a device) and there is nothing to flush.
+bool place_file(file_system& fs, const std::string& name, std::string_view bytes, std::string& folder,
+                const std::atomic<bool>* stop = nullptr);
 
-// Flushes the file systems of the staged files (each of them even when one fails), then renames
-// each file over its target in the order given and flushes the renames. When the first flush
-// fails, nothing is put in place and every temporary file is removed: every target stays as it
-// was. A file written directly (to a device) has nothing to flush and counts as in place.
-staged_commit commit_all_staged(file_system& fs, const std::vector<staged_file>& files);
+// Flushes the file systems that hold the folders, each once and each even when one fails (a folder
+// whose file system the host cannot tell counts as one of its own). False when a flush failed.
+bool flush_file_systems(file_system& fs, const std::vector<std::string>& folders);
 
 }  // namespace weldrix

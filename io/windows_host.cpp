@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -159,16 +160,19 @@ std::wstring without_long_prefix(std::wstring path) {
     return path;
 }
 
-// Closes a handle at the end of a scope.
-class scoped_handle {
+// Closes a handle at the end of a scope with the function that closes its kind: every handle this
+// host opens is held by one from its creation until it is closed or handed to the caller (release),
+// so that no error or exception on the way leaks it.
+template <BOOL(WINAPI* close_handle)(HANDLE)>
+class basic_scoped_handle {
 public:
-    explicit scoped_handle(HANDLE h) : h_(h) {}
-    ~scoped_handle() {
-        if (valid()) CloseHandle(h_);
+    explicit basic_scoped_handle(HANDLE h) : h_(h) {}
+    ~basic_scoped_handle() {
+        if (valid()) close_handle(h_);
     }
-    scoped_handle(const scoped_handle&) = delete;
-    scoped_handle& operator=(const scoped_handle&) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    basic_scoped_handle(const basic_scoped_handle&) = delete;
+    basic_scoped_handle& operator=(const basic_scoped_handle&) = delete;
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
     HANDLE get() const { return h_; }
     HANDLE release() {
         const HANDLE h = h_;
@@ -179,6 +183,8 @@ public:
 private:
     HANDLE h_;
 };
+using scoped_handle = basic_scoped_handle<CloseHandle>;     // files, folders, threads
+using scoped_find_handle = basic_scoped_handle<FindClose>;  // a folder listing
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -408,9 +414,9 @@ public:
         if (needs_separator(pattern)) pattern += L'\\';
         pattern += L'*';
         WIN32_FIND_DATAW entry;
-        const HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                             FIND_FIRST_EX_LARGE_FETCH);
-        if (find == INVALID_HANDLE_VALUE) {
+        const scoped_find_handle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                                       nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!find.valid()) {
             const DWORD error = GetLastError();
             // The root folder of an empty drive has no entries at all, not even "." and "..".
             const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -422,9 +428,8 @@ public:
         }
         do {
             entries.push_back({narrow(entry.cFileName), kind_of_entry(entry)});
-        } while (FindNextFileW(find, &entry));
+        } while (FindNextFileW(find.get(), &entry));
         const DWORD error = GetLastError();
-        FindClose(find);
         return error == ERROR_NO_MORE_FILES ? 0 : error_number(error);
     }
 
@@ -480,10 +485,10 @@ public:
         h = no_handle;
         std::wstring wide;
         if (const int error = host_path(path, wide)) return error;
-        const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return last_error();
-        h = reinterpret_cast<handle>(file);
+        scoped_handle file(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return last_error();
+        h = reinterpret_cast<handle>(file.release());
         return 0;
     }
 
@@ -504,12 +509,14 @@ public:
             std::wstring wide;
             if (const int error = host_path(path, wide)) return error;
             // CREATE_NEW: a name that exists, whoever made it, is never taken over.
-            const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                h = reinterpret_cast<handle>(file);
-                const std::lock_guard<std::mutex> lock(unflushed_mutex_);
-                open_temporaries_[file] = wide;
+            scoped_handle file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file.valid()) {
+                {
+                    const std::lock_guard<std::mutex> lock(unflushed_mutex_);
+                    open_temporaries_[file.get()] = wide;  // may run out of memory: the handle is still held
+                }
+                h = reinterpret_cast<handle>(file.release());
                 return 0;
             }
             const DWORD error = GetLastError();
@@ -746,12 +753,14 @@ void prepare_for_many_files() {}
 std::vector<std::string> program_arguments(int argc, char** argv) {
     // The command line as the system holds it, in UTF-16: argv has been through the ANSI code page,
     // which cannot hold every name.
+    struct local_freer {
+        void operator()(LPWSTR* p) const { LocalFree(p); }
+    };
     int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::unique_ptr<LPWSTR, local_freer> wide(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
     std::vector<std::string> args;
-    for (int i = 1; i < count; ++i) args.push_back(narrow(wide[i]));
-    LocalFree(wide);
+    for (int i = 1; i < count; ++i) args.push_back(narrow(wide.get()[i]));
     return args;
 }
 

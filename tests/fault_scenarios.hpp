@@ -75,9 +75,6 @@ struct expectation {
     bool unchanged = false;     // the failure must change nothing (an interrupted call, a short write)
     bool after_rename = false;  // an output was already renamed into place when the failure came
     std::string failed_path;    // the path of the failed call: a subfile or folder that "can't be read"
-    // A batch: the failure may fail every file whose output was staged (the flush before the
-    // renames), not just the one being cleaned.
-    bool fails_every_staged_file = false;
 };
 
 // Everything wrong with got: empty when it is a correct end of the run. A batch is checked by its own

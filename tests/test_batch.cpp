@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -218,6 +220,9 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
     fs::create_directory_symlink("o", dir / "link");
     write_file(dir / "empty/notes.txt", dirty);
     write_file(dir / "empty/.hidden/a.dat", dirty);
+    fs::create_directory(dir / "busy");
+    std::unique_ptr<file_system::folder_lock> other_run;
+    ASSERT_EQ(host_file_system().lock_folder(dir / "busy", other_run), 0);
     const std::string usage = "weldrix: warning: usage error: the input folder ";
     const std::string none = "\n\nno LDraw files below empty\nPress <Enter> to quit\n";
     struct refused {
@@ -231,6 +236,8 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
         // A folder given for a file: "o.dat/" used to be created, with exit 0.
         {{"empty", "o.dat"}, 2, none},
         {{"-c", "empty", "o.dat"}, 2, none},
+        // Another run holds the output folder: the two runs' results used to mix.
+        {{"o/i", "busy"}, 2, "\n\nbusy is in use by another weldrix run\nPress <Enter> to quit\n"},
     };
     // Every file with its bytes, and every folder.
     const auto everything = [&] {
@@ -401,6 +408,77 @@ TEST(Batch, AnInterruptedRunFinishesWhatItWroteAndStartsNothingNew) {
     EXPECT_EQ(out.at("a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
 }
 
+// The host's files as a race would leave them: a FIFO is listed as a regular file (one replaced a
+// file after the walk), and opening a file whose name ends with stop_at sets the interruption
+// flag. Records the paths opened.
+class racing_file_system final : public test::forwarding_file_system {
+public:
+    racing_file_system(file_system& inner, std::atomic<bool>& flag, std::string stop_at)
+        : forwarding_file_system(inner), flag_(flag), stop_at_(std::move(stop_at)) {}
+    int list_folder(const std::string& f, std::vector<folder_entry>& entries) override {
+        const int error = inner_.list_folder(f, entries);
+        for (folder_entry& entry : entries) {
+            if (entry.kind == file_kind::other) entry.kind = file_kind::regular;
+        }
+        return error;
+    }
+    int open_read(const std::string& p, bool regular_only, handle& h) override {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            opened_.push_back(p);
+        }
+        if (!stop_at_.empty() && p.ends_with(stop_at_)) flag_ = true;
+        return inner_.open_read(p, regular_only, h);
+    }
+    bool opened(const std::string& suffix) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return std::any_of(opened_.begin(), opened_.end(), [&](const std::string& p) { return p.ends_with(suffix); });
+    }
+
+private:
+    std::atomic<bool>& flag_;
+    const std::string stop_at_;
+    std::mutex mutex_;
+    std::vector<std::string> opened_;
+};
+
+// A listed file replaced by a FIFO before it was opened used to hang the batch for ever.
+TEST(Batch, AFileNoLongerRegularWhenOpenedIsPassedOver) {
+    temp_dir dir;
+    write_file(dir / "in/a.dat", dirty);
+    ASSERT_EQ(::mkfifo((dir / "in/b.dat").c_str(), 0644), 0);
+    std::atomic<bool> flag{false};
+    racing_file_system fs(host_file_system(), flag, {});
+    string_console out, warnings;
+    EXPECT_EQ(run({"-j", "2", dir / "in", dir / "out"}, {out, warnings, [] {}, fs}), exit_success) << out.text;
+    EXPECT_NE(out.text.find("passed over: b.dat: not a regular file\n\nSummary:\n1 file read\n1 changed\n"),
+              std::string::npos)
+        << out.text;
+    EXPECT_EQ(tree(dir / "out").size(), 1u);
+}
+
+// An interrupt used to wait for the end of a file's expansion, however long: no further subfile is
+// inlined once the flag is set, in a single-file run and in a batch.
+TEST(Batch, AnInterruptStopsAFilesExpansion) {
+    temp_dir dir;
+    for (int k = 0; k < 10; ++k) {
+        write_file(dir / ("lib/parts/f" + std::to_string(k) + ".dat"),
+                   "2 24 0 0 0 1 1 1\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 f" + std::to_string(k + 1) + ".dat\n");
+    }
+    write_file(dir / "in/a.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
+    const std::string lib = dir / "lib";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-s", "-l", lib, dir / "in/a.dat", dir / "out.dat"},
+          {"-j", "1", "-s", "-l", lib, dir / "in", dir / "out"}}) {
+        std::atomic<bool> flag{false};
+        racing_file_system fs(host_file_system(), flag, "f3.dat");
+        string_console out, warnings;
+        EXPECT_EQ(run(args, {out, warnings, [] {}, fs, &flag}), exit_interrupted) << out.text;
+        EXPECT_TRUE(fs.opened("f3.dat"));
+        EXPECT_FALSE(fs.opened("f6.dat")) << args.back();
+    }
+}
+
 // A batch on the host's files with some calls failing every time, in process.
 interrupted_run run_with_failures(const std::vector<std::string>& args,
                                   const std::function<void(test::faulty_file_system&)>& arm) {
@@ -473,29 +551,44 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
     temp_dir dir;
     write_file(dir / "in/a.dat", dirty);
     write_file(dir / "in/b.dat", dirty);
-    auto r = run_with_failures({"-j", "1", dir / "in", dir / "out"}, [&](test::faulty_file_system& f) {
-        f.fail_always(test::fs_call::rename, dir / "out/a.dat", EIO);
-    });
-    EXPECT_EQ(r.exit_code, exit_file_error);
-    EXPECT_NE(r.console.find("changed: b.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
-                             "failed: a.dat: " +
-                             (dir / "out/a.dat") + " Can't create\n\nSummary:\n2 files read\n1 changed\n"),
-              std::string::npos)
-        << r.console;
-    EXPECT_EQ(tree(dir / "out").count("a.dat"), 0u);
+    fs::copy(dir / "in", dir / "same", fs::copy_options::recursive);
+    const std::string changed = "changed: b.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n";
+    // Put in place as it is cleaned, an output that fails has the file's own line; held to the
+    // end of the run (in place, with -s), a line after the files' lines.
+    for (const std::string& folder : {dir / "out", dir / "same"}) {
+        const bool held = folder == dir / "same";
+        const std::string failed = "failed: a.dat: " + (folder + "/a.dat") + " Can't create\n";
+        std::vector<std::string> args = {"-j", "1", dir / "in", folder};
+        if (held) args = {"-j", "1", "-s", folder, folder};
+        const auto r = run_with_failures(
+            args, [&](test::faulty_file_system& f) { f.fail_always(test::fs_call::rename, folder + "/a.dat", EIO); });
+        EXPECT_EQ(r.exit_code, exit_file_error);
+        EXPECT_NE(
+            r.console.find((held ? changed + failed : failed + changed) + "\nSummary:\n2 files read\n1 changed\n"),
+            std::string::npos)
+            << r.console;
+        EXPECT_EQ(read_file(folder + "/b.dat"), read_file(dir / "out/b.dat"));
+    }
+    EXPECT_FALSE(fs::exists(dir / "out/a.dat"));
+    EXPECT_EQ(read_file(dir / "same/a.dat"), dirty);
 
-    // A flush before the renames that fails leaves every output as it was and names each.
-    r = run_with_failures({"-j", "1", dir / "in", dir / "out2"}, [&](test::faulty_file_system& f) {
-        f.fail_always(test::fs_call::sync_file_system, dir / "out2", EIO);
-    });
+    // A file whose bytes cannot be flushed before the rename is not put in place either.
+    std::size_t first_flush = 0;
+    {
+        test::faulty_file_system counting(host_file_system());
+        string_console out, warnings;
+        run({"-j", "1", dir / "in", dir / "counted"}, {out, warnings, [] {}, counting});
+        for (std::size_t n = 0; n < counting.trace().size() && !first_flush; ++n) {
+            if (counting.trace()[n].call == test::fs_call::sync) first_flush = n + 1;
+        }
+    }
+    ASSERT_NE(first_flush, 0u);
+    const auto r = run_with_failures({"-j", "1", dir / "in", dir / "out2"},
+                                     [&](test::faulty_file_system& f) { f.fail_call(first_flush, EIO); });
     EXPECT_EQ(r.exit_code, exit_file_error);
-    EXPECT_NE(r.console.find("failed: a.dat: " + (dir / "out2/a.dat") +
-                             " Can't create\nfailed: b.dat: " + (dir / "out2/b.dat") + " Can't create\n"),
-              std::string::npos)
+    EXPECT_NE(r.console.find("failed: a.dat: " + (dir / "out2/a.dat") + " Can't create\n" + changed), std::string::npos)
         << r.console;
-    EXPECT_TRUE(tree(dir / "out2").empty());
-    // None was put in place, so none is said to be in place unflushed.
-    EXPECT_EQ(r.console.find("in place but could not be flushed"), std::string::npos) << r.console;
+    EXPECT_EQ(tree(dir / "out2").count("a.dat"), 0u);
 }
 
 // The host's files, with everything below one folder on a file system of its own.
@@ -533,34 +626,26 @@ TEST(Batch, EveryFileSystemTheOutputsAreOnIsFlushed) {
     fs::create_symlink(dir / "other/s/c.dat", dir / "out/c.dat");
     two_file_systems host(host_file_system(), dir / "other");
     {
-        // Once before the renames and once after them; other/s is on the file system of other.
+        // Once each, after the renames (each file's bytes were flushed before its own); other/s is
+        // on the file system of other.
         test::faulty_file_system traced(host);
         string_console out, warnings;
         EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, traced}), exit_success) << out.text;
-        const std::vector<std::string> folders = {dir / "out", dir / "other"};
-        std::vector<std::string> twice = folders;
-        twice.insert(twice.end(), folders.begin(), folders.end());
-        EXPECT_EQ(file_system_flushes(traced), twice);
+        EXPECT_EQ(file_system_flushes(traced), (std::vector<std::string>{dir / "out", dir / "other"}));
         const std::string cleaned = single_file_output({}, dir / "in/a.dat", dir / "single.dat");
         EXPECT_EQ(read_file(dir / "out/a.dat"), cleaned);
         EXPECT_EQ(read_file(dir / "other/b.dat"), cleaned);
         EXPECT_EQ(read_file(dir / "other/s/c.dat"), cleaned);
         EXPECT_TRUE(fs::is_symlink(dir / "out/b.dat"));
     }
-    // When the other file system cannot be flushed, no output is put in place.
-    write_file(dir / "other/b.dat", clean);
-    write_file(dir / "out/a.dat", clean);
+    // When the other file system cannot be flushed, the run says so and fails.
     test::faulty_file_system failing(host);
     failing.fail_always(test::fs_call::sync_file_system, dir / "other", EIO);
     string_console out, warnings;
     EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, failing}), exit_file_error);
-    EXPECT_NE(without_time(out.text).find("failed: a.dat: " + (dir / "out/a.dat") +
-                                          " Can't create\nfailed: b.dat: " + (dir / "out/b.dat") +
-                                          " Can't create\nfailed: c.dat: " + (dir / "out/c.dat") + " Can't create\n"),
+    EXPECT_NE(out.text.find((dir / "out") + ": the outputs are in place but could not be flushed to disk\n"),
               std::string::npos)
         << out.text;
-    EXPECT_EQ(read_file(dir / "out/a.dat"), clean);
-    EXPECT_EQ(read_file(dir / "other/b.dat"), clean);
 }
 
 TEST(Batch, AReportThatCannotBeWrittenAndOutputsNotFlushedAreBothSaid) {
@@ -587,6 +672,46 @@ TEST(Batch, AReportThatCannotBeWrittenAndOutputsNotFlushedAreBothSaid) {
               std::string::npos)
         << r.console;
     EXPECT_EQ(read_file(dir / "out/a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
+}
+
+// A file system that counts the temporary files there are at once.
+class counting_temporaries final : public test::forwarding_file_system {
+public:
+    explicit counting_temporaries(file_system& inner) : forwarding_file_system(inner) {}
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        const int error = inner_.create_temporary(f, p, h);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (error == 0) most_ = std::max(most_, ++live_);
+        return error;
+    }
+    int rename(const std::string& f, const std::string& t) override { return gone(f, inner_.rename(f, t)); }
+    int remove(const std::string& p) override { return gone(p, inner_.remove(p)); }
+    std::size_t most() const { return most_; }
+
+private:
+    int gone(const std::string& p, int error) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (error == 0 && p.find(".weldrix-") != std::string::npos) --live_;
+        return error;
+    }
+    std::mutex mutex_;
+    std::size_t live_ = 0, most_ = 0;
+};
+
+// A batch used to keep every output as a temporary file next to its place until its end: a run
+// that had to be killed left thousands behind.
+TEST(Batch, AtMostOneTemporaryFilePerThreadAtATime) {
+    temp_dir dir;
+    for (int i = 0; i < 12; ++i) write_file(dir / ("in/" + std::to_string(i) + ".dat"), dirty);
+    // Put in place as they are cleaned; in place with -s, held to the end of the run.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-j", "2", dir / "in", dir / "out"}, {"-j", "2", "-s", dir / "in", dir / "in"}}) {
+        counting_temporaries fs(host_file_system());
+        string_console out, warnings;
+        EXPECT_EQ(run(args, {out, warnings, [] {}, fs}), exit_success) << out.text;
+        EXPECT_LE(fs.most(), 2u) << args.back();
+        EXPECT_EQ(read_file(args.back() + "/11.dat"), "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
+    }
 }
 
 // A memory file system whose make_folder takes a while for folders named "slow", so that another

@@ -66,7 +66,6 @@ void fail_every_call(const std::string& name) {
             expected.unchanged = error == EINTR || error == short_write;
             expected.after_rename = renamed_an_output_before(s, fs.trace(), n);
             expected.failed_path = call.path;
-            expected.fails_every_staged_file = call.call == fs_call::sync_file_system;
             if (may_change_result(s, call, error)) {
                 const auto key = std::make_tuple(call.call, call.path, error);
                 auto alternative = alternatives.find(key);

@@ -130,9 +130,9 @@ sed -i 's|Z:drive.dat|drive.dat|; s|Z:out\\windows\\drive.dat|out/linux/drive.da
 same_results "drive-relative names" out/linux/drive.dat out/windows/drive.dat
 
 # --- Cycles through differently spelled names, and device names as subfiles ------------------------
-mkdir -p cycle/s
+mkdir -p cycle
 printf '1 16 0 0 0 1 0 0 0 1 0 0 0 1 B.DAT\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 MAIN.dat\n2 24 0.001 0 0 1 1 1\n' >cycle/main.dat
-printf '2 24 0 0 0 1 1 1\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 s\\..\\C.dat\n' >cycle/b.dat
+printf '2 24 0 0 0 1 1 1\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 .\\C.dat\n' >cycle/b.dat
 printf '1 16 0 0 0 1 0 0 0 1 0 0 0 1 b.dat\n' >cycle/c.dat
 run_both -s cycle/main.dat cycle/linux.dat -- -s cycle/main.dat cycle/windows.dat
 sed -i 's|cycle/windows.dat|cycle/linux.dat|' windows.txt

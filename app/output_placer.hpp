@@ -1,0 +1,67 @@
+// Puts a batch's outputs in place on threads of their own, so that the threads that clean files
+// do not wait for the storage: each output is written next to its place, flushed and renamed over
+// it (place_file, staged_outputs.hpp), with one temporary file per placing thread at a time. The
+// storage takes several flushes at once about as fast as one, so the flushes of a few threads keep
+// up with the cleaning.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/file_system.hpp"
+
+namespace weldrix {
+
+class output_placer {
+public:
+    enum class result { placed, failed, out_of_memory };
+    // Called on a placing thread when an output is placed (folder: its target's folder, to be
+    // flushed with the others at the end of the run) or not (failed: also when stop was set).
+    using placed_call = std::function<void(std::size_t index, result what, std::string folder)>;
+
+    // threads placing threads (none that can be started: each output is placed in put); at most
+    // waiting outputs queued. stop: set when the run is interrupted, which abandons a placement
+    // that waits for another process and those not started.
+    output_placer(file_system& fs, unsigned threads, std::size_t waiting, const std::atomic<bool>* stop,
+                  placed_call placed);
+    // Places what is queued unless abandon was called, then ends the threads.
+    ~output_placer();
+    output_placer(const output_placer&) = delete;
+    output_placer& operator=(const output_placer&) = delete;
+
+    // Queues an output, waiting while the queue is full.
+    void put(std::size_t index, std::string path, std::string text);
+    // Waits until every output queued has been placed.
+    void finish();
+    // Drops what is queued (memory ran out): nothing more is placed.
+    void abandon();
+
+private:
+    struct job {
+        std::size_t index = 0;
+        std::string path;
+        std::string text;
+    };
+    void place(job& output);
+    void work();
+
+    file_system& fs_;
+    const std::size_t waiting_;
+    const std::atomic<bool>* const stop_;
+    const placed_call placed_;
+    std::mutex mutex_;  // guards queue_, busy_ and ending_
+    std::condition_variable changed_;
+    std::deque<job> queue_;
+    std::size_t busy_ = 0;  // outputs being placed
+    bool ending_ = false;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace weldrix

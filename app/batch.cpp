@@ -260,8 +260,9 @@ private:
         file_system& fs = env_.files;
         const std::string report_path = real_path_or_name(fs, options_.report);
         std::string in_real, out_real;
-        fs.real_path(options_.input, in_real);
-        fs.real_path(options_.output, out_real);
+        // Left empty when a folder no longer resolves: no file of the run can be reached through it.
+        static_cast<void>(fs.real_path(options_.input, in_real));
+        static_cast<void>(fs.real_path(options_.output, out_real));
         bool names_a_run_file = false;
         for (const std::string& relative : inputs_) {
             names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
@@ -313,11 +314,13 @@ int run_batch(const run_options& options, const run_environment& env) {
         return exit_file_error;
     }
     std::string in_real, out_real;
-    fs.real_path(options.input, in_real);
+    // Left empty when a folder cannot be resolved (missing, unreadable): then it is the same as no
+    // other, and the walk or the writes below report the failure.
+    static_cast<void>(fs.real_path(options.input, in_real));
     if (!options.check_only && st.kind == file_kind::missing) {
         make_folders(fs, options.output + "/");
     }
-    fs.real_path(options.output, out_real);
+    static_cast<void>(fs.real_path(options.output, out_real));
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;

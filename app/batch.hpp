@@ -24,6 +24,6 @@ namespace weldrix {
 
 // Runs a batch; the banner has been printed. Returns the exit code: 2 when a file could not be
 // read or written, 3 with "-c" when a file's geometry would change, 130 when interrupted, else 0.
-int run_batch(const run_options& options, const run_environment& env);
+[[nodiscard]] int run_batch(const run_options& options, const run_environment& env);
 
 }  // namespace weldrix

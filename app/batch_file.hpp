@@ -38,10 +38,10 @@ public:
     // interrupted, stages its output. Nothing is thrown (it would end the process from a worker
     // thread): a subfile the host fails to read, or memory running out, fail the file
     // (file_result::host_failure).
-    file_outcome clean(const std::string& relative);
+    [[nodiscard]] file_outcome clean(const std::string& relative);
 
 private:
-    file_outcome clean_and_stage(const std::string& relative);
+    [[nodiscard]] file_outcome clean_and_stage(const std::string& relative);
     void make_output_folder(const std::string& output);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
 

@@ -89,6 +89,6 @@ struct cleaned_file {
 
 // Runs the pipeline on one file. Throws read_failure when the host fails to read a file that is
 // there, and std::bad_alloc when memory runs out.
-cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer);
+[[nodiscard]] cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer);
 
 }  // namespace weldrix

@@ -73,6 +73,6 @@ std::string report_html(const std::vector<file_report>& files);
 
 // Writes the report in the form its name asks for, replacing the file safely (replace_file).
 // False when it cannot be created or fully written; the file is then left as it was.
-bool write_report(file_system& fs, const std::string& name, const std::vector<file_report>& files);
+[[nodiscard]] bool write_report(file_system& fs, const std::string& name, const std::vector<file_report>& files);
 
 }  // namespace weldrix

@@ -63,8 +63,8 @@ public:
     // Reads the named file and prints the read statistics; prints nothing when it fails. A read
     // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
     // but a regular file is passed over without waiting for it (a batch's files).
-    read_result read(file_system& fs, const std::string& file_name, console& out,
-                     const std::atomic<bool>* stop = nullptr, bool regular_only = false);
+    [[nodiscard]] read_result read(file_system& fs, const std::string& file_name, console& out,
+                                   const std::atomic<bool>* stop = nullptr, bool regular_only = false);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     // They are kept as source() when the options ask for it.
@@ -75,8 +75,8 @@ public:
     // null). False, printing nothing, when the file
     // cannot be created or fully written. With stop set before the output is in place (an
     // interruption), nothing is written.
-    bool write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop = nullptr,
-               line_counts* written = nullptr) const;
+    [[nodiscard]] bool write(file_system& fs, const std::string& file_name, console& out,
+                             const std::atomic<bool>* stop = nullptr, line_counts* written = nullptr) const;
     // The output bytes and their statistics.
     std::string text(line_counts& written) const;
 

@@ -54,55 +54,55 @@ public:
 
     // Whether the host matches file names without regard to letter case and takes "\" as a
     // separator, so that a subfile name can be handed to it as written.
-    virtual bool names_ignore_case() const = 0;
+    [[nodiscard]] virtual bool names_ignore_case() const = 0;
 
     // Paths.
     // The status of what path names, links followed. A missing path is success with kind missing.
-    virtual int status(const std::string& path, file_status& st) = 0;
+    [[nodiscard]] virtual int status(const std::string& path, file_status& st) = 0;
     // Whether this process may open the existing path for writing.
-    virtual bool may_write(const std::string& path) = 0;
+    [[nodiscard]] virtual bool may_write(const std::string& path) = 0;
     // The text of the symbolic link path; EINVAL when path is not a link.
-    virtual int read_link(const std::string& path, std::string& target) = 0;
+    [[nodiscard]] virtual int read_link(const std::string& path, std::string& target) = 0;
     // The canonical absolute path of an existing path.
-    virtual int real_path(const std::string& path, std::string& canonical) = 0;
+    [[nodiscard]] virtual int real_path(const std::string& path, std::string& canonical) = 0;
     // The entries of a folder, "." and ".." included where the host lists them, in no order.
-    virtual int list_folder(const std::string& folder, std::vector<folder_entry>& entries) = 0;
-    virtual int make_folder(const std::string& path) = 0;
+    [[nodiscard]] virtual int list_folder(const std::string& folder, std::vector<folder_entry>& entries) = 0;
+    [[nodiscard]] virtual int make_folder(const std::string& path) = 0;
     // Renames from over to, replacing to atomically when it exists.
-    virtual int rename(const std::string& from, const std::string& to) = 0;
-    virtual int remove(const std::string& path) = 0;
+    [[nodiscard]] virtual int rename(const std::string& from, const std::string& to) = 0;
+    [[nodiscard]] virtual int remove(const std::string& path) = 0;
 
     // Open files.
     // Opens path for reading. With regular_only, anything but a regular file fails (ENOENT for a
     // missing file, EISDIR or ENODEV otherwise) without blocking, as a FIFO would on open.
-    virtual int open_read(const std::string& path, bool regular_only, handle& h) = 0;
+    [[nodiscard]] virtual int open_read(const std::string& path, bool regular_only, handle& h) = 0;
     // Opens an existing file for writing in place (a device or FIFO given as the output).
-    virtual int open_write(const std::string& path, handle& h) = 0;
+    [[nodiscard]] virtual int open_write(const std::string& path, handle& h) = 0;
     // Creates a new file with a unique name in folder, open for writing; path receives its name.
-    virtual int create_temporary(const std::string& folder, std::string& path, handle& h) = 0;
+    [[nodiscard]] virtual int create_temporary(const std::string& folder, std::string& path, handle& h) = 0;
     // Gives the open file the permission bits (and, where allowed, the owner) of like. A new file
     // without a like gets the host's default for new files.
-    virtual int copy_permissions(handle h, const std::string& like) = 0;
-    virtual int handle_status(handle h, file_status& st) = 0;
+    [[nodiscard]] virtual int copy_permissions(handle h, const std::string& like) = 0;
+    [[nodiscard]] virtual int handle_status(handle h, file_status& st) = 0;
     // Reads at most size bytes; got is 0 at the end of the file.
-    virtual int read(handle h, char* buffer, std::size_t size, std::size_t& got) = 0;
+    [[nodiscard]] virtual int read(handle h, char* buffer, std::size_t size, std::size_t& got) = 0;
     // Writes at most size bytes; written may be less than size (a short write).
-    virtual int write(handle h, const char* bytes, std::size_t size, std::size_t& written) = 0;
+    [[nodiscard]] virtual int write(handle h, const char* bytes, std::size_t size, std::size_t& written) = 0;
     // Releases the handle. The handle is released whatever the result: an error (EIO, EINTR) is
     // reported but the call is never to be repeated.
-    virtual int close(handle h) = 0;
+    [[nodiscard]] virtual int close(handle h) = 0;
 
     // Durability. Written bytes, a new name or a rename first live in the host's memory; these
     // calls return once the storage holds them, so that they survive a crash of the host or a power
     // cut. They are slow (each waits for the storage), and an error means the storage may not
     // hold what was written.
     // The bytes and the attributes (size, permission bits, owner) of the open file.
-    virtual int sync(handle h) = 0;
+    [[nodiscard]] virtual int sync(handle h) = 0;
     // The entries of a folder: a file created in it, or renamed into or out of it.
-    virtual int sync_folder(const std::string& folder) = 0;
+    [[nodiscard]] virtual int sync_folder(const std::string& folder) = 0;
     // Everything written so far to the file system that holds path (a file or a folder): what a
     // caller that replaced many files calls once instead of syncing each of them.
-    virtual int sync_file_system(const std::string& path) = 0;
+    [[nodiscard]] virtual int sync_file_system(const std::string& path) = 0;
 };
 
 // The file system of the host the tool runs on.

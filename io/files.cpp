@@ -11,7 +11,9 @@ class open_file {
 public:
     open_file(file_system& fs, file_system::handle h) : fs_(fs), h_(h) {}
     ~open_file() {
-        if (h_ != file_system::no_handle) fs_.close(h_);
+        // Reached only on a path that already failed: the caller that needs the close's result
+        // calls close() first, and the handle is released whatever the result.
+        if (h_ != file_system::no_handle) static_cast<void>(fs_.close(h_));
     }
     open_file(const open_file&) = delete;
     open_file& operator=(const open_file&) = delete;
@@ -118,7 +120,9 @@ class temporary_file {
 public:
     temporary_file(file_system& fs, const std::string& path) : fs_(fs), path_(path) {}
     ~temporary_file() {
-        if (!kept_) repeat_interrupted([&] { return fs_.remove(path_); });
+        // Best effort on a path that already failed: a stray temporary file harms no target, and
+        // the failure that brought us here is the one to report.
+        if (!kept_) static_cast<void>(repeat_interrupted([&] { return fs_.remove(path_); }));
     }
     temporary_file(const temporary_file&) = delete;
     temporary_file& operator=(const temporary_file&) = delete;
@@ -250,7 +254,8 @@ bool commit_staged(file_system& fs, const staged_file& staged, durability flushi
 }
 
 void discard_staged(file_system& fs, const staged_file& staged) {
-    if (!staged.temporary.empty()) repeat_interrupted([&] { return fs.remove(staged.temporary); });
+    // Best effort: a temporary file left behind harms no target, and the caller gives up on it.
+    if (!staged.temporary.empty()) static_cast<void>(repeat_interrupted([&] { return fs.remove(staged.temporary); }));
 }
 
 bool replace_file(file_system& fs, const std::string& name, std::string_view bytes, durability flushing,

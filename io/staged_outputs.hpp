@@ -20,6 +20,6 @@ struct staged_commit {
 // each file over its target in the order given and flushes the renames. When the first flush
 // fails, nothing is put in place and every temporary file is removed: every target stays as it
 // was. A file written directly (to a device) has nothing to flush and counts as in place.
-staged_commit commit_all_staged(file_system& fs, const std::vector<staged_file>& files);
+[[nodiscard]] staged_commit commit_all_staged(file_system& fs, const std::vector<staged_file>& files);
 
 }  // namespace weldrix

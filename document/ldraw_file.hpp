@@ -77,7 +77,7 @@ public:
     // interruption), nothing is written.
     [[nodiscard]] bool write(file_system& fs, const std::string& file_name, console& out,
                              const std::atomic<bool>* stop = nullptr, line_counts* written = nullptr) const;
-    // The output bytes and their statistics.
+    // The output bytes and their statistics. Needs main_count <= elements.size().
     std::string text(line_counts& written) const;
 
     struct minimal_output {
@@ -92,16 +92,18 @@ public:
     // other line keeps its exact bytes: blank lines, lines the reader drops, comments, trailing
     // text, the spelling of numbers, its line end. A byte-order mark at the start stays. written
     // receives the statistics text() gives, so that the console reads as usual.
+    // Needs main_count <= elements.size() and the source kept (options.minimal or a record).
     minimal_output minimal_text(line_counts& written) const;
 
     // Inlines every subfile the document references, at every depth, and prints the inlining
     // statistics (see subfile_expansion.hpp). Once stop is set, no further file is inlined.
+    // Needs main_count <= elements.size().
     std::vector<missing_subfile> expand_subfiles(const search_paths& paths, console& out,
                                                  const inline_observer& observer = {},
                                                  const std::atomic<bool>* stop = nullptr);
 
     // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp), each unit of a
-    // multi-part document on its own (see document_units.hpp).
+    // multi-part document on its own (see document_units.hpp). Needs main_count <= elements.size().
     void unify_vertices();
 
     const std::vector<document_unit>& units() const { return units_; }

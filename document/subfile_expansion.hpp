@@ -57,12 +57,14 @@ public:
 
     // A section of the document: references whose name equals name (ASCII case-insensitive, "\"
     // and "/" alike) inline elements[begin, end), before the search list is tried, at any depth.
+    // Needs begin <= end <= elements.size().
     void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                      std::size_t end, const std::string& document_name);
 
     // Expands the references among elements[begin, end) into targets. root_name is the identity of
     // the file (its canonical path) or section (section_identity) these elements are. With origins,
     // the name of the file each new target comes from is appended, target by target.
+    // Needs begin <= end <= elements.size().
     void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 const std::string& root_name, vertex_set& targets, std::vector<std::string>* origins = nullptr);
 

@@ -45,6 +45,7 @@ struct int_scan {
     const char* next;
 };
 
+// Both need p <= end.
 [[nodiscard]] double_scan scan_double(const char* p, const char* end);
 [[nodiscard]] int_scan scan_int(const char* p, const char* end);
 

@@ -261,8 +261,8 @@ private:
         const std::string report_path = real_path_or_name(fs, options_.report);
         std::string in_real, out_real;
         // Left empty when a folder no longer resolves: no file of the run can be reached through it.
-        static_cast<void>(fs.real_path(options_.input, in_real));
-        static_cast<void>(fs.real_path(options_.output, out_real));
+        static_cast<void>(repeat_interrupted([&] { return fs.real_path(options_.input, in_real); }));
+        static_cast<void>(repeat_interrupted([&] { return fs.real_path(options_.output, out_real); }));
         bool names_a_run_file = false;
         for (const std::string& relative : inputs_) {
             names_a_run_file = names_a_run_file || report_path == joined(out_real, relative) ||
@@ -308,19 +308,19 @@ int run_batch(const run_options& options, const run_environment& env) {
     out.line();
 
     file_status st;
-    if (!options.check_only && fs.status(options.output, st) == 0 && st.kind != file_kind::missing &&
-        st.kind != file_kind::folder) {
+    if (!options.check_only && repeat_interrupted([&] { return fs.status(options.output, st); }) == 0 &&
+        st.kind != file_kind::missing && st.kind != file_kind::folder) {
         out.line(options.output + " Can't create");
         return exit_file_error;
     }
     std::string in_real, out_real;
     // Left empty when a folder cannot be resolved (missing, unreadable): then it is the same as no
     // other, and the walk or the writes below report the failure.
-    static_cast<void>(fs.real_path(options.input, in_real));
+    static_cast<void>(repeat_interrupted([&] { return fs.real_path(options.input, in_real); }));
     if (!options.check_only && st.kind == file_kind::missing) {
         make_folders(fs, options.output + "/");
     }
-    static_cast<void>(fs.real_path(options.output, out_real));
+    static_cast<void>(repeat_interrupted([&] { return fs.real_path(options.output, out_real); }));
     const bool in_place = !in_real.empty() && in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;

@@ -143,7 +143,8 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     warn_of_library_folders(options, paths, env.warnings);
 
     file_status input_status;
-    if (env.files.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
+    if (repeat_interrupted([&] { return env.files.status(options.input, input_status); }) == 0 &&
+        input_status.kind == file_kind::folder) {
         const int code = run_batch(options, env);
         return code == exit_interrupted ? code : finish(code);
     }

@@ -159,12 +159,14 @@ std::wstring without_long_prefix(std::wstring path) {
     return path;
 }
 
-// Closes a handle at the end of a scope.
+// Closes a handle at the end of a scope, with CloseHandle or the closer its kind needs (FindClose
+// for a search).
 class scoped_handle {
 public:
-    explicit scoped_handle(HANDLE h) : h_(h) {}
+    using closer = BOOL(WINAPI*)(HANDLE);
+    explicit scoped_handle(HANDLE h, closer closing = CloseHandle) : h_(h), close_(closing) {}
     ~scoped_handle() {
-        if (valid()) CloseHandle(h_);
+        if (valid()) close_(h_);
     }
     scoped_handle(const scoped_handle&) = delete;
     scoped_handle& operator=(const scoped_handle&) = delete;
@@ -175,9 +177,12 @@ public:
         h_ = INVALID_HANDLE_VALUE;
         return h;
     }
+    // Closes now; false when that fails (GetLastError says why). The handle is released either way.
+    bool close() { return close_(release()) != 0; }
 
 private:
     HANDLE h_;
+    closer close_;
 };
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -377,9 +382,10 @@ public:
         if (needs_separator(pattern)) pattern += L'\\';
         pattern += L'*';
         WIN32_FIND_DATAW entry;
-        const HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                             FIND_FIRST_EX_LARGE_FETCH);
-        if (find == INVALID_HANDLE_VALUE) {
+        const scoped_handle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                                  nullptr, FIND_FIRST_EX_LARGE_FETCH),
+                                 FindClose);
+        if (!find.valid()) {
             const DWORD error = GetLastError();
             // The root folder of an empty drive has no entries at all, not even "." and "..".
             const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -391,9 +397,8 @@ public:
         }
         do {
             entries.push_back({narrow(entry.cFileName), kind_of_entry(entry)});
-        } while (FindNextFileW(find, &entry));
+        } while (FindNextFileW(find.get(), &entry));
         const DWORD error = GetLastError();
-        FindClose(find);
         return error == ERROR_NO_MORE_FILES ? 0 : error_number(error);
     }
 
@@ -542,7 +547,7 @@ public:
                 open_temporaries_.erase(open);
             }
         }
-        return CloseHandle(as_windows(h)) ? 0 : last_error();
+        return scoped_handle(as_windows(h)).close() ? 0 : last_error();
     }
 
     // Durability.

@@ -30,13 +30,13 @@ namespace weldrix {
 // Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
 // paths compared), where the outputs would replace other inputs. Nothing when the input is not a
 // folder, or with "-c" (nothing is written).
-std::string batch_usage_error(const run_options& options, file_system& fs);
+[[nodiscard]] std::string batch_usage_error(const run_options& options, file_system& fs);
 
 // Runs a batch; the banner has been printed. With --strict, a file with a warning, or every file
 // when the run has one (run_warning, the first), fails and is not written ("failed: REL:
 // --strict: WARNING"); the others are. Returns the exit code: 130 when interrupted, else 2 when a
 // file could not be read or written, 4 when --strict withheld a file, 3 with "-c" when a file's
 // geometry would change, else 0.
-int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning);
+[[nodiscard]] int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning);
 
 }  // namespace weldrix

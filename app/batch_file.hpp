@@ -48,12 +48,12 @@ public:
     // threads. Nothing is thrown (it would end the process from a worker
     // thread): a subfile the host fails to read, or memory running out, fail the file
     // (file_result::host_failure).
-    file_outcome clean(const std::string& relative);
+    [[nodiscard]] file_outcome clean(const std::string& relative);
 
 private:
-    file_outcome clean_and_hold(const std::string& relative);
-    bool leads_out_of_place(const std::string& input);
-    bool readable_by_run(const std::string& output);
+    [[nodiscard]] file_outcome clean_and_hold(const std::string& relative);
+    [[nodiscard]] bool leads_out_of_place(const std::string& input);
+    [[nodiscard]] bool readable_by_run(const std::string& output);
     void make_output_folder(const std::string& output);
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
 

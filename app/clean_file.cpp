@@ -1,5 +1,7 @@
 #include "app/clean_file.hpp"
 
+#include <cassert>
+
 #include "app/report_drawing.hpp"
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
@@ -27,6 +29,8 @@ bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_fi
 }
 
 cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer) {
+    assert(!job.clean.snap_on_subfiles || job.paths);
+    assert(!job.reporting || job.clean.record_changes == clean_options::changes::lines);
     cleaned_file result;
     const std::atomic<bool>* const stop = observer.stop();
     const auto stopped = [&] { return stop && stop->load(); };

@@ -107,7 +107,8 @@ std::string first_warning(const std::string& run_warning, const std::vector<std:
 bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_file& result);
 
 // Runs the pipeline on one file. Throws read_failure when the host fails to read a file that is
-// there, and std::bad_alloc when memory runs out.
-cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer);
+// there, and std::bad_alloc when memory runs out. Needs job.paths with clean.snap_on_subfiles, and
+// changes recorded line by line (clean.record_changes) with reporting.
+[[nodiscard]] cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer);
 
 }  // namespace weldrix

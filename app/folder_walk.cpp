@@ -37,7 +37,9 @@ void walk(file_system& fs, const std::string& root, const std::string& relative,
         }
         if (kind == file_kind::folder) {
             std::string real;
-            if (!skip_folder.empty() && fs.real_path(joined(root, rel), real) == 0 && real == skip_folder) continue;
+            if (!skip_folder.empty() &&
+                repeat_interrupted([&] { return fs.real_path(joined(root, rel), real); }) == 0 && real == skip_folder)
+                continue;
             walk(fs, root, rel, skip_folder, found, unreadable);
         } else if (kind == file_kind::regular && has_ldraw_extension(entry.name)) {
             found.push_back(rel);
@@ -75,8 +77,8 @@ void make_folders(file_system& fs, const std::string& path) {
     const char* const ends = fs.names_ignore_case() ? "/\\" : "/";
     for (std::size_t slash = path.find_first_of(ends, 1); slash != std::string::npos;
          slash = path.find_first_of(ends, slash + 1)) {
-        // An existing folder is no error, and one that cannot be made fails the files written into it.
-        [[maybe_unused]] const int ignored = fs.make_folder(path.substr(0, slash));
+        // An existing folder is no error, and any other failure shows when a file is written there.
+        static_cast<void>(repeat_interrupted([&] { return fs.make_folder(path.substr(0, slash)); }));
     }
 }
 

@@ -1,11 +1,13 @@
 #include "app/progress_line.hpp"
 
+#include <cassert>
 #include <cstdio>
 #include <string>
 
 namespace weldrix {
 
 void progress_line::show(std::size_t done, std::size_t total, double seconds) {
+    assert(done <= total);
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
     std::string text = "\r";
     text += std::to_string(done);

@@ -12,7 +12,7 @@ class progress_line {
 public:
     explicit progress_line(console& out) : out_(out) {}
 
-    // Shows done of total files after seconds.
+    // Shows done of total files after seconds (done <= total).
     void show(std::size_t done, std::size_t total, double seconds);
     // Removes the line, when one is shown.
     void clear();

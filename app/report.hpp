@@ -83,6 +83,6 @@ bool report_names_a_run_file(file_system& fs, const std::string& report, const s
 
 // Writes the report in the form its name asks for, replacing the file safely (replace_file).
 // False when it cannot be created or fully written; the file is then left as it was.
-bool write_report(file_system& fs, const std::string& name, const std::vector<file_report>& files);
+[[nodiscard]] bool write_report(file_system& fs, const std::string& name, const std::vector<file_report>& files);
 
 }  // namespace weldrix

@@ -1,6 +1,7 @@
 #include "app/report_drawing.hpp"
 
 #include <algorithm>
+#include <cassert>
 
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
@@ -109,6 +110,7 @@ void subfile_sample::add(const ldraw_line& line) {
 }
 
 report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile) {
+    assert(changes.detailed() && document.main_count <= document.elements.size());
     report_drawing drawing;
     std::size_t changed = 0;
     const std::vector<candidate> candidates = drawable_lines(document, changes, changed);
@@ -171,6 +173,7 @@ void leave_undrawn(file_report& file) {
 
 file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,
                         const clean_options& clean, const line_counts& written, const subfile_sample* sample) {
+    assert(document.changes.detailed());
     file_report report;
     report.input = input;
     report.output = output;

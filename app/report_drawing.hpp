@@ -69,12 +69,13 @@ bool fits_in_drawing_budget(const file_report& file, std::size_t left);
 // Leaves the file undrawn, its memory given back, with a note that says why.
 void leave_undrawn(file_report& file);
 
-// The drawing of a document after unification, its changes recorded line by line in changes.
+// The drawing of a document after unification, its changes recorded line by line in changes
+// (a detailed record: changes.detailed()).
 report_drawing make_drawing(const ldraw_file& document, const change_record& changes, const subfile_sample& subfile);
 
 // The report's record of a document after unification: its names, thresholds and counts, and its
 // changes, which are moved out of the document. Drawn from sample when one is given (a batch
-// past the page's budget passes none).
+// past the page's budget passes none). Needs a detailed record (document.changes.detailed()).
 file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,
                         const clean_options& clean, const line_counts& written, const subfile_sample* sample);
 

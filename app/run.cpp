@@ -181,7 +181,8 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     const std::string run_warning = run_warnings.empty() ? std::string() : run_warnings.front();
 
     file_status input_status;
-    if (env.files.status(options.input, input_status) == 0 && input_status.kind == file_kind::folder) {
+    if (repeat_interrupted([&] { return env.files.status(options.input, input_status); }) == 0 &&
+        input_status.kind == file_kind::folder) {
         const int code = run_batch(options, env, run_warning);
         return code == exit_interrupted ? code : finish(code);
     }

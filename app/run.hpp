@@ -38,10 +38,10 @@ struct run_environment {
 // asked otherwise (then neither). A run that runs out of memory prints "Out
 // of memory", and one whose host fails to read a file that is there prints "PATH can't be read";
 // both then wait and return exit_file_error like any other failed run.
-int run(const std::vector<std::string>& args, const run_environment& env);
+[[nodiscard]] int run(const std::vector<std::string>& args, const run_environment& env);
 
 // The same, with warnings discarded.
-int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
-        file_system& fs = host_file_system());
+[[nodiscard]] int run(const std::vector<std::string>& args, console& out, const std::function<void()>& wait_for_enter,
+                      file_system& fs = host_file_system());
 
 }  // namespace weldrix

@@ -1,5 +1,6 @@
 #include "document/document_units.hpp"
 
+#include <cassert>
 #include <string_view>
 
 #include "elements/comment_line.hpp"
@@ -33,6 +34,7 @@ std::optional<section_marker> marker_in_comment(std::string_view comment, std::s
 }
 
 std::vector<document_unit> units_from_markers(const std::vector<section_marker>& markers, std::size_t count) {
+    assert(markers.empty() || markers.back().position < count);
     bool has_file = false;
     for (const section_marker& m : markers) has_file = has_file || m.what == section_marker::kind::file;
     if (!has_file) return {{document_unit::kind::whole_file, 0, count, {}}};
@@ -69,6 +71,7 @@ std::vector<document_unit> units_from_markers(const std::vector<section_marker>&
 }
 
 std::vector<document_unit> find_units(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count) {
+    assert(count <= elements.size());
     std::vector<section_marker> markers;
     for (std::size_t i = 0; i < count; ++i) {
         if (elements[i]->type_code() != line_type::comment) continue;

@@ -47,10 +47,10 @@ std::optional<section_marker> marker_in_comment(std::string_view comment, std::s
 
 // The units of a document of count elements with these markers (in position order), in order,
 // covering every position once. The reader collects the markers while it reads, when the
-// comments are at hand, rather than visiting every element again.
+// comments are at hand, rather than visiting every element again. Every marker's position < count.
 std::vector<document_unit> units_from_markers(const std::vector<section_marker>& markers, std::size_t count);
 
-// The same for the elements themselves.
+// The same for the first count of the elements (count <= elements.size()).
 std::vector<document_unit> find_units(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count);
 
 }  // namespace weldrix

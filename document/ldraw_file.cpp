@@ -1,6 +1,7 @@
 #include "document/ldraw_file.hpp"
 
 #include <algorithm>
+#include <cassert>
 
 #include "document/line_reader.hpp"
 #include "document/unify_vertices.hpp"
@@ -88,6 +89,7 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
 }
 
 std::string ldraw_file::text(line_counts& written) const {
+    assert(main_count <= elements.size());
     written = {};
     const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
@@ -108,6 +110,7 @@ std::string ldraw_file::text(line_counts& written) const {
 }
 
 ldraw_file::minimal_output ldraw_file::minimal_text(line_counts& written) const {
+    assert(main_count <= elements.size() && keeps_source());
     written = {};
     minimal_output result;
     std::string& out = result.bytes;
@@ -162,6 +165,7 @@ bool ldraw_file::write(file_system& fs, const std::string& file_name, console& o
 std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& paths, console& out,
                                                          const inline_observer& observer,
                                                          const std::atomic<bool>* stop) {
+    assert(main_count <= elements.size());
     if (units_.empty()) units_ = find_units(elements, main_count);
     subfile_expansion expansion(paths, options.max_inlined_lines, out, observer, stop);
     for (const document_unit& unit : units_) {
@@ -188,6 +192,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
 }
 
 void ldraw_file::unify_vertices() {
+    assert(main_count <= elements.size());
     if (units_.empty()) units_ = find_units(elements, main_count);
     if (changes.detailed()) changes.subfiles = origin_names_;
     for (std::size_t u = 0; u < units_.size(); ++u) {

@@ -65,8 +65,8 @@ public:
     // Reads the named file and prints the read statistics; prints nothing when it fails. A read
     // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
     // but a regular file is passed over without waiting for it (a batch's files).
-    read_result read(file_system& fs, const std::string& file_name, console& out,
-                     const std::atomic<bool>* stop = nullptr, bool regular_only = false);
+    [[nodiscard]] read_result read(file_system& fs, const std::string& file_name, console& out,
+                                   const std::atomic<bool>* stop = nullptr, bool regular_only = false);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     // They are kept as source() when the options ask for it.
@@ -77,9 +77,9 @@ public:
     // null). False, printing nothing, when the file
     // cannot be created or fully written. With stop set before the output is in place (an
     // interruption), nothing is written.
-    bool write(file_system& fs, const std::string& file_name, console& out, const std::atomic<bool>* stop = nullptr,
-               line_counts* written = nullptr) const;
-    // The output bytes and their statistics.
+    [[nodiscard]] bool write(file_system& fs, const std::string& file_name, console& out,
+                             const std::atomic<bool>* stop = nullptr, line_counts* written = nullptr) const;
+    // The output bytes and their statistics. Needs main_count <= elements.size().
     std::string text(line_counts& written) const;
 
     struct minimal_output {
@@ -94,16 +94,18 @@ public:
     // other line keeps its exact bytes: blank lines, lines the reader drops, comments, trailing
     // text, the spelling of numbers, its line end. A byte-order mark at the start stays. written
     // receives the statistics text() gives, so that the console reads as usual.
+    // Needs main_count <= elements.size() and the source kept (options.minimal or a record).
     minimal_output minimal_text(line_counts& written) const;
 
     // Inlines every subfile the document references, at every depth, and prints the inlining
     // statistics (see subfile_expansion.hpp). Once stop is set, no further file is inlined.
+    // Needs main_count <= elements.size().
     std::vector<missing_subfile> expand_subfiles(const search_paths& paths, console& out,
                                                  const inline_observer& observer = {},
                                                  const std::atomic<bool>* stop = nullptr);
 
     // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp), each unit of a
-    // multi-part document on its own (see document_units.hpp).
+    // multi-part document on its own (see document_units.hpp). Needs main_count <= elements.size().
     void unify_vertices();
 
     const std::vector<document_unit>& units() const { return units_; }

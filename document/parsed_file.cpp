@@ -1,5 +1,6 @@
 #include "document/parsed_file.hpp"
 
+#include <cassert>
 #include <cstring>
 #include <unordered_set>
 
@@ -74,6 +75,7 @@ parsed_file parsed_file::parse(std::string_view bytes) {
 
 parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                               std::size_t end) {
+    assert(begin <= end && end <= elements.size());
     parsed_file file;
     for (std::size_t i = begin; i < end; ++i) file.add(elements[i]->clone());
     mark_repeats(file);

@@ -27,7 +27,7 @@ struct parsed_file {
 
     // The usable lines of LDraw text (a leading byte-order mark skipped).
     static parsed_file parse(std::string_view bytes);
-    // Copies of elements[begin, end) (a section of a multi-part document).
+    // Copies of elements[begin, end) (a section of a multi-part document); begin <= end <= elements.size().
     static parsed_file copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                             std::size_t end);
 

@@ -29,7 +29,7 @@ public:
     // Tries directory + name for each directory in order (the name is never tried alone) and
     // gives the first candidate that names a readable regular file of LDraw text on the host. A
     // name that climbs out (see climbs_out) is not tried at all.
-    bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
+    [[nodiscard]] bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
 
     subfile_library& library() const { return library_; }
 

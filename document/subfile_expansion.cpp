@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -468,12 +469,14 @@ subfile_expansion::~subfile_expansion() = default;
 
 void subfile_expansion::add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements,
                                     std::size_t begin, std::size_t end, const std::string& document_name) {
+    assert(begin <= end && end <= elements.size());
     impl_->add_section(name, elements, begin, end, document_name);
 }
 
 void subfile_expansion::expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                                std::size_t end, const std::string& root_name, vertex_set& targets,
                                std::vector<std::uint32_t>* origins, std::vector<std::string>* origin_names) {
+    assert(begin <= end && end <= elements.size());
     impl_->run(elements, begin, end, root_name, targets, origins, origin_names);
 }
 

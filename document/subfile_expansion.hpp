@@ -57,6 +57,7 @@ public:
 
     // A section of the document: references whose name equals name (ASCII case-insensitive, "\"
     // and "/" alike) inline elements[begin, end), before the search list is tried, at any depth.
+    // Needs begin <= end <= elements.size().
     void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                      std::size_t end, const std::string& document_name);
 
@@ -65,6 +66,7 @@ public:
     // the file each new target comes from is appended, target by target, as an index into
     // origin_names, to which a name is added the first time a target comes from it (the names may
     // be shared by the units of a document).
+    // Needs begin <= end <= elements.size().
     void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins = nullptr,
                 std::vector<std::string>* origin_names = nullptr);

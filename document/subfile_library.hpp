@@ -40,7 +40,7 @@ public:
 
     // The host path a composed candidate ("lib\parts\s\x.dat") names, or nothing; each candidate
     // is looked up once (the files a run reads do not come and go while it runs).
-    std::optional<std::string> resolve(std::string_view candidate);
+    [[nodiscard]] std::optional<std::string> resolve(std::string_view candidate);
 
     struct loaded {
         std::string real_path;  // canonical path: the file's identity
@@ -48,7 +48,7 @@ public:
     };
     // The regular file of LDraw text at host_path, read and parsed once while it stays cached;
     // nothing when it cannot be read or is not text.
-    std::optional<loaded> load(const std::string& host_path);
+    [[nodiscard]] std::optional<loaded> load(const std::string& host_path);
 
     // How many files were read and parsed (a file dropped and read again counts twice).
     std::size_t files_parsed() const { return parsed_.load(); }

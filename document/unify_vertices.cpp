@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -460,6 +461,7 @@ private:
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
                     const unify_recording* recording) {
+    assert(begin <= end && end <= elements.size());
     // Pass 2 without snap targets would move nothing, and the collapse test it repeats gives false
     // for every element pass 1 left: pass 1 asked it already and, when that gave a replacement,
     // asked the replacement too (a quad's triangle that collapses becomes a removed line, which

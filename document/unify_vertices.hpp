@@ -30,6 +30,7 @@ struct unify_recording {
     const std::vector<std::uint32_t>* target_origins = nullptr;
 };
 
+// Needs begin <= end <= elements.size().
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
                     const unify_recording* recording = nullptr);

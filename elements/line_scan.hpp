@@ -30,6 +30,6 @@ struct line_start {
 // Skips the type token and reads the colour token: a direct colour ("0x" or "0X" and a hex digit)
 // is kept whole; any other token is read as "%d" reads it ("16abc" gives 16). The position after
 // the whole colour token is where the numbers start.
-line_start scan_line_start(std::string_view line);
+[[nodiscard]] line_start scan_line_start(std::string_view line);
 
 }  // namespace weldrix

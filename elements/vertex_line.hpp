@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,7 +48,11 @@ protected:
     // a number, it and everything after it stay 0; a line that ends early leaves the rest 0.
     explicit vertex_line(std::string_view line);
 
-    bool close(int p, int q) const { return closer_than(points[p], points[q], collapse_distance); }
+    // Whether points p and q (each 0 to N - 1) coincide.
+    bool close(int p, int q) const {
+        assert(p >= 0 && p < N && q >= 0 && q < N);
+        return closer_than(points[p], points[q], collapse_distance);
+    }
 
 private:
     // Most bytes write_text writes: the type, a blank, a colour of at most 11 characters,

@@ -1,6 +1,7 @@
 #include "geometry/number_parse.hpp"
 
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -102,6 +103,7 @@ bool scan_short_decimal(const char* q, const char* end, double& value, const cha
 }  // namespace
 
 double_scan scan_double(const char* p, const char* end) {
+    assert(p <= end);
     p = skip_space(p, end);
     if (p == end) return {scan_status::end_of_text, 0.0, end};
 
@@ -129,6 +131,7 @@ double_scan scan_double(const char* p, const char* end) {
 }
 
 int_scan scan_int(const char* p, const char* end) {
+    assert(p <= end);
     p = skip_space(p, end);
     if (p == end) return {scan_status::end_of_text, 0, end};
 

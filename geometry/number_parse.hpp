@@ -45,7 +45,8 @@ struct int_scan {
     const char* next;
 };
 
-double_scan scan_double(const char* p, const char* end);
-int_scan scan_int(const char* p, const char* end);
+// Both need p <= end.
+[[nodiscard]] double_scan scan_double(const char* p, const char* end);
+[[nodiscard]] int_scan scan_int(const char* p, const char* end);
 
 }  // namespace weldrix

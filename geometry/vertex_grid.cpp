@@ -6,6 +6,7 @@
 namespace weldrix {
 
 vertex_grid::vertex_grid(double radius) : radius_(radius) {
+    assert(radius > 0);
     if (!(radius <= 0x1p1000)) {  // infinite or beyond any cell width worth having
         single_cell_ = true;
     } else {
@@ -106,6 +107,7 @@ std::uint32_t vertex_grid::find_or_add_cell(const cell_key& key) {
 }
 
 void vertex_grid::insert(std::uint32_t id, const point& p, bool movable) {
+    assert(id != none);
     const filing f = filing_of(p);
     if (movable) {
         if (filings_.size() <= id) filings_.resize(std::max<std::size_t>(id + 1, filings_.size() * 2));
@@ -115,6 +117,7 @@ void vertex_grid::insert(std::uint32_t id, const point& p, bool movable) {
 }
 
 void vertex_grid::move(std::uint32_t id, const point& p) {
+    assert(id < filings_.size());
     const filing f = filing_of(p);
     if (f == filings_[id]) return;
     unfile(id, filings_[id]);
@@ -122,7 +125,10 @@ void vertex_grid::move(std::uint32_t id, const point& p) {
     file(id, f);
 }
 
-void vertex_grid::erase(std::uint32_t id) { unfile(id, filings_[id]); }
+void vertex_grid::erase(std::uint32_t id) {
+    assert(id < filings_.size());
+    unfile(id, filings_[id]);
+}
 
 void vertex_grid::file(std::uint32_t id, const filing& f) {
     for_each_cell(f, [&](const cell_key& key) {

@@ -36,6 +36,7 @@
 // shared pool of links. Cells are never removed: a point that moves leaves its old cells empty.
 #pragma once
 
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -193,7 +194,9 @@ inline std::uint32_t vertex_grid::cell_number(const point& v) const {
 }
 
 template <class Visit>
-std::uint32_t vertex_grid::for_each_near(const point& v, double, Visit&& visit, std::uint32_t hint) const {
+std::uint32_t vertex_grid::for_each_near(const point& v, [[maybe_unused]] double r, Visit&& visit,
+                                         std::uint32_t hint) const {
+    assert(r > 0 && r <= radius_);
     const cell_key key = cell_of(v);
     const std::uint32_t c = hint < cells_.size() && cells_[hint].key == key ? hint : find_cell(key, hash(key));
     if (c == none) return none;

@@ -9,12 +9,14 @@
 //   * the portable logic built on top (io/files.hpp, io/host_paths.hpp) is written once.
 //
 // Every call returns 0 on success or an error number, the errno values of <cerrno> (ENOENT,
-// EACCES, ENOSPC, EIO, EINTR, ...) on every host. A call may fail with EINTR; the callers in
-// io/files.cpp repeat it. A call that waits for another process (opening a FIFO, reading or writing
-// one, a pipe or a device) gives EINTR after a short spell rather than wait for ever, so that its
-// caller can see whether the run is to stop: an interrupt reaches one thread only. Paths are UTF-8
-// text in the host's own form. Every result is to be looked at ([[nodiscard]]); one ignored on
-// purpose goes to a [[maybe_unused]] variable, with a comment saying why.
+// EACCES, ENOSPC, EIO, EINTR, ...) on every host. A call may fail with EINTR; every caller repeats
+// it through repeat_interrupted (io/files.hpp), close excepted, and the hosts never repeat it
+// themselves (CONTRIBUTING.md, "Interrupted calls"). A call that waits for another process
+// (opening a FIFO, reading or writing one, a pipe or a device) gives EINTR after a short spell
+// rather than wait for ever, so that its caller can see whether the run is to stop: an interrupt
+// reaches one thread only. Paths are UTF-8 text in the host's own form.
+// Every result is to be looked at ([[nodiscard]]); one ignored on purpose goes to a
+// [[maybe_unused]] variable or a cast to void, with a comment saying why.
 #pragma once
 
 #include <cstddef>

@@ -60,7 +60,9 @@ class temporary_file {
 public:
     temporary_file(file_system& fs, const std::string& path) : fs_(fs), path_(path) {}
     ~temporary_file() {
-        if (!kept_) repeat_interrupted([&] { return fs_.remove(path_); });
+        // Best effort on a path that already failed: a stray temporary file harms no target, and
+        // the failure that brought us here is the one to report.
+        if (!kept_) static_cast<void>(repeat_interrupted([&] { return fs_.remove(path_); }));
     }
     temporary_file(const temporary_file&) = delete;
     temporary_file& operator=(const temporary_file&) = delete;
@@ -154,7 +156,8 @@ bool commit_staged(file_system& fs, const staged_file& staged, durability flushi
 }
 
 void discard_staged(file_system& fs, const staged_file& staged) {
-    if (!staged.temporary.empty()) repeat_interrupted([&] { return fs.remove(staged.temporary); });
+    // Best effort: a temporary file left behind harms no target, and the caller gives up on it.
+    if (!staged.temporary.empty()) static_cast<void>(repeat_interrupted([&] { return fs.remove(staged.temporary); }));
 }
 
 bool replace_file(file_system& fs, const std::string& name, std::string_view bytes, durability flushing,

@@ -19,7 +19,7 @@ namespace weldrix {
 // (opening a FIFO that no other process opens, reading a pipe that stays silent) is interrupted
 // by the signal that asks the run to stop, and making it again would block again.
 template <class Call>
-int repeat_interrupted(Call&& call, const std::atomic<bool>* stop = nullptr) {
+[[nodiscard]] int repeat_interrupted(Call&& call, const std::atomic<bool>* stop = nullptr) {
     int error;
     do {
         if (stop && stop->load()) return EINTR;
@@ -32,7 +32,7 @@ int repeat_interrupted(Call&& call, const std::atomic<bool>* stop = nullptr) {
 // process may read is there: a missing path, one that is not a regular file or folder, or one it
 // has no permission for. Any other error (EIO, EMFILE, ENOMEM, ...) is a failure of the host that
 // says nothing about the path.
-bool means_absent(int error);
+[[nodiscard]] bool means_absent(int error);
 
 // A file that is there could not be read because the host failed (see means_absent). Going on as if
 // the file were missing would give another result by chance, so the reader stops instead.
@@ -50,7 +50,8 @@ private:
 // Reads every byte of the named file (any kind but a folder: a pipe given as the input is read to
 // its end). False when it cannot be opened or read, or when stop is set while it waits for one
 // (see repeat_interrupted); bytes is then unspecified.
-bool read_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool read_file(file_system& fs, const std::string& name, std::string& bytes,
+                             const std::atomic<bool>* stop = nullptr);
 
 enum class read_status : std::uint8_t {
     ok,
@@ -60,8 +61,8 @@ enum class read_status : std::uint8_t {
 // read_file, telling why it failed; with regular_only, anything but a regular file is passed over
 // unread (never waited for) as not_regular: what a folder's listing called a file may have been
 // replaced by a FIFO or a device since.
-read_status read_whole_file(file_system& fs, const std::string& name, std::string& bytes,
-                            const std::atomic<bool>* stop = nullptr, bool regular_only = false);
+[[nodiscard]] read_status read_whole_file(file_system& fs, const std::string& name, std::string& bytes,
+                                          const std::atomic<bool>* stop = nullptr, bool regular_only = false);
 
 // Reads a subfile candidate: only a regular file counts (a folder, a device or a FIFO is passed
 // over like a missing file, without blocking), and it is read only up to the size it has when
@@ -69,10 +70,10 @@ read_status read_whole_file(file_system& fs, const std::string& name, std::strin
 // block until they have something (/proc/kmsg): bounded by the size, a library that names one
 // reads an empty file instead of hanging. False when nothing readable is there (means_absent);
 // throws read_failure when the host fails to open or read it.
-bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes);
+[[nodiscard]] bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes);
 
 // The canonical absolute path of an existing file, or the name itself when there is none.
-std::string real_path_or_name(file_system& fs, const std::string& name);
+[[nodiscard]] std::string real_path_or_name(file_system& fs, const std::string& name);
 
 // How replace_file makes the new content durable, so that it survives a crash of the host or a
 // power cut (until then it may live only in the host's memory).
@@ -111,8 +112,8 @@ enum class durability : std::uint8_t {
 // then holds the complete new bytes, which a power cut may still take back.
 // When stop is set (an interruption) before the rename, the temporary file is removed and false
 // returned, the target left as it was.
-bool replace_file(file_system& fs, const std::string& name, std::string_view bytes,
-                  durability flushing = durability::flush_each, const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool replace_file(file_system& fs, const std::string& name, std::string_view bytes,
+                                durability flushing = durability::flush_each, const std::atomic<bool>* stop = nullptr);
 
 // replace_file in two steps, for a caller that puts many files in place at the end: stage_file
 // writes the bytes to the temporary file (or directly, to a device), flushed as durability says;
@@ -122,9 +123,10 @@ struct staged_file {
     std::string temporary;  // empty when the bytes were written directly
     std::string folder;     // the target's folder
 };
-bool stage_file(file_system& fs, const std::string& name, std::string_view bytes, staged_file& staged,
-                durability flushing = durability::flush_each, const std::atomic<bool>* stop = nullptr);
-bool commit_staged(file_system& fs, const staged_file& staged, durability flushing = durability::flush_each);
+[[nodiscard]] bool stage_file(file_system& fs, const std::string& name, std::string_view bytes, staged_file& staged,
+                              durability flushing = durability::flush_each, const std::atomic<bool>* stop = nullptr);
+[[nodiscard]] bool commit_staged(file_system& fs, const staged_file& staged,
+                                 durability flushing = durability::flush_each);
 void discard_staged(file_system& fs, const staged_file& staged);
 
 }  // namespace weldrix

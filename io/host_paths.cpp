@@ -39,7 +39,7 @@ std::optional<std::string> host_path_resolver::resolve(std::string_view candidat
     std::replace(path.begin(), path.end(), '\\', '/');
     if (path.empty()) return std::nullopt;
     file_status st;
-    if (fs_.status(path, st) == 0 && st.kind != file_kind::missing) return path;
+    if (repeat_interrupted([&] { return fs_.status(path, st); }) == 0 && st.kind != file_kind::missing) return path;
 
     std::string walked = path[0] == '/' ? "/" : "";
     std::size_t start = 0;

@@ -30,7 +30,7 @@ public:
     file_system& files() const { return fs_; }
 
     // The host path the candidate names, or nothing when no file matches it.
-    std::optional<std::string> resolve(std::string_view candidate);
+    [[nodiscard]] std::optional<std::string> resolve(std::string_view candidate);
 
 private:
     // The sorted names in a folder (empty when it cannot be listed).

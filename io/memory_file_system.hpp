@@ -33,29 +33,29 @@ public:
     // The canonical form of a path: absolute, "/"-separated, without "." and "..".
     static std::string canonical(std::string_view path);
 
-    bool names_ignore_case() const override { return false; }
-    int status(const std::string& path, file_status& st) override;
-    bool may_write(const std::string& path) override;
-    int read_link(const std::string& path, std::string& target) override;
-    int real_path(const std::string& path, std::string& canonical_path) override;
-    int list_folder(const std::string& folder, std::vector<folder_entry>& list) override;
-    int make_folder(const std::string& path) override;
-    int rename(const std::string& from, const std::string& to) override;
-    int remove(const std::string& path) override;
-    int open_read(const std::string& path, bool regular_only, handle& h) override;
-    int open_write(const std::string& path, handle& h) override;
-    int create_temporary(const std::string& folder, std::string& path, handle& h) override;
-    int copy_permissions(handle h, const std::string& like) override;
-    int handle_status(handle h, file_status& st) override;
-    int read(handle h, char* buffer, std::size_t size, std::size_t& got) override;
-    int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override;
-    int close(handle h) override;
+    [[nodiscard]] bool names_ignore_case() const override { return false; }
+    [[nodiscard]] int status(const std::string& path, file_status& st) override;
+    [[nodiscard]] bool may_write(const std::string& path) override;
+    [[nodiscard]] int read_link(const std::string& path, std::string& target) override;
+    [[nodiscard]] int real_path(const std::string& path, std::string& canonical_path) override;
+    [[nodiscard]] int list_folder(const std::string& folder, std::vector<folder_entry>& list) override;
+    [[nodiscard]] int make_folder(const std::string& path) override;
+    [[nodiscard]] int rename(const std::string& from, const std::string& to) override;
+    [[nodiscard]] int remove(const std::string& path) override;
+    [[nodiscard]] int open_read(const std::string& path, bool regular_only, handle& h) override;
+    [[nodiscard]] int open_write(const std::string& path, handle& h) override;
+    [[nodiscard]] int create_temporary(const std::string& folder, std::string& path, handle& h) override;
+    [[nodiscard]] int copy_permissions(handle h, const std::string& like) override;
+    [[nodiscard]] int handle_status(handle h, file_status& st) override;
+    [[nodiscard]] int read(handle h, char* buffer, std::size_t size, std::size_t& got) override;
+    [[nodiscard]] int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override;
+    [[nodiscard]] int close(handle h) override;
     // The memory holds everything at once: there is nothing to flush.
-    int sync(handle h) override;
-    int sync_folder(const std::string& folder) override;
-    int sync_file_system(const std::string& path) override;
+    [[nodiscard]] int sync(handle h) override;
+    [[nodiscard]] int sync_folder(const std::string& folder) override;
+    [[nodiscard]] int sync_file_system(const std::string& path) override;
     // Locks by canonical folder path; a lock must not outlive the file system.
-    int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override;
+    [[nodiscard]] int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override;
 
 private:
     class memory_folder_lock;

@@ -25,6 +25,6 @@ bool place_file(file_system& fs, const std::string& name, std::string_view bytes
 
 // Flushes the file systems that hold the folders, each once and each even when one fails (a folder
 // whose file system the host cannot tell counts as one of its own). False when a flush failed.
-bool flush_file_systems(file_system& fs, const std::vector<std::string>& folders);
+[[nodiscard]] bool flush_file_systems(file_system& fs, const std::vector<std::string>& folders);
 
 }  // namespace weldrix

@@ -153,11 +153,13 @@ bool staged_writer::finish(staged_file& staged) {
 
 void staged_writer::close_and_remove() {
     if (handle_ != file_system::no_handle) {
-        fs_.close(handle_);
+        // Reached on a path that already failed: the handle is released whatever the close says.
+        static_cast<void>(fs_.close(handle_));
         handle_ = file_system::no_handle;
     }
     if (!staged_.temporary.empty()) {
-        repeat_interrupted([&] { return fs_.remove(staged_.temporary); });
+        // A temporary file that cannot be removed is left behind; the failure is already reported.
+        static_cast<void>(repeat_interrupted([&] { return fs_.remove(staged_.temporary); }));
         staged_.temporary.clear();
     }
 }

@@ -179,9 +179,12 @@ public:
         h_ = INVALID_HANDLE_VALUE;
         return h;
     }
+    // Closes now; false when that fails (GetLastError says why). The handle is released either way.
+    bool close() { return close_(release()) != 0; }
 
 private:
     HANDLE h_;
+    closer close_;
 };
 using scoped_handle = basic_scoped_handle<CloseHandle>;     // files, folders, threads
 using scoped_find_handle = basic_scoped_handle<FindClose>;  // a folder listing
@@ -580,7 +583,7 @@ public:
                 open_temporaries_.erase(open);
             }
         }
-        return CloseHandle(as_windows(h)) ? 0 : last_error();
+        return scoped_handle(as_windows(h)).close() ? 0 : last_error();
     }
 
     // Durability.

@@ -51,12 +51,13 @@ std::string error_name(int error) {
 
 const std::vector<int>& injectable_errors(fs_call call) {
     // EINTR where Linux really gives it: calls that open something (a FIFO or a network file
-    // system may block there), reads, writes and close.
-    static const std::vector<int> none, status{EACCES, EIO}, may_write{EACCES}, link{EACCES, EIO},
+    // system may block there), reads, writes and close, and the calls on paths that a network or
+    // FUSE file system may interrupt (status, links, making a folder). Every caller repeats it.
+    static const std::vector<int> none, status{EACCES, EIO, EINTR}, may_write{EACCES}, link{EACCES, EIO, EINTR},
         listing{EACCES, EIO, EMFILE, EINTR}, rename{EACCES, EIO, ENOSPC}, open{ENOENT, EACCES, EMFILE, EIO, EINTR},
         temporary{ENOSPC, EACCES, EMFILE, EINTR}, permissions{EPERM}, handle_status{EIO}, read{EIO, EINTR},
         write{ENOSPC, EIO, EINTR, short_write}, close{EIO, EINTR}, sync{EIO, ENOSPC}, sync_folder{EIO, EINTR},
-        sync_file_system{EIO}, lock{EACCES, EMFILE, ENOLCK, EWOULDBLOCK};
+        sync_file_system{EIO}, lock{EACCES, EMFILE, ENOLCK, EWOULDBLOCK}, interrupted{EINTR};
     switch (call) {
         case fs_call::status: return status;
         case fs_call::may_write: return may_write;
@@ -76,7 +77,7 @@ const std::vector<int>& injectable_errors(fs_call call) {
         case fs_call::sync_folder: return sync_folder;
         case fs_call::sync_file_system: return sync_file_system;
         case fs_call::lock_folder: return lock;
-        case fs_call::make_folder:
+        case fs_call::make_folder: return interrupted;
         case fs_call::remove: return none;
     }
     return none;

@@ -366,7 +366,7 @@ TEST(Batch, APageDrawsTheFilesInInputOrderUpToItsBudget) {
     EXPECT_TRUE(drawings[13]["lines"].empty());
 
     // Within the budget, the file with the subfile is drawn with it.
-    fs.remove("/in/b.dat");
+    ASSERT_EQ(fs.remove("/in/b.dat"), 0);
     string_console out, warnings;
     EXPECT_EQ(run({"-j", "2", "-s", "-l", "/lib", "-c", "-r", "/page.html", "--no-wait", "/in", "/out"},
                   {out, warnings, [] {}, fs}),
@@ -526,7 +526,8 @@ TEST(Batch, FoldersAndLinksThatCannotBeReadFailTheRun) {
     {
         test::faulty_file_system counting(host_file_system());
         string_console out, warnings;
-        run({"-j", "1", dir / "in", dir / "out4"}, {out, warnings, [] {}, counting});
+        static_cast<void>(
+            run({"-j", "1", dir / "in", dir / "out4"}, {out, warnings, [] {}, counting}));  // the trace only
         for (std::size_t n = 0; n < counting.trace().size() && !listing; ++n) {
             if (counting.trace()[n].call == test::fs_call::list_folder && counting.trace()[n].path == dir / "in")
                 listing = n + 1;
@@ -577,7 +578,7 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
     {
         test::faulty_file_system counting(host_file_system());
         string_console out, warnings;
-        run({"-j", "1", dir / "in", dir / "counted"}, {out, warnings, [] {}, counting});
+        EXPECT_EQ(run({"-j", "1", dir / "in", dir / "counted"}, {out, warnings, [] {}, counting}), 0);
         for (std::size_t n = 0; n < counting.trace().size() && !first_flush; ++n) {
             if (counting.trace()[n].call == test::fs_call::sync) first_flush = n + 1;
         }
@@ -657,7 +658,7 @@ TEST(Batch, AReportThatCannotBeWrittenAndOutputsNotFlushedAreBothSaid) {
     {
         test::faulty_file_system counting(host_file_system());
         string_console out, warnings;
-        run(args, {out, warnings, [] {}, counting});
+        static_cast<void>(run(args, {out, warnings, [] {}, counting}));  // the trace only
         for (std::size_t n = 0; n < counting.trace().size(); ++n) {
             if (counting.trace()[n].call == test::fs_call::sync_file_system) last_flush = n + 1;
         }

@@ -500,7 +500,9 @@ TEST(Report, CheckRunsReportAndFolderRunsReportEveryFile) {
     EXPECT_EQ(folder["files"][0]["changes"].size(), 1u);
     EXPECT_FALSE(folder["files"][0].contains("output_written"));
     EXPECT_NE(fs.find("/w/clean/a.dat"), nullptr);
-    run({"-c", "-r", "/w/c.json", "--no-wait", "/w/parts", "/w/clean"}, run_environment{out, warnings, [] {}, fs});
+    EXPECT_EQ(
+        run({"-c", "-r", "/w/c.json", "--no-wait", "/w/parts", "/w/clean"}, run_environment{out, warnings, [] {}, fs}),
+        exit_would_change);
     EXPECT_EQ(json::parse(*fs.find("/w/c.json"))["files"][0]["output_written"], false);
 }
 

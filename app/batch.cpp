@@ -125,21 +125,7 @@ private:
                 i = next_++;
             }
             file_outcome outcome = files_.clean(inputs_[i]);
-            // The page's budget can only shrink while this file waits for the files before it:
-            // a drawing that exceeds what is left now is not drawn, and is not kept until then.
-            if (outcome.report && drawing_) {
-                std::size_t left;
-                {
-                    const std::lock_guard<std::mutex> lock(mutex_);
-                    left = drawing_left_;
-                }
-                try {
-                    if (!fits_in_drawing_budget(*outcome.report, left)) leave_undrawn(*outcome.report);
-                } catch (const std::bad_alloc&) {
-                    // Nothing may leave a thread. The drawing is kept as it was, and the main thread
-                    // leaves it undrawn when the file is handed over.
-                }
-            }
+            if (outcome.report && drawing_) budget_.trim(*outcome.report);
             std::string text;
             if (outcome.has_held && outcome.at_once) {
                 text = std::move(outcome.held);
@@ -185,23 +171,6 @@ private:
         ready_.notify_one();
     }
 
-    // Applies the budget to a file's drawing as it is handed over in input order (main thread
-    // only), so that the drawings kept until the report is written never exceed it, whatever the
-    // number of files.
-    void take_drawing(file_report& file) {
-        std::size_t left;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            left = drawing_left_;
-        }
-        if (!fits_in_drawing_budget(file, left)) {
-            leave_undrawn(file);
-            return;
-        }
-        const std::lock_guard<std::mutex> lock(mutex_);
-        drawing_left_ -= drawing_size(file);
-    }
-
     // Prints the lines of the files finished so far, in input order, while the workers go on;
     // on a terminal the progress line is kept up to date under them.
     void report_progress(std::chrono::steady_clock::time_point start) {
@@ -215,25 +184,6 @@ private:
         }
     }
 
-    // The console line of a file that changed or failed or was passed over (relative printable),
-    // else nothing.
-    std::string line_of(const file_outcome& outcome, const std::string& relative) const {
-        const std::string why = printable(outcome.failure);
-        switch (outcome.what) {
-            case file_result::changed:
-                return (options_.check_only ? "would change: " : "changed: ") + relative + " (" +
-                       describe_changes(outcome.totals) + ")";
-            case file_result::not_found: return "failed: " + relative + ": can't be read";
-            case file_result::not_text: return "failed: " + relative + ": is not a text file";
-            case file_result::host_failure:
-            case file_result::withheld: return "failed: " + relative + ": " + why;
-            case file_result::passed_over: return "passed over: " + relative + ": " + why;
-            case file_result::cannot_create:
-                return "failed: " + relative + ": " + joined(printable(options_.output), relative) + " Can't create";
-            default: return {};
-        }
-    }
-
     void print_ready() {
         for (;;) {
             file_outcome* outcome;
@@ -244,11 +194,11 @@ private:
                     return;
                 outcome = &outcomes_[printed_];
             }
-            if (outcome->report && drawing_) take_drawing(*outcome->report);
+            if (outcome->report && drawing_) budget_.take(*outcome->report);
             if (outcome->report) report_->add(std::move(*outcome->report));
             outcome->report.reset();
             const std::string relative = printable(inputs_[printed_]);
-            const std::string line = line_of(*outcome, relative);
+            const std::string line = console_line(*outcome, relative, options_);
             if (!line.empty()) {
                 progress_.clear();
                 env_.out.line(line);
@@ -272,55 +222,19 @@ private:
                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
 
-    // The outputs held until now (batch_file.hpp) are put in place, on as many threads as cleaned
-    // the files, each with one temporary file at a time; then the renames of every output of the
-    // run are flushed together. The lines of the files have been printed by now: each output that
-    // cannot be put in place gets a line of its own after them.
+    // The outputs held until now (batch_file.hpp) are put in place; then the renames of every
+    // output of the run are flushed together. The lines of the files have been printed by now: each
+    // output that cannot be put in place gets a line of its own after them.
     void put_held_outputs_in_place(unsigned threads) {
-        std::vector<std::size_t> held;
-        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
-            if (outcomes_[i].has_held) held.push_back(i);
-        }
-        std::atomic<std::size_t> next{0};
-        const auto place = [&] {
-            for (std::size_t k; (k = next++) < held.size();) place_held(outcomes_[held[k]], inputs_[held[k]]);
-        };
-        std::vector<std::thread> placers;
-        for (unsigned t = 1; t < threads && held.size() > 1; ++t) {
-            try {
-                placers.emplace_back(place);
-            } catch (const std::system_error&) {
-                break;  // fewer threads
-            }
-        }
-        place();
-        for (std::thread& placer : placers) placer.join();
+        place_held_outputs(env_.files, options_.output, inputs_, outcomes_, threads, env_.interrupted);
         std::vector<std::string> folders;
         for (std::size_t i = 0; i < outcomes_.size(); ++i) {
             if (!outcomes_[i].placed_in.empty()) folders.push_back(outcomes_[i].placed_in);
             if (!outcomes_[i].has_held) continue;
             outcomes_[i].has_held = false;
-            if (failed(outcomes_[i].what)) env_.out.line(line_of(outcomes_[i], printable(inputs_[i])));
+            if (failed(outcomes_[i].what)) env_.out.line(console_line(outcomes_[i], printable(inputs_[i]), options_));
         }
         renames_unflushed_ = !folders.empty() && !flush_file_systems(env_.files, folders);
-    }
-
-    // Puts one held output in place; a thread of put_held_outputs_in_place. A regular file is
-    // written to its end even when the run is interrupted (its file was cleaned, and its line
-    // printed); only a wait for another process (a FIFO put in the file's place) gives up then.
-    void place_held(file_outcome& outcome, const std::string& relative) noexcept {
-        try {
-            const std::string output = joined(options_.output, relative);
-            file_status st;
-            const bool regular =
-                env_.files.status(output, st) == 0 && (st.kind == file_kind::regular || st.kind == file_kind::missing);
-            if (!place_file(env_.files, output, outcome.held, outcome.placed_in, regular ? nullptr : env_.interrupted))
-                outcome.what = file_result::cannot_create;
-        } catch (const std::bad_alloc&) {
-            outcome.what = file_result::host_failure;
-            outcome.failure = "out of memory";  // held in the string itself: no allocation
-        }
-        outcome.held = std::string();
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
@@ -354,7 +268,7 @@ private:
     const bool drawing_;            // with -r to a page: each file's drawing is kept
     batch_file_cleaner files_;
     // With -r: the report of every file read, in input order, each handed to the writer as its line
-    // was printed; a page's drawings were held to the page's budget then (take_drawing).
+    // was printed; a page's drawings were held to the page's budget then (budget_).
     bool write_batch_report() {
         console& out = env_.out;
         out.line();
@@ -376,59 +290,30 @@ private:
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
-    std::mutex mutex_;  // guards next_, done_, printed_, outcomes_ and drawing_left_ while the workers run
+    std::mutex mutex_;  // guards next_, done_, printed_ and outcomes_ while the workers run
     std::condition_variable ready_;
-    std::condition_variable room_;                    // with a report: printed_ moved on
-    std::size_t report_window_ = 0;                   // with a report: how far files may start ahead of printed_
-    unsigned running_ = 0;                            // workers still at work
-    std::size_t next_ = 0;                            // the next file to start
-    std::size_t done_ = 0;                            // files finished
-    std::size_t printed_ = 0;                         // files whose line has been printed (by the main thread)
-    std::size_t drawing_left_ = page_drawing_budget;  // lines the files not handed over yet may draw
+    std::condition_variable room_;   // with a report: printed_ moved on
+    std::size_t report_window_ = 0;  // with a report: how far files may start ahead of printed_
+    unsigned running_ = 0;           // workers still at work
+    std::size_t next_ = 0;           // the next file to start
+    std::size_t done_ = 0;           // files finished
+    std::size_t printed_ = 0;        // files whose line has been printed (by the main thread)
+    drawing_budget budget_;          // with a page: what the files not handed over yet may draw
     progress_line progress_;
     std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
 };
 
-// Makes OUTDIR when it is missing and takes its lock: two runs into one folder at once would mix
-// their results. False when another run holds it. A folder the host cannot lock (a file system
-// without locks) is written without one, as before there were locks.
-bool lock_output_folder(file_system& fs, const std::string& folder, std::unique_ptr<file_system::folder_lock>& lock) {
-    make_folders(fs, folder + "/");
-    return repeat_interrupted([&] { return fs.lock_folder(folder, lock); }) != EWOULDBLOCK;
-}
-
 }  // namespace
-
-std::string batch_usage_error(const run_options& options, file_system& fs) {
-    file_status st;
-    if (options.check_only || fs.status(options.input, st) != 0 || st.kind != file_kind::folder) return {};
-    std::string in_real, out_real;
-    if (fs.real_path(options.input, in_real) != 0 || fs.real_path(options.output, out_real) != 0) return {};
-    if (!lies_below(fs, in_real, out_real)) return {};
-    return "the input folder " + options.input + " lies inside the output folder " + options.output +
-           ": its files would be replaced by other files' outputs";
-}
 
 int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning) {
     prepare_for_many_files();
     file_system& fs = env.files;
     console& out = env.out;
-    const clean_options& clean = options.clean;
-    print_thresholds(out, clean);
-    if (clean.snap_on_subfiles) {
-        run_options shown = options;
-        shown.input = "<folder of each file>\\file";
-        out.line();
-        out.line("LDraw subfiles search locations:");
-        std::string list;
-        for (const std::string& directory : search_directories(shown)) list += (list.empty() ? "" : ", ") + directory;
-        out.line(printable(list));
-    }
-    out.line();
+    print_batch_settings(out, options);
 
     file_status st;
-    if (!options.check_only && fs.status(options.output, st) == 0 && st.kind != file_kind::missing &&
-        st.kind != file_kind::folder) {
+    if (!options.check_only && repeat_interrupted([&] { return fs.status(options.output, st); }) == 0 &&
+        st.kind != file_kind::missing && st.kind != file_kind::folder) {
         out.line(printable(options.output) + " Can't create");
         return exit_file_error;
     }
@@ -452,14 +337,7 @@ int run_batch(const run_options& options, const run_environment& env, const std:
         return exit_file_error;
     }
 
-    const std::string files = counted(inputs.size(), "file", "files") + " of " + printable(options.input);
-    if (options.check_only) {
-        out.line("Checking " + files + " (nothing is written)");
-    } else if (in_place) {
-        out.line("Cleaning " + files + " in place");
-    } else {
-        out.line("Cleaning " + files + " into " + printable(options.output));
-    }
+    print_batch_start(out, options, inputs.size(), in_place);
     // What could not be looked into fails, before the files that were found.
     for (const std::string& relative : unreadable) out.line("failed: " + printable(relative) + ": can't be read");
     batch run(options, env, inputs, unreadable.size(), run_warning);

@@ -8,7 +8,7 @@
 // the whole run and shared between the threads (subfile_library.hpp).
 //
 // A run that finds no LDraw file below INDIR (and no folder it cannot list) says "no LDraw files
-// below INDIR" and fails (exit 2), having created nothing: OUTDIR is made with the first output.
+// below INDIR" and fails (exit 2), having created nothing: OUTDIR is made once files are found.
 //
 // A folder below INDIR that cannot be listed (the host fails, or permission is denied), or a link
 // with an LDraw name whose status cannot be read, fails like a file that cannot be read
@@ -26,11 +26,6 @@
 #include "document/change_record.hpp"
 
 namespace weldrix {
-
-// Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
-// paths compared), where the outputs would replace other inputs. Nothing when the input is not a
-// folder, or with "-c" (nothing is written).
-[[nodiscard]] std::string batch_usage_error(const run_options& options, file_system& fs);
 
 // Runs a batch; the banner has been printed. With --strict, a file with a warning, or every file
 // when the run has one (run_warning, the first), fails and is not written ("failed: REL:

@@ -3,7 +3,9 @@
 #include <new>
 
 #include "app/folder_walk.hpp"
+#include "app/wording.hpp"
 #include "document/search_paths.hpp"
+#include "io/console.hpp"
 
 namespace weldrix {
 namespace {
@@ -19,6 +21,23 @@ private:
 };
 
 }  // namespace
+
+std::string console_line(const file_outcome& outcome, const std::string& relative, const run_options& options) {
+    const std::string why = printable(outcome.failure);
+    switch (outcome.what) {
+        case file_result::changed:
+            return (options.check_only ? "would change: " : "changed: ") + relative + " (" +
+                   describe_changes(outcome.totals) + ")";
+        case file_result::not_found: return "failed: " + relative + ": can't be read";
+        case file_result::not_text: return "failed: " + relative + ": is not a text file";
+        case file_result::host_failure:
+        case file_result::withheld: return "failed: " + relative + ": " + why;
+        case file_result::passed_over: return "passed over: " + relative + ": " + why;
+        case file_result::cannot_create:
+            return "failed: " + relative + ": " + joined(printable(options.output), relative) + " Can't create";
+        default: return {};
+    }
+}
 
 batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing,
                                        const std::string& run_warning)

@@ -32,6 +32,10 @@ struct file_outcome {
     bool placing = false;  // being put in place: its line waits for the result
 };
 
+// The console line of a file that changed, failed or was passed over (relative: its name as
+// printed); empty for any other file.
+std::string console_line(const file_outcome& outcome, const std::string& relative, const run_options& options);
+
 class batch_file_cleaner {
 public:
     // drawing: with -r to a page, each file's drawing is made. run_warning: the first warning of

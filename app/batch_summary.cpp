@@ -4,6 +4,31 @@
 
 namespace weldrix {
 
+void print_batch_settings(console& out, const run_options& options) {
+    print_thresholds(out, options.clean);
+    if (options.clean.snap_on_subfiles) {
+        run_options shown = options;
+        shown.input = "<folder of each file>\\file";
+        out.line();
+        out.line("LDraw subfiles search locations:");
+        std::string list;
+        for (const std::string& directory : search_directories(shown)) list += (list.empty() ? "" : ", ") + directory;
+        out.line(printable(list));
+    }
+    out.line();
+}
+
+void print_batch_start(console& out, const run_options& options, std::size_t files, bool in_place) {
+    const std::string what = counted(files, "file", "files") + " of " + printable(options.input);
+    if (options.check_only) {
+        out.line("Checking " + what + " (nothing is written)");
+    } else if (in_place) {
+        out.line("Cleaning " + what + " in place");
+    } else {
+        out.line("Cleaning " + what + " into " + printable(options.output));
+    }
+}
+
 void batch_summary::add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing) {
     using r = file_result;
     if (what == r::pending || what == r::interrupted || what == r::passed_over) return;

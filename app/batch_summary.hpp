@@ -1,5 +1,6 @@
-// The summary a batch ends with: how many files were read, changed, only reformatted, left
-// unchanged or failed, what the cleaning changed in all, and the subfiles not found.
+// The lines a batch starts with (its settings, what it cleans) and the summary it ends with: how
+// many files were read, changed, only reformatted, left unchanged or failed, what the cleaning
+// changed in all, and the subfiles not found.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +9,19 @@
 #include <vector>
 
 #include "app/clean_file.hpp"
+#include "app/options.hpp"
 #include "document/change_record.hpp"
 #include "document/subfile_expansion.hpp"
 #include "io/console.hpp"
 
 namespace weldrix {
+
+// The thresholds and, with -s, where each file's subfiles are sought, then an empty line.
+void print_batch_settings(console& out, const run_options& options);
+
+// What the run does: "Checking N files of IN (nothing is written)", "Cleaning N files of IN in
+// place" or "Cleaning N files of IN into OUT".
+void print_batch_start(console& out, const run_options& options, std::size_t files, bool in_place);
 
 class batch_summary {
 public:

@@ -28,6 +28,30 @@ bool leave_untouched(file_system& fs, const file_cleaning& job, const cleaned_fi
     return result.same_as_input && real_path_or_name(fs, job.input) == real_path_or_name(fs, job.output);
 }
 
+namespace {
+
+// The output's bytes and what became of the file, once the document is unified.
+void make_text(const ldraw_file& document, const clean_options& clean, cleaned_file& result) {
+    if (clean.minimal) {
+        ldraw_file::minimal_output minimal = document.minimal_text(result.written);
+        result.text = std::move(minimal.bytes);
+        result.same_as_input = !minimal.changed;
+    } else {
+        result.text = document.text(result.written);
+    }
+    result.totals = document.changes.totals;
+    // The bytes read are kept only when changes are recorded.
+    if (clean.record_changes == clean_options::changes::none) {
+        result.what = file_result::cleaned;
+    } else {
+        result.what = result.totals.any()                ? file_result::changed
+                      : result.text != document.source() ? file_result::reformatted
+                                                         : file_result::unchanged;
+    }
+}
+
+}  // namespace
+
 cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observer& observer) {
     assert(!job.clean.snap_on_subfiles || job.paths);
     assert(!job.reporting || job.clean.record_changes == clean_options::changes::lines);
@@ -68,22 +92,7 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
     if (stopped()) return ended(file_result::interrupted);
 
     observer.writing();
-    if (job.clean.minimal) {
-        ldraw_file::minimal_output minimal = document.minimal_text(result.written);
-        result.text = std::move(minimal.bytes);
-        result.same_as_input = !minimal.changed;
-    } else {
-        result.text = document.text(result.written);
-    }
-    result.totals = document.changes.totals;
-    // The bytes read are kept only when changes are recorded.
-    if (job.clean.record_changes == clean_options::changes::none) {
-        result.what = file_result::cleaned;
-    } else {
-        result.what = result.totals.any()                ? file_result::changed
-                      : result.text != document.source() ? file_result::reformatted
-                                                         : file_result::unchanged;
-    }
+    make_text(document, job.clean, result);
     if (job.reporting) {
         result.report = std::make_unique<file_report>(record_file(
             document, job.input, job.output, job.clean, result.written, job.drawing ? &subfile_lines : nullptr));

@@ -1,11 +1,15 @@
-// The files a batch cleans: every regular file below the input folder whose name ends in ".dat",
-// ".ldr" or ".mpd" (any letter case), at any depth. Folders whose names start with "." are
-// skipped, links to files are followed and links to folders are not.
+// The folders of a batch. The files it cleans: every regular file below the input folder whose
+// name ends in ".dat", ".ldr" or ".mpd" (any letter case), at any depth. Folders whose names
+// start with "." are skipped, links to files are followed and links to folders are not. Where the
+// outputs may go: not into a folder that holds the input folder, and not into one that another
+// run is writing.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/options.hpp"
 #include "io/file_system.hpp"
 
 namespace weldrix {
@@ -31,5 +35,17 @@ bool lies_below(const file_system& fs, const std::string& path, const std::strin
 // Creates the folders of path that do not exist yet (the last component is a file's name). "\\"
 // separates too where the host takes it as a separator (Windows).
 void make_folders(file_system& fs, const std::string& path);
+
+// Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
+// paths compared), where the outputs would replace other inputs. Nothing when the input is not a
+// folder, or with "-c" (nothing is written).
+[[nodiscard]] std::string batch_usage_error(const run_options& options, file_system& fs);
+
+// Makes OUTDIR when it is missing and takes its lock, held by lock until it is destroyed: two runs
+// into one folder at once would mix their results. False when another run holds it. A folder the
+// host cannot lock (a file system without locks) is written without one, as before there were
+// locks.
+[[nodiscard]] bool lock_output_folder(file_system& fs, const std::string& folder,
+                                      std::unique_ptr<file_system::folder_lock>& lock);
 
 }  // namespace weldrix

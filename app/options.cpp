@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "document/subfile_library.hpp"
 #include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
 
@@ -271,6 +272,19 @@ std::vector<std::string> search_directories(const run_options& options) {
         }
     }
     return directories;
+}
+
+std::vector<std::string> library_folder_warnings(const run_options& options, subfile_library& library) {
+    std::vector<std::string> warnings;
+    if (!options.clean.snap_on_subfiles) return warnings;
+    for (std::string folder : options.library_folders) {
+        const std::string given = folder;
+        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+        if (library.resolve(folder + "p") || library.resolve(folder + "parts")) continue;
+        warnings.push_back("the library folder \"" + given +
+                           "\" holds neither p nor parts: is it the LDraw library's own folder?");
+    }
+    return warnings;
 }
 
 }  // namespace weldrix

@@ -23,6 +23,8 @@
 
 namespace weldrix {
 
+class subfile_library;
+
 struct run_options {
     std::string input;
     std::string output;
@@ -53,6 +55,10 @@ command_line parse_command_line(const std::vector<std::string>& args);
 // The search list entries, in order: the input's folder and its p\ and s\ folders, then six
 // folders below each library folder.
 std::vector<std::string> search_directories(const run_options& options);
+
+// With -s, a warning for each library folder that holds neither p nor parts (looked up as
+// subfiles are, without regard to letter case): the folder above or below it was probably meant.
+std::vector<std::string> library_folder_warnings(const run_options& options, subfile_library& library);
 
 // The folder of the input file: its name up to and including the last "\" or "/", or ".\".
 std::string base_folder(const std::string& input);

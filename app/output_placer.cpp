@@ -4,9 +4,54 @@
 #include <system_error>
 #include <utility>
 
+#include "app/folder_walk.hpp"
+#include "io/files.hpp"
 #include "io/staged_outputs.hpp"
 
 namespace weldrix {
+namespace {
+
+void place_held(file_system& fs, const std::string& output_folder, const std::string& relative, file_outcome& outcome,
+                const std::atomic<bool>* stop) noexcept {
+    try {
+        const std::string output = joined(output_folder, relative);
+        file_status st;
+        const bool regular = repeat_interrupted([&] { return fs.status(output, st); }) == 0 &&
+                             (st.kind == file_kind::regular || st.kind == file_kind::missing);
+        if (!place_file(fs, output, outcome.held, outcome.placed_in, regular ? nullptr : stop))
+            outcome.what = file_result::cannot_create;
+    } catch (const std::bad_alloc&) {
+        outcome.what = file_result::host_failure;
+        outcome.failure = "out of memory";  // held in the string itself: no allocation
+    }
+    outcome.held = std::string();
+}
+
+}  // namespace
+
+void place_held_outputs(file_system& fs, const std::string& output_folder, const std::vector<std::string>& inputs,
+                        std::vector<file_outcome>& outcomes, unsigned threads, const std::atomic<bool>* stop) {
+    std::vector<std::size_t> held;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        if (outcomes[i].has_held) held.push_back(i);
+    }
+    std::atomic<std::size_t> next{0};
+    const auto place = [&] {
+        for (std::size_t k; (k = next++) < held.size();) {
+            place_held(fs, output_folder, inputs[held[k]], outcomes[held[k]], stop);
+        }
+    };
+    std::vector<std::thread> placers;
+    for (unsigned t = 1; t < threads && held.size() > 1; ++t) {
+        try {
+            placers.emplace_back(place);
+        } catch (const std::system_error&) {
+            break;  // fewer threads
+        }
+    }
+    place();
+    for (std::thread& placer : placers) placer.join();
+}
 
 output_placer::output_placer(file_system& fs, unsigned threads, std::size_t waiting, const std::atomic<bool>* stop,
                              placed_call placed)

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/batch_file.hpp"
 #include "io/file_system.hpp"
 
 namespace weldrix {
@@ -63,5 +64,14 @@ private:
     bool ending_ = false;
     std::vector<std::thread> threads_;
 };
+
+// Puts the outputs a batch held to the end of the run (file_outcome::has_held; inputs: the files'
+// paths relative to output_folder) in place, on up to threads threads, each with one temporary file
+// at a time. A regular file is written to its end even when the run is interrupted (its file was
+// cleaned, and its line printed); only a wait for another process (a FIFO put in a file's place)
+// gives up when stop is set. An output that cannot be put in place makes its file cannot_create, or
+// host_failure when memory runs out; one put in place gets the folder to flush (placed_in).
+void place_held_outputs(file_system& fs, const std::string& output_folder, const std::vector<std::string>& inputs,
+                        std::vector<file_outcome>& outcomes, unsigned threads, const std::atomic<bool>* stop);
 
 }  // namespace weldrix

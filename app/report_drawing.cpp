@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
 
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
@@ -153,6 +154,8 @@ bool report_draws_page(const std::string& report_name) {
     return !report_name.empty() && report_name != "-" && report_form_of(report_name) == report_form::html;
 }
 
+namespace {
+
 std::size_t drawing_size(const file_report& file) { return file.drawing.lines.size() + file.drawing.subfile.size(); }
 
 bool fits_in_drawing_budget(const file_report& file, std::size_t left) {
@@ -169,6 +172,30 @@ void leave_undrawn(file_report& file) {
     file.drawing.subfile = std::vector<drawn_line>();
     file.drawing.full = false;
     file.drawing.note = std::move(note);
+}
+
+}  // namespace
+
+std::size_t drawing_budget::left() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return left_;
+}
+
+void drawing_budget::trim(file_report& file) noexcept {
+    try {
+        if (!fits_in_drawing_budget(file, left())) leave_undrawn(file);
+    } catch (const std::bad_alloc&) {
+        // Nothing may leave a worker thread; take leaves the drawing undrawn later.
+    }
+}
+
+void drawing_budget::take(file_report& file) {
+    if (!fits_in_drawing_budget(file, left())) {
+        leave_undrawn(file);
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    left_ -= drawing_size(file);
 }
 
 file_report record_file(ldraw_file& document, const std::string& input, const std::string& output,

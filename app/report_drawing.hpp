@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,14 +61,23 @@ inline constexpr std::size_t page_drawing_budget = 200'000;
 // not standard output.
 bool report_draws_page(const std::string& report_name);
 
-// The lines a file's drawing takes of the page's budget.
-std::size_t drawing_size(const file_report& file);
+// What is left of a page's drawing budget while a batch runs, shared by its threads.
+class drawing_budget {
+public:
+    // On a worker thread, as soon as the file is cleaned: what is left can only shrink while the
+    // file waits for the files before it, so a drawing that exceeds it now is left undrawn at once
+    // rather than kept until then. When memory runs out, the drawing stays for take to judge.
+    void trim(file_report& file) noexcept;
+    // In input order, as the file is handed over: its drawing takes its lines of the budget, or,
+    // when they do not fit in what the files before it left, it is left undrawn (memory given
+    // back, a note that says why).
+    void take(file_report& file);
 
-// Whether the file's drawing fits in what is left of the budget (an empty one always does).
-bool fits_in_drawing_budget(const file_report& file, std::size_t left);
-
-// Leaves the file undrawn, its memory given back, with a note that says why.
-void leave_undrawn(file_report& file);
+private:
+    std::size_t left() const;
+    mutable std::mutex mutex_;  // guards left_
+    std::size_t left_ = page_drawing_budget;
+};
 
 // The drawing of a document after unification, its changes recorded line by line in changes
 // (a detailed record: changes.detailed()).

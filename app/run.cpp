@@ -4,6 +4,7 @@
 
 #include "app/batch.hpp"
 #include "app/clean_file.hpp"
+#include "app/folder_walk.hpp"
 #include "app/help.hpp"
 #include "app/options.hpp"
 #include "app/report.hpp"
@@ -16,27 +17,6 @@
 
 namespace weldrix {
 namespace {
-
-// A library folder holds p and parts; without either, the folder above or below it was probably
-// meant. They are looked up as subfiles are (letter case does not matter), through the same
-// cached folder listings.
-bool looks_like_a_library(subfile_library& library, std::string folder) {
-    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
-    return library.resolve(folder + "p") || library.resolve(folder + "parts");
-}
-
-// Warns of each library folder that does not look like one, and adds the warning to the run's.
-void warn_of_library_folders(const run_options& options, search_paths& paths, console& warnings,
-                             std::vector<std::string>& run_warnings) {
-    if (!options.clean.snap_on_subfiles) return;
-    for (const std::string& folder : options.library_folders) {
-        if (!looks_like_a_library(paths.library(), folder)) {
-            run_warnings.push_back("the library folder \"" + folder +
-                                   "\" holds neither p nor parts: is it the LDraw library's own folder?");
-            warn(warnings, run_warnings.back());
-        }
-    }
-}
 
 class finisher {
 public:
@@ -177,7 +157,10 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     for (const std::string& directory : search_directories(options)) paths.add_path(directory);
     // The warnings of the whole run: with --strict, each withholds every output.
     std::vector<std::string> run_warnings = command.warnings;
-    warn_of_library_folders(options, paths, env.warnings, run_warnings);
+    for (std::string& warning : library_folder_warnings(options, paths.library())) {
+        warn(env.warnings, warning);
+        run_warnings.push_back(std::move(warning));
+    }
     const std::string run_warning = run_warnings.empty() ? std::string() : run_warnings.front();
 
     file_status input_status;

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/batch.hpp"
+#include "app/folder_walk.hpp"
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "fuzz/fuzz_check.hpp"

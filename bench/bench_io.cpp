@@ -9,9 +9,6 @@
 //   text        build the output bytes     write  build and replace a file by name
 //
 // Run: build/bench/bench_io [--benchmark_repetitions=3]
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -19,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "bench_support.hpp"
 #include "document/ldraw_file.hpp"
 #include "io/console.hpp"
 
@@ -101,25 +99,8 @@ const std::string& part_bytes() {
 }
 
 // A private folder for the files the benchmarks read and write.
-class scratch_folder {
-public:
-    scratch_folder() {
-        std::string pattern = "/tmp/weldrix-bench-XXXXXX";
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~scratch_folder() {
-        std::remove((path_ + "/part.dat").c_str());
-        std::remove((path_ + "/out.dat").c_str());
-        ::rmdir(path_.c_str());
-    }
-    std::string file(const char* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-const scratch_folder& scratch() {
-    static const scratch_folder folder;
+const weldrix::bench::scratch& scratch() {
+    static const weldrix::bench::scratch folder;
     return folder;
 }
 
@@ -137,7 +118,7 @@ void bm_read_bytes(benchmark::State& state) {
 
 void bm_read_file(benchmark::State& state) {
     const std::string& bytes = part_bytes();
-    const std::string name = scratch().file("part.dat");
+    const std::string name = (scratch() / "part.dat").string();
     if (FILE* f = std::fopen(name.c_str(), "wb")) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
@@ -173,7 +154,7 @@ void bm_write_file(benchmark::State& state) {
     document.read_bytes(part_bytes());
     line_counts written;
     const std::size_t size = document.text(written).size();
-    const std::string name = scratch().file("out.dat");
+    const std::string name = (scratch() / "out.dat").string();
     for (auto _ : state) {
         string_console out;
         if (!document.write(weldrix::host_file_system(), name, out)) state.SkipWithError("cannot write the output");

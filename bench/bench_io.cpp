@@ -61,29 +61,27 @@ std::string generate_part(int lines) {
     out.reserve(static_cast<std::size_t>(lines) * 64);
     out += "0 Generated part for benchmarks\r\n0 Name: generated.dat\r\n0 BFC CERTIFY CCW\r\n";
     static const char* const colours[] = {"16", "24", "16", "16", "4", "72"};
+    // The start of a line: its type, its colour and that many points.
+    const auto line = [&](const char* type, const char* colour, int points) {
+        out += type;
+        out += colour;
+        numbers.append_points(out, points);
+    };
     for (int i = 3; i < lines; ++i) {
         const unsigned pick = numbers.next(100);
         const char* colour = colours[numbers.next(6)];
         if (pick < 31) {
-            out += "4 ";
-            out += colour;
-            numbers.append_points(out, 4);
+            line("4 ", colour, 4);
         } else if (pick < 50) {
-            out += "5 24";
-            numbers.append_points(out, 4);
+            line("5 ", "24", 4);
         } else if (pick < 69) {
-            out += "3 ";
-            out += colour;
-            numbers.append_points(out, 3);
+            line("3 ", colour, 3);
         } else if (pick < 85) {
-            out += "2 24";
-            numbers.append_points(out, 2);
+            line("2 ", "24", 2);
         } else if (pick < 93) {
             out += pick % 2 ? "0 BFC INVERTNEXT" : "0 // a comment about the next few lines";
         } else if (pick < 98) {
-            out += "1 ";
-            out += colour;
-            numbers.append_points(out, 1);
+            line("1 ", colour, 1);
             out += " 1 0 0 0 -1 0 0 0 1 s\\generated";
             out += std::to_string(numbers.next(40));
             out += ".dat";

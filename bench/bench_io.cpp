@@ -9,9 +9,6 @@
 //   text        build the output bytes     write  build and replace a file by name
 //
 // Run: build/bench/bench_io [--benchmark_repetitions=3]
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -19,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "bench_support.hpp"
 #include "document/ldraw_file.hpp"
 #include "io/console.hpp"
 
@@ -63,29 +61,27 @@ std::string generate_part(int lines) {
     out.reserve(static_cast<std::size_t>(lines) * 64);
     out += "0 Generated part for benchmarks\r\n0 Name: generated.dat\r\n0 BFC CERTIFY CCW\r\n";
     static const char* const colours[] = {"16", "24", "16", "16", "4", "72"};
+    // The start of a line: its type, its colour and that many points.
+    const auto line = [&](const char* type, const char* colour, int points) {
+        out += type;
+        out += colour;
+        numbers.append_points(out, points);
+    };
     for (int i = 3; i < lines; ++i) {
         const unsigned pick = numbers.next(100);
         const char* colour = colours[numbers.next(6)];
         if (pick < 31) {
-            out += "4 ";
-            out += colour;
-            numbers.append_points(out, 4);
+            line("4 ", colour, 4);
         } else if (pick < 50) {
-            out += "5 24";
-            numbers.append_points(out, 4);
+            line("5 ", "24", 4);
         } else if (pick < 69) {
-            out += "3 ";
-            out += colour;
-            numbers.append_points(out, 3);
+            line("3 ", colour, 3);
         } else if (pick < 85) {
-            out += "2 24";
-            numbers.append_points(out, 2);
+            line("2 ", "24", 2);
         } else if (pick < 93) {
             out += pick % 2 ? "0 BFC INVERTNEXT" : "0 // a comment about the next few lines";
         } else if (pick < 98) {
-            out += "1 ";
-            out += colour;
-            numbers.append_points(out, 1);
+            line("1 ", colour, 1);
             out += " 1 0 0 0 -1 0 0 0 1 s\\generated";
             out += std::to_string(numbers.next(40));
             out += ".dat";
@@ -101,25 +97,8 @@ const std::string& part_bytes() {
 }
 
 // A private folder for the files the benchmarks read and write.
-class scratch_folder {
-public:
-    scratch_folder() {
-        std::string pattern = "/tmp/weldrix-bench-XXXXXX";
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~scratch_folder() {
-        std::remove((path_ + "/part.dat").c_str());
-        std::remove((path_ + "/out.dat").c_str());
-        ::rmdir(path_.c_str());
-    }
-    std::string file(const char* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-const scratch_folder& scratch() {
-    static const scratch_folder folder;
+const weldrix::bench::scratch& scratch() {
+    static const weldrix::bench::scratch folder;
     return folder;
 }
 
@@ -137,7 +116,7 @@ void bm_read_bytes(benchmark::State& state) {
 
 void bm_read_file(benchmark::State& state) {
     const std::string& bytes = part_bytes();
-    const std::string name = scratch().file("part.dat");
+    const std::string name = (scratch() / "part.dat").string();
     if (FILE* f = std::fopen(name.c_str(), "wb")) {
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
@@ -173,7 +152,7 @@ void bm_write_file(benchmark::State& state) {
     document.read_bytes(part_bytes());
     line_counts written;
     const std::size_t size = document.text(written).size();
-    const std::string name = scratch().file("out.dat");
+    const std::string name = (scratch() / "out.dat").string();
     for (auto _ : state) {
         string_console out;
         if (!document.write(weldrix::host_file_system(), name, out)) state.SkipWithError("cannot write the output");

@@ -12,51 +12,33 @@
 // the same for any number of files.
 //
 // Run a Release build, e.g. `build/bench/bench_report`.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-extern char** environ;
+#include "bench_support.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using weldrix::bench::scratch;
+using weldrix::bench::write_text;
+
 // A fresh folder, removed at the end of the program.
-class scratch {
-public:
-    scratch() {
-        std::string pattern = (fs::temp_directory_path() / "weldrix-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~scratch() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    scratch(const scratch&) = delete;
-    scratch& operator=(const scratch&) = delete;
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
-
 scratch& folder() {
     static scratch s;
     return s;
@@ -94,13 +76,6 @@ std::string jittered_sheet(std::size_t lines, std::uint64_t seed) {
     return out;
 }
 
-void write_text(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
 // Makes files in a child process. A child's peak memory as wait4 reports it is at least the
 // parent's at the time of the spawn (Linux keeps the high-water mark of the memory an exec
 // replaces), so this process must stay small: the parts are made elsewhere.
@@ -128,27 +103,11 @@ void in_child(Make&& make) {
 double peak_mb(const std::vector<std::string>& tool_args) {
     std::vector<std::string> args = {WELDRIX_BINARY, "--no-wait"};
     args.insert(args.end(), tool_args.begin(), tool_args.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string console = (folder() / "console.txt").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("posix_spawn failed");
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0) {
-        if (errno != EINTR) throw std::runtime_error("wait4 failed");
-    }
+    const weldrix::bench::child_exit run = weldrix::bench::run_child(std::move(args), folder() / "console.txt");
     // Exit 0, or 3 for a check; anything else is a failed run.
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 3))
+    if (!WIFEXITED(run.status) || (WEXITSTATUS(run.status) != 0 && WEXITSTATUS(run.status) != 3))
         throw std::runtime_error("the tool failed");
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return weldrix::bench::peak_resident_mb(run.usage);
 }
 
 const char* const report_names[] = {"", "x.txt", "x.json", "x.html", "-"};

@@ -18,32 +18,28 @@
 //
 // Targets on a 2-core machine: every part under 50 ms and 64 MB, 100,000 references under 5 s, a
 // chain of 20,000 sections under 1 s and one of 100,000 under 5 s.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <numbers>
-#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/options.hpp"
+#include "bench_support.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "io/console.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -51,34 +47,11 @@ namespace fs = std::filesystem;
 
 const fs::path library = fs::path(WELDRIX_TEST_DATA) / "ldraw";
 
-// A fresh folder, removed at the end.
-class scratch {
-public:
-    scratch() {
-        std::string pattern = (fs::temp_directory_path() / "weldrix-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~scratch() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    scratch(const scratch&) = delete;
-    scratch& operator=(const scratch&) = delete;
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
+using weldrix::bench::scratch;
+using weldrix::bench::write_text;
 
 // "f<k>.dat"
 std::string file(int k) { return std::string("f").append(std::to_string(k)).append(".dat"); }
-
-void write_text(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
 
 struct child_run {
     double seconds = 0;
@@ -101,33 +74,15 @@ child_run run_tool(const fs::path& input, bool with_library) {
     }
     args.push_back(input.string());
     args.push_back(out_file.string());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, console_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-
+    const weldrix::bench::child_exit done = weldrix::bench::run_child(std::move(args), console_file);
     child_run run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("posix_spawn failed");
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0) {
-        if (errno != EINTR) throw std::runtime_error("wait4 failed");
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    run.seconds = done.seconds;
+    run.peak_mb = weldrix::bench::peak_resident_mb(done.usage);
     const auto ms = [](const timeval& t) {
         return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
     };
-    run.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
-    run.status = status;
+    run.cpu_ms = ms(done.usage.ru_utime) + ms(done.usage.ru_stime);
+    run.status = done.status;
     std::ifstream in(console_file, std::ios::binary);
     run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
@@ -135,6 +90,24 @@ child_run run_tool(const fs::path& input, bool with_library) {
 
 void check(benchmark::State& state, const child_run& run) {
     if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0) state.SkipWithError("the tool failed");
+}
+
+// Runs the tool on input once per iteration, each run's wall time the iteration's time; check_run,
+// when given, looks at each run after the exit status. Sets the counters peak_MB (the largest peak
+// of any run) and cpu_ms (the mean processor time of a run).
+void time_runs(benchmark::State& state, const fs::path& input, bool with_library,
+               const std::function<void(const child_run&)>& check_run = {}) {
+    double peak = 0, cpu = 0;
+    for (auto _ : state) {
+        const child_run run = run_tool(input, with_library);
+        check(state, run);
+        if (check_run) check_run(run);
+        state.SetIterationTime(run.seconds);
+        peak = std::max(peak, run.peak_mb);
+        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    }
+    state.counters["peak_MB"] = peak;
+    state.counters["cpu_ms"] = cpu;
 }
 
 // Number of lines inlined for a part (every line the limit counts), in process.
@@ -166,16 +139,7 @@ std::vector<fs::path> library_parts() {
 void part_benchmark(benchmark::State& state, const std::string& name) {
     scratch dir;
     fs::copy_file(library / "parts" / name, dir / name);
-    double peak = 0, cpu = 0;
-    for (auto _ : state) {
-        const child_run run = run_tool(dir / name, true);
-        check(state, run);
-        state.SetIterationTime(run.seconds);
-        peak = std::max(peak, run.peak_mb);
-        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
-    }
-    state.counters["peak_MB"] = peak;
-    state.counters["cpu_ms"] = cpu;
+    time_runs(state, dir / name, true);
     state.counters["inlined_lines"] = inlined_lines(dir / name, true);
 }
 
@@ -258,20 +222,12 @@ void BM_HundredThousandReferencesToA50LineFile(benchmark::State& state) {
     scratch dir;
     write_text(dir / "stud50.dat", generated_stud());
     write_text(dir / "many.dat", hundred_thousand_references("stud50.dat"));
-    double peak = 0, cpu = 0;
-    for (auto _ : state) {
-        const child_run run = run_tool(dir / "many.dat", false);
-        check(state, run);
+    time_runs(state, dir / "many.dat", false, [&](const child_run& run) {
         if (run.output.find("\n1600000 Edge lines\n0 Conditional lines\n1600000 Triangles\n1600000 Quads\n") ==
             std::string::npos) {
             state.SkipWithError("unexpected counts");
         }
-        state.SetIterationTime(run.seconds);
-        peak = std::max(peak, run.peak_mb);
-        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
-    }
-    state.counters["peak_MB"] = peak;
-    state.counters["cpu_ms"] = cpu;
+    });
 }
 BENCHMARK(BM_HundredThousandReferencesToA50LineFile)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
@@ -279,18 +235,10 @@ BENCHMARK(BM_HundredThousandReferencesToA50LineFile)->UseManualTime()->Unit(benc
 void BM_HundredThousandLibraryStuds(benchmark::State& state) {
     scratch dir;
     write_text(dir / "many.dat", hundred_thousand_references("stud.dat"));
-    double peak = 0, cpu = 0;
-    for (auto _ : state) {
-        const child_run run = run_tool(dir / "many.dat", true);
-        check(state, run);
-        state.SetIterationTime(run.seconds);
-        peak = std::max(peak, run.peak_mb);
-        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
+    time_runs(state, dir / "many.dat", true, [&](const child_run& run) {
         state.SetLabel(run.output.find("Subfile expansion stopped") != std::string::npos ? "stopped at the limit"
                                                                                          : "all inlined");
-    }
-    state.counters["peak_MB"] = peak;
-    state.counters["cpu_ms"] = cpu;
+    });
 }
 BENCHMARK(BM_HundredThousandLibraryStuds)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
@@ -310,17 +258,9 @@ void BM_ExplosionOfReferences(benchmark::State& state) {
     }
     write_text(dir / "f10.dat", "3 16 0 0 0 1 0 0 0 1 0\n");
     write_text(dir / "main.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
-    double peak = 0, cpu = 0;
-    for (auto _ : state) {
-        const child_run run = run_tool(dir / "main.dat", false);
-        check(state, run);
+    time_runs(state, dir / "main.dat", false, [&](const child_run& run) {
         if (run.output.find("Subfile expansion stopped") == std::string::npos) state.SkipWithError("no limit");
-        state.SetIterationTime(run.seconds);
-        peak = std::max(peak, run.peak_mb);
-        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
-    }
-    state.counters["peak_MB"] = peak;
-    state.counters["cpu_ms"] = cpu;
+    });
 }
 BENCHMARK(BM_ExplosionOfReferences)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
 
@@ -349,19 +289,10 @@ void BM_ExplosionOfDistinctQuads(benchmark::State& state) {
         write_text(dir / file(k), text);
     }
     write_text(dir / "main.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 f0.dat\n");
-    double peak = 0, cpu = 0;
-    for (auto _ : state) {
-        const child_run run = run_tool(dir / "main.dat", false);
-        check(state, run);
-        state.SetIterationTime(run.seconds);
-        peak = std::max(peak, run.peak_mb);
-        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
-    }
+    time_runs(state, dir / "main.dat", false);
     double copies = 0;
     for (int k = 0; k < levels; ++k) copies += std::pow(10.0, k);
     state.counters["quads"] = copies * 40;
-    state.counters["peak_MB"] = peak;
-    state.counters["cpu_ms"] = cpu;
 }
 BENCHMARK(BM_ExplosionOfDistinctQuads)->Arg(4)->Arg(5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -378,17 +309,9 @@ void BM_ChainOfSections(benchmark::State& state) {
                                  : std::string("2 24 0 0 0 1 0 0\n");
     }
     write_text(dir / "chain.ldr", text);
-    double peak = 0, cpu = 0;
-    for (auto _ : state) {
-        const child_run run = run_tool(dir / "chain.ldr", false);
-        check(state, run);
+    time_runs(state, dir / "chain.ldr", false, [&](const child_run& run) {
         if (run.output.find("Circular") != std::string::npos) state.SkipWithError("a cycle was reported");
-        state.SetIterationTime(run.seconds);
-        peak = std::max(peak, run.peak_mb);
-        cpu += run.cpu_ms / static_cast<double>(state.max_iterations);
-    }
-    state.counters["peak_MB"] = peak;
-    state.counters["cpu_ms"] = cpu;
+    });
 }
 BENCHMARK(BM_ChainOfSections)->Arg(20000)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 

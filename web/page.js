@@ -278,6 +278,7 @@
     1: "usage error",
     2: "a file could not be read or written",
     3: "the geometry would change",
+    4: "a warning was made an error (--strict)",
     130: "interrupted",
   };
 

@@ -40,8 +40,9 @@ bool report_names_a_run_file(file_system& fs, const std::string& report, const s
     const std::string report_path = real_path_or_name(fs, report);
     if (!below) return report_path == real_path_or_name(fs, input) || report_path == real_path_or_name(fs, output);
     std::string in_real, out_real;
-    fs.real_path(input, in_real);
-    fs.real_path(output, out_real);
+    // Left empty when a folder no longer resolves: no file of the run can be reached through it.
+    static_cast<void>(repeat_interrupted([&] { return fs.real_path(input, in_real); }));
+    static_cast<void>(repeat_interrupted([&] { return fs.real_path(output, out_real); }));
     const auto joined = [](const std::string& folder, const std::string& name) {
         if (folder.empty()) return name;
         return folder.back() == '/' || folder.back() == '\\' ? folder + name : folder + "/" + name;

@@ -119,7 +119,8 @@ private:
                 // With a report, a file's record waits for the files before it to be handed to the
                 // writer: no file starts more than report_window_ ahead of them, so that the records
                 // waiting are bounded whatever the number of files.
-                while (report_ && next_ >= printed_ + report_window_ && !interrupted() && !abandoned_)
+                while (report_ && next_ < inputs_.size() && next_ >= printed_ + report_window_ && !interrupted() &&
+                       !abandoned_)
                     room_.wait_for(lock, std::chrono::milliseconds(200));
                 if (next_ == inputs_.size() || interrupted() || abandoned_) return;
                 i = next_++;

@@ -305,7 +305,9 @@ void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) 
     json.raw("]");
 }
 
-void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note) {
+// A file's drawing; drain is called after each line.
+void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note,
+                   const std::function<void()>& drain) {
     json.open("full");
     json.boolean(drawing.full && more_note.empty());
     json.field("lines");
@@ -313,6 +315,7 @@ void write_drawing(json_writer& json, const report_drawing& drawing, const std::
     for (std::size_t k = 0; k < drawing.lines.size(); ++k) {
         if (k) json.raw(",");
         write_drawn_line(json, drawing.lines[k], true);
+        drain();
     }
     json.raw("]");
     json.field("subfile");
@@ -320,6 +323,7 @@ void write_drawing(json_writer& json, const report_drawing& drawing, const std::
     for (std::size_t k = 0; k < drawing.subfile.size(); ++k) {
         if (k) json.raw(",");
         write_drawn_line(json, drawing.subfile[k], false);
+        drain();
     }
     json.raw("]");
     json.text_field(
@@ -552,11 +556,16 @@ void report_writer::write_file(const file_report& file) {
             page_left_ -= limit.changes;
             write_file_json(json, file, limit, drain_some);
             std::string drawn(files_ > 0 ? "," : "");
-            json_writer drawing(drawn, true);
-            write_drawing(drawing, file.drawing, note);
-            if (spool_) {
+            // Spooled, a large drawing goes in pieces; kept, it is kept whole.
+            const auto spool = [&](bool all) {
+                if (!spool_ || (!all && drawn.size() < piece)) return;
                 failed_ = failed_ || !spool_->write(drawn);
-            } else {
+                drawn.clear();
+            };
+            json_writer drawing(drawn, true);
+            write_drawing(drawing, file.drawing, note, [&] { spool(false); });
+            spool(true);
+            if (!spool_) {
                 drawn.shrink_to_fit();
                 drawings_.push_back(std::move(drawn));
             }

@@ -9,6 +9,7 @@
 #include "app/wording.hpp"
 #include "geometry/number_format.hpp"
 #include "io/console.hpp"
+#include "io/spool_file.hpp"
 #include "io/staged_writer.hpp"
 
 namespace weldrix {
@@ -304,7 +305,9 @@ void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) 
     json.raw("]");
 }
 
-void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note) {
+// A file's drawing; drain is called after each line.
+void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note,
+                   const std::function<void()>& drain) {
     json.open("full");
     json.boolean(drawing.full && more_note.empty());
     json.field("lines");
@@ -312,6 +315,7 @@ void write_drawing(json_writer& json, const report_drawing& drawing, const std::
     for (std::size_t k = 0; k < drawing.lines.size(); ++k) {
         if (k) json.raw(",");
         write_drawn_line(json, drawing.lines[k], true);
+        drain();
     }
     json.raw("]");
     json.field("subfile");
@@ -319,6 +323,7 @@ void write_drawing(json_writer& json, const report_drawing& drawing, const std::
     for (std::size_t k = 0; k < drawing.subfile.size(); ++k) {
         if (k) json.raw(",");
         write_drawn_line(json, drawing.subfile[k], false);
+        drain();
     }
     json.raw("]");
     json.text_field(
@@ -478,6 +483,11 @@ bool report_writer::open_file() {
     if (repeat_interrupted([&] { return fs_->status(name_, st); }) != 0 || st.kind == file_kind::other) return false;
     auto stream = std::make_unique<staged_writer>(*fs_, name_);
     if (!stream->good()) return false;
+    if (form_ == report_form::html) {
+        auto spool = std::make_unique<spool_file>(*fs_, name_);
+        if (!spool->good()) return false;
+        spool_ = std::move(spool);
+    }
     stream_ = std::move(stream);
     return true;
 }
@@ -545,10 +555,20 @@ void report_writer::write_file(const file_report& file) {
             const listed limit = page_limit(file.changes, page_left_, note);
             page_left_ -= limit.changes;
             write_file_json(json, file, limit, drain_some);
-            drawings_.emplace_back(files_ > 0 ? "," : "");
-            json_writer drawing(drawings_.back(), true);
-            write_drawing(drawing, file.drawing, note);
-            drawings_.back().shrink_to_fit();
+            std::string drawn(files_ > 0 ? "," : "");
+            // Spooled, a large drawing goes in pieces; kept, it is kept whole.
+            const auto spool = [&](bool all) {
+                if (!spool_ || (!all && drawn.size() < piece)) return;
+                failed_ = failed_ || !spool_->write(drawn);
+                drawn.clear();
+            };
+            json_writer drawing(drawn, true);
+            write_drawing(drawing, file.drawing, note, [&] { spool(false); });
+            spool(true);
+            if (!spool_) {
+                drawn.shrink_to_fit();
+                drawings_.push_back(std::move(drawn));
+            }
         }
     }
     all_ += file.changes.totals;
@@ -571,6 +591,14 @@ void report_writer::write_tail() {
         case report_form::html:
             bytes_ += "]},\"drawing\":[";
             drain(true);
+            if (spool_) {
+                const bool copied = !failed_ && spool_->read_back([this](std::string_view drawn) {
+                    emit(drawn);
+                    return !failed_;
+                });
+                failed_ = failed_ || !copied;
+                spool_.reset();
+            }
             for (std::string& drawing : drawings_) {
                 emit(drawing);
                 drawing = std::string();

@@ -4,8 +4,10 @@
 //
 // The bytes are those of the whole report made at once (report_text, report_json, report_html):
 // the page's data is the JSON report followed by the files' drawings, so a page keeps the
-// drawings, already written as JSON, until the end; their size is bounded by the drawing rule
-// (report_drawing.hpp) and a batch's drawing budget.
+// drawings, already written as JSON, until the end. A page written to its file as the files come
+// puts them aside in a second temporary file beside it (spool_file), copied into the page at the
+// end, so that a batch holds no more for a hundred files than for ten; otherwise they are kept in
+// memory, their size bounded by the drawing rule (report_drawing.hpp) and a batch's drawing budget.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,7 @@ namespace weldrix {
 
 class console;
 class file_system;
+class spool_file;
 class staged_writer;
 
 class report_writer {
@@ -64,11 +67,12 @@ private:
     console* out_ = nullptr;
     std::string* text_ = nullptr;
     std::unique_ptr<staged_writer> stream_;  // the file being written, when it can be as the files come
+    std::unique_ptr<spool_file> spool_;      // with stream_, a page's drawings until finish
     bool tried_open_ = false;
     bool failed_ = false;                // a write to the file failed: finish gives false
     std::vector<file_report> kept_;      // the records written at finish
     std::string bytes_;                  // made, not handed on yet
-    std::vector<std::string> drawings_;  // a page's drawings, as the data's "drawing" array holds them
+    std::vector<std::string> drawings_;  // a page's drawings without spool_, as the data's "drawing" array holds them
     std::size_t files_ = 0;              // written so far
     change_totals all_;                  // of the files written so far
     std::size_t page_left_;              // changed lines a page may still list (page_changes_in_all)

@@ -213,8 +213,8 @@ TEST(Memory, ABatchWithAPageHoldsNoMoreDrawingsThanThePageDraws) {
 }
 
 // A batch's report goes to its file as each file is done: the most a run holds at once must not
-// grow with the number of files (the files and the report are on disk, outside the heap). Every
-// line of each file changes.
+// grow with the number of files (the files and the report are on disk, outside the heap, and so
+// are a page's drawings until the page ends). Every line of each file changes.
 TEST(Memory, ABatchReportIsWrittenAsTheFilesAreDone) {
     std::string part = "0 edges whose ends merge with the next edge's start\n";
     for (int k = 0; k < 2000; ++k) part += "2 24 " + std::to_string(k) + " 0 0 " + std::to_string(k) + ".998 0 0\n";
@@ -230,9 +230,9 @@ TEST(Memory, ABatchReportIsWrittenAsTheFilesAreDone) {
         EXPECT_TRUE(file_exists(dir / report));
         return heap.peak - before;
     };
-    for (const char* report : {"r.json", "r.txt"}) {
+    for (const char* report : {"r.json", "r.txt", "r.html"}) {
         const std::size_t few = most_held(3, report), many = most_held(24, report);
-        EXPECT_LT(many, few + (std::size_t{2} << 20)) << report << ": 3 files: " << few << " bytes, 24 files: " << many;
+        EXPECT_LT(many, few + (std::size_t{1} << 20)) << report << ": 3 files: " << few << " bytes, 24 files: " << many;
     }
 }
 

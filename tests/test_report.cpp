@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstring>
+#include <new>
 #include <random>
 #include <set>
 
@@ -15,6 +16,7 @@
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
 #include "elements/edge_line.hpp"
+#include "faulty_file_system.hpp"
 #include "geometry/number_format.hpp"
 #include "io/memory_file_system.hpp"
 #include "report_data.hpp"
@@ -424,6 +426,64 @@ TEST(Report, JsonStaysValidForAnyNameAndNumber) {
     EXPECT_EQ(page.find("/*WELDRIX_REPORT_DATA*/"), std::string::npos);
     EXPECT_EQ(page_data(page)["drawing"][1]["lines"][0],
               json::parse(R"([3, 2, 1, 1e-005, -0, 1e+300, "inf", "nan", 2])"));
+}
+
+// A report file holds the bytes of the whole report made at once, and nothing else is left in its
+// folder (a page's drawings go to a second temporary file until the page ends), whichever call
+// fails, once, with any error it can give or by running out of memory: the report is written or
+// fails, and an interrupted call or a short write changes nothing.
+TEST(Report, AFileHoldsTheWholeReportWhicheverCallFails) {
+    file_report file;
+    file.input = "in.dat";
+    file.output = "out.dat";
+    line_change change;
+    change.line = 1;
+    change.type = line_type::edge;
+    change.what = line_change::kind::removed;
+    file.changes.add_line(change, {}, {});
+    for (std::size_t k = 0; k < 4000; ++k) {  // the drawings are read back in two pieces
+        const point p(static_cast<double>(k), 0.25, 1);
+        file.drawing.lines.push_back({k + 1, line_type::edge, drawn_line::state::kept, 2, {p, p}});
+    }
+    const std::vector<file_report> files(3, file);
+    for (const std::string name : {"r.txt", "r.json", "r.html"}) {
+        const std::string whole = name == "r.txt"    ? report_text(files)
+                                  : name == "r.json" ? report_json(files)
+                                                     : report_html(files);
+        const auto check = [&](std::uint64_t n, int error) {
+            memory_file_system memory;
+            memory.add_folder("/w");
+            test::faulty_file_system fs(memory);
+            fs.fail_call(n, error);
+            bool written = false;
+            try {
+                written = write_report(fs, "/w/" + name, files);
+            } catch (const std::bad_alloc&) {
+                EXPECT_EQ(error, test::out_of_memory);
+            }
+            const std::string at = name + ", call " + std::to_string(n) + " failing with " + test::error_name(error);
+            std::vector<folder_entry> entries;
+            EXPECT_EQ(memory.list_folder("/w", entries), 0);
+            for (const folder_entry& entry : entries) {
+                if (entry.name != "." && entry.name != "..") {
+                    EXPECT_EQ(entry.name, name) << at;
+                }
+            }
+            const std::string* bytes = memory.find("/w/" + name);
+            if (bytes) {
+                EXPECT_TRUE(*bytes == whole) << at;
+            }
+            EXPECT_TRUE(written || !(error == EINTR || error == test::short_write || n == 0)) << at;
+            EXPECT_TRUE(!written || bytes) << at;
+            return fs.trace();
+        };
+        const std::vector<test::call_record> calls = check(0, 0);
+        for (std::uint64_t n = 1; n <= calls.size(); ++n) {
+            std::vector<int> errors = test::injectable_errors(calls[n - 1].call);
+            errors.push_back(test::out_of_memory);
+            for (const int error : errors) check(n, error);
+        }
+    }
 }
 
 // The text form: every file, every changed line by its input number, corners counted from 1.

@@ -63,6 +63,8 @@ bool wait_until_ready(int fd, short events) {
     return ::poll(&p, 1, wait_spell_ms) > 0;
 }
 
+// Reading the umask means setting it: two threads reading it at once could leave it at 0, and every
+// file made after that world-writable. The host reads it once, when it is made.
 mode_t current_umask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -207,7 +209,7 @@ public:
     }
 
     int copy_permissions(handle h, const std::string& like) override {
-        mode_t mode = 0666 & ~current_umask();
+        mode_t mode = 0666 & ~umask_;
         if (!like.empty()) {
             struct stat st;
             if (::stat(like.c_str(), &st) != 0) return errno;
@@ -289,6 +291,11 @@ public:
         ::close(fd);
         return error;
     }
+
+private:
+    // Read when host_file_system is first called, before the threads of a batch start (main's
+    // first call, or a test's).
+    const mode_t umask_ = current_umask();
 };
 
 }  // namespace

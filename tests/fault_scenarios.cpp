@@ -49,6 +49,7 @@ const output_state old_output{true, "old output\n", 0640};
 const output_state in_place_input{true, part, 0604};
 const output_state old_batch_output{true, "old batch output\n", 0600};
 const output_state old_failing_output{true, "old output of a file that is not text\n", 0644};
+const output_state old_report{true, "old report\n", 0640};
 
 // The files of the batch scenario below INDIR, and the two that are not LDraw text or names.
 const std::string merging = "0 Vertices merge\n2 24 0 0 0 1 0 0\n2 24 0.002 0 0 1 1 0\n";
@@ -88,18 +89,25 @@ scenario_folder::scenario_folder() {
     write_file(lib + "/parts/s/edge.dat", "2 24 0 0 0 0 0 10\n1 16 5 0 0 1 0 0 0 1 0 0 0 1 PRIM.DAT\n");
     write_file(dir_ / "part.dat", part);
 
-    scenarios_.push_back(
-        {"plain", {dir_ / "part.dat", dir_ / "plain.dat"}, dir_ / "part.dat", {dir_ / "plain.dat"}, {}, exit_success});
+    scenarios_.push_back({"plain",
+                          {dir_ / "part.dat", dir_ / "plain.dat"},
+                          dir_ / "part.dat",
+                          {dir_ / "plain.dat"},
+                          {},
+                          {},
+                          exit_success});
     scenarios_.push_back({"subfiles",
-                          {"-s", "-l", lib, dir_ / "part.dat", dir_ / "out/subfiles.dat"},
+                          {"-s", "-l", lib, "-r", dir_ / "report.json", dir_ / "part.dat", dir_ / "out/subfiles.dat"},
                           dir_ / "part.dat",
                           {dir_ / "out/subfiles.dat"},
                           {},
+                          dir_ / "report.json",
                           exit_success});
     scenarios_.push_back({"in place",
                           {"-s", "-l", lib, dir_ / "in/place.dat", dir_ / "in/place.dat"},
                           dir_ / "in/place.dat",
                           {dir_ / "in/place.dat"},
+                          {},
                           {},
                           exit_success});
 
@@ -113,17 +121,27 @@ scenario_folder::scenario_folder() {
     // A link to a part outside the input folder, which is followed.
     write_file(dir_ / "batch/elsewhere.dat", merging + "2 24 0 0 0 0 0 0\n");
     std::filesystem::create_symlink(dir_ / "batch/elsewhere.dat", in + "/link.dat");
-    fault_scenario batch{
-        "batch", {"-j", "1", "-s", "-l", lib, in, out},
-        in,      {out + "/a.dat", out + "/b.dat", out + "/c/d.ldr", out + "/bad.dat", out + "/link.dat"},
-        out,     exit_file_error};
+    const std::string report = dir_ / "batch/report.html";
+    fault_scenario batch{"batch",
+                         {"-j", "1", "-s", "-l", lib, "-r", report, in, out},
+                         in,
+                         {out + "/a.dat", out + "/b.dat", out + "/c/d.ldr", out + "/bad.dat", out + "/link.dat"},
+                         out,
+                         report,
+                         exit_file_error};
     scenarios_.push_back(std::move(batch));
+}
+
+std::vector<std::string> replaced_files(const fault_scenario& s) {
+    std::vector<std::string> files = s.outputs;
+    if (!s.report.empty()) files.push_back(s.report);
+    return files;
 }
 
 std::vector<output_state> scenario_folder::initial_outputs(const fault_scenario& s) const {
     if (s.name == "plain") return {absent};
-    if (s.name == "subfiles") return {old_output};
-    if (s.name == "batch") return {old_batch_output, absent, old_batch_output, old_failing_output, absent};
+    if (s.name == "subfiles") return {old_output, absent};
+    if (s.name == "batch") return {old_batch_output, absent, old_batch_output, old_failing_output, absent, old_report};
     return {in_place_input};
 }
 
@@ -137,9 +155,10 @@ const fault_scenario& scenario_folder::scenario(const std::string& name) const {
 run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs,
                                  const std::function<void(const std::function<void()>&)>& around) {
     const std::vector<output_state> initial = initial_outputs(s);
-    for (std::size_t i = 0; i < s.outputs.size(); ++i) {
-        std::filesystem::remove(s.outputs[i]);
-        if (initial[i].exists) write_with_mode(s.outputs[i], initial[i].bytes, initial[i].mode);
+    const std::vector<std::string> files = replaced_files(s);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::filesystem::remove(files[i]);
+        if (initial[i].exists) write_with_mode(files[i], initial[i].bytes, initial[i].mode);
     }
     run_outcome outcome;
     string_console out;
@@ -161,7 +180,7 @@ run_outcome scenario_folder::run(const fault_scenario& s, file_system& fs,
     outcome.leaked_descriptors = open_descriptors() - descriptors;
     // A batch's elapsed time, the one figure that differs from run to run, is left out.
     outcome.console = std::regex_replace(out.text, std::regex("Elapsed time: [0-9.]+ s\n"), "Elapsed time\n");
-    for (const std::string& output : s.outputs) outcome.outputs.push_back(state_of(output));
+    for (const std::string& file : files) outcome.outputs.push_back(state_of(file));
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
         if (starts_with(entry.path().filename().string(), ".weldrix-")) outcome.temporaries.push_back(entry.path());
     }
@@ -189,7 +208,11 @@ std::set<std::string> failed_files(const std::string& console) {
 //    whose output did not get its new bytes, and no file whose output did; beyond what the run
 //    without a failure reports, one file or folder at most fails;
 //  * a run that ends early ends with a failure message and the wait, its outputs old (or, after
-//    the renames, new).
+//    the renames, new);
+//  * the report, written after the summary, holds its old bytes or its complete new ones (when
+//    other files failed than in the run without a failure, a complete report of the files read:
+//    the same beginning and end and permission bits): the new ones unless the console says it "Can't create" it (then
+//    the old ones, unless its rename was done) or the run ran out of memory.
 void check_batch(const fault_scenario& s, const std::vector<output_state>& before, const expectation& expected,
                  const run_outcome& got, std::vector<std::string>& problems) {
     const run_outcome& reference = *expected.reference;
@@ -221,6 +244,26 @@ void check_batch(const fault_scenario& s, const std::vector<output_state>& befor
             problems.push_back(s.outputs[i] + " was not written, but the console does not say so: " + summary);
         if (reported(relative) && !old)
             problems.push_back(relative + " is reported as failed, but its output was replaced: " + summary);
+    }
+    if (!s.report.empty()) {
+        const output_state& now = got.outputs.back();
+        const bool old = now == before.back();
+        const output_state& model = reference.outputs.back();
+        const std::size_t head = model.bytes.find("\"files\":["), tail = model.bytes.rfind("]}");
+        const bool fresh = now == model || (failed != failed_anyway && now.exists && now.mode == model.mode &&
+                                            head != std::string::npos && tail != std::string::npos &&
+                                            now.bytes.starts_with(model.bytes.substr(0, head)) &&
+                                            now.bytes.ends_with(model.bytes.substr(tail)));
+        const bool refused = got.console.find("\n" + s.report + " Can't create\n") != std::string::npos;
+        if (!old && !fresh) {
+            problems.push_back(s.report + " holds neither its old content (" + describe(before.back()) +
+                               ") nor the new one (" + describe(reference.outputs.back()) + "): " + describe(now));
+        } else if (refused && !old && !expected.report_renamed) {
+            problems.push_back(s.report + " is reported as not created, but was replaced: " + summary);
+        } else if (reached_summary && !refused && !fresh &&
+                   !got.console.ends_with("Out of memory\nPress <Enter> to quit\n")) {
+            problems.push_back(s.report + " was not written, but the console does not say so: " + summary);
+        }
     }
     for (const std::string& relative : failed_anyway) {
         if (reached_summary && !reported(relative))
@@ -284,17 +327,21 @@ std::vector<std::string> check_outcome(const fault_scenario& s, const std::vecto
         return problems;
     }
 
-    for (std::size_t i = 0; i < s.outputs.size(); ++i) {
+    const std::vector<std::string> files = replaced_files(s);
+    bool outputs_written = true;  // the report's failure message says whether they were
+    for (std::size_t i = 0; i < files.size(); ++i) {
         const output_state& now = got.outputs[i];
         const bool old = now == before[i];
         const bool fresh = now == reference.outputs[i];
+        const bool renamed = i < s.outputs.size() ? expected.after_rename : expected.report_renamed;
+        if (i < s.outputs.size() && !fresh) outputs_written = false;
         if (!old && !fresh) {
-            problems.push_back(s.outputs[i] + " holds neither its old content (" + describe(before[i]) +
+            problems.push_back(files[i] + " holds neither its old content (" + describe(before[i]) +
                                ") nor the new one (" + describe(reference.outputs[i]) + "): " + describe(now));
         } else if (got.exit_code == 0 && !fresh) {
-            problems.push_back("exit code 0, but " + s.outputs[i] + " does not hold the new content");
-        } else if (got.exit_code != 0 && !old && !expected.after_rename) {
-            problems.push_back(s.outputs[i] + " replaced by a run that failed before renaming it: " + summary);
+            problems.push_back("exit code 0, but " + files[i] + " does not hold the new content");
+        } else if (got.exit_code != 0 && !old && !renamed) {
+            problems.push_back(files[i] + " replaced by a run that failed before renaming it: " + summary);
         }
     }
     if (got.exit_code == 0) {
@@ -323,6 +370,10 @@ std::vector<std::string> check_outcome(const fault_scenario& s, const std::vecto
         bool known = message == s.input + " not found" ||
                      (!expected.failed_path.empty() && message == expected.failed_path + " can't be read");
         for (const std::string& output : s.outputs) known = known || message == output + " Can't create";
+        if (!s.report.empty()) {
+            known = known ||
+                    message == s.report + " Can't create" + (outputs_written ? " (the output file was written)" : "");
+        }
         if (!known) problems.push_back("unknown failure message \"" + message + "\": " + summary);
         printed = before_wait.substr(0, start);
     }

@@ -20,6 +20,8 @@ struct fault_scenario {
     std::vector<std::string> outputs;  // the files the run may replace
     // A batch: the output folder, below which the outputs lie. Empty for a single-file run.
     std::string output_folder;
+    // The file of the run's -r option (empty: none): the run may replace it too, after the outputs.
+    std::string report;
     int exit_code = 0;  // of the run without a failure (a batch with a file that fails: 2)
 };
 
@@ -34,18 +36,23 @@ struct output_state {
 struct run_outcome {
     int exit_code = -1;
     std::string console;
-    std::vector<output_state> outputs;     // parallel to the scenario's outputs
+    std::vector<output_state> outputs;     // parallel to replaced_files of the scenario
     std::vector<std::string> temporaries;  // ".weldrix-*" files left anywhere in the folder
     int leaked_descriptors = 0;            // file descriptors the run opened and left open
     std::string exception;                 // what escaped the run, if anything did
 };
 
+// The files a scenario's run may replace: its outputs, then its report.
+std::vector<std::string> replaced_files(const fault_scenario& s);
+
 // A folder holding a small LDraw library (nested references, a name that only matches without
 // regard to letter case, a reference to a missing file) and the parts of the scenarios:
 //  * plain: "IN OUT", OUT new;
-//  * subfiles: "-s -l LIB IN OUT", OUT an existing file with its own permission bits;
+//  * subfiles: "-s -l LIB -r REPORT.json IN OUT", OUT an existing file with its own permission
+//    bits, REPORT.json new;
 //  * in place: "-s -l LIB IN IN";
-//  * batch: "-j 1 -s -l LIB INDIR OUTDIR": a part with subfiles, one whose vertices merge, one
+//  * batch: "-j 1 -s -l LIB -r REPORT.html INDIR OUTDIR" (the page spools its drawings into a
+//    second temporary file, and replaces an existing REPORT.html): a part with subfiles, one whose vertices merge, one
 //    only reformatted in a subfolder, and one that is not text (it fails in every run), into an
 //    output folder where two outputs exist beforehand (and the failing file's as well).
 class scenario_folder {
@@ -53,7 +60,7 @@ public:
     scenario_folder();
     const std::vector<fault_scenario>& scenarios() const { return scenarios_; }
     const fault_scenario& scenario(const std::string& name) const;
-    // The outputs of a scenario before its run.
+    // The files of replaced_files before the scenario's run.
     std::vector<output_state> initial_outputs(const fault_scenario& s) const;
     // Puts the scenario's outputs back to their initial state, runs the tool on fs and collects
     // what the run gave and left. around, when given, is handed the run to make (to arm something
@@ -72,18 +79,20 @@ struct expectation {
     // For a failure that may change a successful result (a subfile found missing or not permitted):
     // the run in which that call fails every time, which the run must match. Null otherwise.
     const run_outcome* alternative = nullptr;
-    bool unchanged = false;     // the failure must change nothing (an interrupted call, a short write)
-    bool after_rename = false;  // an output was already renamed into place when the failure came
-    std::string failed_path;    // the path of the failed call: a subfile or folder that "can't be read"
+    bool unchanged = false;       // the failure must change nothing (an interrupted call, a short write)
+    bool after_rename = false;    // an output was already renamed into place when the failure came
+    bool report_renamed = false;  // so was the report
+    std::string failed_path;      // the path of the failed call: a subfile or folder that "can't be read"
 };
 
 // Everything wrong with got: empty when it is a correct end of the run. A batch is checked by its own
-// rules (see check_batch_outcome in fault_scenarios.cpp). Checked always: nothing
-// escaped the run; no temporary file and no open file descriptor is left; each output holds its old bytes or the
-// complete new ones, with its old permission bits; exit code 0 means the outputs hold the new bytes and the console
+// rules (see check_batch in fault_scenarios.cpp). Checked always: nothing escaped the run; no temporary file (a
+// report's spool is one too) and no open file descriptor is left; each output and the report hold their old bytes or
+// the complete new ones, with their old permission bits; exit code 0 means they hold the new bytes and the console
 // says so; any other exit code is 2 with a failure message at the end of the console text (the input "not found", an
-// output "Can't create", the failed path "can't be read", "Out of memory"), after a beginning the run without a failure
-// printed too, and the outputs untouched unless the failure came after their rename.
+// output "Can't create", the report "Can't create (the output file was written)", the failed path "can't be read",
+// "Out of memory"), after a beginning the run without a failure printed too, and each file untouched unless the
+// failure came after its rename.
 std::vector<std::string> check_outcome(const fault_scenario& s, const std::vector<output_state>& before,
                                        const expectation& expected, const run_outcome& got);
 

@@ -83,11 +83,24 @@ const std::vector<int>& injectable_errors(fs_call call) {
     return none;
 }
 
+std::string faulty_file_system::same_temporaries(const std::string& path) {
+    const std::size_t name = path.rfind('/') + 1;  // 0 without a folder
+    if (path.compare(name, 9, ".weldrix-") != 0) return path;
+    return path.substr(0, name) + ".weldrix-*";
+}
+
 int faulty_file_system::enter(fs_call call, const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     trace_.push_back({call, path});
     int error = 0;
-    if (trace_.size() == fail_at_) {
+    bool nth = false;
+    if (fail_nth_ != 0) {
+        const std::tuple<fs_call, std::string> key{call, same_temporaries(path)};
+        nth = key == fail_key_ && ++made_[key] == fail_nth_;
+    }
+    if (trace_.size() == fail_at_ || nth) {
         fired_ = true;
+        fired_at_ = trace_.size();
         error = fail_error_;
     } else if (const auto always = always_.find({call, path}); always != always_.end()) {
         error = always->second;
@@ -96,13 +109,14 @@ int faulty_file_system::enter(fs_call call, const std::string& path) {
     return error;
 }
 
-const std::string& faulty_file_system::path_of(handle h) const {
-    static const std::string unknown = "?";
+std::string faulty_file_system::path_of(handle h) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
     const auto found = paths_.find(h);
-    return found == paths_.end() ? unknown : found->second;
+    return found == paths_.end() ? "?" : found->second;
 }
 
 int faulty_file_system::opened(int error, handle h, const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     if (error == 0) paths_[h] = path;
     return error;
 }
@@ -210,7 +224,10 @@ int faulty_file_system::write(handle h, const char* bytes, std::size_t size, std
 int faulty_file_system::close(handle h) {
     // A failed close releases the handle all the same, as on Linux.
     const int error = enter(fs_call::close, path_of(h));
-    paths_.erase(h);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        paths_.erase(h);
+    }
     const int closed = inner_.close(h);
     return error != 0 ? error : closed;
 }

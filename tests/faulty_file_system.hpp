@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -69,13 +70,26 @@ public:
         fail_at_ = n;
         fail_error_ = error;
     }
+    // Makes the nth call (counted from 1) of that kind on that path fail with error, once; a
+    // ".weldrix-" temporary file stands for any in its folder (their names change from run to
+    // run). Unlike fail_call it finds the same call when two threads make calls at once (a batch's
+    // main thread writes the report while a worker cleans), as each thread's calls keep their order.
+    void fail_nth(fs_call call, const std::string& path, std::uint64_t n, int error) {
+        fail_key_ = {call, same_temporaries(path)};
+        fail_nth_ = n;
+        fail_error_ = error;
+    }
+    // path, with the name of a ".weldrix-" temporary file made the same for every one.
+    static std::string same_temporaries(const std::string& path);
     // Makes every call of that kind on that path fail with error, from now on.
     void fail_always(fs_call call, const std::string& path, int error) { always_[{call, path}] = error; }
 
     std::uint64_t calls() const { return trace_.size(); }
     const std::vector<call_record>& trace() const { return trace_; }
-    // Whether the call chosen by fail_call was made (and failed).
+    // Whether the call chosen by fail_call or fail_nth was made (and failed).
     bool fired() const { return fired_; }
+    // Its number in trace(), counted from 1.
+    std::uint64_t fired_at() const { return fired_at_; }
 
     bool names_ignore_case() const override { return inner_.names_ignore_case(); }
     int status(const std::string& path, file_status& st) override;
@@ -102,7 +116,7 @@ public:
 private:
     // Records the call and gives the failure to inject into it (0: none).
     int enter(fs_call call, const std::string& path);
-    const std::string& path_of(handle h) const;
+    std::string path_of(handle h) const;
     int opened(int error, handle h, const std::string& path);
 
     file_system& inner_;
@@ -110,8 +124,13 @@ private:
     std::map<handle, std::string> paths_;  // of the open handles
     std::map<std::tuple<fs_call, std::string>, int> always_;
     std::uint64_t fail_at_ = 0;
+    std::tuple<fs_call, std::string> fail_key_;
+    std::uint64_t fail_nth_ = 0;
+    std::map<std::tuple<fs_call, std::string>, std::uint64_t> made_;  // with fail_nth: calls per key
     int fail_error_ = 0;
     bool fired_ = false;
+    std::uint64_t fired_at_ = 0;
+    mutable std::mutex mutex_;  // a batch calls from its main thread and a worker at once
 };
 
 }  // namespace weldrix::test

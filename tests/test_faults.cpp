@@ -22,24 +22,28 @@ bool may_change_result(const fault_scenario& s, const call_record& call, int err
         call.call != fs_call::real_path)
         return false;
     if (call.path == s.input) return false;
-    for (const std::string& output : s.outputs) {
-        if (call.path == output) return false;
+    for (const std::string& file : replaced_files(s)) {
+        if (call.path == file) return false;
     }
-    return true;
+    // A temporary file of the run's own (a report's spool, read back) is no subfile either.
+    return call.path.find("/.weldrix-") == std::string::npos;
 }
 
-bool renamed_an_output_before(const fault_scenario& s, const std::vector<call_record>& trace, std::uint64_t n) {
+// Whether one of files was renamed into place before call n (the rename's path is its target).
+bool renamed_before(const std::vector<std::string>& files, const std::vector<call_record>& trace, std::uint64_t n) {
     for (std::uint64_t i = 0; i + 1 < n && i < trace.size(); ++i) {
         if (trace[i].call != fs_call::rename) continue;
-        for (const std::string& output : s.outputs) {
-            if (trace[i].path == output) return true;
+        for (const std::string& file : files) {
+            if (trace[i].path == file) return true;
         }
     }
     return false;
 }
 
 // Fails call N of the scenario's run, for N = 1, 2, ... until the run makes no call N, with every
-// error that call can give, and checks each run. Prints the number of fault points.
+// error that call can give, and checks each run. Prints the number of fault points. A call is
+// aimed at as the Kth of its kind on its path, which finds it again when the report's thread and
+// the worker interleave their calls otherwise than in the run without a failure.
 void fail_every_call(const std::string& name) {
     scenario_folder folder;
     const fault_scenario& s = folder.scenario(name);
@@ -52,19 +56,22 @@ void fail_every_call(const std::string& name) {
     const std::vector<call_record> calls = counting.trace();
 
     std::map<std::tuple<fs_call, std::string, int>, run_outcome> alternatives;
+    std::map<std::tuple<fs_call, std::string>, std::uint64_t> made;  // calls so far, per kind and path
     std::size_t points = 0;
     std::vector<std::string> violations;
     for (std::uint64_t n = 1; n <= calls.size(); ++n) {
         const call_record& call = calls[n - 1];
+        const std::uint64_t nth = ++made[{call.call, faulty_file_system::same_temporaries(call.path)}];
         for (const int error : injectable_errors(call.call)) {
             ++points;
             faulty_file_system fs(host_file_system());
-            fs.fail_call(n, error);
+            fs.fail_nth(call.call, call.path, nth, error);
             const run_outcome got = folder.run(s, fs);
             expectation expected;
             expected.reference = &reference;
             expected.unchanged = error == EINTR || error == short_write;
-            expected.after_rename = renamed_an_output_before(s, fs.trace(), n);
+            expected.after_rename = renamed_before(s.outputs, fs.trace(), fs.fired_at());
+            expected.report_renamed = !s.report.empty() && renamed_before({s.report}, fs.trace(), fs.fired_at());
             expected.failed_path = call.path;
             if (may_change_result(s, call, error)) {
                 const auto key = std::make_tuple(call.call, call.path, error);

@@ -66,8 +66,7 @@ public:
         report_window_ = threads_run_inline ? inputs_.size() : std::size_t{threads} + 2;
         std::vector<std::thread> workers;
         try {
-            // One thread does all the work with -j 1, so that a run of it makes its calls in one
-            // order (the fault tests rely on it).
+            // With -j 1 the worker places its outputs itself, in input order.
             const unsigned placers = options_.check_only || threads == 1 || threads_run_inline ? 0 : threads;
             placer_ = std::make_unique<output_placer>(
                 env_.files, placers, threads, env_.interrupted,
@@ -97,9 +96,8 @@ public:
             // runs out of memory, every output as it was or complete.
             abandoned_ = true;
             room_.notify_all();
-            for (std::thread& worker : workers) {
+            for (std::thread& worker : workers)
                 if (worker.joinable()) worker.join();
-            }
             if (placer_) placer_->abandon();
             placer_.reset();
             throw;
@@ -177,7 +175,8 @@ private:
     void report_progress(std::chrono::steady_clock::time_point start) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (running_ > 0) {
-            ready_.wait_for(lock, std::chrono::milliseconds(200));
+            // A file done while this thread printed notified no one: the wait looks for it itself.
+            ready_.wait_for(lock, std::chrono::milliseconds(200), [&] { return running_ == 0 || next_ready(); });
             lock.unlock();
             print_ready();
             if (env_.terminal) show_progress(start);
@@ -185,14 +184,17 @@ private:
         }
     }
 
+    // Whether the next file to print is done (with mutex_ held).
+    bool next_ready() const {
+        return printed_ != next_ && outcomes_[printed_].what != file_result::pending && !outcomes_[printed_].placing;
+    }
+
     void print_ready() {
         for (;;) {
             file_outcome* outcome;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                if (printed_ == next_ || outcomes_[printed_].what == file_result::pending ||
-                    outcomes_[printed_].placing)
-                    return;
+                if (!next_ready()) return;
                 outcome = &outcomes_[printed_];
             }
             if (outcome->report && drawing_) budget_.take(*outcome->report);

@@ -180,11 +180,10 @@ public:
         return h;
     }
     // Closes now; false when that fails (GetLastError says why). The handle is released either way.
-    bool close() { return close_(release()) != 0; }
+    bool close() { return close_handle(release()) != 0; }
 
 private:
     HANDLE h_;
-    closer close_;
 };
 using scoped_handle = basic_scoped_handle<CloseHandle>;     // files, folders, threads
 using scoped_find_handle = basic_scoped_handle<FindClose>;  // a folder listing

@@ -60,13 +60,11 @@ public:
         unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
         if (threads == 0) threads = 1;
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
-        // Where each thread runs to its end when started (the WebAssembly build), a worker that
-        // waited for the main thread to hand records on, or a placing thread that waited for
-        // outputs, would wait for ever.
-        report_window_ = threads_run_inline ? inputs_.size() : std::size_t{threads} + 2;
         std::vector<std::thread> workers;
         try {
-            // With -j 1 the worker places its outputs itself, in input order.
+            // With -j 1 the worker places its outputs itself, in input order; so does every worker
+            // where each thread runs to its end when started (the WebAssembly build), where a
+            // placing thread would wait for outputs for ever.
             const unsigned placers = options_.check_only || threads == 1 || threads_run_inline ? 0 : threads;
             placer_ = std::make_unique<output_placer>(
                 env_.files, placers, threads, env_.interrupted,
@@ -109,19 +107,25 @@ private:
     bool reporting() const { return !options_.report.empty(); }
 
     void work() {
+        std::size_t last = inputs_.size();  // the file this thread cleaned last, while its record waits
         for (;;) {
             if (interrupted() || abandoned_) return;
             std::size_t i;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 // With a report, a file's record waits for the files before it to be handed to the
-                // writer: no file starts more than report_window_ ahead of them, so that the records
-                // waiting are bounded whatever the number of files.
-                while (report_ && next_ < inputs_.size() && next_ >= printed_ + report_window_ && !interrupted() &&
-                       !abandoned_)
+                // writer. A thread starts its next file only once its last record has been handed
+                // on: it then holds one file at a time, from reading to record, so the records
+                // waiting are at most one per thread whatever the number of files, and the memory
+                // the thread's allocator keeps is that of one file, not of a file and a record.
+                // (Where each thread runs to its end when started, the WebAssembly build, the
+                // main thread could not hand records on while it waited: it never waits there.)
+                while (report_ && !threads_run_inline && last < inputs_.size() && printed_ <= last &&
+                       next_ < inputs_.size() && !interrupted() && !abandoned_)
                     room_.wait_for(lock, std::chrono::milliseconds(200));
                 if (next_ == inputs_.size() || interrupted() || abandoned_) return;
                 i = next_++;
+                last = i;
             }
             file_outcome outcome = files_.clean(inputs_[i]);
             if (outcome.report && drawing_) budget_.trim(*outcome.report);
@@ -295,13 +299,12 @@ private:
 
     std::mutex mutex_;  // guards next_, done_, printed_ and outcomes_ while the workers run
     std::condition_variable ready_;
-    std::condition_variable room_;   // with a report: printed_ moved on
-    std::size_t report_window_ = 0;  // with a report: how far files may start ahead of printed_
-    unsigned running_ = 0;           // workers still at work
-    std::size_t next_ = 0;           // the next file to start
-    std::size_t done_ = 0;           // files finished
-    std::size_t printed_ = 0;        // files whose line has been printed (by the main thread)
-    drawing_budget budget_;          // with a page: what the files not handed over yet may draw
+    std::condition_variable room_;  // with a report: printed_ moved on
+    unsigned running_ = 0;          // workers still at work
+    std::size_t next_ = 0;          // the next file to start
+    std::size_t done_ = 0;          // files finished
+    std::size_t printed_ = 0;       // files whose line has been printed (by the main thread)
+    drawing_budget budget_;         // with a page: what the files not handed over yet may draw
     progress_line progress_;
     std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
 };

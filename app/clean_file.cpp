@@ -93,6 +93,8 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
 
     observer.writing();
     make_text(document, job.clean, result);
+    // The report's drawing is made while the output is held: the bytes read are not needed again.
+    document.release_source();
     if (job.reporting) {
         result.report = std::make_unique<file_report>(record_file(
             document, job.input, job.output, job.clean, result.written, job.drawing ? &subfile_lines : nullptr));

@@ -453,8 +453,9 @@ listed page_limit(const change_record& changes, std::size_t left, std::string& n
     return limit;
 }
 
-// Bytes are handed on in pieces of about this size.
-constexpr std::size_t piece = std::size_t{1} << 18;
+// Bytes are handed on in pieces of about this size: few writes, and buffers that stay small next
+// to the files being cleaned (a buffer grown past a piece holds its old and new copy at once).
+constexpr std::size_t piece = std::size_t{1} << 16;
 
 }  // namespace
 

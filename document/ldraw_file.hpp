@@ -52,6 +52,8 @@ public:
     // (to tell a file that would only be reformatted from one left as it is), or options.minimal
     // for minimal output.
     const std::string& source() const { return source_; }
+    // Gives the bytes read back once the output is made (they are the size of the file).
+    void release_source() { source_ = std::string(); }
 
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;

@@ -11,7 +11,9 @@
 // quotient). Targets: ratio at most 1.5 for every form, and a batch's peak with a report about
 // the same for any number of files.
 //
-// Run a Release build, e.g. `build/bench/bench_report`.
+// Run a Release build, e.g. `build/bench/bench_report`. WELDRIX_BENCH_BINARY, when set, names
+// the tool to run instead of the one built with the benchmark (an older build, for a before and
+// after from one run).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -101,7 +104,8 @@ void in_child(Make&& make) {
 // Runs the tool with args (standard input from /dev/null, standard output to a file) and gives
 // its peak resident memory in MB.
 double peak_mb(const std::vector<std::string>& tool_args) {
-    std::vector<std::string> args = {WELDRIX_BINARY, "--no-wait"};
+    const char* binary = std::getenv("WELDRIX_BENCH_BINARY");
+    std::vector<std::string> args = {binary && *binary ? binary : WELDRIX_BINARY, "--no-wait"};
     args.insert(args.end(), tool_args.begin(), tool_args.end());
     const weldrix::bench::child_exit run = weldrix::bench::run_child(std::move(args), folder() / "console.txt");
     // Exit 0, or 3 for a check; anything else is a failed run.

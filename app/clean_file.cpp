@@ -93,7 +93,8 @@ cleaned_file clean_file(file_system& fs, const file_cleaning& job, clean_observe
 
     observer.writing();
     make_text(document, job.clean, result);
-    // The report's drawing is made while the output is held: the bytes read are not needed again.
+    // The bytes read served the output and its classification only. They are given back before the
+    // report's record and drawing are made, which are held with the output until it is placed.
     document.release_source();
     if (job.reporting) {
         result.report = std::make_unique<file_report>(record_file(

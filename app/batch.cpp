@@ -21,7 +21,7 @@
 #include "app/progress_line.hpp"
 #include "app/report.hpp"
 #include "app/report_drawing.hpp"
-#include "app/report_writer.hpp"
+#include "app/run_report.hpp"
 #include "app/wording.hpp"
 #include "document/search_paths.hpp"
 #include "io/files.hpp"
@@ -31,12 +31,6 @@
 namespace weldrix {
 namespace {
 
-#ifdef WELDRIX_THREADS_RUN_INLINE
-constexpr bool threads_run_inline = true;
-#else
-constexpr bool threads_run_inline = false;
-#endif
-
 class batch {
 public:
     batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs,
@@ -44,15 +38,13 @@ public:
         : options_(options),
           env_(env),
           inputs_(std::move(inputs)),
-          outcomes_(inputs_.size()),
+          entries_(inputs_.size()),
           unreadable_(unreadable),
           drawing_(report_draws_page(options.report)),
-          files_(options, env, drawing_, run_warning),
-          progress_(env.out) {
-        if (reporting()) {
-            report_ = options.report == "-" ? std::make_unique<report_writer>(env.out)
-                                            : std::make_unique<report_writer>(env.files, options.report);
-        }
+          jobs_(options, env, drawing_, run_warning),
+          progress_(env.out),
+          threads_run_inline_(threads_run_inline()) {
+        if (reporting()) report_ = std::make_unique<run_report>(env, options.report);
     }
 
     int run() {
@@ -65,7 +57,7 @@ public:
             // With -j 1 the worker places its outputs itself, in input order; so does every worker
             // where each thread runs to its end when started (the WebAssembly build), where a
             // placing thread would wait for outputs for ever.
-            const unsigned placers = options_.check_only || threads == 1 || threads_run_inline ? 0 : threads;
+            const unsigned placers = options_.check_only || threads == 1 || threads_run_inline_ ? 0 : threads;
             placer_ = std::make_unique<output_placer>(
                 env_.files, placers, threads, env_.interrupted,
                 [this](std::size_t i, output_placer::result result, std::string folder) {
@@ -120,37 +112,37 @@ private:
                 // the thread's allocator keeps is that of one file, not of a file and a record.
                 // (Where each thread runs to its end when started, the WebAssembly build, the
                 // main thread could not hand records on while it waited: it never waits there.)
-                while (report_ && !threads_run_inline && last < inputs_.size() && printed_ <= last &&
+                while (report_ && !threads_run_inline_ && last < inputs_.size() && printed_ <= last &&
                        next_ < inputs_.size() && !interrupted() && !abandoned_)
                     room_.wait_for(lock, std::chrono::milliseconds(200));
                 if (next_ == inputs_.size() || interrupted() || abandoned_) return;
                 i = next_++;
                 last = i;
             }
-            file_outcome outcome = files_.clean(inputs_[i]);
-            if (outcome.report && drawing_) budget_.trim(*outcome.report);
-            std::string text;
-            if (outcome.has_held && outcome.at_once) {
-                text = std::move(outcome.held);
-                outcome.has_held = false;
-                outcome.placing = true;
+            batch_entry entry = jobs_.run(inputs_[i]);
+            if (entry.outcome.report && drawing_) budget_.trim(*entry.outcome.report);
+            std::string text, output;
+            const bool place = entry.state == output_state::at_once;
+            if (place) {
+                text = std::move(entry.outcome.text);
+                output = entry.output;
+                entry.state = output_state::placing;
             }
-            const bool place = outcome.placing;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                outcomes_[i] = std::move(outcome);
+                entries_[i] = std::move(entry);
                 ++done_;
             }
             ready_.notify_one();
-            if (place) hand_over(i, std::move(text));
+            if (place) hand_over(i, std::move(output), std::move(text));
         }
     }
 
     // Hands an output to the placing threads, which keeps this thread cleaning while the storage
     // takes the output.
-    void hand_over(std::size_t i, std::string text) noexcept {
+    void hand_over(std::size_t i, std::string output, std::string text) noexcept {
         try {
-            placer_->put(i, joined(options_.output, inputs_[i]), std::move(text));
+            placer_->put(i, std::move(output), std::move(text));
         } catch (const std::bad_alloc&) {
             put_in_place(i, output_placer::result::out_of_memory, {});
         }
@@ -160,15 +152,16 @@ private:
     void put_in_place(std::size_t i, output_placer::result result, std::string folder) noexcept {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            file_outcome& outcome = outcomes_[i];
-            outcome.placing = false;
+            batch_entry& entry = entries_[i];
+            entry.state = output_state::none;
             if (result == output_placer::result::placed) {
-                outcome.placed_in = std::move(folder);
+                entry.state = output_state::placed;
+                entry.flush_folder = std::move(folder);
             } else if (result == output_placer::result::out_of_memory) {
-                outcome.what = file_result::host_failure;
-                outcome.failure = "out of memory";  // held in the string itself: no allocation
+                entry.outcome.result = file_result::host_failure;
+                entry.outcome.failure = "out of memory";  // held in the string itself: no allocation
             } else {
-                outcome.what = interrupted() ? file_result::interrupted : file_result::cannot_create;
+                entry.outcome.result = interrupted() ? file_result::interrupted : file_result::cannot_create;
             }
         }
         ready_.notify_one();
@@ -190,27 +183,29 @@ private:
 
     // Whether the next file to print is done (with mutex_ held).
     bool next_ready() const {
-        return printed_ != next_ && outcomes_[printed_].what != file_result::pending && !outcomes_[printed_].placing;
+        return printed_ != next_ && entries_[printed_].outcome.result != file_result::pending &&
+               entries_[printed_].state != output_state::placing;
     }
 
     void print_ready() {
         for (;;) {
-            file_outcome* outcome;
+            batch_entry* entry;
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 if (!next_ready()) return;
-                outcome = &outcomes_[printed_];
+                entry = &entries_[printed_];
             }
-            if (outcome->report && drawing_) budget_.take(*outcome->report);
-            if (outcome->report) report_->add(std::move(*outcome->report));
-            outcome->report.reset();
+            std::unique_ptr<file_report>& record = entry->outcome.report;
+            if (record && drawing_) budget_.take(*record);
+            if (record) report_->add(std::move(*record));
+            record.reset();
             const std::string relative = printable(inputs_[printed_]);
-            const std::string line = console_line(*outcome, relative, options_);
+            const std::string line = console_line(*entry, relative, options_);
             if (!line.empty()) {
                 progress_.clear();
                 env_.out.line(line);
             }
-            for (const std::string& warning : outcome->warnings) warn(env_.warnings, relative + ": " + warning);
+            for (const std::string& warning : entry->outcome.warnings) warn(env_.warnings, relative + ": " + warning);
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 ++printed_;
@@ -233,20 +228,20 @@ private:
     // output of the run are flushed together. The lines of the files have been printed by now: each
     // output that cannot be put in place gets a line of its own after them.
     void put_held_outputs_in_place(unsigned threads) {
-        place_held_outputs(env_.files, options_.output, inputs_, outcomes_, threads, env_.interrupted);
+        for (const std::size_t i : place_held_outputs(env_.files, entries_, threads, env_.interrupted)) {
+            if (failed(entries_[i].outcome.result))
+                env_.out.line(console_line(entries_[i], printable(inputs_[i]), options_));
+        }
         std::vector<std::string> folders;
-        for (std::size_t i = 0; i < outcomes_.size(); ++i) {
-            if (!outcomes_[i].placed_in.empty()) folders.push_back(outcomes_[i].placed_in);
-            if (!outcomes_[i].has_held) continue;
-            outcomes_[i].has_held = false;
-            if (failed(outcomes_[i].what)) env_.out.line(console_line(outcomes_[i], printable(inputs_[i]), options_));
+        for (const batch_entry& entry : entries_) {
+            if (!entry.flush_folder.empty()) folders.push_back(entry.flush_folder);
         }
         renames_unflushed_ = !folders.empty() && !flush_file_systems(env_.files, folders);
     }
 
     int summary(std::chrono::steady_clock::time_point start) {
         batch_summary tally(unreadable_);
-        for (const file_outcome& o : outcomes_) tally.add(o.what, o.totals, o.missing);
+        for (const batch_entry& e : entries_) tally.add(e.outcome.result, e.outcome.totals, e.outcome.missing);
         for (const missing_subfile& m : tally.missing()) warn(env_.warnings, describe_missing(m));
         console& out = env_.out;
         tally.print(out, options_.check_only);
@@ -258,7 +253,8 @@ private:
             out.line("Interrupted: the files not yet cleaned were left as they were");
             return exit_interrupted;
         }
-        const bool report_written = !reporting() || write_batch_report();
+        const bool report_written =
+            !reporting() || report_->write_out(options_.input, options_.output, &inputs_, false);
         if (renames_unflushed_)
             out.line(printable(options_.output) + ": the outputs are in place but could not be flushed to disk");
         if (!report_written || tally.failures() > tally.withheld() || renames_unflushed_) return exit_file_error;
@@ -270,34 +266,18 @@ private:
     const run_options& options_;
     const run_environment& env_;
     const std::vector<std::string> inputs_;
-    std::vector<file_outcome> outcomes_;
+    std::vector<batch_entry> entries_;
     const std::size_t unreadable_;  // folders and links below the input that could not be read
     const bool drawing_;            // with -r to a page: each file's drawing is kept
-    batch_file_cleaner files_;
-    // With -r: the report of every file read, in input order, each handed to the writer as its line
-    // was printed; a page's drawings were held to the page's budget then (budget_).
-    bool write_batch_report() {
-        console& out = env_.out;
-        out.line();
-        if (options_.report == "-") return report_->finish();
-        out.line("Writing report file " + printable(options_.report));
-        // Under the name of an output or an input it would replace that file.
-        const bool names_a_run_file =
-            report_names_a_run_file(env_.files, options_.report, options_.input, options_.output, &inputs_);
-        if (names_a_run_file || !report_->finish()) {
-            out.line(printable(options_.report) + " Can't create" +
-                     (names_a_run_file ? ": it is an input or output file" : ""));
-            return false;
-        }
-        return true;
-    }
-
-    // With -r: takes each file's record in input order (only the main thread).
-    std::unique_ptr<report_writer> report_;
+    batch_jobs jobs_;
+    // With -r: the report of every file read, in input order, each record handed on as its file's
+    // line is printed (only the main thread); a page's drawings were held to the page's budget then
+    // (budget_).
+    std::unique_ptr<run_report> report_;
     bool renames_unflushed_ = false;      // the renames could not be flushed: report a failure
     std::atomic<bool> abandoned_{false};  // memory ran out on the main thread: start no new file
 
-    std::mutex mutex_;  // guards next_, done_, printed_ and outcomes_ while the workers run
+    std::mutex mutex_;  // guards next_, done_, printed_ and entries_ while the workers run
     std::condition_variable ready_;
     std::condition_variable room_;  // with a report: printed_ moved on
     unsigned running_ = 0;          // workers still at work
@@ -307,6 +287,9 @@ private:
     drawing_budget budget_;         // with a page: what the files not handed over yet may draw
     progress_line progress_;
     std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
+    // Each thread runs to its end when it is started (the WebAssembly build): the main thread
+    // cannot hand records on while a worker waits, nor a placing thread take outputs.
+    const bool threads_run_inline_;
 };
 
 }  // namespace

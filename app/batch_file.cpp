@@ -6,12 +6,13 @@
 #include "app/wording.hpp"
 #include "document/search_paths.hpp"
 #include "io/console.hpp"
+#include "io/files.hpp"
 
 namespace weldrix {
 namespace {
 
 // Shows nothing; a read that waits, and the expansion, give up when the run is interrupted.
-class stoppable final : public clean_observer {
+class stoppable final : public job_observer {
 public:
     explicit stoppable(const std::atomic<bool>* stop) : stop_(stop) {}
     const std::atomic<bool>* stop() const override { return stop_; }
@@ -22,9 +23,10 @@ private:
 
 }  // namespace
 
-std::string console_line(const file_outcome& outcome, const std::string& relative, const run_options& options) {
+std::string console_line(const batch_entry& entry, const std::string& relative, const run_options& options) {
+    const job_outcome& outcome = entry.outcome;
     const std::string why = printable(outcome.failure);
-    switch (outcome.what) {
+    switch (outcome.result) {
         case file_result::changed:
             return (options.check_only ? "would change: " : "changed: ") + relative + " (" +
                    describe_changes(outcome.totals) + ")";
@@ -34,129 +36,120 @@ std::string console_line(const file_outcome& outcome, const std::string& relativ
         case file_result::withheld: return "failed: " + relative + ": " + why;
         case file_result::passed_over: return "passed over: " + relative + ": " + why;
         case file_result::cannot_create:
-            return "failed: " + relative + ": " + joined(printable(options.output), relative) + " Can't create";
+            return "failed: " + relative + ": " + printable(entry.output) + " Can't create";
         default: return {};
     }
 }
 
-batch_file_cleaner::batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing,
-                                       const std::string& run_warning)
+batch_jobs::batch_jobs(const run_options& options, const run_environment& env, bool drawing,
+                       const std::string& run_warning)
     : options_(options),
       env_(env),
       clean_(options.clean),
       library_(env.files),
       drawing_(drawing),
-      run_warning_(run_warning) {
+      rules_{options.strict, options.check_only, run_warning, env.interrupted} {
     clean_.record_changes = options.report.empty() ? clean_options::changes::totals : clean_options::changes::lines;
     if (clean_.snap_on_subfiles) {
         std::vector<std::string> roots = options.library_folders;
         roots.push_back(options.input);
         for (const std::string& root : roots) {
-            std::string real;
-            if (env.files.real_path(root, real) == 0) search_roots_.push_back(real);
+            const file_paths folder(root, {});
+            if (!folder.input_real(env.files).empty()) search_roots_.push_back(folder.input_real(env.files));
         }
     }
-    std::string out_real;
-    if (!options.check_only && env.files.real_path(options.input, in_place_root_) == 0 &&
-        (env.files.real_path(options.output, out_real) != 0 || out_real != in_place_root_)) {
-        in_place_root_.clear();
+    const file_paths folders(options.input, options.output);
+    if (!options.check_only && !folders.output_real(env.files).empty() &&
+        folders.input_real(env.files) == folders.output_real(env.files)) {
+        in_place_root_ = folders.input_real(env.files);
     }
 }
 
-file_outcome batch_file_cleaner::clean(const std::string& relative) {
-    file_outcome outcome;
+batch_entry batch_jobs::run(const std::string& relative) {
+    batch_entry entry;
     try {
-        outcome = clean_and_hold(relative);
+        entry = run_and_hold(relative);
     } catch (const read_failure& failure) {
         // As in a single-file run, such a file fails rather than be cleaned against a library
         // that is missing files by chance; the other files go on.
-        outcome.what = file_result::host_failure;
+        entry.outcome.result = file_result::host_failure;
         try {
-            outcome.failure = failure.path() + " can't be read";
+            entry.outcome.failure = failure.path() + " can't be read";
         } catch (const std::bad_alloc&) {
-            outcome.failure = "out of memory";
+            entry.outcome.failure = "out of memory";
         }
     } catch (const std::bad_alloc&) {
-        outcome.what = file_result::host_failure;
-        outcome.failure = "out of memory";
+        entry.outcome.result = file_result::host_failure;
+        entry.outcome.failure = "out of memory";
     }
-    return outcome;
+    return entry;
 }
 
-file_outcome batch_file_cleaner::clean_and_hold(const std::string& relative) {
-    file_outcome outcome;
+batch_entry batch_jobs::run_and_hold(const std::string& relative) {
     file_system& fs = env_.files;
-    const bool reporting = !options_.report.empty();
-    file_cleaning job{
-        joined(options_.input, relative), joined(options_.output, relative), clean_, nullptr, reporting, drawing_};
-    if (leads_out_of_place(job.input)) {
-        outcome.what = file_result::passed_over;
+    file_job job{file_paths(joined(options_.input, relative), joined(options_.output, relative)),
+                 clean_,
+                 nullptr,
+                 !options_.report.empty(),
+                 drawing_,
+                 true};
+    batch_entry entry;
+    entry.output = job.paths.output();
+    job_outcome& outcome = entry.outcome;
+    if (leads_out_of_place(job.paths)) {
+        outcome.result = file_result::passed_over;
         outcome.failure = "a link to a file outside " + options_.input;
-        return outcome;
+        return entry;
     }
     search_paths paths(library_);
     if (clean_.snap_on_subfiles) {
         run_options file_options = options_;
-        file_options.input = job.input;
+        file_options.input = job.paths.input();
         for (const std::string& directory : search_directories(file_options)) paths.add_path(directory);
-        job.paths = &paths;
+        job.search = &paths;
     }
-    job.regular_only = true;
     stoppable quiet(env_.interrupted);
-    cleaned_file result = clean_file(fs, job, quiet);
-    outcome.what = result.what;
-    outcome.totals = result.totals;
-    outcome.missing = std::move(result.missing);
-    outcome.warnings = std::move(result.warnings);
-    outcome.report = std::move(result.report);
+    outcome = run_job(fs, job, quiet);
     if (outcome.report) outcome.report->output_written = !options_.check_only;
-    if (outcome.what == file_result::passed_over) {
-        outcome.failure = "not a regular file";
-        return outcome;
+    if (!cleaned(outcome.result)) return entry;
+    switch (decide(fs, job, rules_, outcome)) {
+        case job_decision::withheld: outcome.result = file_result::withheld; break;
+        case job_decision::stopped: outcome.result = file_result::interrupted; break;
+        case job_decision::checked:
+        case job_decision::untouched: break;
+        case job_decision::to_write:
+            make_output_folder(job.paths.output());
+            entry.state = readable_by_run(job.paths) ? output_state::at_the_end : output_state::at_once;
+            return entry;
     }
-    if (failed(outcome.what) || outcome.what == file_result::interrupted) return outcome;
-    if (options_.strict) {
-        const std::string first = first_warning(run_warning_, outcome.warnings, outcome.missing);
-        if (!first.empty()) {
-            outcome.what = file_result::withheld;
-            outcome.failure = "--strict: " + first;
-            return outcome;
-        }
-    }
-    if (options_.check_only) return outcome;
-    if (interrupted()) {
-        outcome.what = file_result::interrupted;
-        return outcome;
-    }
-    if (leave_untouched(fs, job, result)) return outcome;
-    make_output_folder(job.output);
-    outcome.at_once = !readable_by_run(job.output);
-    outcome.held = std::move(result.text);
-    outcome.has_held = true;
-    return outcome;
+    outcome.text = std::string();  // nothing is put in place
+    return entry;
 }
 
 // In place, a link to a file outside the input folder would have the file it leads to replaced:
 // a file the user did not give to the run.
-bool batch_file_cleaner::leads_out_of_place(const std::string& input) {
-    std::string real;
-    return !in_place_root_.empty() && env_.files.real_path(input, real) == 0 &&
-           !lies_below(env_.files, real, in_place_root_);
+bool batch_jobs::leads_out_of_place(const file_paths& paths) {
+    if (in_place_root_.empty()) return false;
+    const std::string& real = paths.input_real(env_.files);
+    return !real.empty() && !lies_below(env_.files, real, in_place_root_);
 }
 
 // Whether a file of the run may read the output as a subfile: with -s, when it lies in or below a
 // folder subfiles are looked up in (links followed, so an output that leads into one counts). One
 // whose place cannot be told is held too.
-bool batch_file_cleaner::readable_by_run(const std::string& output) {
+bool batch_jobs::readable_by_run(const file_paths& paths) {
     if (search_roots_.empty()) return false;
     file_system& fs = env_.files;
-    std::string place, target;
-    if (fs.real_path(output, place) != 0) {
+    std::string place = paths.output_real(fs);
+    if (place.empty()) {
         // A link that leads nowhere yet creates the file it names, wherever that is.
-        if (fs.read_link(output, target) == 0) return true;
+        const std::string& output = paths.output();
+        std::string target;
+        if (repeat_interrupted([&] { return fs.read_link(output, target); }) == 0) return true;
         const std::size_t slash = output.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
-        if (fs.real_path(output.substr(0, slash), place) != 0) return true;
-        place = joined(place, output.substr(slash + 1));
+        const file_paths folder(output.substr(0, slash), {});
+        if (folder.input_real(fs).empty()) return true;
+        place = joined(folder.input_real(fs), output.substr(slash + 1));
     }
     for (const std::string& root : search_roots_) {
         if (place == root || lies_below(fs, place, root)) return true;
@@ -166,7 +159,7 @@ bool batch_file_cleaner::readable_by_run(const std::string& output) {
 
 // Creates the folders of an output once per run. Another thread that needs the same folder waits
 // until it is there: it would otherwise go on to write into a folder not made yet.
-void batch_file_cleaner::make_output_folder(const std::string& output) {
+void batch_jobs::make_output_folder(const std::string& output) {
     const std::string folder = output.substr(0, output.rfind('/') + 1);
     const std::lock_guard<std::mutex> lock(folders_mutex_);
     if (made_folders_.count(folder)) return;

@@ -1,72 +1,71 @@
-// One file of a batch: cleaned by the pipeline (clean_file.hpp) and its output put in place, at once
-// or at the end of the run. Called from the batch's worker threads at once.
+// One file of a batch: its job (file_job.hpp) made and run, the decision acted on, its output held
+// for the placer, failures as outcomes, its console line. Called from the batch's worker threads
+// at once.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include "app/clean_file.hpp"
+#include "app/file_job.hpp"
 #include "app/options.hpp"
-#include "app/report.hpp"
 #include "app/run.hpp"
 #include "document/subfile_library.hpp"
-#include "io/files.hpp"
 
 namespace weldrix {
 
+// Where the output of a batch's file stands.
+enum class output_state : std::uint8_t {
+    none,        // nothing to put in place: a check, a failure, a file left untouched
+    at_once,     // to be put in place as soon as it is cleaned
+    at_the_end,  // held to the end of the run: a file of the run may read it as a subfile
+    placing,     // being put in place: the file's line waits for the result
+    placed,      // in place; the rename is flushed at the end, with flush_folder
+};
+
 // What a file of the batch came to, kept until the end of the run.
-struct file_outcome {
-    file_result what = file_result::pending;
-    std::string failure;  // for host_failure: what could not be done; for withheld and passed_over: why
-    change_totals totals;
-    std::vector<missing_subfile> missing;
-    std::vector<std::string> warnings;
-    std::string placed_in;                // the folder of the output put in place, whose rename is flushed at the end
-    std::string held;                     // with has_held: the output, not in place yet
-    std::unique_ptr<file_report> report;  // with -r: what the file's cleaning changed
-    bool has_held = false;
-    bool at_once = false;  // with has_held: put in place as soon as it is cleaned, else at the end of the run
-    bool placing = false;  // being put in place: its line waits for the result
+struct batch_entry {
+    job_outcome outcome;  // its text is the output while it waits to be put in place
+    std::string output;   // the output's path
+    output_state state = output_state::none;
+    std::string flush_folder;  // placed: the folder whose rename is flushed at the end
 };
 
 // The console line of a file that changed, failed or was passed over (relative: its name as
 // printed); empty for any other file.
-std::string console_line(const file_outcome& outcome, const std::string& relative, const run_options& options);
+std::string console_line(const batch_entry& entry, const std::string& relative, const run_options& options);
 
-class batch_file_cleaner {
+class batch_jobs {
 public:
     // drawing: with -r to a page, each file's drawing is made. run_warning: the first warning of
     // the run, which with --strict withholds every file.
-    batch_file_cleaner(const run_options& options, const run_environment& env, bool drawing,
-                       const std::string& run_warning);
+    batch_jobs(const run_options& options, const run_environment& env, bool drawing, const std::string& run_warning);
 
-    // Cleans the file at relative below the input folder and, unless -c or the run is
-    // interrupted, hands back its output, to be put in place at once, or at the end of the run
-    // when a file of the run may read it (as a subfile: in place, or below a library folder, with
-    // -s), so that every file is cleaned against the files as they were when the run started,
-    // whatever order the threads take them in. Held in memory until then rather than as a
-    // temporary file next to its place, a killed run leaves no more temporary files than it has
-    // threads. Nothing is thrown (it would end the process from a worker
-    // thread): a subfile the host fails to read, or memory running out, fail the file
-    // (file_result::host_failure).
-    [[nodiscard]] file_outcome clean(const std::string& relative);
+    // Runs the job of the file at relative below the input folder and, unless -c or the run is
+    // interrupted, holds its output, to be put in place at once, or at the end of the run when a
+    // file of the run may read it (as a subfile: in place, or below a library folder, with -s), so
+    // that every file is cleaned against the files as they were when the run started, whatever
+    // order the threads take them in. Held in memory until then rather than as a temporary file
+    // next to its place, a killed run leaves no more temporary files than it has threads. Nothing
+    // is thrown (it would end the process from a worker thread): a subfile the host fails to read,
+    // or memory running out, fail the file (file_result::host_failure).
+    [[nodiscard]] batch_entry run(const std::string& relative);
 
 private:
-    [[nodiscard]] file_outcome clean_and_hold(const std::string& relative);
-    [[nodiscard]] bool leads_out_of_place(const std::string& input);
-    [[nodiscard]] bool readable_by_run(const std::string& output);
+    [[nodiscard]] batch_entry run_and_hold(const std::string& relative);
+    [[nodiscard]] bool leads_out_of_place(const file_paths& paths);
+    [[nodiscard]] bool readable_by_run(const file_paths& paths);
     void make_output_folder(const std::string& output);
-    bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
 
     const run_options& options_;
     const run_environment& env_;
     clean_options clean_;
     subfile_library library_;  // the subfiles of the whole run, shared by the threads
     const bool drawing_;
-    const std::string run_warning_;
+    const decision_rules rules_;
     std::string in_place_root_;  // in place: the input folder's real path, else empty
     // With -s: the real paths of the input folder and the library folders, below which the run
     // looks for subfiles.

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/clean_file.hpp"
+#include "app/file_job.hpp"
 #include "app/options.hpp"
 #include "document/change_record.hpp"
 #include "document/subfile_expansion.hpp"
@@ -31,7 +31,7 @@ public:
     // Counts a file, in input order. A file not cleaned (pending, interrupted, passed over) is not
     // counted, and
     // what a failed one would have changed was not written.
-    void add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing);
+    void add(file_result result, const change_totals& totals, const std::vector<missing_subfile>& missing);
 
     // Subfiles not found, by name in the order first met, over all files in input order.
     const std::vector<missing_subfile>& missing() const { return missing_; }

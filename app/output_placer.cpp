@@ -11,35 +11,42 @@
 namespace weldrix {
 namespace {
 
-void place_held(file_system& fs, const std::string& output_folder, const std::string& relative, file_outcome& outcome,
-                const std::atomic<bool>* stop) noexcept {
+void place_held(file_system& fs, batch_entry& entry, const std::atomic<bool>* stop) noexcept {
+    job_outcome& outcome = entry.outcome;
+    entry.state = output_state::none;
     try {
-        const std::string output = joined(output_folder, relative);
         file_status st;
-        const bool regular = repeat_interrupted([&] { return fs.status(output, st); }) == 0 &&
+        const bool regular = repeat_interrupted([&] { return fs.status(entry.output, st); }) == 0 &&
                              (st.kind == file_kind::regular || st.kind == file_kind::missing);
-        if (!place_file(fs, output, outcome.held, outcome.placed_in, regular ? nullptr : stop))
-            outcome.what = file_result::cannot_create;
+        if (place_file(fs, entry.output, outcome.text, entry.flush_folder, regular ? nullptr : stop)) {
+            entry.state = output_state::placed;
+        } else {
+            outcome.result = file_result::cannot_create;
+        }
     } catch (const std::bad_alloc&) {
-        outcome.what = file_result::host_failure;
+        outcome.result = file_result::host_failure;
         outcome.failure = "out of memory";  // held in the string itself: no allocation
     }
-    outcome.held = std::string();
+    outcome.text = std::string();
 }
 
 }  // namespace
 
-void place_held_outputs(file_system& fs, const std::string& output_folder, const std::vector<std::string>& inputs,
-                        std::vector<file_outcome>& outcomes, unsigned threads, const std::atomic<bool>* stop) {
+output_placer::result place_output_now(file_system& fs, const file_paths& paths, std::string_view text,
+                                       const std::atomic<bool>* stop) {
+    return replace_file(fs, paths.output(), text, durability::flush_each, stop) ? output_placer::result::placed
+                                                                                : output_placer::result::failed;
+}
+
+std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_entry>& entries, unsigned threads,
+                                            const std::atomic<bool>* stop) {
     std::vector<std::size_t> held;
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        if (outcomes[i].has_held) held.push_back(i);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].state == output_state::at_the_end) held.push_back(i);
     }
     std::atomic<std::size_t> next{0};
     const auto place = [&] {
-        for (std::size_t k; (k = next++) < held.size();) {
-            place_held(fs, output_folder, inputs[held[k]], outcomes[held[k]], stop);
-        }
+        for (std::size_t k; (k = next++) < held.size();) place_held(fs, entries[held[k]], stop);
     };
     std::vector<std::thread> placers;
     for (unsigned t = 1; t < threads && held.size() > 1; ++t) {
@@ -51,6 +58,7 @@ void place_held_outputs(file_system& fs, const std::string& output_folder, const
     }
     place();
     for (std::thread& placer : placers) placer.join();
+    return held;
 }
 
 output_placer::output_placer(file_system& fs, unsigned threads, std::size_t waiting, const std::atomic<bool>* stop,

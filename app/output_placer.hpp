@@ -1,4 +1,8 @@
-// Puts a batch's outputs in place on threads of their own, so that the threads that clean files
+// The one place where outputs are put in place: a single file's at once and flushed
+// (place_output_now), and a batch's on threads of their own (output_placer), or at the end of
+// the run (place_held_outputs).
+//
+// A batch's outputs are put in place on threads of their own, so that the threads that clean files
 // do not wait for the storage: each output is written next to its place, flushed and renamed over
 // it (place_file, staged_outputs.hpp), with one temporary file per placing thread at a time. The
 // storage takes several flushes at once about as fast as one, so the flushes of a few threads keep
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "app/batch_file.hpp"
+#include "app/file_job.hpp"
 #include "io/file_system.hpp"
 
 namespace weldrix {
@@ -65,13 +70,19 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// Puts the outputs a batch held to the end of the run (file_outcome::has_held; inputs: the files'
-// paths relative to output_folder) in place, on up to threads threads, each with one temporary file
-// at a time. A regular file is written to its end even when the run is interrupted (its file was
-// cleaned, and its line printed); only a wait for another process (a FIFO put in a file's place)
-// gives up when stop is set. An output that cannot be put in place makes its file cannot_create, or
-// host_failure when memory runs out; one put in place gets the folder to flush (placed_in).
-void place_held_outputs(file_system& fs, const std::string& output_folder, const std::vector<std::string>& inputs,
-                        std::vector<file_outcome>& outcomes, unsigned threads, const std::atomic<bool>* stop);
+// Puts a single file's output in place at once: replaced safely and flushed (replace_file,
+// durability::flush_each). failed also when stop was set before it was in place. Throws
+// std::bad_alloc when memory runs out.
+output_placer::result place_output_now(file_system& fs, const file_paths& paths, std::string_view text,
+                                       const std::atomic<bool>* stop);
+
+// Puts the outputs a batch held to the end of the run (output_state::at_the_end) in place, on up
+// to threads threads, each with one temporary file at a time, and returns their indices. A
+// regular file is written to its end even when the run is interrupted (its file was cleaned, and
+// its line printed); only a wait for another process (a FIFO put in a file's place) gives up when
+// stop is set. An output that cannot be put in place makes its file cannot_create, or host_failure
+// when memory runs out; one put in place is placed, with the folder to flush.
+std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_entry>& entries, unsigned threads,
+                                            const std::atomic<bool>* stop);
 
 }  // namespace weldrix

@@ -73,14 +73,6 @@ std::string report_text(const std::vector<file_report>& files);
 std::string report_json(const std::vector<file_report>& files);
 std::string report_html(const std::vector<file_report>& files);
 
-// Whether the report file is one of the run's files under any name (a link, "./"): written after
-// them, it would replace it. The run's files are input and output, or, given below (a batch), the
-// files at those relative paths below the input and the output folder, compared by real path.
-// (The command line refuses a report named exactly like the input or output before anything
-// runs; this is the check by the files themselves, made when the report is written.)
-bool report_names_a_run_file(file_system& fs, const std::string& report, const std::string& input,
-                             const std::string& output, const std::vector<std::string>* below = nullptr);
-
 // Writes the report in the form its name asks for, replacing the file safely (replace_file).
 // False when it cannot be created or fully written; the file is then left as it was.
 [[nodiscard]] bool write_report(file_system& fs, const std::string& name, const std::vector<file_report>& files);

@@ -3,124 +3,24 @@
 #include <new>
 
 #include "app/batch.hpp"
-#include "app/clean_file.hpp"
 #include "app/folder_walk.hpp"
 #include "app/help.hpp"
 #include "app/options.hpp"
-#include "app/report.hpp"
-#include "app/report_drawing.hpp"
-#include "app/report_writer.hpp"
-#include "app/single_file_console.hpp"
+#include "app/single_file.hpp"
 #include "app/wording.hpp"
 #include "document/search_paths.hpp"
 #include "io/files.hpp"
 
 namespace weldrix {
+
+int finisher::operator()(int code) const {
+    if (!wait_) return code;
+    env_.out.line("Press <Enter> to quit");
+    env_.wait_for_enter();
+    return code;
+}
+
 namespace {
-
-class finisher {
-public:
-    finisher(const run_environment& env, bool wait) : env_(env), wait_(wait) {}
-    int operator()(int code) const {
-        if (!wait_) return code;
-        env_.out.line("Press <Enter> to quit");
-        env_.wait_for_enter();
-        return code;
-    }
-
-private:
-    const run_environment& env_;
-    bool wait_;
-};
-
-// -r: the report of what the run changed (with -c, would change), after the output; the run ends
-// with code unless the report cannot be written. written: the output was written.
-int report_and_finish(const run_options& options, const run_environment& env, const finisher& finish,
-                      cleaned_file& result, int code, bool written) {
-    if (!result.report) return finish(code);
-    console& out = env.out;
-    file_report record = std::move(*result.report);
-    result.report.reset();
-    record.output_written = written;
-    out.line();
-    if (options.report == "-") {
-        report_writer printed(out);
-        printed.add(std::move(record));
-        static_cast<void>(printed.finish());  // standard output: a failed write is the console's
-        return finish(code);
-    }
-    out.line("Writing report file " + printable(options.report));
-    // Under another name for the input or the output (a link, "./"), it would replace that file.
-    file_system& fs = env.files;
-    const bool names_a_run_file = report_names_a_run_file(fs, options.report, options.input, options.output);
-    report_writer report(fs, options.report);
-    if (!names_a_run_file) report.add(std::move(record));
-    if (names_a_run_file || !report.finish()) {
-        out.line(printable(options.report) + " Can't create" +
-                 (names_a_run_file ? ": it is the input or output file" : "") +
-                 (written ? " (the output file was written)" : ""));
-        return finish(exit_file_error);
-    }
-    return finish(code);
-}
-
-// One file: the pipeline, then the output replaced (or, with -c, what would change). With
-// --strict, a warning of the run (run_warning, the first) or of the file withholds the output:
-// exit_strict, unless the report cannot be written (exit_file_error goes first).
-int run_single_file(const run_options& options, search_paths& paths, const run_environment& env, const finisher& finish,
-                    const std::string& run_warning) {
-    console& out = env.out;
-    // An interrupted run ends at once: no wait, the output left as it was.
-    const auto interrupted = [&] {
-        out.line("Interrupted: " + printable(options.output) + " was not written");
-        return exit_interrupted;
-    };
-    print_thresholds(out, options.clean);
-    file_cleaning job{options.input, options.output, options.clean, &paths, !options.report.empty(), false};
-    job.drawing = report_draws_page(options.report);
-    if (options.check_only && !job.reporting) job.clean.record_changes = clean_options::changes::totals;
-    job.clean.keep_source = options.check_only;
-    single_file_console progress(env, options);
-    cleaned_file result = clean_file(env.files, job, progress);
-    switch (result.what) {
-        case file_result::interrupted: return interrupted();
-        case file_result::not_found: out.line(printable(options.input) + " not found"); return finish(exit_file_error);
-        case file_result::not_text:
-            out.line(printable(options.input) + " is not a text file");
-            return finish(exit_file_error);
-        default: break;
-    }
-    for (const std::string& warning : result.warnings) warn(env.warnings, warning);
-    const bool withheld = options.strict && !first_warning(run_warning, result.warnings, result.missing).empty();
-    if (options.check_only) {
-        result.written.print(out, " lines written in file");
-        const bool changed = result.what == file_result::changed;
-        if (changed) {
-            out.line("The geometry would change: " + describe_changes(result.totals));
-        } else {
-            out.line(result.what == file_result::unchanged ? "Nothing would change" : "Only the layout would change");
-        }
-        if (withheld) error(env.warnings, "--strict: a warning fails the check of " + options.input);
-        return report_and_finish(options, env, finish, result,
-                                 withheld  ? exit_strict
-                                 : changed ? exit_would_change
-                                           : exit_success,
-                                 false);
-    }
-    if (withheld) {
-        error(env.warnings, "--strict: " + options.output + " was not written");
-        return report_and_finish(options, env, finish, result, exit_strict, false);
-    }
-    if (!leave_untouched(env.files, job, result) &&
-        !replace_file(env.files, options.output, result.text, durability::flush_each, env.interrupted)) {
-        if (env.interrupted && env.interrupted->load()) return interrupted();
-        out.line(printable(options.output) + " Can't create");
-        return finish(exit_file_error);
-    }
-    result.written.print(out, " lines written in file");
-    result.text = std::string();  // given back before the report is made
-    return report_and_finish(options, env, finish, result, exit_success, true);
-}
 
 // The run sequence; wait tells, once the options are known, whether the run ends with the wait.
 int run_sequence(const std::vector<std::string>& args, const run_environment& env, bool& wait) {

@@ -33,6 +33,18 @@ struct run_environment {
     bool no_wait = false;
 };
 
+// How a run that is not interrupted ends: with wait, "Press <Enter> to quit" and the wait for
+// Enter, then the exit code.
+class finisher {
+public:
+    finisher(const run_environment& env, bool wait) : env_(env), wait_(wait) {}
+    int operator()(int code) const;
+
+private:
+    const run_environment& env_;
+    bool wait_;
+};
+
 // Runs the tool on the arguments after the program name. wait_for_enter is called once at the
 // end of every run, after the line "Press <Enter> to quit", unless "--no-wait" or env.no_wait
 // asked otherwise (then neither). A run that runs out of memory prints "Out

@@ -1,17 +1,18 @@
 // The progress lines of a single-file run ("Reading input file ...", the statistics, the search
-// locations, "Expanding ...", "Unifying ..."), printed between the steps of the pipeline.
+// locations, "Expanding ...", "Unifying ..."): the observer of the file's job, printed between its
+// steps.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "app/clean_file.hpp"
+#include "app/file_job.hpp"
 #include "app/options.hpp"
 #include "app/run.hpp"
 
 namespace weldrix {
 
-class single_file_console final : public clean_observer {
+class single_file_console final : public job_observer {
 public:
     single_file_console(const run_environment& env, const run_options& options) : env_(env), options_(options) {}
     console& statistics() override { return env_.out; }

@@ -351,4 +351,14 @@ void prepare_for_many_files() {
 
 bool standard_output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+// The WebAssembly build is the POSIX host under Emscripten, whose threads (web/single_thread.cpp)
+// run to their end when started.
+bool threads_run_inline() {
+#if defined(__EMSCRIPTEN__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 }  // namespace weldrix

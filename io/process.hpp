@@ -28,6 +28,11 @@ void prepare_for_many_files();
 // atomic. The caller owns that atomic; the library keeps no state of its own.
 void on_interrupt(void (*handler)(int));
 
+// Whether a thread runs to its end when it is started, before the thread that started it goes on:
+// so on a host without threads of its own (WebAssembly in a browser or Node). Code that waits
+// for another thread must then never wait.
+bool threads_run_inline();
+
 // Whether standard output is a terminal (a console window on Windows), where a progress line that
 // updates in place makes sense.
 bool standard_output_is_terminal();

@@ -789,6 +789,8 @@ void on_interrupt(void (*handler)(int)) {
     SetConsoleCtrlHandler(ctrl_handler, TRUE);
 }
 
+bool threads_run_inline() { return false; }
+
 bool standard_output_is_terminal() {
     // A console, not just any character device: the NUL device is one too.
     DWORD mode = 0;

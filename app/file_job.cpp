@@ -1,0 +1,150 @@
+#include "app/file_job.hpp"
+
+#include <cassert>
+
+#include "app/report_drawing.hpp"
+#include "app/wording.hpp"
+#include "document/ldraw_file.hpp"
+#include "document/search_paths.hpp"
+#include "io/files.hpp"
+
+namespace weldrix {
+
+const std::string& file_paths::resolve(file_system& fs, const std::string& name, resolved& cache) {
+    if (!cache.known) {
+        if (repeat_interrupted([&] { return fs.real_path(name, cache.path); }) != 0) cache.path.clear();
+        cache.known = true;
+    }
+    return cache.path;
+}
+
+const std::string& file_paths::input_real(file_system& fs) const { return resolve(fs, input_, input_real_); }
+const std::string& file_paths::output_real(file_system& fs) const { return resolve(fs, output_, output_real_); }
+
+const std::string& file_paths::input_real_or_name(file_system& fs) const {
+    const std::string& real = input_real(fs);
+    return real.empty() ? input_ : real;
+}
+
+const std::string& file_paths::output_real_or_name(file_system& fs) const {
+    const std::string& real = output_real(fs);
+    return real.empty() ? output_ : real;
+}
+
+bool failed(file_result result) {
+    return result == file_result::not_found || result == file_result::not_text ||
+           result == file_result::cannot_create || result == file_result::host_failure ||
+           result == file_result::withheld;
+}
+
+bool cleaned(file_result result) {
+    return result == file_result::unchanged || result == file_result::reformatted ||
+           result == file_result::changed || result == file_result::unclassified;
+}
+
+namespace {
+
+// The output's bytes and what became of the file, once the document is unified.
+void make_text(const ldraw_file& document, const clean_options& clean, job_outcome& outcome) {
+    if (clean.minimal) {
+        ldraw_file::minimal_output minimal = document.minimal_text(outcome.written);
+        outcome.text = std::move(minimal.bytes);
+        outcome.same_as_input = !minimal.changed;
+    } else {
+        outcome.text = document.text(outcome.written);
+    }
+    outcome.totals = document.changes.totals;
+    // The bytes read are kept only when changes are recorded.
+    if (clean.record_changes == clean_options::changes::none) {
+        outcome.result = file_result::unclassified;
+    } else {
+        outcome.result = outcome.totals.any()                 ? file_result::changed
+                         : outcome.text != document.source() ? file_result::reformatted
+                                                              : file_result::unchanged;
+    }
+}
+
+// With --strict, the first warning that withholds the file's output, or nothing.
+std::string first_warning(const std::string& run_warning, const job_outcome& outcome) {
+    if (!run_warning.empty()) return run_warning;
+    if (!outcome.warnings.empty()) return outcome.warnings.front();
+    if (!outcome.missing.empty()) return describe_missing(outcome.missing.front());
+    return {};
+}
+
+}  // namespace
+
+job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer) {
+    assert(!job.clean.snap_on_subfiles || job.search);
+    assert(!job.reporting || job.clean.record_changes == clean_options::changes::lines);
+    job_outcome outcome;
+    const std::atomic<bool>* const stop = observer.stop();
+    const auto stopped = [&] { return stop && stop->load(); };
+    const auto ended = [&](file_result result) {
+        outcome.result = result;
+        return std::move(outcome);
+    };
+    const std::string& input = job.paths.input();
+
+    ldraw_file document(job.clean);
+    observer.reading(input);
+    const ldraw_file::read_result read = document.read(fs, input, observer.statistics(), stop, job.regular_only);
+    if (read != ldraw_file::read_result::ok) {
+        if (stopped()) return ended(file_result::interrupted);
+        if (read == ldraw_file::read_result::not_regular) {
+            outcome.failure = "not a regular file";
+            return ended(file_result::passed_over);
+        }
+        return ended(read == ldraw_file::read_result::not_a_text ? file_result::not_text : file_result::not_found);
+    }
+    if (stopped()) return ended(file_result::interrupted);
+    if (std::string dropped = describe_dropped(document.dropped); !dropped.empty()) {
+        outcome.warnings.push_back(std::move(dropped));
+    }
+
+    // A page draws a sample of the subfiles' geometry.
+    subfile_sample subfile_lines(job.drawing ? subfile_drawing_lines : 2);
+    if (job.clean.snap_on_subfiles) {
+        observer.expanding(*job.search);
+        outcome.missing = document.expand_subfiles(*job.search, observer.statistics(),
+                                                   job.drawing ? subfile_lines.observer() : inline_observer{}, stop);
+        observer.expanded(outcome.missing);
+    }
+    if (stopped()) return ended(file_result::interrupted);
+
+    observer.unifying();
+    document.unify_vertices();
+    observer.unified();
+    if (stopped()) return ended(file_result::interrupted);
+
+    observer.writing();
+    make_text(document, job.clean, outcome);
+    // The bytes read served the output and its classification only. They are given back before the
+    // report's record and drawing are made, which are held with the output until it is placed.
+    document.release_source();
+    if (job.reporting) {
+        outcome.report = std::make_unique<file_report>(record_file(document, input, job.paths.output(), job.clean,
+                                                                   outcome.written,
+                                                                   job.drawing ? &subfile_lines : nullptr));
+    }
+    return outcome;
+}
+
+job_decision decide(file_system& fs, const file_job& job, const decision_rules& rules, job_outcome& outcome) {
+    assert(cleaned(outcome.result));
+    if (rules.strict) {
+        if (const std::string first = first_warning(rules.run_warning, outcome); !first.empty()) {
+            outcome.failure = "--strict: " + first;
+            return job_decision::withheld;
+        }
+    }
+    if (rules.check_only) return job_decision::checked;
+    if (rules.stop && rules.stop->load()) return job_decision::stopped;
+    // With --minimal, a file no line changes is not written when it is its own output: cleaning it
+    // in place leaves it untouched, time stamp included. Written to another output, it is a copy
+    // byte for byte.
+    if (outcome.same_as_input && job.paths.in_place(fs)) return job_decision::untouched;
+    return job_decision::to_write;
+}
+
+}  // namespace weldrix

@@ -6,40 +6,19 @@
 // every one to a single report; report_writer.hpp writes it as the files are done.
 #pragma once
 
-#include <array>
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/report_drawing.hpp"
 #include "document/change_record.hpp"
 #include "document/line_counts.hpp"
-#include "elements/ldraw_line.hpp"
-#include "geometry/point.hpp"
 #include "geometry/vertex_set.hpp"
 
 namespace weldrix {
 
 class file_system;
-
-// One line as a page draws it.
-struct drawn_line {
-    enum class state : std::uint8_t { kept, moved, removed, triangle };  // 0 to 3, as the page reads them
-    std::size_t line = 0;                                                // in the input, from 1; 0 for subfile geometry
-    line_type type = line_type::none;                                    // as read
-    state what = state::kept;
-    std::uint8_t count = 0;  // points used
-    std::array<point, 4> points{};
-};
-
-// What a page draws of one file (report_drawing.hpp builds it).
-struct report_drawing {
-    bool full = true;                 // every line of the file and of its subfiles is drawn
-    std::vector<drawn_line> lines;    // the file's own lines: kept and changed at output, removed at input points
-    std::vector<drawn_line> subfile;  // placed lines of inlined subfiles, drawn faintly
-    std::string note;                 // what was left out, when not full
-};
 
 // Everything the report says about one file.
 struct file_report {

@@ -1,6 +1,7 @@
 // The change report (option -r): what a run changed in each file it cleaned, in one of three
-// forms: plain text, JSON (versioned; doc/weldrix.1 describes it) or a self-contained HTML page
-// that draws the changes (the template app/report_page.html with the data built in).
+// forms: plain text (report_text.hpp), JSON (versioned; doc/weldrix.1 describes it;
+// report_json.hpp) or a self-contained HTML page that draws the changes (the template
+// app/report_page.html with the data built in; report_html.hpp).
 //
 // A report covers a list of files, one record each, so that a run that cleans many files hands
 // every one to a single report; report_writer.hpp writes it as the files are done.

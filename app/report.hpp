@@ -1,45 +1,25 @@
 // The change report (option -r): what a run changed in each file it cleaned, in one of three
-// forms: plain text, JSON (versioned; doc/weldrix.1 describes it) or a self-contained HTML page
-// that draws the changes (the template app/report_page.html with the data built in).
+// forms: plain text (report_text.hpp), JSON (versioned; doc/weldrix.1 describes it;
+// report_json.hpp) or a self-contained HTML page that draws the changes (the template
+// app/report_page.html with the data built in; report_html.hpp).
 //
 // A report covers a list of files, one record each, so that a run that cleans many files hands
 // every one to a single report; report_writer.hpp writes it as the files are done.
 #pragma once
 
-#include <array>
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/report_drawing.hpp"
 #include "document/change_record.hpp"
 #include "document/line_counts.hpp"
-#include "elements/ldraw_line.hpp"
-#include "geometry/point.hpp"
 #include "geometry/vertex_set.hpp"
 
 namespace weldrix {
 
 class file_system;
-
-// One line as a page draws it.
-struct drawn_line {
-    enum class state : std::uint8_t { kept, moved, removed, triangle };  // 0 to 3, as the page reads them
-    std::size_t line = 0;                                                // in the input, from 1; 0 for subfile geometry
-    line_type type = line_type::none;                                    // as read
-    state what = state::kept;
-    std::uint8_t count = 0;  // points used
-    std::array<point, 4> points{};
-};
-
-// What a page draws of one file (report_drawing.hpp builds it).
-struct report_drawing {
-    bool full = true;                 // every line of the file and of its subfiles is drawn
-    std::vector<drawn_line> lines;    // the file's own lines: kept and changed at output, removed at input points
-    std::vector<drawn_line> subfile;  // placed lines of inlined subfiles, drawn faintly
-    std::string note;                 // what was left out, when not full
-};
 
 // Everything the report says about one file.
 struct file_report {

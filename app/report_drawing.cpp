@@ -4,6 +4,7 @@
 #include <cassert>
 #include <new>
 
+#include "app/report.hpp"
 #include "app/wording.hpp"
 #include "document/ldraw_file.hpp"
 

@@ -10,18 +10,44 @@
 // Whatever is left out is said in the drawing's note, which the page shows.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "app/report.hpp"
+#include "document/change_record.hpp"
 #include "document/clean_options.hpp"
+#include "document/line_counts.hpp"
 #include "document/subfile_expansion.hpp"
+#include "elements/ldraw_line.hpp"
+#include "geometry/point.hpp"
 
 namespace weldrix {
 
 class ldraw_file;
+// A report's record of one file (report.hpp), which holds its drawing: report.hpp includes this
+// header, so here it is only declared.
+struct file_report;
+
+// One line as a page draws it.
+struct drawn_line {
+    enum class state : std::uint8_t { kept, moved, removed, triangle };  // 0 to 3, as the page reads them
+    std::size_t line = 0;                                                // in the input, from 1; 0 for subfile geometry
+    line_type type = line_type::none;                                    // as read
+    state what = state::kept;
+    std::uint8_t count = 0;  // points used
+    std::array<point, 4> points{};
+};
+
+// What a page draws of one file (make_drawing below builds it).
+struct report_drawing {
+    bool full = true;                 // every line of the file and of its subfiles is drawn
+    std::vector<drawn_line> lines;    // the file's own lines: kept and changed at output, removed at input points
+    std::vector<drawn_line> subfile;  // placed lines of inlined subfiles, drawn faintly
+    std::string note;                 // what was left out, when not full
+};
 
 inline constexpr std::size_t full_drawing_lines = 20'000;
 inline constexpr std::size_t partial_drawing_lines = 20'000;

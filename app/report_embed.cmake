@@ -3,7 +3,8 @@
 #
 # The bytes are written as a list of numbers rather than a string literal: every compiler takes
 # that at any length, and the file needs no escaping.
-# The page is filled by replacing the one line that holds only the data placeholder (report.cpp).
+# The page is filled by replacing the one line that holds only the data placeholder
+# (app/report_html.cpp).
 file(STRINGS "${IN}" placeholder_lines REGEX "^/\\*WELDRIX_REPORT_DATA\\*/$")
 list(LENGTH placeholder_lines placeholder_count)
 if(NOT placeholder_count EQUAL 1)

@@ -1,457 +1,17 @@
 #include "app/report_writer.hpp"
 
-#include <algorithm>
-#include <cstdint>
 #include <functional>
-#include <span>
 
-#include "app/report_page.hpp"
-#include "app/wording.hpp"
-#include "geometry/number_format.hpp"
+#include "app/json_writer.hpp"
+#include "app/report_html.hpp"
+#include "app/report_json.hpp"
+#include "app/report_text.hpp"
 #include "io/console.hpp"
 #include "io/spool_file.hpp"
 #include "io/staged_writer.hpp"
 
 namespace weldrix {
 namespace {
-
-// ---------------------------------------------------------------- JSON
-
-// Appends JSON to a string. Texts may hold any bytes: what is not valid UTF-8 is written as
-// U+FFFD, so the result is always valid UTF-8. For a page (in_page) every "</" is written "<\/",
-// so the text cannot end the script element that holds it.
-class json_writer {
-public:
-    json_writer(std::string& out, bool in_page) : out_(out), in_page_(in_page) {}
-
-    void raw(std::string_view text) { out_ += text; }
-    void key(std::string_view name) {
-        string(name);
-        out_ += ':';
-    }
-    // An object's fields: open writes {"name": for the first, field ,"name": for each after it
-    // (with its value, when given), close the "}".
-    void open(std::string_view name) {
-        out_ += '{';
-        key(name);
-    }
-    void field(std::string_view name) {
-        out_ += ',';
-        key(name);
-    }
-    void field(std::string_view name, std::size_t n) {
-        field(name);
-        integer(n);
-    }
-    void field(std::string_view name, double v) {
-        field(name);
-        number(v);
-    }
-    void field(std::string_view name, bool b) {
-        field(name);
-        boolean(b);
-    }
-    void field(std::string_view name, const char* text) = delete;  // it would be taken for a bool
-    void text_field(std::string_view name, std::string_view text) {
-        field(name);
-        string(text);
-    }
-    void close() { out_ += '}'; }
-    void integer(std::size_t n) { out_ += std::to_string(n); }
-    void boolean(bool b) { out_ += b ? "true" : "false"; }
-
-    // As the tool writes numbers ("%.7lg"); infinities and NaN as the strings "inf", "-inf", "nan".
-    void number(double v) {
-        char text[number_text_max];
-        char* const end = write_number(text, v);
-        const bool word = text[0] == 'i' || text[0] == 'n' || (text[0] == '-' && text[1] == 'i');
-        if (word) out_ += '"';
-        out_.append(text, end);
-        if (word) out_ += '"';
-    }
-    void point_array(const point& p) {
-        out_ += '[';
-        number(p.x);
-        out_ += ',';
-        number(p.y);
-        out_ += ',';
-        number(p.z);
-        out_ += ']';
-    }
-    void string(std::string_view text);
-
-private:
-    void escape(unsigned code) {
-        static const char digits[] = "0123456789abcdef";
-        out_ += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) out_ += digits[(code >> shift) & 0xf];
-    }
-    // The length of the valid UTF-8 sequence that starts text[i], or 0 when it is not one.
-    static std::size_t utf8_length(std::string_view text, std::size_t i);
-
-    std::string& out_;
-    bool in_page_;
-};
-
-std::size_t json_writer::utf8_length(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned lead = byte(i);
-    std::size_t length;
-    unsigned low = 0x80, high = 0xbf;  // the range of the second byte
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        if (lead == 0xe0) low = 0xa0;   // no overlong forms
-        if (lead == 0xed) high = 0x9f;  // no surrogates
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        if (lead == 0xf0) low = 0x90;
-        if (lead == 0xf4) high = 0x8f;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xbf) return 0;
-    }
-    return length;
-}
-
-void json_writer::string(std::string_view text) {
-    out_ += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') {
-                out_ += '\\';
-                out_ += static_cast<char>(c);
-            } else if (c < 0x20) {
-                escape(c);
-            } else if (c == '<' && in_page_) {
-                // No "<" at all in a page's script: "</script" would end it early, and
-                // "<!--<script" would make the HTML parser take the page's own "</script>" as
-                // part of the script.
-                escape(c);
-            } else {
-                out_ += static_cast<char>(c);
-            }
-            ++i;
-            continue;
-        }
-        const std::size_t length = utf8_length(text, i);
-        if (length == 0) {
-            escape(0xfffd);
-            ++i;
-        } else if (length == 3 && c == 0xe2 && text[i + 1] == '\x80' &&
-                   (text[i + 2] == '\xa8' || text[i + 2] == '\xa9')) {
-            // U+2028 and U+2029 are valid in JSON but ended a line in older JavaScript.
-            escape(text[i + 2] == '\xa8' ? 0x2028 : 0x2029);
-            i += length;
-        } else {
-            out_.append(text.substr(i, length));
-            i += length;
-        }
-    }
-    out_ += '"';
-}
-
-const char* change_name(line_change::kind what) {
-    switch (what) {
-        case line_change::kind::removed: return "removed";
-        case line_change::kind::triangle: return "triangle";
-        case line_change::kind::moved: break;
-    }
-    return "moved";
-}
-
-void write_counts(json_writer& json, const line_counts& counts) {
-    json.open("lines");
-    json.integer(counts.lines);
-    json.field("edges", counts.edges);
-    json.field("conditionals", counts.conditionals);
-    json.field("triangles", counts.triangles);
-    json.field("quads", counts.quads);
-    json.field("subfiles", counts.subfiles);
-    json.close();
-}
-
-void write_vertex(json_writer& json, const change_record& record, const line_change& change, const vertex_change& v) {
-    const point& from = record.from(change, v);
-    const point& to = record.to(v);
-    json.open("index");
-    json.integer(v.index);
-    json.field("from");
-    json.point_array(from);
-    json.field("to");
-    json.point_array(to);
-    json.field("distance", from.manhattan_distance(to));
-    json.text_field("onto", v.snapped ? "snapped" : "merged");
-    if (v.snapped && !record.subfile(v).empty()) json.text_field("subfile", record.subfile(v));
-    json.close();
-}
-
-// The first limit changed lines of a record, as an array; drain is called after each.
-void write_changes(json_writer& json, const change_record& record, std::size_t limit,
-                   const std::function<void()>& drain) {
-    json.raw("[");
-    const std::size_t count = std::min(limit, record.lines.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        const line_change& change = record.lines[i];
-        if (i) json.raw(",");
-        json.open("line");
-        json.integer(change.line);
-        json.field("type", static_cast<std::size_t>(change.type));
-        json.text_field("change", change_name(change.what));
-        if (!record.reason(change).empty()) json.text_field("reason", record.reason(change));
-        json.field("vertices");
-        json.raw("[");
-        const std::span<const vertex_change> vertices = record.vertices(change);
-        for (std::size_t k = 0; k < vertices.size(); ++k) {
-            if (k) json.raw(",");
-            write_vertex(json, record, change, vertices[k]);
-        }
-        json.raw("]");
-        json.close();
-        drain();
-    }
-    json.raw("]");
-}
-
-// The first limit merge groups of a record, as an array; drain is called after each.
-void write_groups(json_writer& json, const change_record& record, std::size_t limit,
-                  const std::function<void()>& drain) {
-    json.raw("[");
-    const std::size_t count = std::min(limit, record.groups.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        const merge_group& group = record.groups[i];
-        if (i) json.raw(",");
-        json.open("to");
-        json.point_array(record.to(group));
-        json.field("from");
-        json.raw("[");
-        for (std::size_t k = 0; k < group.count; ++k) {
-            if (k) json.raw(",");
-            json.point_array(record.from(group, k));
-        }
-        json.raw("]");
-        json.close();
-        drain();
-    }
-    json.raw("]");
-}
-
-void write_totals(json_writer& json, const change_totals& totals) {
-    json.open("removed");
-    json.integer(totals.lines_removed);
-    json.field("triangles", totals.quads_made_triangles);
-    json.field("moved", totals.vertices_moved);
-    json.field("largest_distance", totals.largest_distance);
-    json.close();
-}
-
-// The changes and merge groups a report lists of one file (the page lists fewer than all of a
-// very large file).
-struct listed {
-    std::size_t changes = SIZE_MAX;
-    std::size_t groups = SIZE_MAX;
-};
-
-void write_file_json(json_writer& json, const file_report& file, const listed& limit,
-                     const std::function<void()>& drain) {
-    json.open("input");
-    json.string(file.input);
-    json.text_field("output", file.output);
-    if (!file.output_written) json.field("output_written", false);  // absent: it was written
-    json.field("thresholds");
-    json.open("vertex");
-    json.number(file.thresholds.vertex_threshold);
-    json.field("subfile", file.thresholds.subfile_threshold);
-    json.close();
-    json.field("snap_on_subfiles", file.snap_on_subfiles);
-    json.field("read");
-    write_counts(json, file.read);
-    json.field("written");
-    write_counts(json, file.written);
-    json.field("changes");
-    write_changes(json, file.changes, limit.changes, drain);
-    json.field("groups");
-    write_groups(json, file.changes, limit.groups, drain);
-    json.field("totals");
-    write_totals(json, file.changes.totals);
-    json.close();
-}
-
-void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) {
-    json.raw("[");
-    if (numbered) {
-        json.integer(line.line);
-        json.raw(",");
-    }
-    json.integer(static_cast<std::size_t>(line.type));
-    if (numbered) {
-        json.raw(",");
-        json.integer(static_cast<std::size_t>(line.what));
-    }
-    for (std::size_t k = 0; k < line.count; ++k) {
-        json.raw(",");
-        json.number(line.points[k].x);
-        json.raw(",");
-        json.number(line.points[k].y);
-        json.raw(",");
-        json.number(line.points[k].z);
-    }
-    json.raw("]");
-}
-
-// A file's drawing; drain is called after each line.
-void write_drawing(json_writer& json, const report_drawing& drawing, const std::string& more_note,
-                   const std::function<void()>& drain) {
-    json.open("full");
-    json.boolean(drawing.full && more_note.empty());
-    json.field("lines");
-    json.raw("[");
-    for (std::size_t k = 0; k < drawing.lines.size(); ++k) {
-        if (k) json.raw(",");
-        write_drawn_line(json, drawing.lines[k], true);
-        drain();
-    }
-    json.raw("]");
-    json.field("subfile");
-    json.raw("[");
-    for (std::size_t k = 0; k < drawing.subfile.size(); ++k) {
-        if (k) json.raw(",");
-        write_drawn_line(json, drawing.subfile[k], false);
-        drain();
-    }
-    json.raw("]");
-    json.text_field(
-        "note", drawing.note.empty() || more_note.empty() ? drawing.note + more_note : drawing.note + " " + more_note);
-    json.close();
-}
-
-// ---------------------------------------------------------------- text
-
-const char* type_name(line_type type) {
-    switch (type) {
-        case line_type::edge: return "edge line";
-        case line_type::triangle: return "triangle";
-        case line_type::quad: return "quad";
-        case line_type::conditional: return "conditional line";
-        default: break;
-    }
-    return "line";
-}
-
-void append_counts(std::string& out, const line_counts& c) {
-    out += counted(c.lines, "line", "lines") + " (" + counted(c.edges, "edge line", "edge lines") + ", " +
-           counted(c.conditionals, "conditional line", "conditional lines") + ", " +
-           counted(c.triangles, "triangle", "triangles") + ", " + counted(c.quads, "quad", "quads") + ", " +
-           counted(c.subfiles, "subfile reference", "subfile references") + ")";
-}
-
-void append_totals(std::string& out, const change_totals& t) {
-    out += counted(t.lines_removed, "line removed", "lines removed") + ", " +
-           counted(t.quads_made_triangles, "quad made a triangle", "quads made triangles") + ", " +
-           counted(t.vertices_moved, "vertex moved", "vertices moved") + ", largest distance moved " +
-           format_number(t.largest_distance);
-}
-
-// A changed line and its moved vertices, corners counted from 1.
-void append_change(std::string& out, const change_record& record, const line_change& change) {
-    out += "  line " + std::to_string(change.line) + ": " + type_name(change.type);
-    switch (change.what) {
-        case line_change::kind::removed: out += " removed"; break;
-        case line_change::kind::triangle: out += " made a triangle"; break;
-        case line_change::kind::moved: out += " moved"; break;
-    }
-    const std::string_view reason = record.reason(change);
-    if (!reason.empty()) out.append(" (").append(reason).append(")");
-    out += "\n";
-    for (const vertex_change& v : record.vertices(change)) {
-        const point& from = record.from(change, v);
-        const point& to = record.to(v);
-        out += "    corner " + std::to_string(v.index + 1) + ": " + from.to_text() + " -> " + to.to_text() +
-               ", distance " + format_number(from.manhattan_distance(to));
-        const std::string_view subfile = record.subfile(v);
-        if (!v.snapped) {
-            out += ", merged\n";
-        } else if (subfile.empty()) {
-            out += ", snapped onto a subfile\n";
-        } else {
-            out.append(", snapped onto ").append(printable(subfile)).append("\n");
-        }
-    }
-}
-
-void append_groups(std::string& out, const change_record& record, const std::function<void()>& drain) {
-    if (record.groups.empty()) return;
-    out += "\n  Merged vertices (output position <- input positions):\n";
-    for (const merge_group& group : record.groups) {
-        out += "    " + record.to(group).to_text() + " <-";
-        for (std::size_t k = 0; k < group.count; ++k) {
-            out += k ? ", " : " ";
-            record.from(group, k).append_text(out);
-        }
-        out += "\n";
-        drain();
-    }
-}
-
-void append_text(std::string& out, const file_report& file, const std::function<void()>& drain) {
-    out += printable(file.input) + " -> " + printable(file.output) + (file.output_written ? "\n" : " (not written)\n");
-    out += "  vertex threshold " + format_number(file.thresholds.vertex_threshold);
-    if (file.snap_on_subfiles) {
-        out += ", subfile threshold " + format_number(file.thresholds.subfile_threshold) +
-               ", subfiles inlined and snapped onto (-s)\n";
-    } else {
-        out += ", subfiles not inlined (no -s)\n";
-    }
-    out += "  read ";
-    append_counts(out, file.read);
-    out += file.output_written ? "\n  written " : "\n  would write ";
-    append_counts(out, file.written);
-    out += "\n  ";
-    append_totals(out, file.changes.totals);
-    out += "\n";
-    if (file.changes.lines.empty()) {
-        out += "\n  No line was changed.\n";
-        return;
-    }
-    out += "\n  Changed lines (input line numbers; corners counted from 1):\n";
-    for (const line_change& change : file.changes.lines) {
-        append_change(out, file.changes, change);
-        drain();
-    }
-    append_groups(out, file.changes, drain);
-}
-
-// The page template around its data: the placeholder stands alone on its line (the build checks
-// that there is one such line), and that line is replaced by the data, on one line.
-std::string_view page_head() {
-    static constexpr std::string_view placeholder_line = "\n/*WELDRIX_REPORT_DATA*/\n";
-    const std::string_view page = report_page_template();
-    return page.substr(0, page.find(placeholder_line) + 1);
-}
-std::string_view page_tail() {
-    const std::string_view page = report_page_template();
-    return page.substr(page_head().size() + std::string_view("/*WELDRIX_REPORT_DATA*/").size());
-}
-
-// What a page lists of a file, given the changed lines it may still list in all, and what its
-// note then says of the rest.
-listed page_limit(const change_record& changes, std::size_t left, std::string& note) {
-    listed limit;
-    limit.changes = std::min({changes.lines.size(), page_changes_per_file, left});
-    limit.groups = std::min(changes.groups.size(), page_changes_per_file);
-    if (limit.changes == changes.lines.size() && limit.groups == changes.groups.size()) return limit;
-    note = "The page lists " + std::to_string(limit.changes) + " of the file's " +
-           std::to_string(changes.lines.size()) + " changed lines and " + std::to_string(limit.groups) + " of its " +
-           std::to_string(changes.groups.size()) +
-           " merge groups (the totals count them all); the text and JSON reports list every one.";
-    return limit;
-}
 
 // Bytes are handed on in pieces of about this size: few writes, and buffers that stay small next
 // to the files being cleaned (a buffer grown past a piece holds its old and new copy at once).
@@ -531,12 +91,12 @@ bool report_writer::finish() {
 
 void report_writer::write_head() {
     switch (form_) {
-        case report_form::text: bytes_ += "weldrix change report\n"; break;
+        case report_form::text: bytes_ += text_report_head; break;
         case report_form::html:
             bytes_ += page_head();
-            bytes_ += "{\"report\":";
+            bytes_ += page_data_head;
             [[fallthrough]];
-        case report_form::json: bytes_ += "{\"format\":\"weldrix-report\",\"version\":1,\"files\":["; break;
+        case report_form::json: bytes_ += json_report_head; break;
     }
 }
 
@@ -544,7 +104,6 @@ void report_writer::write_file(const file_report& file) {
     if (files_ == 0) write_head();
     const std::function<void()> drain_some = [this] { drain(); };
     if (form_ == report_form::text) {
-        bytes_ += "\n";
         append_text(bytes_, file, drain_some);
     } else {
         json_writer json(bytes_, form_ == report_form::html);
@@ -579,18 +138,14 @@ void report_writer::write_file(const file_report& file) {
 
 void report_writer::write_tail() {
     switch (form_) {
-        case report_form::text:
-            if (files_ != 1) {
-                bytes_ += "\n";
-                bytes_ += counted(files_, "file", "files");
-                bytes_ += ": ";
-                append_totals(bytes_, all_);
-                bytes_ += "\n";
-            }
+        case report_form::text: append_text_end(bytes_, files_, all_); break;
+        case report_form::json:
+            bytes_ += json_report_end;
+            bytes_ += "\n";
             break;
-        case report_form::json: bytes_ += "]}\n"; break;
         case report_form::html:
-            bytes_ += "]},\"drawing\":[";
+            bytes_ += json_report_end;
+            bytes_ += page_data_drawings;
             drain(true);
             if (spool_) {
                 const bool copied = !failed_ && spool_->read_back([this](std::string_view drawn) {
@@ -605,7 +160,7 @@ void report_writer::write_tail() {
                 drawing = std::string();
             }
             drawings_.clear();
-            bytes_ += "]}";
+            bytes_ += page_data_end;
             bytes_ += page_tail();
             break;
     }

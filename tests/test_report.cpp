@@ -420,8 +420,6 @@ TEST(Report, JsonStaysValidForAnyNameAndNumber) {
         EXPECT_EQ(f["changes"][0]["reason"], "a <b>reason</b>");
         EXPECT_EQ(f["totals"]["largest_distance"], "nan");
     }
-    EXPECT_NE(report_json(files).find(R"(\u0001\u001f )"), std::string::npos) << "control characters as \\u00XX";
-    EXPECT_NE(report_json(files).find("\\u2028"), std::string::npos);
     const std::string page = report_html(files);
     EXPECT_EQ(page.find("/*WELDRIX_REPORT_DATA*/"), std::string::npos);
     EXPECT_EQ(page_data(page)["drawing"][1]["lines"][0],

@@ -1,0 +1,130 @@
+#include "app/report_json.hpp"
+
+#include <algorithm>
+#include <span>
+
+namespace weldrix {
+namespace {
+
+const char* change_name(line_change::kind what) {
+    switch (what) {
+        case line_change::kind::removed: return "removed";
+        case line_change::kind::triangle: return "triangle";
+        case line_change::kind::moved: break;
+    }
+    return "moved";
+}
+
+void write_counts(json_writer& json, const line_counts& counts) {
+    json.open("lines");
+    json.integer(counts.lines);
+    json.field("edges", counts.edges);
+    json.field("conditionals", counts.conditionals);
+    json.field("triangles", counts.triangles);
+    json.field("quads", counts.quads);
+    json.field("subfiles", counts.subfiles);
+    json.close();
+}
+
+void write_vertex(json_writer& json, const change_record& record, const line_change& change, const vertex_change& v) {
+    const point& from = record.from(change, v);
+    const point& to = record.to(v);
+    json.open("index");
+    json.integer(v.index);
+    json.field("from");
+    json.point_array(from);
+    json.field("to");
+    json.point_array(to);
+    json.field("distance", from.manhattan_distance(to));
+    json.text_field("onto", v.snapped ? "snapped" : "merged");
+    if (v.snapped && !record.subfile(v).empty()) json.text_field("subfile", record.subfile(v));
+    json.close();
+}
+
+// The first limit changed lines of a record, as an array; drain is called after each.
+void write_changes(json_writer& json, const change_record& record, std::size_t limit,
+                   const std::function<void()>& drain) {
+    json.raw("[");
+    const std::size_t count = std::min(limit, record.lines.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const line_change& change = record.lines[i];
+        if (i) json.raw(",");
+        json.open("line");
+        json.integer(change.line);
+        json.field("type", static_cast<std::size_t>(change.type));
+        json.text_field("change", change_name(change.what));
+        if (!record.reason(change).empty()) json.text_field("reason", record.reason(change));
+        json.field("vertices");
+        json.raw("[");
+        const std::span<const vertex_change> vertices = record.vertices(change);
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
+            if (k) json.raw(",");
+            write_vertex(json, record, change, vertices[k]);
+        }
+        json.raw("]");
+        json.close();
+        drain();
+    }
+    json.raw("]");
+}
+
+// The first limit merge groups of a record, as an array; drain is called after each.
+void write_groups(json_writer& json, const change_record& record, std::size_t limit,
+                  const std::function<void()>& drain) {
+    json.raw("[");
+    const std::size_t count = std::min(limit, record.groups.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const merge_group& group = record.groups[i];
+        if (i) json.raw(",");
+        json.open("to");
+        json.point_array(record.to(group));
+        json.field("from");
+        json.raw("[");
+        for (std::size_t k = 0; k < group.count; ++k) {
+            if (k) json.raw(",");
+            json.point_array(record.from(group, k));
+        }
+        json.raw("]");
+        json.close();
+        drain();
+    }
+    json.raw("]");
+}
+
+void write_totals(json_writer& json, const change_totals& totals) {
+    json.open("removed");
+    json.integer(totals.lines_removed);
+    json.field("triangles", totals.quads_made_triangles);
+    json.field("moved", totals.vertices_moved);
+    json.field("largest_distance", totals.largest_distance);
+    json.close();
+}
+
+}  // namespace
+
+void write_file_json(json_writer& json, const file_report& file, const listed& limit,
+                     const std::function<void()>& drain) {
+    json.open("input");
+    json.string(file.input);
+    json.text_field("output", file.output);
+    if (!file.output_written) json.field("output_written", false);  // absent: it was written
+    json.field("thresholds");
+    json.open("vertex");
+    json.number(file.thresholds.vertex_threshold);
+    json.field("subfile", file.thresholds.subfile_threshold);
+    json.close();
+    json.field("snap_on_subfiles", file.snap_on_subfiles);
+    json.field("read");
+    write_counts(json, file.read);
+    json.field("written");
+    write_counts(json, file.written);
+    json.field("changes");
+    write_changes(json, file.changes, limit.changes, drain);
+    json.field("groups");
+    write_groups(json, file.changes, limit.groups, drain);
+    json.field("totals");
+    write_totals(json, file.changes.totals);
+    json.close();
+}
+
+}  // namespace weldrix

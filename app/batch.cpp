@@ -34,14 +34,14 @@ namespace {
 class batch {
 public:
     batch(const run_options& options, const run_environment& env, std::vector<std::string> inputs,
-          std::size_t unreadable, const std::string& run_warning)
+          std::size_t unreadable, const std::string& run_warning, const file_paths& folders)
         : options_(options),
           env_(env),
           inputs_(std::move(inputs)),
           entries_(inputs_.size()),
           unreadable_(unreadable),
           drawing_(report_draws_page(options.report)),
-          jobs_(options, env, drawing_, run_warning),
+          jobs_(options, env, drawing_, run_warning, folders),
           progress_(env.out),
           threads_run_inline_(threads_run_inline()) {
         if (reporting()) report_ = std::make_unique<run_report>(env, options.report);
@@ -121,11 +121,10 @@ private:
             }
             batch_entry entry = jobs_.run(inputs_[i]);
             if (entry.outcome.report && drawing_) budget_.trim(*entry.outcome.report);
-            std::string text, output;
+            std::string text;
             const bool place = entry.state == output_state::at_once;
             if (place) {
                 text = std::move(entry.outcome.text);
-                output = entry.output;
                 entry.state = output_state::placing;
             }
             {
@@ -134,15 +133,16 @@ private:
                 ++done_;
             }
             ready_.notify_one();
-            if (place) hand_over(i, std::move(output), std::move(text));
+            if (place) hand_over(i, std::move(text));
         }
     }
 
     // Hands an output to the placing threads, which keeps this thread cleaning while the storage
     // takes the output.
-    void hand_over(std::size_t i, std::string output, std::string text) noexcept {
+    // (Only a placing thread changes the entry now, and never its output path.)
+    void hand_over(std::size_t i, std::string text) noexcept {
         try {
-            placer_->put(i, std::move(output), std::move(text));
+            placer_->put(i, entries_[i].output, std::move(text));
         } catch (const std::bad_alloc&) {
             put_in_place(i, output_placer::result::out_of_memory, {});
         }
@@ -294,24 +294,32 @@ private:
 
 }  // namespace
 
-int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning) {
+int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning,
+              const file_paths& folders) {
     prepare_for_many_files();
     file_system& fs = env.files;
     console& out = env.out;
     print_batch_settings(out, options);
 
     file_status st;
-    if (!options.check_only && repeat_interrupted([&] { return fs.status(options.output, st); }) == 0 &&
-        st.kind != file_kind::missing && st.kind != file_kind::folder) {
+    const int output_status =
+        options.check_only ? 0 : repeat_interrupted([&] { return fs.status(options.output, st); });
+    if (!options.check_only && output_status == 0 && st.kind != file_kind::missing && st.kind != file_kind::folder) {
         out.line(printable(options.output) + " Can't create");
         return exit_file_error;
     }
     // OUTDIR is made once the walk has found files, so that a run that finds nothing to clean (a
-    // folder given for a file) creates nothing.
-    std::string in_real, out_real;  // empty when there is none (a missing OUTDIR)
-    if (repeat_interrupted([&] { return fs.real_path(options.input, in_real); }) != 0) in_real.clear();
-    if (repeat_interrupted([&] { return fs.real_path(options.output, out_real); }) != 0) out_real.clear();
-    const bool in_place = !in_real.empty() && in_real == out_real;
+    // folder given for a file) creates nothing. A folder whose real path the host cannot give may
+    // be the other one under another name: whether the run is in place, and so whether a link
+    // leads out of it, could not be told.
+    const std::string& in_real = folders.input_real(fs);
+    const std::string& out_real = folders.output_real(fs);  // empty for a missing OUTDIR
+    const bool output_there = output_status != 0 || st.kind == file_kind::folder;
+    if (in_real.empty() || (!options.check_only && output_there && out_real.empty())) {
+        out.line(printable(in_real.empty() ? options.input : options.output) + " can't be read");
+        return exit_file_error;
+    }
+    const bool in_place = in_real == out_real;
     // Nothing below OUTDIR is read when it lies inside INDIR.
     std::vector<std::string> unreadable;
     const std::vector<std::string> inputs =
@@ -329,7 +337,7 @@ int run_batch(const run_options& options, const run_environment& env, const std:
     print_batch_start(out, options, inputs.size(), in_place);
     // What could not be looked into fails, before the files that were found.
     for (const std::string& relative : unreadable) out.line("failed: " + printable(relative) + ": can't be read");
-    batch run(options, env, inputs, unreadable.size(), run_warning);
+    batch run(options, env, inputs, unreadable.size(), run_warning, folders);
     return run.run();
 }
 

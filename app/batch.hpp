@@ -4,7 +4,7 @@
 // Every LDraw file below INDIR (folder_walk.hpp says which) is cleaned into the same relative path
 // below OUTDIR; when OUTDIR lies inside INDIR nothing below it is read. Each output is byte for
 // byte what a run on that one file ("weldrix [options] INDIR/rel OUTDIR/rel") writes: both clean
-// it with clean_file (clean_file.hpp). Subfiles are found, read and parsed once for
+// it with run_job (file_job.hpp). Subfiles are found, read and parsed once for
 // the whole run and shared between the threads (subfile_library.hpp).
 //
 // A run that finds no LDraw file below INDIR (and no folder it cannot list) says "no LDraw files
@@ -21,6 +21,7 @@
 
 #include <string>
 
+#include "app/file_job.hpp"
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "document/change_record.hpp"
@@ -32,6 +33,8 @@ namespace weldrix {
 // --strict: WARNING"); the others are. Returns the exit code: 130 when interrupted, else 2 when a
 // file could not be read or written, 4 when --strict withheld a file, 3 with "-c" when a file's
 // geometry would change, else 0.
-[[nodiscard]] int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning);
+// folders: the input and output folders.
+[[nodiscard]] int run_batch(const run_options& options, const run_environment& env, const std::string& run_warning,
+                            const file_paths& folders);
 
 }  // namespace weldrix

@@ -42,27 +42,24 @@ std::string console_line(const batch_entry& entry, const std::string& relative, 
 }
 
 batch_jobs::batch_jobs(const run_options& options, const run_environment& env, bool drawing,
-                       const std::string& run_warning)
+                       const std::string& run_warning, const file_paths& folders)
     : options_(options),
       env_(env),
       clean_(options.clean),
       library_(env.files),
       drawing_(drawing),
       rules_{options.strict, options.check_only, run_warning, env.interrupted} {
+    file_system& fs = env.files;
     clean_.record_changes = options.report.empty() ? clean_options::changes::totals : clean_options::changes::lines;
     if (clean_.snap_on_subfiles) {
-        std::vector<std::string> roots = options.library_folders;
-        roots.push_back(options.input);
-        for (const std::string& root : roots) {
-            const file_paths folder(root, {});
-            if (!folder.input_real(env.files).empty()) search_roots_.push_back(folder.input_real(env.files));
+        for (const std::string& library : options.library_folders) {
+            const file_paths folder(library, {});
+            if (!folder.input_real(fs).empty()) search_roots_.push_back(folder.input_real(fs));
         }
+        search_roots_.push_back(folders.input_real(fs));
     }
-    const file_paths folders(options.input, options.output);
-    if (!options.check_only && !folders.output_real(env.files).empty() &&
-        folders.input_real(env.files) == folders.output_real(env.files)) {
-        in_place_root_ = folders.input_real(env.files);
-    }
+    if (!options.check_only && folders.input_real(fs) == folders.output_real(fs))
+        in_place_root_ = folders.input_real(fs);
 }
 
 batch_entry batch_jobs::run(const std::string& relative) {
@@ -96,6 +93,10 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
     batch_entry entry;
     entry.output = job.paths.output();
     job_outcome& outcome = entry.outcome;
+    if (unplaceable(job.paths)) {
+        outcome.result = file_result::not_found;
+        return entry;
+    }
     if (leads_out_of_place(job.paths)) {
         outcome.result = file_result::passed_over;
         outcome.failure = "a link to a file outside " + options_.input;
@@ -122,7 +123,7 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
             entry.state = readable_by_run(job.paths) ? output_state::at_the_end : output_state::at_once;
             return entry;
     }
-    outcome.text = std::string();  // nothing is put in place
+    std::string().swap(outcome.text);  // nothing is put in place
     return entry;
 }
 
@@ -132,6 +133,11 @@ bool batch_jobs::leads_out_of_place(const file_paths& paths) {
     if (in_place_root_.empty()) return false;
     const std::string& real = paths.input_real(env_.files);
     return !real.empty() && !lies_below(env_.files, real, in_place_root_);
+}
+
+// In place, a file whose real path the host cannot give could lead anywhere.
+bool batch_jobs::unplaceable(const file_paths& paths) {
+    return !in_place_root_.empty() && paths.input_real(env_.files).empty();
 }
 
 // Whether a file of the run may read the output as a subfile: with -s, when it lies in or below a

@@ -41,8 +41,10 @@ std::string console_line(const batch_entry& entry, const std::string& relative, 
 class batch_jobs {
 public:
     // drawing: with -r to a page, each file's drawing is made. run_warning: the first warning of
-    // the run, which with --strict withholds every file.
-    batch_jobs(const run_options& options, const run_environment& env, bool drawing, const std::string& run_warning);
+    // the run, which with --strict withholds every file. folders: the input and output folders,
+    // both with a real path when the output folder exists.
+    batch_jobs(const run_options& options, const run_environment& env, bool drawing, const std::string& run_warning,
+               const file_paths& folders);
 
     // Runs the job of the file at relative below the input folder and, unless -c or the run is
     // interrupted, holds its output, to be put in place at once, or at the end of the run when a
@@ -57,6 +59,7 @@ public:
 private:
     [[nodiscard]] batch_entry run_and_hold(const std::string& relative);
     [[nodiscard]] bool leads_out_of_place(const file_paths& paths);
+    [[nodiscard]] bool unplaceable(const file_paths& paths);
     [[nodiscard]] bool readable_by_run(const file_paths& paths);
     void make_output_folder(const std::string& output);
 

@@ -29,16 +29,16 @@ void print_batch_start(console& out, const run_options& options, std::size_t fil
     }
 }
 
-void batch_summary::add(file_result what, const change_totals& totals, const std::vector<missing_subfile>& missing) {
+void batch_summary::add(file_result result, const change_totals& totals, const std::vector<missing_subfile>& missing) {
     using r = file_result;
-    if (what == r::pending || what == r::interrupted || what == r::passed_over) return;
-    if (what != r::not_found && what != r::not_text) ++read_;
-    if (what == r::changed) ++changed_;
-    if (what == r::reformatted) ++reformatted_;
-    if (what == r::unchanged) ++unchanged_;
-    if (failed(what)) {
+    if (result == r::pending || result == r::interrupted || result == r::passed_over) return;
+    if (result != r::not_found && result != r::not_text) ++read_;
+    if (result == r::changed) ++changed_;
+    if (result == r::reformatted) ++reformatted_;
+    if (result == r::unchanged) ++unchanged_;
+    if (failed(result)) {
         ++failures_;
-        if (what != r::withheld) return;
+        if (result != r::withheld) return;
         // Withheld by --strict, it was cleaned: the subfiles it misses are among its warnings.
         ++withheld_;
         add_missing(missing);

@@ -38,8 +38,8 @@ bool failed(file_result result) {
 }
 
 bool cleaned(file_result result) {
-    return result == file_result::unchanged || result == file_result::reformatted ||
-           result == file_result::changed || result == file_result::unclassified;
+    return result == file_result::unchanged || result == file_result::reformatted || result == file_result::changed ||
+           result == file_result::unclassified;
 }
 
 namespace {
@@ -58,9 +58,9 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
     if (clean.record_changes == clean_options::changes::none) {
         outcome.result = file_result::unclassified;
     } else {
-        outcome.result = outcome.totals.any()                 ? file_result::changed
+        outcome.result = outcome.totals.any()                ? file_result::changed
                          : outcome.text != document.source() ? file_result::reformatted
-                                                              : file_result::unchanged;
+                                                             : file_result::unchanged;
     }
 }
 
@@ -123,9 +123,8 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     // report's record and drawing are made, which are held with the output until it is placed.
     document.release_source();
     if (job.reporting) {
-        outcome.report = std::make_unique<file_report>(record_file(document, input, job.paths.output(), job.clean,
-                                                                   outcome.written,
-                                                                   job.drawing ? &subfile_lines : nullptr));
+        outcome.report = std::make_unique<file_report>(record_file(
+            document, input, job.paths.output(), job.clean, outcome.written, job.drawing ? &subfile_lines : nullptr));
     }
     return outcome;
 }

@@ -82,16 +82,13 @@ void make_folders(file_system& fs, const std::string& path) {
     }
 }
 
-std::string batch_usage_error(const run_options& options, file_system& fs) {
+std::string batch_usage_error(const run_options& options, file_system& fs, const file_paths& folders) {
     file_status st;
     if (options.check_only || repeat_interrupted([&] { return fs.status(options.input, st); }) != 0 ||
         st.kind != file_kind::folder)
         return {};
-    std::string in_real, out_real;
-    if (repeat_interrupted([&] { return fs.real_path(options.input, in_real); }) != 0 ||
-        repeat_interrupted([&] { return fs.real_path(options.output, out_real); }) != 0)
-        return {};
-    if (!lies_below(fs, in_real, out_real)) return {};
+    const std::string &in_real = folders.input_real(fs), &out_real = folders.output_real(fs);
+    if (in_real.empty() || out_real.empty() || !lies_below(fs, in_real, out_real)) return {};
     return "the input folder " + options.input + " lies inside the output folder " + options.output +
            ": its files would be replaced by other files' outputs";
 }

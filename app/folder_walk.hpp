@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_job.hpp"
 #include "app/options.hpp"
 #include "io/file_system.hpp"
 
@@ -37,9 +38,9 @@ bool lies_below(const file_system& fs, const std::string& path, const std::strin
 void make_folders(file_system& fs, const std::string& path);
 
 // Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
-// paths compared), where the outputs would replace other inputs. Nothing when the input is not a
-// folder, or with "-c" (nothing is written).
-[[nodiscard]] std::string batch_usage_error(const run_options& options, file_system& fs);
+// paths compared: folders, the run's input and output), where the outputs would replace other
+// inputs. Nothing when the input is not a folder, or with "-c" (nothing is written).
+[[nodiscard]] std::string batch_usage_error(const run_options& options, file_system& fs, const file_paths& folders);
 
 // Makes OUTDIR when it is missing and takes its lock, held by lock until it is destroyed: two runs
 // into one folder at once would mix their results. False when another run holds it. A folder the

@@ -186,7 +186,7 @@ void check_command(option_scan& scan) {
     // The report is written after the output: under the input's or the output's name it would
     // replace one of them.
     if (!options.report.empty() && (options.report == options.input || options.report == options.output)) {
-        result.what = command_line::action::usage_error;
+        result.requested = command_line::action::usage_error;
         result.usage_error = "the report file " + quoted(options.report) + " is the " +
                              (options.report == options.input ? "input" : "output") + " file";
         return;
@@ -195,7 +195,7 @@ void check_command(option_scan& scan) {
         if (scan.library_given) result.warnings.push_back("-l has no effect without -s");
         if (scan.subfile_threshold_given) result.warnings.push_back("-us has no effect without -s");
     }
-    result.what = command_line::action::run;
+    result.requested = command_line::action::run;
 }
 
 }  // namespace
@@ -208,7 +208,7 @@ namespace {
 command_line parse_with_files(const std::vector<std::string>& args, std::size_t input_at, bool whole_options) {
     command_line result;
     const auto usage_error = [&](const std::string& why) {
-        result.what = command_line::action::usage_error;
+        result.requested = command_line::action::usage_error;
         result.usage_error = why;
         return result;
     };
@@ -222,8 +222,8 @@ command_line parse_with_files(const std::vector<std::string>& args, std::size_t 
                                " stands where options are expected (the last two arguments are the input "
                                "and output files)");
         }
-        if (arg == "--help" || arg[1] == 'h') return result.what = command_line::action::help, result;
-        if (arg == "--version") return result.what = command_line::action::version, result;
+        if (arg == "--help" || arg[1] == 'h') return result.requested = command_line::action::help, result;
+        if (arg == "--version") return result.requested = command_line::action::version, result;
         if (read_flag(arg, result.options)) continue;
         const std::string error = arg[1] == '-' ? quoted(arg) + " is not an option" : scan_option(scan, args, i);
         if (!error.empty()) return usage_error(error);
@@ -240,8 +240,8 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     if (args.size() < 2) {
         command_line result;
         for (const std::string& arg : args) {
-            if (arg == "--help" || arg == "-h") return result.what = command_line::action::help, result;
-            if (arg == "--version") return result.what = command_line::action::version, result;
+            if (arg == "--help" || arg == "-h") return result.requested = command_line::action::help, result;
+            if (arg == "--version") return result.requested = command_line::action::version, result;
         }
         result.usage_error = args.empty()
                                  ? "no input and output file names"
@@ -251,7 +251,7 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     // "-c IN": a check needs no output name. Read so only when the arguments before the last are
     // options and -c is one of them; any other command line keeps its meaning.
     command_line check = parse_with_files(args, args.size() - 1, true);
-    if (check.what == command_line::action::run && check.options.check_only) return check;
+    if (check.requested == command_line::action::run && check.options.check_only) return check;
     return parse_with_files(args, args.size() - 2, false);
 }
 

@@ -39,7 +39,7 @@ struct run_options {
 
 struct command_line {
     enum class action { run, usage_error, help, version };
-    action what = action::usage_error;
+    action requested = action::usage_error;
     run_options options;      // meaningful for action::run
     std::string usage_error;  // what is wrong, naming the argument, for action::usage_error
     // The usage error is a slip that would have cleaned with settings nobody asked for: told as

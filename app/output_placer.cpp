@@ -27,7 +27,7 @@ void place_held(file_system& fs, batch_entry& entry, const std::atomic<bool>* st
         outcome.result = file_result::host_failure;
         outcome.failure = "out of memory";  // held in the string itself: no allocation
     }
-    outcome.text = std::string();
+    std::string().swap(outcome.text);
 }
 
 }  // namespace
@@ -140,7 +140,7 @@ void output_placer::place(job& output) {
     } catch (const std::bad_alloc&) {
         what = result::out_of_memory;
     }
-    output.text = std::string();
+    std::string().swap(output.text);
     placed_(output.index, what, std::move(folder));
 }
 

@@ -13,11 +13,11 @@ namespace {
 
 bool drawable(line_type type) { return type >= line_type::edge && type <= line_type::conditional; }
 
-drawn_line drawn(std::size_t line, line_type type, drawn_line::state what, std::span<const point> points) {
+drawn_line drawn(std::size_t line, line_type type, drawn_line::state shown, std::span<const point> points) {
     drawn_line d;
     d.line = line;
     d.type = type;
-    d.what = what;
+    d.shown = shown;
     d.count = static_cast<std::uint8_t>(std::min<std::size_t>(points.size(), d.points.size()));
     std::copy_n(points.begin(), d.count, d.points.begin());
     return d;

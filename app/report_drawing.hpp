@@ -36,7 +36,7 @@ struct drawn_line {
     enum class state : std::uint8_t { kept, moved, removed, triangle };  // 0 to 3, as the page reads them
     std::size_t line = 0;                                                // in the input, from 1; 0 for subfile geometry
     line_type type = line_type::none;                                    // as read
-    state what = state::kept;
+    state shown = state::kept;
     std::uint8_t count = 0;  // points used
     std::array<point, 4> points{};
 };

@@ -16,7 +16,7 @@ void write_drawn_line(json_writer& json, const drawn_line& line, bool numbered) 
     json.integer(static_cast<std::size_t>(line.type));
     if (numbered) {
         json.raw(",");
-        json.integer(static_cast<std::size_t>(line.what));
+        json.integer(static_cast<std::size_t>(line.shown));
     }
     for (std::size_t k = 0; k < line.count; ++k) {
         json.raw(",");

@@ -157,7 +157,7 @@ void report_writer::write_tail() {
             }
             for (std::string& drawing : drawings_) {
                 emit(drawing);
-                drawing = std::string();
+                std::string().swap(drawing);
             }
             drawings_.clear();
             bytes_ += page_data_end;

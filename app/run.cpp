@@ -27,18 +27,18 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     console& out = env.out;
     const command_line command = parse_command_line(args);
     wait = command.options.wait_for_enter && !env.no_wait;
-    if (command.what == command_line::action::version) {
+    if (command.requested == command_line::action::version) {
         out.line(version_line());
         return exit_success;
     }
     print_banner(out);
-    if (command.what == command_line::action::help) {
+    if (command.requested == command_line::action::help) {
         print_help(out);
         return exit_success;
     }
     for (const std::string& warning : command.warnings) warn(env.warnings, warning);
     const finisher finish(env, wait);
-    if (command.what == command_line::action::usage_error) {
+    if (command.requested == command_line::action::usage_error) {
         if (command.usage_error_is_slip) {
             error(env.warnings, command.usage_error);
         } else {
@@ -48,7 +48,8 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
         return finish(exit_usage);
     }
     const run_options& options = command.options;
-    if (const std::string refused = batch_usage_error(options, env.files); !refused.empty()) {
+    const file_paths run_paths(options.input, options.output);
+    if (const std::string refused = batch_usage_error(options, env.files, run_paths); !refused.empty()) {
         warn(env.warnings, "usage error: " + refused);
         print_usage(out);
         return finish(exit_usage);
@@ -66,10 +67,10 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     file_status input_status;
     if (repeat_interrupted([&] { return env.files.status(options.input, input_status); }) == 0 &&
         input_status.kind == file_kind::folder) {
-        const int code = run_batch(options, env, run_warning);
+        const int code = run_batch(options, env, run_warning, run_paths);
         return code == exit_interrupted ? code : finish(code);
     }
-    return run_single_file(options, paths, env, finish, run_warning);
+    return run_single_file(options, run_paths, paths, env, finish, run_warning);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ bool names_a_run_file(file_system& fs, const std::string& report, const file_pat
 run_report::run_report(const run_environment& env, const std::string& name)
     : env_(env),
       name_(name),
-      writer_(name == "-" ? std::make_unique<report_writer>(env.out) : std::make_unique<report_writer>(env.files, name)) {}
+      writer_(name == "-" ? std::make_unique<report_writer>(env.out)
+                          : std::make_unique<report_writer>(env.files, name)) {}
 
 bool run_report::write_out(const std::string& input, const std::string& output, const std::vector<std::string>* below,
                            bool output_written, std::unique_ptr<file_report> last) {

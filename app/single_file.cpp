@@ -9,8 +9,8 @@
 
 namespace weldrix {
 
-int run_single_file(const run_options& options, search_paths& paths, const run_environment& env,
-                    const finisher& finish, const std::string& run_warning) {
+int run_single_file(const run_options& options, const file_paths& files, search_paths& paths,
+                    const run_environment& env, const finisher& finish, const std::string& run_warning) {
     console& out = env.out;
     // An interrupted run ends at once: no wait, the output left as it was.
     const auto interrupted = [&] {
@@ -18,7 +18,7 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
         return exit_interrupted;
     };
     print_thresholds(out, options.clean);
-    file_job job{file_paths(options.input, options.output), options.clean, &paths, !options.report.empty()};
+    file_job job{files, options.clean, &paths, !options.report.empty()};
     job.drawing = report_draws_page(options.report);
     if (options.check_only && !job.reporting) job.clean.record_changes = clean_options::changes::totals;
     job.clean.keep_source = options.check_only;
@@ -57,7 +57,8 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
         case job_decision::stopped: return interrupted();
         case job_decision::untouched: break;
         case job_decision::to_write:
-            if (place_output_now(env.files, job.paths, outcome.text, env.interrupted) != output_placer::result::placed) {
+            if (place_output_now(env.files, job.paths, outcome.text, env.interrupted) !=
+                output_placer::result::placed) {
                 if (env.interrupted && env.interrupted->load()) return interrupted();
                 out.line(printable(options.output) + " Can't create");
                 return finish(exit_file_error);
@@ -66,7 +67,7 @@ int run_single_file(const run_options& options, search_paths& paths, const run_e
     }
     outcome.written.print(out, " lines written in file");
     if (!options.check_only) {
-        outcome.text = std::string();  // given back before the report is made
+        std::string().swap(outcome.text);  // given back before the report is made
         return report_and_finish(exit_success, true);
     }
     const bool changed = outcome.result == file_result::changed;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/file_job.hpp"
 #include "app/options.hpp"
 #include "app/run.hpp"
 
@@ -16,7 +17,7 @@ class search_paths;
 // warning of the run (run_warning, the first) or of the file withholds the output: exit_strict,
 // unless the report cannot be written (exit_file_error goes first). Ends with finish, except when
 // interrupted (exit_interrupted at once, no wait).
-[[nodiscard]] int run_single_file(const run_options& options, search_paths& paths, const run_environment& env,
-                                  const finisher& finish, const std::string& run_warning);
+[[nodiscard]] int run_single_file(const run_options& options, const file_paths& files, search_paths& paths,
+                                  const run_environment& env, const finisher& finish, const std::string& run_warning);
 
 }  // namespace weldrix

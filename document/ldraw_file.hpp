@@ -53,7 +53,7 @@ public:
     // for minimal output.
     const std::string& source() const { return source_; }
     // Gives the bytes read back once the output is made (they are the size of the file).
-    void release_source() { source_ = std::string(); }
+    void release_source() { std::string().swap(source_); }
 
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;

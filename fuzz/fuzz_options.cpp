@@ -146,11 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using action = command_line::action;
     memory_file_system fresh;
     files().fill(fresh);
-    if (command.what == action::run && !batch_usage_error(command.options, fresh).empty()) {
+    if (command.requested == action::run &&
+        !batch_usage_error(command.options, fresh, file_paths(command.options.input, command.options.output)).empty()) {
         // An input folder inside the output folder: a usage error once the files are looked at.
         FUZZ_CHECK(with.code == exit_usage, input);
         FUZZ_CHECK(with.warnings.find("weldrix: warning: usage error: ") != std::string::npos, with.warnings);
-    } else if (command.what == action::usage_error) {
+    } else if (command.requested == action::usage_error) {
         FUZZ_CHECK(with.code == exit_usage, input);
         FUZZ_CHECK(with.calls == 0 && without.calls == 0, input);
         FUZZ_CHECK(
@@ -160,9 +161,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         // A command line that parses can still be refused: a batch whose input folder lies inside
         // its output folder (nothing was written, so the file system still shows why).
-        FUZZ_CHECK(with.code != exit_usage || !batch_usage_error(command.options, with_fs).empty(), input);
+        FUZZ_CHECK(
+            with.code != exit_usage ||
+                !batch_usage_error(command.options, with_fs, file_paths(command.options.input, command.options.output))
+                     .empty(),
+            input);
     }
-    if (command.what == action::help || command.what == action::version) {
+    if (command.requested == action::help || command.requested == action::version) {
         FUZZ_CHECK(with.code == exit_success && with.waits == 0 && with.calls == 0, input);
         FUZZ_CHECK(with.warnings.empty(), with.warnings);
         return 0;

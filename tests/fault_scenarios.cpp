@@ -54,10 +54,13 @@ const output_state old_report{true, "old report\n", 0640};
 // The files of the batch scenario below INDIR, and the two that are not LDraw text or names.
 const std::string merging = "0 Vertices merge\n2 24 0 0 0 1 0 0\n2 24 0.002 0 0 1 1 0\n";
 const std::string reformatted = "0 Only reformatted\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 PRIM.DAT\n2 24 0.0 0 0 10.000 0 0\n";
+const output_state merging_in_place{true, merging, 0600};
+const output_state outside_link_target{true, merging + "2 24 0 0 0 0 0 0\n", 0644};
 const std::string not_text(
     "\xFF\xFE"
     "2\0 4\0",
     6);
+const output_state failing_in_place{true, not_text, 0644};
 
 std::string describe(const output_state& o) {
     if (!o.exists) return "no file";
@@ -119,7 +122,7 @@ scenario_folder::scenario_folder() {
     write_file(in + "/bad.dat", not_text);
     write_file(in + "/notes.txt", merging);
     // A link to a part outside the input folder, which is followed.
-    write_file(dir_ / "batch/elsewhere.dat", merging + "2 24 0 0 0 0 0 0\n");
+    write_file(dir_ / "batch/elsewhere.dat", outside_link_target.bytes);
     std::filesystem::create_symlink(dir_ / "batch/elsewhere.dat", in + "/link.dat");
     const std::string report = dir_ / "batch/report.html";
     fault_scenario batch{"batch",
@@ -130,6 +133,19 @@ scenario_folder::scenario_folder() {
                          report,
                          exit_file_error};
     scenarios_.push_back(std::move(batch));
+
+    // In place, with a link to a part outside the folder, which is passed over: its target must
+    // never be replaced, whatever call fails. The file that is not text fails in every run.
+    const std::string place = dir_ / "place";
+    std::filesystem::create_directories(place);
+    std::filesystem::create_symlink(dir_ / "batch/elsewhere.dat", place + "/link.dat");
+    scenarios_.push_back({"batch in place",
+                          {"-j", "1", "-s", "-l", lib, place, place},
+                          place,
+                          {place + "/a.dat", place + "/b.dat", place + "/bad.dat", dir_ / "batch/elsewhere.dat"},
+                          place,
+                          {},
+                          exit_file_error});
 }
 
 std::vector<std::string> replaced_files(const fault_scenario& s) {
@@ -142,6 +158,7 @@ std::vector<output_state> scenario_folder::initial_outputs(const fault_scenario&
     if (s.name == "plain") return {absent};
     if (s.name == "subfiles") return {old_output, absent};
     if (s.name == "batch") return {old_batch_output, absent, old_batch_output, old_failing_output, absent, old_report};
+    if (s.name == "batch in place") return {in_place_input, merging_in_place, failing_in_place, outside_link_target};
     return {in_place_input};
 }
 

@@ -110,6 +110,7 @@ TEST(Faults, EveryFailedSystemCallOfAPlainRun) { fail_every_call("plain"); }
 TEST(Faults, EveryFailedSystemCallOfARunWithSubfiles) { fail_every_call("subfiles"); }
 TEST(Faults, EveryFailedSystemCallOfAnInPlaceRun) { fail_every_call("in place"); }
 TEST(Faults, EveryFailedSystemCallOfABatch) { fail_every_call("batch"); }
+TEST(Faults, EveryFailedSystemCallOfABatchInPlace) { fail_every_call("batch in place"); }
 
 }  // namespace
 }  // namespace weldrix::test

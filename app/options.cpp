@@ -68,13 +68,8 @@ struct option_scan {
     bool library_given = false;
     bool subfile_threshold_given = false;
     bool value_took_input = false;
+    std::string took_input;  // the option whose value is the input name
 };
-
-// A slip that would clean with a setting nobody asked for: told as an error.
-std::string slip(option_scan& scan, std::string why) {
-    if (!why.empty()) scan.result.usage_error_is_slip = true;
-    return why;
-}
 
 // Acts on an option (its name as recognised, and its value when it takes one); returns a usage
 // error, or nothing.
@@ -133,13 +128,13 @@ constexpr option_rule option_rules[] = {
     {"-us", option_rule::value_kind::next,
      [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
          scan.subfile_threshold_given = true;
-         return slip(scan, read_threshold(option, value, scan.result.options.clean.thresholds.subfile_threshold,
-                                          scan.result.warnings));
+         return read_threshold(option, value, scan.result.options.clean.thresholds.subfile_threshold,
+                               scan.result.warnings);
      }},
     {"-ut", option_rule::value_kind::next,
      [](option_scan& scan, const std::string& option, const std::string& value) -> std::string {
-         return slip(scan, read_threshold(option, value, scan.result.options.clean.thresholds.vertex_threshold,
-                                          scan.result.warnings));
+         return read_threshold(option, value, scan.result.options.clean.thresholds.vertex_threshold,
+                               scan.result.warnings);
      }},
 };
 
@@ -162,7 +157,7 @@ std::string scan_option(option_scan& scan, const std::vector<std::string>& args,
         arg.find_first_not_of("0123456789", length) == std::string::npos) {
         return rule->handle(scan, std::string(rule->name), arg.substr(length));
     }
-    if (std::string glued = glued_value(arg, rule->name); !glued.empty()) return slip(scan, std::move(glued));
+    if (std::string glued = glued_value(arg, rule->name); !glued.empty()) return glued;
     // Characters after a recognised option are ignored, which is rarely what was meant.
     const std::string option = arg.substr(0, length);
     if (arg.size() > length) {
@@ -173,8 +168,10 @@ std::string scan_option(option_scan& scan, const std::vector<std::string>& args,
     const std::string& value = args[++i];
     if (i == scan.input_at) {
         scan.value_took_input = true;
-        warnings.push_back(option + " takes the input file name " + quoted(value) +
-                           " as its value (it is still read as the input)");
+        scan.took_input = option;
+        if (option != "-l")  // a usage error (parse_with_files)
+            warnings.push_back(option + " takes the input file name " + quoted(value) +
+                               " as its value (it is still read as the input)");
     }
     return rule->handle(scan, option, value);
 }
@@ -214,7 +211,7 @@ command_line parse_with_files(const std::vector<std::string>& args, std::size_t 
     };
     result.options.input = args[input_at];
     result.options.output = args.back();
-    option_scan scan{result, input_at};
+    option_scan scan{result, input_at, false, false, false, {}};
     for (std::size_t i = 0; i < input_at; ++i) {  // options stand before the input name
         const std::string& arg = args[i];
         if (arg.size() < 2 || arg[0] != '-') {
@@ -229,8 +226,40 @@ command_line parse_with_files(const std::vector<std::string>& args, std::size_t 
         if (!error.empty()) return usage_error(error);
     }
     if (whole_options && scan.value_took_input) return usage_error("a value took the input file name");
+    // "-s -l ~/ldraw part.dat", the input name forgotten, would clean the whole library into a new
+    // folder named like the part.
+    if (scan.took_input == "-l") {
+        return usage_error("-l takes the next name as the library; give the input and output names after it");
+    }
     check_command(scan);
     return result;
+}
+
+// The tool's own options that take no value: one of them where a file name goes is a slip
+// ("weldrix part.dat --minimal" would write a file named --minimal).
+bool is_own_flag(const std::string& arg) {
+    for (const char* flag : {"--strict", "--minimal", "--no-wait", "--help", "--version", "-s", "-c"}) {
+        if (arg == flag) return true;
+    }
+    return false;
+}
+
+// A usage error for the first of names that is one of the tool's flags, or nothing.
+std::string flag_for_a_name(std::initializer_list<const std::string*> names) {
+    for (const std::string* name : names) {
+        if (is_own_flag(*name)) return *name + " stands where a file name goes; options go before the names";
+    }
+    return {};
+}
+
+// The result, or the usage error why when there is one (help and version are still given).
+command_line refused_name(command_line result, const std::string& why) {
+    if (why.empty() || result.requested == command_line::action::help ||
+        result.requested == command_line::action::version)
+        return result;
+    command_line refused;
+    refused.usage_error = why;
+    return refused;
 }
 
 }  // namespace
@@ -251,8 +280,10 @@ command_line parse_command_line(const std::vector<std::string>& args) {
     // "-c IN": a check needs no output name. Read so only when the arguments before the last are
     // options and -c is one of them; any other command line keeps its meaning.
     command_line check = parse_with_files(args, args.size() - 1, true);
-    if (check.requested == command_line::action::run && check.options.check_only) return check;
-    return parse_with_files(args, args.size() - 2, false);
+    if (check.requested == command_line::action::run && check.options.check_only)
+        return refused_name(std::move(check), flag_for_a_name({&args.back()}));
+    return refused_name(parse_with_files(args, args.size() - 2, false),
+                        flag_for_a_name({&args[args.size() - 2], &args.back()}));
 }
 
 std::string base_folder(const std::string& input) {

@@ -40,11 +40,8 @@ struct run_options {
 struct command_line {
     enum class action { run, usage_error, help, version };
     action requested = action::usage_error;
-    run_options options;      // meaningful for action::run
-    std::string usage_error;  // what is wrong, naming the argument, for action::usage_error
-    // The usage error is a slip that would have cleaned with settings nobody asked for: told as
-    // "weldrix: error: ..." rather than as the other usage errors are.
-    bool usage_error_is_slip = false;
+    run_options options;                // meaningful for action::run
+    std::string usage_error;            // what is wrong, naming the argument, for action::usage_error
     std::vector<std::string> warnings;  // likely mistakes in a command line that is still run
 };
 

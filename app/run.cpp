@@ -39,18 +39,14 @@ int run_sequence(const std::vector<std::string>& args, const run_environment& en
     for (const std::string& warning : command.warnings) warn(env.warnings, warning);
     const finisher finish(env, wait);
     if (command.requested == command_line::action::usage_error) {
-        if (command.usage_error_is_slip) {
-            error(env.warnings, command.usage_error);
-        } else {
-            warn(env.warnings, "usage error: " + command.usage_error);
-        }
+        error(env.warnings, command.usage_error);
         print_usage(out);
         return finish(exit_usage);
     }
     const run_options& options = command.options;
     const file_paths run_paths(options.input, options.output);
     if (const std::string refused = batch_usage_error(options, env.files, run_paths); !refused.empty()) {
-        warn(env.warnings, "usage error: " + refused);
+        error(env.warnings, refused);
         print_usage(out);
         return finish(exit_usage);
     }

@@ -223,7 +223,7 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
     fs::create_directory(dir / "busy");
     std::unique_ptr<file_system::folder_lock> other_run;
     ASSERT_EQ(host_file_system().lock_folder(dir / "busy", other_run), 0);
-    const std::string usage = "weldrix: warning: usage error: the input folder ";
+    const std::string usage = "weldrix: error: the input folder ";
     const std::string none = "\n\nno LDraw files below empty\nPress <Enter> to quit\n";
     struct refused {
         std::vector<std::string> args;

@@ -320,7 +320,7 @@ int run_batch(const run_options& options, const run_environment& env, const std:
         return exit_file_error;
     }
     const bool in_place = in_real == out_real;
-    // Nothing below OUTDIR is read when it lies inside INDIR.
+    // Nothing below OUTDIR is read when it lies inside INDIR (a check: a run that writes refuses it).
     std::vector<std::string> unreadable;
     const std::vector<std::string> inputs =
         batch_inputs(fs, options.input, in_place ? std::string() : out_real, &unreadable);

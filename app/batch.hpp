@@ -2,7 +2,8 @@
 // on several threads.
 //
 // Every LDraw file below INDIR (folder_walk.hpp says which) is cleaned into the same relative path
-// below OUTDIR; when OUTDIR lies inside INDIR nothing below it is read. Each output is byte for
+// below OUTDIR; with -c, when OUTDIR lies inside INDIR nothing below it is read (a run that
+// writes refuses such an OUTDIR: batch_usage_error). Each output is byte for
 // byte what a run on that one file ("weldrix [options] INDIR/rel OUTDIR/rel") writes: both clean
 // it with run_job (file_job.hpp). Subfiles are found, read and parsed once for
 // the whole run and shared between the threads (subfile_library.hpp).

@@ -153,9 +153,9 @@ bool batch_jobs::readable_by_run(const file_paths& paths) {
         std::string target;
         if (repeat_interrupted([&] { return fs.read_link(output, target); }) == 0) return true;
         const std::size_t slash = output.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
-        const file_paths folder(output.substr(0, slash), {});
-        if (folder.input_real(fs).empty()) return true;
-        place = joined(folder.input_real(fs), output.substr(slash + 1));
+        const std::string folder = real_place(fs, output.substr(0, slash));
+        if (folder.empty()) return true;
+        place = joined(folder, output.substr(slash + 1));
     }
     for (const std::string& root : search_roots_) {
         if (place == root || lies_below(fs, place, root)) return true;

@@ -73,6 +73,20 @@ bool lies_below(const file_system& fs, const std::string& path, const std::strin
     return separator(folder.back()) || separator(path[folder.size()]);
 }
 
+std::string real_place(file_system& fs, const std::string& path) {
+    std::string real;
+    if (repeat_interrupted([&] { return fs.real_path(path, real); }) == 0) return real;
+    const std::size_t slash = path.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
+    if (slash == std::string::npos) {
+        // A name in the current folder.
+        if (repeat_interrupted([&] { return fs.real_path(".", real); }) != 0) return {};
+        return joined(real, path);
+    }
+    if (slash == 0) return path;  // below the root, which is there
+    const std::string folder = real_place(fs, path.substr(0, slash));
+    return folder.empty() ? std::string() : joined(folder, path.substr(slash + 1));
+}
+
 void make_folders(file_system& fs, const std::string& path) {
     const char* const ends = fs.names_ignore_case() ? "/\\" : "/";
     for (std::size_t slash = path.find_first_of(ends, 1); slash != std::string::npos;
@@ -87,10 +101,19 @@ std::string batch_usage_error(const run_options& options, file_system& fs, const
     if (options.check_only || repeat_interrupted([&] { return fs.status(options.input, st); }) != 0 ||
         st.kind != file_kind::folder)
         return {};
-    const std::string &in_real = folders.input_real(fs), &out_real = folders.output_real(fs);
-    if (in_real.empty() || out_real.empty() || !lies_below(fs, in_real, out_real)) return {};
-    return "the input folder " + options.input + " lies inside the output folder " + options.output +
-           ": its files would be replaced by other files' outputs";
+    const std::string& in_real = folders.input_real(fs);
+    if (in_real.empty()) return {};
+    const std::string& out_real = folders.output_real(fs);
+    if (!out_real.empty() && lies_below(fs, in_real, out_real)) {
+        return "the input folder " + options.input + " lies inside the output folder " + options.output +
+               ": its files would be replaced by other files' outputs";
+    }
+    const std::string out_place = out_real.empty() ? real_place(fs, options.output) : out_real;
+    if (lies_below(fs, out_place, in_real)) {
+        return "the output folder " + options.output + " lies inside the input folder " + options.input +
+               ": its files would be replaced by the outputs of the files above it";
+    }
+    return {};
 }
 
 bool lock_output_folder(file_system& fs, const std::string& folder, std::unique_ptr<file_system::folder_lock>& lock) {

@@ -33,13 +33,20 @@ std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_fol
 // host takes it as a separator (Windows).
 bool lies_below(const file_system& fs, const std::string& path, const std::string& folder);
 
+// Where path is or would be once made: its real path, or for a path that does not exist (yet) the
+// real path of its nearest existing folder joined with the rest of it. Empty when the host cannot
+// tell.
+std::string real_place(file_system& fs, const std::string& path);
+
 // Creates the folders of path that do not exist yet (the last component is a file's name). "\\"
 // separates too where the host takes it as a separator (Windows).
 void make_folders(file_system& fs, const std::string& path);
 
-// Why a batch cannot be run as asked, or nothing: an input folder inside the output folder (real
-// paths compared: folders, the run's input and output), where the outputs would replace other
-// inputs. Nothing when the input is not a folder, or with "-c" (nothing is written).
+// Why a batch cannot be run as asked, or nothing: an input folder inside the output folder, where
+// the outputs would replace other inputs, or an output folder inside the input folder (made or
+// not yet), where they would replace the files below it ("weldrix p p/48"). Real paths are
+// compared (folders: the run's input and output), so a link to a subfolder counts; in place is
+// allowed. Nothing when the input is not a folder, or with "-c" (nothing is written).
 [[nodiscard]] std::string batch_usage_error(const run_options& options, file_system& fs, const file_paths& folders);
 
 // Makes OUTDIR when it is missing and takes its lock, held by lock until it is destroyed: two runs

@@ -105,7 +105,7 @@ TEST(Batch, TakesLDrawFilesAtAnyDepthAndWritesWhatSingleRunsWrite) {
     EXPECT_TRUE(fs::is_directory(dir / "out/deep/er/c.Ldr"));
 }
 
-TEST(Batch, SubfilesFromEachFilesOwnFolderThenTheLibraryAndOutputInsideInput) {
+TEST(Batch, SubfilesFromEachFilesOwnFolderThenTheLibrary) {
     temp_dir dir;
     const std::string lib = test::library_path();
     // Each part finds its own folder's s/ first: the same name means different files.
@@ -116,21 +116,18 @@ TEST(Batch, SubfilesFromEachFilesOwnFolderThenTheLibraryAndOutputInsideInput) {
         "1 16 0 0 0 1 0 0 0 1 0 0 0 1 stud.dat\n";
     write_file(dir / "in/one/p.dat", part);
     write_file(dir / "in/two/p.dat", part);
-    // An earlier output inside the input folder is not read as input.
-    write_file(dir / "in/out/old.dat", dirty);
     const std::vector<std::string> options = {"-s", "-l", lib};
     std::vector<std::string> args = options;
-    for (const std::string a : {"--no-wait", "in", "in/out"}) args.push_back(a);
+    for (const std::string a : {"--no-wait", "in", "out"}) args.push_back(a);
     const auto r = run_weldrix(args, "", dir.path());
     EXPECT_EQ(r.exit_code, 0) << r.output << r.errors;
-    EXPECT_NE(r.output.find("Cleaning 4 files of in into in/out\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Cleaning 4 files of in into out\n"), std::string::npos) << r.output;
     for (const std::string name : {"one/p.dat", "two/p.dat", "one/s/sub.dat", "two/s/sub.dat"}) {
-        EXPECT_EQ(read_file(dir / ("in/out/" + name)),
+        EXPECT_EQ(read_file(dir / ("out/" + name)),
                   single_file_output(options, dir / ("in/" + name), dir / "single.dat"))
             << name;
     }
-    EXPECT_FALSE(fs::exists(dir / "in/out/out"));
-    EXPECT_NE(read_file(dir / "in/out/one/p.dat"), read_file(dir / "in/out/two/p.dat"));
+    EXPECT_NE(read_file(dir / "out/one/p.dat"), read_file(dir / "out/two/p.dat"));
 }
 
 // In place, with -s: every file is cleaned against the files as they were, whatever order the
@@ -233,6 +230,11 @@ TEST(Batch, RunsThatCannotGoAsAskedWriteNothing) {
         // An input folder inside the output folder: i/a.dat used to replace o/i/a.dat.
         {{"o/i", "o"}, 1, usage + "o/i lies inside the output folder o: its files would be replaced"},
         {{"o/i/i", "link"}, 1, usage + "o/i/i lies inside the output folder link: "},
+        // An output folder inside the input folder, made or not, by any name: "weldrix p p/48"
+        // used to replace p/48/x.dat by the cleaned p/x.dat.
+        {{"o", "o/i"}, 1, "weldrix: error: the output folder o/i lies inside the input folder o: its files would be"},
+        {{"o", "link/i"}, 1, "weldrix: error: the output folder link/i lies inside the input folder o: "},
+        {{"o", "o/new/"}, 1, "weldrix: error: the output folder o/new/ lies inside the input folder o: "},
         // A folder given for a file: "o.dat/" used to be created, with exit 0.
         {{"empty", "o.dat"}, 2, none},
         {{"-c", "empty", "o.dat"}, 2, none},

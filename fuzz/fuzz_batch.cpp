@@ -5,7 +5,7 @@
 // with LDraw and other extensions in any letter case, LDraw text referencing each other and a
 // small library below /lib, files that are not text), outputs that exist beforehand (one of them
 // read-only), and the options: -s, -c, -ut, --strict, --minimal, cleaning in place, an output
-// folder inside the input.
+// folder inside the input (refused unless with -c, which writes nothing).
 // The batch runs on one thread and on several, each on a fresh copy of the tree. Checked:
 //  * each output is byte for byte what the single-file run on that file writes (run on another
 //    fresh copy into another path); a file the single run fails on (exit code 2, or 4 with
@@ -88,6 +88,7 @@ struct scenario {
     std::vector<std::string> options;
     std::string in = "/in", out = "/out";
     bool check = false;
+    bool out_inside_in = false;
     unsigned threads = 2;
     std::set<std::string> inputs;     // relative paths the batch must take
     std::set<std::string> read_only;  // of those, the ones whose output may not be written
@@ -103,6 +104,7 @@ scenario generate(byte_source& in) {
     const unsigned placement = (flags >> 3) & 3;  // 0, 1: beside; 2: in place; 3: inside the input
     if (placement == 2) s.out = s.in;
     if (placement == 3) s.out = "/in/out";
+    s.out_inside_in = placement == 3;
     s.threads = 2 + ((flags >> 5) & 3);
     add_library(s.tree);
     s.tree.add_folder(s.in);
@@ -201,6 +203,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(one.warnings == many.warnings, input);
     FUZZ_CHECK(weldrix::fuzz::same_files(one_fs, many_fs), input);
 
+    // An output folder inside the input folder is refused before anything is read or written.
+    if (s.out_inside_in && !s.check) {
+        FUZZ_CHECK(one.code == exit_usage && one.warnings.find("lies inside the input folder") != std::string::npos,
+                   one.out + one.warnings);
+        memory_file_system untouched;
+        s.tree.fill(untouched);
+        FUZZ_CHECK(weldrix::fuzz::same_files(one_fs, untouched), input);
+        return 0;
+    }
     // A folder with no LDraw file below it is refused, with nothing created.
     if (s.inputs.empty()) {
         FUZZ_CHECK(

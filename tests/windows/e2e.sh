@@ -36,8 +36,16 @@ run_both() {
   if [ $# -gt 0 ]; then shift; windows_args=("$@"); else windows_args=("${linux_args[@]}"); fi
   "$linux" "${linux_args[@]}" </dev/null >linux.txt 2>&1
   linux_code=$?
-  timeout 60 wine "$exe" "${windows_args[@]}" </dev/null >windows.raw 2>&1
-  windows_code=$?
+  # weldrix.exe always prints something: a run that failed with no output at all is Wine failing
+  # to start the program (seen once in CI on a loaded machine), so it is tried again, twice at most.
+  local tries=0
+  while :; do
+    timeout 60 wine "$exe" "${windows_args[@]}" </dev/null >windows.raw 2>&1
+    windows_code=$?
+    tries=$((tries + 1))
+    { [ "$windows_code" = 0 ] || [ -s windows.raw ] || [ $tries -ge 3 ]; } && break
+    echo "note: Wine gave exit code $windows_code and no output; trying again" >&2
+  done
   sed 's/\r$//' windows.raw >windows.txt
 }
 

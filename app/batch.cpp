@@ -142,7 +142,8 @@ private:
     // (Only a placing thread changes the entry now, and never its output path.)
     void hand_over(std::size_t i, std::string text) noexcept {
         try {
-            placer_->put(i, entries_[i].output, std::move(text));
+            const batch_entry& entry = entries_[i];
+            placer_->put(i, entry.paths.output(), std::move(text), entry.in_place ? &entry.outcome.as_read : nullptr);
         } catch (const std::bad_alloc&) {
             put_in_place(i, output_placer::result::out_of_memory, {});
         }
@@ -152,17 +153,10 @@ private:
     void put_in_place(std::size_t i, output_placer::result result, std::string folder) noexcept {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            batch_entry& entry = entries_[i];
-            entry.state = output_state::none;
-            if (result == output_placer::result::placed) {
-                entry.state = output_state::placed;
-                entry.flush_folder = std::move(folder);
-            } else if (result == output_placer::result::out_of_memory) {
-                entry.outcome.result = file_result::host_failure;
-                entry.outcome.failure = "out of memory";  // held in the string itself: no allocation
-            } else {
-                entry.outcome.result = interrupted() ? file_result::interrupted : file_result::cannot_create;
-            }
+            note_placement(entries_[i], result);
+            if (result == output_placer::result::placed) entries_[i].flush_folder = std::move(folder);
+            if (result == output_placer::result::failed && interrupted())
+                entries_[i].outcome.result = file_result::interrupted;
         }
         ready_.notify_one();
     }
@@ -228,7 +222,7 @@ private:
     // output of the run are flushed together. The lines of the files have been printed by now: each
     // output that cannot be put in place gets a line of its own after them.
     void put_held_outputs_in_place(unsigned threads) {
-        for (const std::size_t i : place_held_outputs(env_.files, entries_, threads, env_.interrupted)) {
+        for (const std::size_t i : place_held_outputs(env_.files, entries_, threads)) {
             if (failed(entries_[i].outcome.result))
                 env_.out.line(console_line(entries_[i], printable(inputs_[i]), options_));
         }

@@ -36,7 +36,8 @@ std::string console_line(const batch_entry& entry, const std::string& relative, 
         case file_result::withheld: return "failed: " + relative + ": " + why;
         case file_result::passed_over: return "passed over: " + relative + ": " + why;
         case file_result::cannot_create:
-            return "failed: " + relative + ": " + printable(entry.output) + " Can't create";
+            return "failed: " + relative + ": " +
+                   (outcome.failure.empty() ? printable(entry.paths.output()) + " Can't create" : why);
         default: return {};
     }
 }
@@ -89,9 +90,11 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
                  nullptr,
                  !options_.report.empty(),
                  drawing_,
-                 true};
+                 true,
+                 !in_place_root_.empty()};
     batch_entry entry;
-    entry.output = job.paths.output();
+    entry.paths = job.paths;
+    entry.in_place = job.in_place;
     job_outcome& outcome = entry.outcome;
     if (unplaceable(job.paths)) {
         outcome.result = file_result::not_found;
@@ -113,7 +116,7 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
     outcome = run_job(fs, job, quiet);
     if (outcome.report) outcome.report->output_written = !options_.check_only;
     if (!cleaned(outcome.result)) return entry;
-    switch (decide(fs, job, rules_, outcome)) {
+    switch (decide(job, rules_, outcome)) {
         case job_decision::withheld: outcome.result = file_result::withheld; break;
         case job_decision::stopped: outcome.result = file_result::interrupted; break;
         case job_decision::checked:

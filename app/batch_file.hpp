@@ -29,7 +29,8 @@ enum class output_state : std::uint8_t {
 // What a file of the batch came to, kept until the end of the run.
 struct batch_entry {
     job_outcome outcome;  // its text is the output while it waits to be put in place
-    std::string output;   // the output's path
+    file_paths paths;
+    bool in_place = false;  // the output is the input
     output_state state = output_state::none;
     std::string flush_folder;  // placed: the folder whose rename is flushed at the end
 };

@@ -58,6 +58,8 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
     if (clean.record_changes == clean_options::changes::none) {
         outcome.result = file_result::unclassified;
     } else {
+        // In place, a file whose output is its input byte for byte is left as it is.
+        if (!clean.minimal && clean.keep_source) outcome.same_as_input = outcome.text == document.source();
         outcome.result = outcome.totals.any()                ? file_result::changed
                          : outcome.text != document.source() ? file_result::reformatted
                                                              : file_result::unchanged;
@@ -88,7 +90,8 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
 
     ldraw_file document(job.clean);
     observer.reading(input);
-    const ldraw_file::read_result read = document.read(fs, input, observer.statistics(), stop, job.regular_only);
+    const ldraw_file::read_result read =
+        document.read(fs, input, observer.statistics(), stop, job.regular_only, &outcome.as_read);
     if (read != ldraw_file::read_result::ok) {
         if (stopped()) return ended(file_result::interrupted);
         if (read == ldraw_file::read_result::not_regular) {
@@ -129,7 +132,7 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     return outcome;
 }
 
-job_decision decide(file_system& fs, const file_job& job, const decision_rules& rules, job_outcome& outcome) {
+job_decision decide(const file_job& job, const decision_rules& rules, job_outcome& outcome) {
     assert(cleaned(outcome.result));
     if (rules.strict) {
         if (const std::string first = first_warning(rules.run_warning, outcome); !first.empty()) {
@@ -139,10 +142,10 @@ job_decision decide(file_system& fs, const file_job& job, const decision_rules& 
     }
     if (rules.check_only) return job_decision::checked;
     if (rules.stop && rules.stop->load()) return job_decision::stopped;
-    // With --minimal, a file no line changes is not written when it is its own output: cleaning it
-    // in place leaves it untouched, time stamp included. Written to another output, it is a copy
-    // byte for byte.
-    if (outcome.same_as_input && job.paths.in_place(fs)) return job_decision::untouched;
+    // A file whose output would be its own bytes is not written when it is its own output: cleaning
+    // it in place leaves it untouched (its time stamp, its links), and a backup or sync tool sees
+    // no change. Written to another output, it is a copy byte for byte.
+    if (job.in_place && outcome.same_as_input) return job_decision::untouched;
     return job_decision::to_write;
 }
 

@@ -91,6 +91,9 @@ struct file_job {
     // Anything but a regular file is passed over unread (file_result::passed_over): a batch's file,
     // which the walk saw as a regular file, may have been replaced by a FIFO or a device since.
     bool regular_only = false;
+    // The output is the input (by real path): it is not rewritten when its bytes would not change,
+    // and not replaced when the input changed while it was cleaned.
+    bool in_place = false;
 };
 
 // The steps of a job as they happen, for a console that shows them. The default shows nothing and
@@ -121,7 +124,8 @@ struct job_outcome {
     file_result result = file_result::pending;
     std::string failure;  // for host_failure: what could not be done; for withheld and passed_over: why
     std::string text;     // the output bytes
-    // With --minimal, no line changed: text is the input's bytes.
+    file_status as_read;  // the input's status when it was opened
+    // text is the input's bytes (known with --minimal, or when the bytes read are kept).
     bool same_as_input = false;
     line_counts written;  // their statistics
     change_totals totals;
@@ -142,7 +146,7 @@ enum class job_decision : std::uint8_t {
     withheld,   // --strict: a warning withholds it (the first is the outcome's failure, "--strict: ...")
     checked,    // -c: nothing is written; the result says what would change
     stopped,    // the run was asked to stop before the output was put in place
-    untouched,  // --minimal changed no line and the output is the input: the file is left as it is
+    untouched,  // the output is the input and would not change (byte for byte): left as it is
     to_write,   // the output is to be put in place
 };
 
@@ -158,7 +162,6 @@ struct decision_rules {
 // Decides what becomes of the output of a cleaned file (cleaned(outcome.result)); for withheld,
 // the outcome's failure says why. A warning of the run withholds first, then the file's own (its
 // warnings, then its subfiles not found).
-[[nodiscard]] job_decision decide(file_system& fs, const file_job& job, const decision_rules& rules,
-                                  job_outcome& outcome);
+[[nodiscard]] job_decision decide(const file_job& job, const decision_rules& rules, job_outcome& outcome);
 
 }  // namespace weldrix

@@ -27,7 +27,13 @@ namespace weldrix {
 
 class output_placer {
 public:
-    enum class result { placed, failed, out_of_memory };
+    enum class result {
+        placed,
+        failed,
+        changed,      // the input changed while it was cleaned: not replaced (in place)
+        not_regular,  // a batch's output place holds a FIFO, a device or a folder: not written
+        out_of_memory,
+    };
     // Called on a placing thread when an output is placed (folder: its target's folder, to be
     // flushed with the others at the end of the run) or not (failed: also when stop was set).
     using placed_call = std::function<void(std::size_t index, result what, std::string folder)>;
@@ -42,8 +48,9 @@ public:
     output_placer(const output_placer&) = delete;
     output_placer& operator=(const output_placer&) = delete;
 
-    // Queues an output, waiting while the queue is full.
-    void put(std::size_t index, std::string path, std::string text);
+    // Queues an output, waiting while the queue is full. With as_read (the output is the input), it
+    // replaces its target only while that is still the version of the input that was read.
+    void put(std::size_t index, std::string path, std::string text, const file_status* as_read);
     // Waits until every output queued has been placed.
     void finish();
     // Drops what is queued (memory ran out): nothing more is placed.
@@ -54,6 +61,8 @@ private:
         std::size_t index = 0;
         std::string path;
         std::string text;
+        bool in_place = false;
+        file_status as_read;  // with in_place
     };
     void place(job& output);
     void work();
@@ -70,19 +79,22 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// Puts a single file's output in place at once: replaced safely and flushed (replace_file,
-// durability::flush_each). failed also when stop was set before it was in place. Throws
-// std::bad_alloc when memory runs out.
-output_placer::result place_output_now(file_system& fs, const file_paths& paths, std::string_view text,
+// Puts a single file's output in place at once: replaced safely and flushed, as replace_file does
+// with durability::flush_each; in place, only while the input is still the version that was read.
+// failed also when stop was set before it was in place. Throws std::bad_alloc when memory runs out.
+output_placer::result place_output_now(file_system& fs, const file_job& job, const job_outcome& outcome,
                                        const std::atomic<bool>* stop);
 
 // Puts the outputs a batch held to the end of the run (output_state::at_the_end) in place, on up
-// to threads threads, each with one temporary file at a time, and returns their indices. A
-// regular file is written to its end even when the run is interrupted (its file was cleaned, and
-// its line printed); only a wait for another process (a FIFO put in a file's place) gives up when
-// stop is set. An output that cannot be put in place makes its file cannot_create, or host_failure
-// when memory runs out; one put in place is placed, with the folder to flush.
-std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_entry>& entries, unsigned threads,
-                                            const std::atomic<bool>* stop);
+// to threads threads, each with one temporary file at a time, and returns their indices. Each is
+// written to its end even when the run is interrupted (its file was cleaned, and its line
+// printed): a batch writes regular files only, and never waits for another process. An output that cannot be put in
+// place makes its file cannot_create (with why, when it is the input that changed or a place that is not a regular
+// file), or host_failure when memory runs out; one put in place is placed, with the folder to flush.
+std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_entry>& entries, unsigned threads);
+
+// What placing a batch's output came to, noted in its entry (a placing thread's result included):
+// placed, or why its file failed.
+void note_placement(batch_entry& entry, output_placer::result what) noexcept;
 
 }  // namespace weldrix

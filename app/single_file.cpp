@@ -20,8 +20,12 @@ int run_single_file(const run_options& options, const file_paths& files, search_
     print_thresholds(out, options.clean);
     file_job job{files, options.clean, &paths, !options.report.empty()};
     job.drawing = report_draws_page(options.report);
-    if (options.check_only && !job.reporting) job.clean.record_changes = clean_options::changes::totals;
-    job.clean.keep_source = options.check_only;
+    // In place, the output is compared with the bytes read: a file that would not change is left as
+    // it is. A check compares them too.
+    job.in_place = !options.check_only && files.in_place(env.files);
+    if ((options.check_only || job.in_place) && job.clean.record_changes == clean_options::changes::none)
+        job.clean.record_changes = clean_options::changes::totals;
+    job.clean.keep_source = options.check_only || job.in_place;
     std::unique_ptr<run_report> report = job.reporting ? std::make_unique<run_report>(env, options.report) : nullptr;
 
     single_file_console progress(env, options);
@@ -36,7 +40,7 @@ int run_single_file(const run_options& options, const file_paths& files, search_
     }
     for (const std::string& warning : outcome.warnings) warn(env.warnings, warning);
     const decision_rules rules{options.strict, options.check_only, run_warning, env.interrupted};
-    const job_decision decision = decide(env.files, job, rules, outcome);
+    const job_decision decision = decide(job, rules, outcome);
 
     // -r: the report of what the run changed (with -c, would change), after the output; the run
     // ends with code unless the report cannot be written.
@@ -57,11 +61,15 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         case job_decision::stopped: return interrupted();
         case job_decision::untouched: break;
         case job_decision::to_write:
-            if (place_output_now(env.files, job.paths, outcome.text, env.interrupted) !=
-                output_placer::result::placed) {
-                if (env.interrupted && env.interrupted->load()) return interrupted();
-                out.line(printable(options.output) + " Can't create");
-                return finish(exit_file_error);
+            switch (place_output_now(env.files, job, outcome, env.interrupted)) {
+                case output_placer::result::placed: break;
+                case output_placer::result::changed:
+                    out.line(printable(options.input) + " changed while it was cleaned; not replaced");
+                    return finish(exit_file_error);
+                default:
+                    if (env.interrupted && env.interrupted->load()) return interrupted();
+                    out.line(printable(options.output) + " Can't create");
+                    return finish(exit_file_error);
             }
             break;
     }

@@ -70,9 +70,9 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
 }
 
 ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& file_name, console& out,
-                                         const std::atomic<bool>* stop, bool regular_only) {
+                                         const std::atomic<bool>* stop, bool regular_only, file_status* as_read) {
     std::string bytes;
-    switch (read_whole_file(fs, file_name, bytes, stop, regular_only)) {
+    switch (read_whole_file(fs, file_name, bytes, stop, regular_only, as_read)) {
         case read_status::ok: break;
         case read_status::failed: return read_result::not_found;
         case read_status::not_regular: return read_result::not_regular;

@@ -67,8 +67,10 @@ public:
     // Reads the named file and prints the read statistics; prints nothing when it fails. A read
     // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
     // but a regular file is passed over without waiting for it (a batch's files).
+    // With as_read, the file's status when it was opened.
     [[nodiscard]] read_result read(file_system& fs, const std::string& file_name, console& out,
-                                   const std::atomic<bool>* stop = nullptr, bool regular_only = false);
+                                   const std::atomic<bool>* stop = nullptr, bool regular_only = false,
+                                   file_status* as_read = nullptr);
     // Appends the elements of the bytes and sets main_count; returns the read statistics. The
     // bytes are taken as they are (a NUL ends the text of its line); read checks is_text first.
     // They are kept as source() when the options ask for it.

@@ -42,6 +42,12 @@ struct file_status {
     // The file system that holds it: equal for two paths on the same one, different otherwise; 0
     // where the host cannot tell.
     std::uint64_t device = 0;
+    // The file's number on its file system (the inode, the Windows file index) and the time of its
+    // last change of content, in the host's own units: together with device and size they tell
+    // whether a path still names the file, as it was, that was read (same_version in files.hpp).
+    // 0 where the host cannot tell.
+    std::uint64_t file_id = 0;
+    std::int64_t modified = 0;
 };
 
 struct folder_entry {

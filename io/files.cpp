@@ -94,8 +94,13 @@ bool means_absent(int error) {
 read_failure::read_failure(const std::string& path, int error)
     : std::runtime_error(path + " can't be read"), path_(path), error_(error) {}
 
+bool same_version(const file_status& a, const file_status& b) {
+    return a.kind == b.kind && a.device == b.device && a.file_id == b.file_id && a.size == b.size &&
+           a.modified == b.modified;
+}
+
 read_status read_whole_file(file_system& fs, const std::string& name, std::string& bytes, const std::atomic<bool>* stop,
-                            bool regular_only) {
+                            bool regular_only, file_status* as_read) {
     bytes.clear();
     file_system::handle h;
     const int error = repeat_interrupted([&] { return fs.open_read(name, regular_only, h); }, stop);
@@ -106,6 +111,7 @@ read_status read_whole_file(file_system& fs, const std::string& name, std::strin
     if (repeat_interrupted([&] { return fs.handle_status(h, st); }, stop) != 0) return read_status::failed;
     if (regular_only && st.kind != file_kind::regular) return read_status::not_regular;
     if (st.kind == file_kind::folder) return read_status::failed;
+    if (as_read) *as_read = st;
     if (st.kind == file_kind::regular && st.size > 0) bytes.reserve(st.size);
     return read_up_to(fs, h, bytes, UINT64_MAX, stop) == 0 ? read_status::ok : read_status::failed;
 }

@@ -47,6 +47,11 @@ private:
     int error_;
 };
 
+// Whether two statuses are of one version of one file: the same device, file number, size and
+// modification time. A file saved anew (written to a temporary file and renamed over it) or
+// written in place since is another version.
+[[nodiscard]] bool same_version(const file_status& a, const file_status& b);
+
 // Reads every byte of the named file (any kind but a folder: a pipe given as the input is read to
 // its end). False when it cannot be opened or read, or when stop is set while it waits for one
 // (see repeat_interrupted); bytes is then unspecified.
@@ -61,8 +66,10 @@ enum class read_status : std::uint8_t {
 // read_file, telling why it failed; with regular_only, anything but a regular file is passed over
 // unread (never waited for) as not_regular: what a folder's listing called a file may have been
 // replaced by a FIFO or a device since.
+// With as_read, the file's status when it was opened.
 [[nodiscard]] read_status read_whole_file(file_system& fs, const std::string& name, std::string& bytes,
-                                          const std::atomic<bool>* stop = nullptr, bool regular_only = false);
+                                          const std::atomic<bool>* stop = nullptr, bool regular_only = false,
+                                          file_status* as_read = nullptr);
 
 // Reads a subfile candidate: only a regular file counts (a folder, a device or a FIFO is passed
 // over like a missing file, without blocking), and it is read only up to the size it has when

@@ -52,7 +52,8 @@ void memory_file_system::add_file(const std::string& path, std::string_view byte
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
     const std::string name = canonical(path);
     add_folder(parent_of(name));
-    entries_[name] = {false, writable, std::string(bytes)};
+    const std::int64_t version = entries_.count(name) ? entries_[name].version + 1 : 0;
+    entries_[name] = {false, writable, std::string(bytes), next_id_++, version};
 }
 
 const std::string* memory_file_system::find(const std::string& path) const {
@@ -71,6 +72,8 @@ int memory_file_system::status(const std::string& path, file_status& st) {
     st.size = found->second.bytes.size();
     st.permissions = found->second.writable ? 0644 : 0444;
     st.device = 1;  // one file system holds every entry
+    st.file_id = found->second.id;
+    st.modified = found->second.version;
     return 0;
 }
 
@@ -165,6 +168,7 @@ int memory_file_system::open_write(const std::string& path, handle& h) {
     if (found->second.folder) return EISDIR;
     if (!found->second.writable) return EACCES;
     found->second.bytes.clear();
+    ++found->second.version;
     h = next_handle_++;
     open_[h] = {name, 0, true};
     return 0;
@@ -178,7 +182,7 @@ int memory_file_system::create_temporary(const std::string& folder, std::string&
     do {
         path = (name == "/" ? "" : name) + "/.weldrix-" + std::to_string(next_temporary_++);
     } while (entries_.count(path));
-    entries_[path] = {false, true, {}};
+    entries_[path] = {false, true, {}, next_id_++, 0};
     h = next_handle_++;
     open_[h] = {path, 0, true};
     return 0;
@@ -223,6 +227,7 @@ int memory_file_system::write(handle h, const char* bytes, std::size_t size, std
     const auto found = entries_.find(file->second.path);
     if (found == entries_.end()) return EIO;
     found->second.bytes.append(bytes, size);
+    ++found->second.version;
     written = size;
     return 0;
 }

@@ -4,6 +4,7 @@
 // used from several threads at once; entries() is for when none is using it.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,10 @@ public:
         bool folder = false;
         bool writable = true;
         std::string bytes;
+        // Its number, given when it is made (a rename keeps it), and how often its content was
+        // written: what a host's inode and modification time tell (file_status).
+        std::uint64_t id = 0;
+        std::int64_t version = 0;
     };
     const std::map<std::string, entry>& entries() const { return entries_; }
 
@@ -74,6 +79,7 @@ private:
     std::set<std::string> locked_;  // the folders a lock is held on
     handle next_handle_ = 3;
     unsigned next_temporary_ = 0;
+    std::uint64_t next_id_ = 1;
 };
 
 }  // namespace weldrix

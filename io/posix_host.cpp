@@ -35,6 +35,8 @@ file_status status_of(const struct stat& st) {
     status.size = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.permissions = static_cast<std::uint32_t>(st.st_mode & 07777);
     status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.file_id = static_cast<std::uint64_t>(st.st_ino);
+    status.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
     return status;
 }
 

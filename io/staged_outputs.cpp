@@ -5,25 +5,38 @@
 
 namespace weldrix {
 
-bool place_file(file_system& fs, const std::string& name, std::string_view bytes, std::string& folder,
-                const std::atomic<bool>* stop) {
+placed place_file(file_system& fs, const std::string& name, std::string_view bytes, std::string& folder,
+                  const std::atomic<bool>* stop, const place_checks& checks, durability renames) {
     folder.clear();
+    if (checks.regular_only) {
+        file_status st;
+        if (repeat_interrupted([&] { return fs.status(name, st); }) != 0) return placed::failed;
+        if (st.kind != file_kind::regular && st.kind != file_kind::missing) return placed::not_regular;
+    }
     staged_file staged;
-    if (!stage_file(fs, name, bytes, staged, durability::flush_each, stop)) return false;
+    if (!stage_file(fs, name, bytes, staged, durability::flush_each, stop)) return placed::failed;
     if (stop && stop->load()) {
         discard_staged(fs, staged);
-        return false;
+        return placed::failed;
+    }
+    if (checks.as_read) {
+        file_status now;
+        const int error = repeat_interrupted([&] { return fs.status(staged.target, now); });
+        if (error != 0 || !same_version(now, *checks.as_read)) {
+            discard_staged(fs, staged);
+            return error != 0 ? placed::failed : placed::changed;
+        }
     }
     // Copied before the rename: memory that runs out after it must not fail a file in place.
     try {
-        if (!staged.temporary.empty()) folder = staged.folder;
+        if (!staged.temporary.empty() && renames == durability::none_here) folder = staged.folder;
     } catch (...) {
         discard_staged(fs, staged);
         throw;
     }
-    if (commit_staged(fs, staged, durability::none_here)) return true;
+    if (commit_staged(fs, staged, renames)) return placed::yes;
     folder.clear();
-    return false;
+    return placed::failed;
 }
 
 bool flush_file_systems(file_system& fs, const std::vector<std::string>& folders) {

@@ -15,13 +15,32 @@
 
 namespace weldrix {
 
+// What placing an output came to.
+enum class placed : std::uint8_t {
+    yes,
+    failed,       // it could not be written (or stop was set before it was in place)
+    changed,      // the target is no longer the version of the file that was read: left as it is
+    not_regular,  // regular files only were asked for, and the target is a device, FIFO or folder
+};
+
+// What place_file checks before it replaces a target.
+struct place_checks {
+    // The target must still be this version of the file (its status when it was read, see
+    // same_version): a file saved by another program while it was cleaned is not replaced.
+    const file_status* as_read = nullptr;
+    // A target that exists and is not a regular file (a FIFO, a device) is not written.
+    bool regular_only = false;
+};
+
 // Replaces name by bytes as replace_file does with durability::flush_each (the bytes are flushed
-// before the rename), except that the rename itself is not flushed: the caller flushes the renames
-// of many files together (flush_file_systems) before it says that they are written. folder
-// receives the target's folder (links followed), or nothing when the bytes were written directly
-// (a device) and there is nothing to flush.
-bool place_file(file_system& fs, const std::string& name, std::string_view bytes, std::string& folder,
-                const std::atomic<bool>* stop = nullptr);
+// before the rename), except that with renames durability::none_here the rename itself is not
+// flushed: the caller flushes the renames of many files together (flush_file_systems) before it
+// says that they are written. folder receives the target's folder (links followed) when its rename
+// is to be flushed so, or nothing when the bytes were written directly (a device) and there is
+// nothing to flush. The version of the target is checked just before the rename.
+placed place_file(file_system& fs, const std::string& name, std::string_view bytes, std::string& folder,
+                  const std::atomic<bool>* stop = nullptr, const place_checks& checks = {},
+                  durability renames = durability::none_here);
 
 // Flushes the file systems that hold the folders, each once and each even when one fails (a folder
 // whose file system the host cannot tell counts as one of its own). False when a flush failed.

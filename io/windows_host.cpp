@@ -224,6 +224,9 @@ int status_of(HANDLE h, file_status& st) {
     if (!GetFileInformationByHandle(h, &info)) return last_error();
     st = status_from(info.dwFileAttributes, (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
     st.device = info.dwVolumeSerialNumber;  // one number per volume
+    st.file_id = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    st.modified = static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                            info.ftLastWriteTime.dwLowDateTime);  // 100 ns steps
     return 0;
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <regex>
 #include <thread>
+#include <utility>
 
 #include "app/batch.hpp"
 #include "app/report_drawing.hpp"
@@ -23,6 +24,7 @@
 #include "forwarding_file_system.hpp"
 #include "interrupting_file_system.hpp"
 #include "io/console.hpp"
+#include "io/files.hpp"
 #include "io/memory_file_system.hpp"
 #include "report_data.hpp"
 #include "support.hpp"
@@ -80,7 +82,7 @@ TEST(Batch, TakesLDrawFilesAtAnyDepthAndWritesWhatSingleRunsWrite) {
     write_file(dir / "elsewhere/folder/f.dat", dirty);
     fs::create_symlink(dir / "elsewhere/linked.dat", in + "/link.dat");       // a link to a file is followed
     fs::create_directory_symlink(dir / "elsewhere/folder", in + "/linkdir");  // one to a folder is not
-    // An output that cannot be written: a folder stands in its place.
+    // An output that cannot be written: a folder stands in its place (a FIFO would hang the run).
     fs::create_directories(dir / "out/deep/er/c.Ldr");
 
     const auto r = run_weldrix({"--no-wait", "in", "out"}, "", dir.path());
@@ -91,7 +93,7 @@ TEST(Batch, TakesLDrawFilesAtAnyDepthAndWritesWhatSingleRunsWrite) {
                   "Cleaning 6 files of in into out\n"
                   "changed: a.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
                   "failed: bad.dat: is not a text file\n"
-                  "failed: deep/er/c.Ldr: out/deep/er/c.Ldr Can't create\n"
+                  "failed: deep/er/c.Ldr: out/deep/er/c.Ldr is not a regular file\n"
                   "changed: deep/model.mpd (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
                   "changed: link.dat (2 vertices moved, 0 lines removed, 0 quads made triangles)\n"
                   "\nSummary:\n5 files read\n3 changed\n1 only reformatted\n0 unchanged\n2 failed\n6 vertices moved\n"
@@ -741,6 +743,56 @@ TEST(Batch, ThreadsWaitForAnOutputFolderBeingMade) {
         const std::string* written = memory.find("/out/slow/" + name);
         ASSERT_NE(written, nullptr) << name << out.text;
         EXPECT_EQ(*written, "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
+    }
+}
+
+// An editor saves a file (a new file renamed over it) while the run cleans it: the save is kept.
+class saving_file_system final : public test::forwarding_file_system {
+public:
+    saving_file_system(memory_file_system& memory, std::string saved)
+        : forwarding_file_system(memory), memory_(memory), saved_(std::move(saved)) {}
+    int create_temporary(const std::string& f, std::string& p, handle& h) override {
+        if (!saved_.empty()) memory_.add_file(std::exchange(saved_, {}), "0 saved\n");
+        return inner_.create_temporary(f, p, h);
+    }
+
+private:
+    memory_file_system& memory_;
+    std::string saved_;
+};
+
+// In place, an output replaces its input only if the input is still the file that was read, and a
+// file whose output is its own bytes is not written at all (its links and time stamp stay).
+TEST(InPlace, ASaveDuringTheRunIsKeptAndAnUnchangedFileIsNotRewritten) {
+    struct run_case {
+        std::vector<std::string> args;
+        std::string saved, expected_line;
+    };
+    const std::vector<run_case> cases = {
+        {{"/in/a.dat", "/in/a.dat"}, "/in/a.dat", "/in/a.dat changed while it was cleaned; not replaced\n"},
+        {{"-j", "1", "--no-wait", "/in", "/in"},
+         "/in/a.dat",
+         "failed: a.dat: /in/a.dat changed while it was cleaned; not replaced\n"},
+    };
+    for (const run_case& c : cases) {
+        memory_file_system memory;
+        memory.add_file("/in/a.dat", dirty);
+        memory.add_file("/in/b.dat", clean);
+        file_status before;
+        ASSERT_EQ(memory.status("/in/b.dat", before), 0);
+        saving_file_system fs(memory, c.saved);
+        string_console out, warnings;
+        EXPECT_EQ(run(c.args, {out, warnings, [] {}, fs}), exit_file_error) << out.text;
+        EXPECT_NE(out.text.find(c.expected_line), std::string::npos) << out.text;
+        EXPECT_EQ(*memory.find("/in/a.dat"), "0 saved\n");
+        file_status after;
+        ASSERT_EQ(memory.status("/in/b.dat", after), 0);
+        EXPECT_TRUE(same_version(before, after)) << "b.dat was rewritten";
+        // Without a save, the single-file run leaves the unchanged file as it is too.
+        string_console out2;
+        EXPECT_EQ(run({"/in/b.dat", "/in/b.dat"}, {out2, warnings, [] {}, memory}), exit_success) << out2.text;
+        ASSERT_EQ(memory.status("/in/b.dat", after), 0);
+        EXPECT_TRUE(same_version(before, after));
     }
 }
 

@@ -64,6 +64,16 @@ public:
         out_ += ']';
     }
     void string(std::string_view text);
+    // An array of count values, the i-th written by item(i).
+    template <class Item>
+    void array(std::size_t count, Item item) {
+        out_ += '[';
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i) out_ += ',';
+            item(i);
+        }
+        out_ += ']';
+    }
 
 private:
     void escape(unsigned code);

@@ -60,21 +60,15 @@ void write_drawing(json_writer& json, const report_drawing& drawing, const std::
     json.open("full");
     json.boolean(drawing.full && more_note.empty());
     json.field("lines");
-    json.raw("[");
-    for (std::size_t k = 0; k < drawing.lines.size(); ++k) {
-        if (k) json.raw(",");
+    json.array(drawing.lines.size(), [&](std::size_t k) {
         write_drawn_line(json, drawing.lines[k], true);
         drain();
-    }
-    json.raw("]");
+    });
     json.field("subfile");
-    json.raw("[");
-    for (std::size_t k = 0; k < drawing.subfile.size(); ++k) {
-        if (k) json.raw(",");
+    json.array(drawing.subfile.size(), [&](std::size_t k) {
         write_drawn_line(json, drawing.subfile[k], false);
         drain();
-    }
-    json.raw("]");
+    });
     json.text_field(
         "note", drawing.note.empty() || more_note.empty() ? drawing.note + more_note : drawing.note + " " + more_note);
     json.close();

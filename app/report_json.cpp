@@ -44,51 +44,33 @@ void write_vertex(json_writer& json, const change_record& record, const line_cha
 // The first limit changed lines of a record, as an array; drain is called after each.
 void write_changes(json_writer& json, const change_record& record, std::size_t limit,
                    const std::function<void()>& drain) {
-    json.raw("[");
-    const std::size_t count = std::min(limit, record.lines.size());
-    for (std::size_t i = 0; i < count; ++i) {
+    json.array(std::min(limit, record.lines.size()), [&](std::size_t i) {
         const line_change& change = record.lines[i];
-        if (i) json.raw(",");
         json.open("line");
         json.integer(change.line);
         json.field("type", static_cast<std::size_t>(change.type));
         json.text_field("change", change_name(change.what));
         if (!record.reason(change).empty()) json.text_field("reason", record.reason(change));
         json.field("vertices");
-        json.raw("[");
         const std::span<const vertex_change> vertices = record.vertices(change);
-        for (std::size_t k = 0; k < vertices.size(); ++k) {
-            if (k) json.raw(",");
-            write_vertex(json, record, change, vertices[k]);
-        }
-        json.raw("]");
+        json.array(vertices.size(), [&](std::size_t k) { write_vertex(json, record, change, vertices[k]); });
         json.close();
         drain();
-    }
-    json.raw("]");
+    });
 }
 
 // The first limit merge groups of a record, as an array; drain is called after each.
 void write_groups(json_writer& json, const change_record& record, std::size_t limit,
                   const std::function<void()>& drain) {
-    json.raw("[");
-    const std::size_t count = std::min(limit, record.groups.size());
-    for (std::size_t i = 0; i < count; ++i) {
+    json.array(std::min(limit, record.groups.size()), [&](std::size_t i) {
         const merge_group& group = record.groups[i];
-        if (i) json.raw(",");
         json.open("to");
         json.point_array(record.to(group));
         json.field("from");
-        json.raw("[");
-        for (std::size_t k = 0; k < group.count; ++k) {
-            if (k) json.raw(",");
-            json.point_array(record.from(group, k));
-        }
-        json.raw("]");
+        json.array(group.count, [&](std::size_t k) { json.point_array(record.from(group, k)); });
         json.close();
         drain();
-    }
-    json.raw("]");
+    });
 }
 
 void write_totals(json_writer& json, const change_totals& totals) {

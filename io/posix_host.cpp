@@ -65,6 +65,19 @@ bool wait_until_ready(int fd, short events) {
     return ::poll(&p, 1, wait_spell_ms) > 0;
 }
 
+// One read or write (call) once the descriptor is ready for events. A descriptor that is not
+// ready, or would block, counts as interrupted: the caller's loop checks its stop flag and tries
+// again.
+template <class Call>
+int transfer(int fd, short events, std::size_t& done, Call call) {
+    done = 0;
+    if (!wait_until_ready(fd, events)) return EINTR;
+    const ssize_t n = call();
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? EINTR : errno;
+    done = static_cast<std::size_t>(n);
+    return 0;
+}
+
 // Reading the umask means setting it: two threads reading it at once could leave it at 0, and every
 // file made after that world-writable. The host reads it once, when it is made.
 mode_t current_umask() {
@@ -231,21 +244,11 @@ public:
     }
 
     int read(handle h, char* buffer, std::size_t size, std::size_t& got) override {
-        got = 0;
-        if (!wait_until_ready(fd_of(h), POLLIN)) return EINTR;
-        const ssize_t n = ::read(fd_of(h), buffer, size);
-        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? EINTR : errno;
-        got = static_cast<std::size_t>(n);
-        return 0;
+        return transfer(fd_of(h), POLLIN, got, [&] { return ::read(fd_of(h), buffer, size); });
     }
 
     int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override {
-        written = 0;
-        if (!wait_until_ready(fd_of(h), POLLOUT)) return EINTR;
-        const ssize_t n = ::write(fd_of(h), bytes, size);
-        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? EINTR : errno;
-        written = static_cast<std::size_t>(n);
-        return 0;
+        return transfer(fd_of(h), POLLOUT, written, [&] { return ::write(fd_of(h), bytes, size); });
     }
 
     // Linux releases the descriptor even when close reports an error (EINTR included), so it is

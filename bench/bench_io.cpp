@@ -18,6 +18,7 @@
 
 #include "bench_support.hpp"
 #include "document/ldraw_file.hpp"
+#include "generated_parts.hpp"
 #include "io/console.hpp"
 
 namespace {
@@ -25,71 +26,9 @@ namespace {
 using weldrix::ldraw_file;
 using weldrix::line_counts;
 using weldrix::string_console;
+using weldrix::bench::generate_part;
 
 constexpr int part_lines = 1'000'000;
-
-class number_source {
-public:
-    explicit number_source(unsigned seed) : random_(seed) {}
-
-    void append(std::string& out) {
-        const int magnitude = static_cast<int>(random_() % 240);
-        const bool negative = random_() % 3 == 0;
-        const unsigned decimals = random_() % 10 < 4 ? 0 : 1 + random_() % 4;  // 40% integers
-        if (negative && (magnitude != 0 || decimals != 0)) out += '-';
-        out += std::to_string(magnitude);
-        if (decimals != 0) {
-            out += '.';
-            for (unsigned d = 0; d < decimals; ++d) out += static_cast<char>('0' + random_() % 10);
-        }
-    }
-    void append_points(std::string& out, int count) {
-        for (int i = 0; i < 3 * count; ++i) {
-            out += ' ';
-            append(out);
-        }
-    }
-    unsigned next(unsigned n) { return static_cast<unsigned>(random_() % n); }
-
-private:
-    std::mt19937 random_;
-};
-
-std::string generate_part(int lines) {
-    number_source numbers(20241208);
-    std::string out;
-    out.reserve(static_cast<std::size_t>(lines) * 64);
-    out += "0 Generated part for benchmarks\r\n0 Name: generated.dat\r\n0 BFC CERTIFY CCW\r\n";
-    static const char* const colours[] = {"16", "24", "16", "16", "4", "72"};
-    // The start of a line: its type, its colour and that many points.
-    const auto line = [&](const char* type, const char* colour, int points) {
-        out += type;
-        out += colour;
-        numbers.append_points(out, points);
-    };
-    for (int i = 3; i < lines; ++i) {
-        const unsigned pick = numbers.next(100);
-        const char* colour = colours[numbers.next(6)];
-        if (pick < 31) {
-            line("4 ", colour, 4);
-        } else if (pick < 50) {
-            line("5 ", "24", 4);
-        } else if (pick < 69) {
-            line("3 ", colour, 3);
-        } else if (pick < 85) {
-            line("2 ", "24", 2);
-        } else if (pick < 93) {
-            out += pick % 2 ? "0 BFC INVERTNEXT" : "0 // a comment about the next few lines";
-        } else if (pick < 98) {
-            line("1 ", colour, 1);
-            out += " 1 0 0 0 -1 0 0 0 1 s\\generated";
-            out += std::to_string(numbers.next(40));
-            out += ".dat";
-        }  // else a blank line
-        out += "\r\n";
-    }
-    return out;
-}
 
 const std::string& part_bytes() {
     static const std::string bytes = generate_part(part_lines);

@@ -33,11 +33,13 @@
 #include <vector>
 
 #include "bench_support.hpp"
+#include "generated_parts.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using weldrix::bench::jittered_sheet;
 using weldrix::bench::scratch;
 using weldrix::bench::write_text;
 
@@ -45,38 +47,6 @@ using weldrix::bench::write_text;
 scratch& folder() {
     static scratch s;
     return s;
-}
-
-// A wavy sheet of quads on a grid 10 apart, every corner written by each quad that shares it with
-// its own jitter of up to 0.002 on each axis; one quad in 40 has its last two corners nearly met
-// (it becomes a triangle).
-std::string jittered_sheet(std::size_t lines, std::uint64_t seed) {
-    std::mt19937_64 random(seed);
-    std::uniform_real_distribution<double> jitter(-0.002, 0.002);
-    const auto columns = static_cast<std::size_t>(std::sqrt(static_cast<double>(lines))) + 1;
-    std::string out = "0 Jittered sheet\n";
-    char buf[64];
-    for (std::size_t k = 0; k + 1 < lines; ++k) {
-        const double i = static_cast<double>(k % columns), j = static_cast<double>(k / columns);
-        const double corners[4][2] = {{i, j}, {i + 1, j}, {i + 1, j + 1}, {i, j + 1}};
-        double p[4][3];
-        for (int c = 0; c < 4; ++c) {
-            const double y = std::round(4000 * std::sin(corners[c][0] / 7) * std::cos(corners[c][1] / 5)) / 1000;
-            p[c][0] = 10 * corners[c][0] + jitter(random);
-            p[c][1] = y + jitter(random);
-            p[c][2] = 10 * corners[c][1] + jitter(random);
-        }
-        if (k % 40 == 39) {
-            for (int a = 0; a < 3; ++a) p[3][a] = p[2][a] + 0.0005;
-        }
-        out += "4 16";
-        for (const auto& q : p) {
-            std::snprintf(buf, sizeof buf, " %.4f %.4f %.4f", q[0], q[1], q[2]);
-            out += buf;
-        }
-        out += '\n';
-    }
-    return out;
 }
 
 // Makes files in a child process. A child's peak memory as wait4 reports it is at least the

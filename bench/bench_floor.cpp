@@ -1,0 +1,74 @@
+// A single run against its floor: the tool (reading, unifying, writing a part) and the floor
+// program (bench/floor.cpp: read, convert every number, write), alternated round by round on two
+// generated parts, with the medians of wall time and peak memory and the tool's ratio to the floor.
+// A second tool (the build from before a change) may run in the same rounds, side by side:
+//
+//   build/bench/bench_floor [ROUNDS] [OTHER_WELDRIX]
+//
+// The parts: an 810,000-line jittered sheet of quads (nearly every vertex merges with a partner)
+// and the 1,000,000-line part of bench_io (line types in the proportions of real parts).
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_support.hpp"
+#include "generated_parts.hpp"
+
+namespace {
+
+using namespace weldrix::bench;
+
+struct program {
+    std::string name;
+    std::vector<std::string> args;  // before IN OUT
+    std::vector<double> seconds, megabytes;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void measure(const std::string& part_name, const fs::path& input, const scratch& folder, std::vector<program> programs,
+             int rounds) {
+    for (int round = 0; round < rounds; ++round) {
+        // The order rotates, so that no program always runs right after the file was written.
+        for (std::size_t k = 0; k < programs.size(); ++k) {
+            program& p = programs[(k + static_cast<std::size_t>(round)) % programs.size()];
+            std::vector<std::string> args = p.args;
+            args.push_back(input.string());
+            args.push_back((folder / "out.dat").string());
+            const child_exit run = run_child(args, folder / "console.txt");
+            if (run.status != 0) {
+                std::fprintf(stderr, "%s failed on %s (status %d)\n", p.name.c_str(), part_name.c_str(), run.status);
+                std::exit(1);
+            }
+            p.seconds.push_back(run.seconds);
+            p.megabytes.push_back(peak_resident_mb(run.usage));
+        }
+    }
+    const double floor_s = median(programs[0].seconds), floor_mb = median(programs[0].megabytes);
+    std::printf("%s (%d rounds, medians)\n", part_name.c_str(), rounds);
+    std::printf("  %-14s %9s %9s %11s %9s\n", "program", "wall s", "x floor", "peak MB", "x floor");
+    for (const program& p : programs) {
+        const double s = median(p.seconds), mb = median(p.megabytes);
+        std::printf("  %-14s %9.3f %9.2f %11.1f %9.2f\n", p.name.c_str(), s, s / floor_s, mb, mb / floor_mb);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    std::vector<program> programs = {{"floor", {WELDRIX_FLOOR}, {}, {}},
+                                     {"weldrix", {WELDRIX_BINARY, "--no-wait"}, {}, {}}};
+    if (argc > 2) programs.push_back({"other weldrix", {argv[2], "--no-wait"}, {}, {}});
+    const scratch folder;
+    write_text(folder / "sheet.dat", jittered_sheet(810'000, 7));
+    write_text(folder / "mixed.dat", generate_part(1'000'000));
+    measure("810,000-line jittered sheet", folder / "sheet.dat", folder, programs, rounds);
+    measure("1,000,000-line mixed part", folder / "mixed.dat", folder, programs, rounds);
+}

@@ -54,15 +54,6 @@ public:
         threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs_.size(), 1)));
         std::vector<std::thread> workers;
         try {
-            // With -j 1 the worker places its outputs itself, in input order; so does every worker
-            // where each thread runs to its end when started (the WebAssembly build), where a
-            // placing thread would wait for outputs for ever.
-            const unsigned placers = options_.check_only || threads == 1 || threads_run_inline_ ? 0 : threads;
-            placer_ = std::make_unique<output_placer>(
-                env_.files, placers, threads, env_.interrupted,
-                [this](std::size_t i, output_placer::result result, std::string folder) {
-                    put_in_place(i, result, std::move(folder));
-                });
             running_ = threads;
             for (unsigned t = 0; t < threads; ++t) {
                 workers.emplace_back([this] {
@@ -74,7 +65,6 @@ public:
             }
             report_progress(start);
             for (std::thread& worker : workers) worker.join();
-            placer_->finish();
             print_ready();
             progress_.clear();
             put_held_outputs_in_place(threads);
@@ -88,8 +78,6 @@ public:
             room_.notify_all();
             for (std::thread& worker : workers)
                 if (worker.joinable()) worker.join();
-            if (placer_) placer_->abandon();
-            placer_.reset();
             throw;
         }
     }
@@ -98,10 +86,22 @@ private:
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
     bool reporting() const { return !options_.report.empty(); }
 
+    // Each thread puts its outputs in place itself, in groups (output_placer.hpp): what it staged
+    // is committed when it ends, interrupted or not.
     void work() {
+        output_group outputs(env_.files, env_.interrupted, [this](std::size_t i, placement what, std::string folder) {
+            put_in_place(i, what, std::move(folder));
+        });
+        clean_files(outputs);
+        outputs.commit();
+    }
+
+    void clean_files(output_group& outputs) {
         std::size_t last = inputs_.size();  // the file this thread cleaned last, while its record waits
         for (;;) {
             if (interrupted() || abandoned_) return;
+            // A file's line, and so its record, waits for its output to be in place.
+            if (report_ && outputs.size() > 0) outputs.commit();
             std::size_t i;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
@@ -127,38 +127,29 @@ private:
                 text = std::move(entry.outcome.text);
                 entry.state = output_state::placing;
             }
+            bool next_to_print;  // the main thread waits for no other file
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 entries_[i] = std::move(entry);
                 ++done_;
+                next_to_print = i == printed_ && !place;
             }
-            ready_.notify_one();
-            if (place) hand_over(i, std::move(text));
+            if (next_to_print) ready_.notify_one();
+            // (Only this thread changes the entry now, and never its output path.)
+            if (place) outputs.put(i, entries_[i], std::move(text));
         }
     }
 
-    // Hands an output to the placing threads, which keeps this thread cleaning while the storage
-    // takes the output.
-    // (Only a placing thread changes the entry now, and never its output path.)
-    void hand_over(std::size_t i, std::string text) noexcept {
-        try {
-            const batch_entry& entry = entries_[i];
-            placer_->put(i, entry.paths.output(), std::move(text), entry.in_place ? &entry.outcome.as_read : nullptr);
-        } catch (const std::bad_alloc&) {
-            put_in_place(i, output_placer::result::out_of_memory, {});
-        }
-    }
-
-    // The result of putting an output in place, from a placing thread.
-    void put_in_place(std::size_t i, output_placer::result result, std::string folder) noexcept {
+    // The result of putting an output in place.
+    void put_in_place(std::size_t i, placement what, std::string folder) noexcept {
+        bool next_to_print;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            note_placement(entries_[i], result);
-            if (result == output_placer::result::placed) entries_[i].flush_folder = std::move(folder);
-            if (result == output_placer::result::failed && interrupted())
-                entries_[i].outcome.result = file_result::interrupted;
+            note_placement(entries_[i], what, std::move(folder));
+            if (what == placement::failed && interrupted()) entries_[i].outcome.result = file_result::interrupted;
+            next_to_print = i == printed_;
         }
-        ready_.notify_one();
+        if (next_to_print) ready_.notify_one();
     }
 
     // Prints the lines of the files finished so far, in input order, while the workers go on;
@@ -280,9 +271,8 @@ private:
     std::size_t printed_ = 0;       // files whose line has been printed (by the main thread)
     drawing_budget budget_;         // with a page: what the files not handed over yet may draw
     progress_line progress_;
-    std::unique_ptr<output_placer> placer_;  // puts the outputs in place while the files are cleaned
     // Each thread runs to its end when it is started (the WebAssembly build): the main thread
-    // cannot hand records on while a worker waits, nor a placing thread take outputs.
+    // cannot hand records on while a worker waits.
     const bool threads_run_inline_;
 };
 

@@ -1,57 +1,43 @@
 #include "app/output_placer.hpp"
 
+#include <mutex>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <utility>
 
-#include "app/folder_walk.hpp"
 #include "io/files.hpp"
-#include "io/staged_outputs.hpp"
 
 namespace weldrix {
 namespace {
 
-output_placer::result result_of(placed what) {
+placement placement_of(placed what) {
     switch (what) {
-        case placed::yes: return output_placer::result::placed;
-        case placed::changed: return output_placer::result::changed;
-        case placed::not_regular: return output_placer::result::not_regular;
+        case placed::yes: return placement::placed;
+        case placed::changed: return placement::changed;
+        case placed::not_regular: return placement::not_regular;
+        case placed::out_of_memory: return placement::out_of_memory;
         case placed::failed: break;
     }
-    return output_placer::result::failed;
+    return placement::failed;
 }
 
 // A batch writes regular files only: a FIFO put at an output's place would hang the run, a device
-// would take the bytes of every file.
-place_checks checks_of(bool in_place, const file_status& as_read) { return {in_place ? &as_read : nullptr, true}; }
-
-void place_held(file_system& fs, batch_entry& entry) noexcept {
-    entry.state = output_state::none;
-    try {
-        // Regular files only: each is written to its end even when the run is interrupted.
-        const output_placer::result what =
-            result_of(place_file(fs, entry.paths.output(), entry.outcome.text, entry.flush_folder, nullptr,
-                                 checks_of(entry.in_place, entry.outcome.as_read)));
-        note_placement(entry, what);
-    } catch (const std::bad_alloc&) {
-        note_placement(entry, output_placer::result::out_of_memory);
-    }
-    std::string().swap(entry.outcome.text);
-}
+// would take the bytes of every file. In place, a file saved while it was cleaned is kept.
+place_checks checks_of(const batch_entry& entry) { return {entry.in_place ? &entry.outcome.as_read : nullptr, true}; }
 
 }  // namespace
 
-void note_placement(batch_entry& entry, output_placer::result what) noexcept {
-    using result = output_placer::result;
+void note_placement(batch_entry& entry, placement what, std::string folder) noexcept {
     job_outcome& outcome = entry.outcome;
-    entry.state = what == result::placed ? output_state::placed : output_state::none;
+    entry.state = what == placement::placed ? output_state::placed : output_state::none;
     switch (what) {
-        case result::placed: return;
-        case result::failed: outcome.result = file_result::cannot_create; return;
-        case result::changed:
-        case result::not_regular:
+        case placement::placed: entry.flush_folder = std::move(folder); return;
+        case placement::failed: outcome.result = file_result::cannot_create; return;
+        case placement::changed:
+        case placement::not_regular:
             try {
-                outcome.failure = what == result::changed
+                outcome.failure = what == placement::changed
                                       ? entry.paths.input() + " changed while it was cleaned; not replaced"
                                       : entry.paths.output() + " is not a regular file";
                 outcome.result = file_result::cannot_create;
@@ -59,18 +45,29 @@ void note_placement(batch_entry& entry, output_placer::result what) noexcept {
             } catch (const std::bad_alloc&) {
                 break;
             }
-        case result::out_of_memory: break;
+        case placement::out_of_memory: break;
     }
     outcome.result = file_result::host_failure;
     outcome.failure = "out of memory";  // held in the string itself: no allocation
 }
 
-output_placer::result place_output_now(file_system& fs, const file_job& job, const job_outcome& outcome,
-                                       const std::atomic<bool>* stop) {
+placement place_output_now(file_system& fs, const file_job& job, const job_outcome& outcome,
+                           const std::atomic<bool>* stop) {
     std::string folder;
-    return result_of(place_file(fs, job.paths.output(), outcome.text, folder, stop,
-                                {job.in_place ? &outcome.as_read : nullptr, false}, durability::flush_each));
+    return placement_of(place_file(fs, job.paths.output(), outcome.text, folder, stop,
+                                   {job.in_place ? &outcome.as_read : nullptr, false}, durability::flush_each));
 }
+
+// The group's call holds only this, which std::function keeps without allocating: a group is made
+// on a batch's thread, where running out of memory could not be reported.
+output_group::output_group(file_system& fs, const std::atomic<bool>* stop, placed_call placed)
+    : placed_(std::move(placed)), group_(fs, stop, [this](std::size_t index, weldrix::placed what, std::string folder) {
+          placed_(index, placement_of(what), std::move(folder));
+      }) {}
+
+void output_group::put(std::size_t index, const batch_entry& entry, std::string text) {
+    group_.add(index, entry.paths.output(), text, checks_of(entry));
+}  // the text is freed once staged
 
 std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_entry>& entries, unsigned threads) {
     std::vector<std::size_t> held;
@@ -78,8 +75,20 @@ std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_e
         if (entries[i].state == output_state::at_the_end) held.push_back(i);
     }
     std::atomic<std::size_t> next{0};
+    std::mutex noting;  // entries are noted one at a time: the groups of several threads end at once
     const auto place = [&] {
-        for (std::size_t k; (k = next++) < held.size();) place_held(fs, entries[held[k]]);
+        staged_group group(fs, nullptr, [&](std::size_t i, placed what, std::string folder) {
+            const std::lock_guard<std::mutex> lock(noting);
+            note_placement(entries[i], placement_of(what), std::move(folder));
+        });
+        for (std::size_t k; (k = next++) < held.size();) {
+            batch_entry& entry = entries[held[k]];
+            entry.state = output_state::none;
+            std::string text;
+            text.swap(entry.outcome.text);
+            group.add(held[k], entry.paths.output(), text, checks_of(entry));
+        }
+        group.commit();
     };
     std::vector<std::thread> placers;
     for (unsigned t = 1; t < threads && held.size() > 1; ++t) {
@@ -92,90 +101,6 @@ std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_e
     place();
     for (std::thread& placer : placers) placer.join();
     return held;
-}
-
-output_placer::output_placer(file_system& fs, unsigned threads, std::size_t waiting, const std::atomic<bool>* stop,
-                             placed_call placed)
-    : fs_(fs), waiting_(waiting), stop_(stop), placed_(std::move(placed)) {
-    for (unsigned t = 0; t < threads; ++t) {
-        try {
-            threads_.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            break;  // fewer threads; with none, put places each output itself
-        }
-    }
-}
-
-output_placer::~output_placer() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ending_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-}
-
-void output_placer::put(std::size_t index, std::string path, std::string text, const file_status* as_read) {
-    job output{index, std::move(path), std::move(text), as_read != nullptr, as_read ? *as_read : file_status{}};
-    if (!threads_.empty()) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return queue_.size() < waiting_ || ending_; });
-        if (!ending_) {
-            try {
-                queue_.push_back(std::move(output));
-                lock.unlock();
-                changed_.notify_all();
-                return;
-            } catch (const std::bad_alloc&) {
-                // Placed on this thread instead.
-            }
-        }
-    }
-    place(output);
-}
-
-void output_placer::finish() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return queue_.empty() && busy_ == 0; });
-}
-
-void output_placer::abandon() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    queue_.clear();
-}
-
-void output_placer::work() {
-    for (;;) {
-        job output;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return !queue_.empty() || ending_; });
-            if (queue_.empty()) return;
-            output = std::move(queue_.front());
-            queue_.pop_front();
-            ++busy_;
-        }
-        changed_.notify_all();  // room in the queue
-        place(output);
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            --busy_;
-        }
-        changed_.notify_all();
-    }
-}
-
-void output_placer::place(job& output) {
-    std::string folder;
-    result what = result::failed;
-    try {
-        what = result_of(
-            place_file(fs_, output.path, output.text, folder, stop_, checks_of(output.in_place, output.as_read)));
-    } catch (const std::bad_alloc&) {
-        what = result::out_of_memory;
-    }
-    std::string().swap(output.text);
-    placed_(output.index, what, std::move(folder));
 }
 
 }  // namespace weldrix

@@ -62,8 +62,8 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         case job_decision::untouched: break;
         case job_decision::to_write:
             switch (place_output_now(env.files, job, outcome, env.interrupted)) {
-                case output_placer::result::placed: break;
-                case output_placer::result::changed:
+                case placement::placed: break;
+                case placement::changed:
                     out.line(printable(options.input) + " changed while it was cleaned; not replaced");
                     return finish(exit_file_error);
                 default:

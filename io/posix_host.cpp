@@ -10,11 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
+#include <random>
+#include <string>
 
 #include "io/file_system.hpp"
 #include "io/process.hpp"
@@ -40,28 +43,35 @@ file_status status_of(const struct stat& st) {
     return status;
 }
 
-int fd_of(file_system::handle h) { return static_cast<int>(h); }
+// A handle is the descriptor, with waits_bit set for one that is left non-blocking (a FIFO, a
+// device): only those wait for readiness in short spells (see transfer). Knowing it from the
+// handle spares asking the descriptor's flags at every read and write. Descriptors stay far below
+// the bit (RLIMIT_NOFILE allows at most 2^20 on Linux).
+constexpr file_system::handle waits_bit = file_system::handle{1} << 30;
+
+int fd_of(file_system::handle h) { return static_cast<int>(h & ~waits_bit); }
+bool waits(file_system::handle h) { return (h & waits_bit) != 0; }
+
+// The status open_read took of the file it opened last on this thread, given once to the
+// handle_status that follows (a descriptor number is reused after a close, so close forgets it).
+struct opened_file {
+    file_system::handle h = file_system::no_handle;
+    struct stat st {};
+};
+thread_local opened_file opened;
 
 // How long a call waits at most for a FIFO, a pipe or a device before it reports EINTR, so that
 // its caller can see whether the run is to stop: an interrupt reaches one thread of a batch only,
 // and the others must not wait for ever.
 constexpr int wait_spell_ms = 200;
 
-int set_blocking(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) return errno;
-    return 0;
-}
-
-// Whether a descriptor can be read or written (events) now: always for one in blocking mode (a
-// regular file); else after a wait of one spell at most. A FIFO that no writer has opened yet is
-// not ready (Linux reports no hang-up before a first writer), so its reader waits for one, as a
-// blocking open would; once a writer has come and gone, the hang-up makes it ready for the read
-// that finds its end.
-bool wait_until_ready(int fd, short events) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || !(flags & O_NONBLOCK)) return true;
-    pollfd p{fd, events, 0};
+// Whether a handle can be read or written (events) now: always for a regular file; else after a
+// wait of one spell at most. A FIFO that no writer has opened yet is not ready (Linux reports no
+// hang-up before a first writer), so its reader waits for one, as a blocking open would; once a
+// writer has come and gone, the hang-up makes it ready for the read that finds its end.
+bool wait_until_ready(file_system::handle h, short events) {
+    if (!waits(h)) return true;
+    pollfd p{fd_of(h), events, 0};
     return ::poll(&p, 1, wait_spell_ms) > 0;
 }
 
@@ -69,21 +79,31 @@ bool wait_until_ready(int fd, short events) {
 // ready, or would block, counts as interrupted: the caller's loop checks its stop flag and tries
 // again.
 template <class Call>
-int transfer(int fd, short events, std::size_t& done, Call call) {
+int transfer(file_system::handle h, short events, std::size_t& done, Call call) {
     done = 0;
-    if (!wait_until_ready(fd, events)) return EINTR;
+    if (!wait_until_ready(h, events)) return EINTR;
     const ssize_t n = call();
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? EINTR : errno;
     done = static_cast<std::size_t>(n);
     return 0;
 }
 
-// Reading the umask means setting it: two threads reading it at once could leave it at 0, and every
-// file made after that world-writable. The host reads it once, when it is made.
-mode_t current_umask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+// The end of a temporary file's name: six letters and digits, from a random stem drawn once per
+// process and a count, so that names rarely meet (an O_EXCL create settles the rest).
+std::string temporary_suffix() {
+    static const std::uint64_t stem = [] {
+        std::random_device random;
+        return (std::uint64_t{random()} << 32 | random()) ^ static_cast<std::uint64_t>(::getpid());
+    }();
+    static std::atomic<std::uint64_t> count{0};
+    std::uint64_t v = stem + count.fetch_add(1) * 0x9E3779B97F4A7C15u;
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+        c = letters[v % 62];
+        v /= 62;
+    }
+    return suffix;
 }
 
 struct freer {
@@ -188,12 +208,13 @@ public:
         struct stat st;
         int error = ::fstat(fd, &st) != 0 ? errno : 0;
         if (error == 0 && regular_only && !S_ISREG(st.st_mode)) error = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
-        if (error == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) error = set_blocking(fd);
         if (error != 0) {
             ::close(fd);
             return error;
         }
-        h = fd;
+        // O_NONBLOCK changes nothing for a regular file or a folder: only other files wait.
+        h = S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? fd : fd | waits_bit;
+        opened = {h, st};
         return 0;
     }
 
@@ -210,33 +231,44 @@ public:
             ::poll(nullptr, 0, wait_spell_ms);
             return EINTR;
         }
-        h = fd;
+        h = fd | waits_bit;
         return 0;
     }
 
+    // Made with the mode a new file gets (0666 less the umask), so that an output that replaces
+    // nothing needs no change of its permissions afterwards. The name is a per-process random
+    // stem and a count; a name that is taken is passed over, as mkstemp does.
     int create_temporary(const std::string& folder, std::string& path, handle& h) override {
         h = no_handle;
-        path = folder + "/.weldrix-XXXXXX";
-        const int fd = ::mkstemp(path.data());
-        if (fd < 0) return errno;
-        h = fd;
-        return 0;
+        for (int tries = 0; tries < 100; ++tries) {
+            path = folder + "/.weldrix-" + temporary_suffix();
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                h = fd;
+                return 0;
+            }
+            if (errno != EEXIST) return errno;
+        }
+        return EEXIST;
     }
 
     int copy_permissions(handle h, const std::string& like) override {
-        mode_t mode = 0666 & ~umask_;
-        if (!like.empty()) {
-            struct stat st;
-            if (::stat(like.c_str(), &st) != 0) return errno;
-            // Keep the owner and group where allowed; a plain user may not, which is no error.
-            // Done before fchmod, as a change of owner may clear set-id bits.
-            [[maybe_unused]] const int ignored = ::fchown(fd_of(h), st.st_uid, st.st_gid);
-            mode = st.st_mode & 07777;
-        }
-        return ::fchmod(fd_of(h), mode) == 0 ? 0 : errno;
+        if (like.empty()) return 0;  // created with the mode of a new file
+        struct stat st;
+        if (::stat(like.c_str(), &st) != 0) return errno;
+        // Keep the owner and group where allowed; a plain user may not, which is no error.
+        // Done before fchmod, as a change of owner may clear set-id bits.
+        [[maybe_unused]] const int ignored = ::fchown(fd_of(h), st.st_uid, st.st_gid);
+        return ::fchmod(fd_of(h), st.st_mode & 07777) == 0 ? 0 : errno;
     }
 
     int handle_status(handle h, file_status& st) override {
+        // A reader asks for the status of the file it has just opened: open_read's is the same.
+        if (opened.h == h) {
+            st = status_of(opened.st);
+            opened.h = no_handle;
+            return 0;
+        }
         struct stat s;
         if (::fstat(fd_of(h), &s) != 0) return errno;
         st = status_of(s);
@@ -244,16 +276,19 @@ public:
     }
 
     int read(handle h, char* buffer, std::size_t size, std::size_t& got) override {
-        return transfer(fd_of(h), POLLIN, got, [&] { return ::read(fd_of(h), buffer, size); });
+        return transfer(h, POLLIN, got, [&] { return ::read(fd_of(h), buffer, size); });
     }
 
     int write(handle h, const char* bytes, std::size_t size, std::size_t& written) override {
-        return transfer(fd_of(h), POLLOUT, written, [&] { return ::write(fd_of(h), bytes, size); });
+        return transfer(h, POLLOUT, written, [&] { return ::write(fd_of(h), bytes, size); });
     }
 
     // Linux releases the descriptor even when close reports an error (EINTR included), so it is
     // never closed twice.
-    int close(handle h) override { return ::close(fd_of(h)) == 0 ? 0 : errno; }
+    int close(handle h) override {
+        if (opened.h == h) opened.h = no_handle;
+        return ::close(fd_of(h)) == 0 ? 0 : errno;
+    }
 
     // fsync rather than fdatasync. The file to flush is new, so fdatasync has to write its size and
     // its blocks, which is nearly all the work; fsync adds the permission bits and the owner copied
@@ -300,7 +335,6 @@ public:
 private:
     // Read when host_file_system is first called, before the threads of a batch start (main's
     // first call, or a test's).
-    const mode_t umask_ = current_umask();
 };
 
 }  // namespace

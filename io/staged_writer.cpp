@@ -62,8 +62,8 @@ bool resolve_links(file_system& fs, std::string& path) {
 }  // namespace
 
 staged_writer::staged_writer(file_system& fs, const std::string& name, durability flushing,
-                             const std::atomic<bool>* stop)
-    : fs_(fs), flushing_(flushing), stop_(stop) {
+                             const std::atomic<bool>* stop, bool regular_only)
+    : fs_(fs), flushing_(flushing), stop_(stop), regular_only_(regular_only) {
     // A constructor that throws (memory running out in a file system that keeps files in memory)
     // is not followed by the destructor.
     try {
@@ -88,14 +88,23 @@ bool staged_writer::open(const std::string& name) {
     const auto open_directly = [&](const std::string& path) {
         return repeat_interrupted([&] { return fs_.open_write(path, handle_); }, stop_) == 0;
     };
-    if (repeat_interrupted([&] { return fs_.status(name, st); }) != 0) return false;
+    // Nothing of that name, not even a link: the common case of a new output needs no status.
+    std::string link;
+    const bool nothing_there = repeat_interrupted([&] { return fs_.read_link(name, link); }) == ENOENT;
+    if (nothing_there) st.kind = file_kind::missing;
+    if (!nothing_there && repeat_interrupted([&] { return fs_.status(name, st); }) != 0) return false;
+    if (regular_only_ && st.kind != file_kind::regular && st.kind != file_kind::missing) {
+        not_regular_ = true;
+        return false;
+    }
     if (st.kind == file_kind::other) return open_directly(name);
     std::string target = name;
-    if (!resolve_links(fs_, target)) return false;
+    if (!nothing_there && !resolve_links(fs_, target)) return false;
 
     // Without the status of the target, a read-only file could be replaced and an existing one
-    // lose its permission bits: refused.
-    if (repeat_interrupted([&] { return fs_.status(target, st); }) != 0) return false;
+    // lose its permission bits: refused. (The status of the name, links followed, is the
+    // target's when no link was met.)
+    if (target != name && repeat_interrupted([&] { return fs_.status(target, st); }) != 0) return false;
     const bool exists = st.kind != file_kind::missing;
     if (st.kind == file_kind::folder) return false;
     if (st.kind == file_kind::other) return open_directly(target);

@@ -19,14 +19,17 @@ namespace weldrix {
 // removes the temporary file: the target is never touched until commit_staged.
 class staged_writer {
 public:
+    // With regular_only, a target that exists and is not a regular file (a folder, FIFO or device)
+    // is not opened: good() is false and not_regular() true.
     staged_writer(file_system& fs, const std::string& name, durability flushing = durability::flush_each,
-                  const std::atomic<bool>* stop = nullptr);
+                  const std::atomic<bool>* stop = nullptr, bool regular_only = false);
     ~staged_writer();
     staged_writer(const staged_writer&) = delete;
     staged_writer& operator=(const staged_writer&) = delete;
 
     // False once opening or a write failed (or stop was set): nothing more is written.
     bool good() const { return good_; }
+    bool not_regular() const { return not_regular_; }
     // Writes bytes after those written before; false when it cannot.
     bool write(std::string_view bytes);
     // Flushes (as durability says) and closes the file; staged then names what to commit. False
@@ -43,7 +46,9 @@ private:
     const std::atomic<bool>* stop_;
     file_system::handle handle_ = file_system::no_handle;
     staged_file staged_;  // temporary empty: written directly (a device)
+    bool regular_only_;
     bool good_ = false;
+    bool not_regular_ = false;
 };
 
 }  // namespace weldrix

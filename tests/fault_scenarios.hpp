@@ -82,7 +82,10 @@ struct expectation {
     bool unchanged = false;       // the failure must change nothing (an interrupted call, a short write)
     bool after_rename = false;    // an output was already renamed into place when the failure came
     bool report_renamed = false;  // so was the report
-    std::string failed_path;      // the path of the failed call: a subfile or folder that "can't be read"
+    // The failure came where a batch flushes a group of staged outputs before their renames: each of
+    // them may fail, not only one more file.
+    bool group_flush = false;
+    std::string failed_path;  // the path of the failed call: a subfile or folder that "can't be read"
 };
 
 // Everything wrong with got: empty when it is a correct end of the run. A batch is checked by its own

@@ -26,6 +26,7 @@
 #include "io/console.hpp"
 #include "io/files.hpp"
 #include "io/memory_file_system.hpp"
+#include "io/staged_outputs.hpp"
 #include "report_data.hpp"
 #include "support.hpp"
 
@@ -577,23 +578,17 @@ TEST(Batch, AnOutputThatCannotBePutInPlaceIsNamed) {
     EXPECT_FALSE(fs::exists(dir / "out/a.dat"));
     EXPECT_EQ(read_file(dir / "same/a.dat"), dirty);
 
-    // A file whose bytes cannot be flushed before the rename is not put in place either.
-    std::size_t first_flush = 0;
-    {
-        test::faulty_file_system counting(host_file_system());
-        string_console out, warnings;
-        EXPECT_EQ(run({"-j", "1", dir / "in", dir / "counted"}, {out, warnings, [] {}, counting}), 0);
-        for (std::size_t n = 0; n < counting.trace().size() && !first_flush; ++n) {
-            if (counting.trace()[n].call == test::fs_call::sync) first_flush = n + 1;
-        }
-    }
-    ASSERT_NE(first_flush, 0u);
-    const auto r = run_with_failures({"-j", "1", dir / "in", dir / "out2"},
-                                     [&](test::faulty_file_system& f) { f.fail_call(first_flush, EIO); });
+    // Files whose bytes cannot be flushed before the renames (one flush for a group of them) are
+    // not put in place either.
+    const auto r = run_with_failures({"-j", "1", dir / "in", dir / "out2"}, [&](test::faulty_file_system& f) {
+        f.fail_always(test::fs_call::sync_file_system, dir / "out2", EIO);
+    });
     EXPECT_EQ(r.exit_code, exit_file_error);
-    EXPECT_NE(r.console.find("failed: a.dat: " + (dir / "out2/a.dat") + " Can't create\n" + changed), std::string::npos)
+    EXPECT_NE(r.console.find("failed: a.dat: " + (dir / "out2/a.dat") +
+                             " Can't create\nfailed: b.dat: " + (dir / "out2/b.dat") + " Can't create\n"),
+              std::string::npos)
         << r.console;
-    EXPECT_EQ(tree(dir / "out2").count("a.dat"), 0u);
+    EXPECT_TRUE(tree(dir / "out2").empty());
 }
 
 // The host's files, with everything below one folder on a file system of its own.
@@ -631,21 +626,22 @@ TEST(Batch, EveryFileSystemTheOutputsAreOnIsFlushed) {
     fs::create_symlink(dir / "other/s/c.dat", dir / "out/c.dat");
     two_file_systems host(host_file_system(), dir / "other");
     {
-        // Once each, after the renames (each file's bytes were flushed before its own); other/s is
-        // on the file system of other.
+        // Once each before the renames of the group (the bytes), once each after every rename;
+        // other/s is on the file system of other.
         test::faulty_file_system traced(host);
         string_console out, warnings;
         EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, traced}), exit_success) << out.text;
-        EXPECT_EQ(file_system_flushes(traced), (std::vector<std::string>{dir / "out", dir / "other"}));
+        EXPECT_EQ(file_system_flushes(traced),
+                  (std::vector<std::string>{dir / "out", dir / "other", dir / "out", dir / "other"}));
         const std::string cleaned = single_file_output({}, dir / "in/a.dat", dir / "single.dat");
         EXPECT_EQ(read_file(dir / "out/a.dat"), cleaned);
         EXPECT_EQ(read_file(dir / "other/b.dat"), cleaned);
         EXPECT_EQ(read_file(dir / "other/s/c.dat"), cleaned);
         EXPECT_TRUE(fs::is_symlink(dir / "out/b.dat"));
     }
-    // When the other file system cannot be flushed, the run says so and fails.
+    // When the other file system cannot be flushed after the renames, the run says so and fails.
     test::faulty_file_system failing(host);
-    failing.fail_always(test::fs_call::sync_file_system, dir / "other", EIO);
+    failing.fail_nth(test::fs_call::sync_file_system, dir / "other", 2, EIO);
     string_console out, warnings;
     EXPECT_EQ(run({"-j", "1", dir / "in", dir / "out"}, {out, warnings, [] {}, failing}), exit_file_error);
     EXPECT_NE(out.text.find((dir / "out") + ": the outputs are in place but could not be flushed to disk\n"),
@@ -705,17 +701,17 @@ private:
 
 // A batch used to keep every output as a temporary file next to its place until its end: a run
 // that had to be killed left thousands behind.
-TEST(Batch, AtMostOneTemporaryFilePerThreadAtATime) {
+TEST(Batch, AtMostAGroupOfTemporaryFilesPerThreadAtATime) {
     temp_dir dir;
-    for (int i = 0; i < 12; ++i) write_file(dir / ("in/" + std::to_string(i) + ".dat"), dirty);
+    for (int i = 0; i < 150; ++i) write_file(dir / ("in/" + std::to_string(i) + ".dat"), dirty);
     // Put in place as they are cleaned; in place with -s, held to the end of the run.
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-j", "2", dir / "in", dir / "out"}, {"-j", "2", "-s", dir / "in", dir / "in"}}) {
         counting_temporaries fs(host_file_system());
         string_console out, warnings;
         EXPECT_EQ(run(args, {out, warnings, [] {}, fs}), exit_success) << out.text;
-        EXPECT_LE(fs.most(), 2u) << args.back();
-        EXPECT_EQ(read_file(args.back() + "/11.dat"), "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
+        EXPECT_LE(fs.most(), 2 * staged_group::most) << args.back();
+        EXPECT_EQ(read_file(args.back() + "/149.dat"), "0 dirty\n2 24 0.001 0 0 1 0 0\n2 24 0.001 0 0 1 1 0\n");
     }
 }
 

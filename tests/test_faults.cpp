@@ -73,6 +73,7 @@ void fail_every_call(const std::string& name) {
             expected.after_rename = renamed_before(s.outputs, fs.trace(), fs.fired_at());
             expected.report_renamed = !s.report.empty() && renamed_before({s.report}, fs.trace(), fs.fired_at());
             expected.failed_path = call.path;
+            expected.group_flush = call.call == fs_call::sync_file_system;
             if (may_change_result(s, call, error)) {
                 const auto key = std::make_tuple(call.call, call.path, error);
                 auto alternative = alternatives.find(key);

@@ -41,7 +41,7 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     const std::string_view lines = without_byte_order_mark(bytes);
     byte_order_mark_ = lines.size() != bytes.size();
     bytes = lines;
-    crlf_ = first_line_end_is_crlf(bytes);
+    line_end_ = first_line_end(bytes);
     line_counts counts;
     const bool numbered = options.record_changes == clean_options::changes::lines;
     std::vector<section_marker> markers;  // of a multi-part document
@@ -93,7 +93,6 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
 std::string ldraw_file::text(line_counts& written) const {
     assert(main_count <= elements.size());
     written = {};
-    const std::string_view eol = crlf_ ? "\r\n" : "\n";
     std::string out;
     // Reserving a typical line length per line, or the input's length when it is kept (the
     // output is seldom longer), spares most of the copies of a growing buffer, which holds its old
@@ -104,7 +103,7 @@ std::string ldraw_file::text(line_counts& written) const {
         const std::size_t before = out.size();
         elements[i]->append_text(out);
         if (out.size() == before) continue;  // an empty text is not written
-        out += eol;
+        out += line_end_;
         ++written.lines;
         written.count_type(elements[i]->type_code());
     }

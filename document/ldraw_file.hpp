@@ -125,7 +125,7 @@ private:
     void note_dropped(std::size_t line_number);
 
     std::string source_;
-    bool crlf_ = false;                 // the output uses the input's first line end
+    std::string_view line_end_ = "\n";  // of every line of the output: the input's first (a constant)
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain
     std::vector<document_unit> units_;  // the parts cleaned on their own (one for most files)

@@ -17,9 +17,15 @@ bool is_text(std::string_view bytes) {
     return bytes.find('\0') == std::string_view::npos;
 }
 
-bool first_line_end_is_crlf(std::string_view bytes) {
-    const auto lf = bytes.find('\n');
-    return lf != std::string_view::npos && lf > 0 && bytes[lf - 1] == '\r';
+std::string_view first_line_end(std::string_view bytes) {
+    const char* const end = bytes.data() + bytes.size();
+    const auto cut =
+        detail::cut_line(detail::find_byte(bytes.data(), end, '\n'), detail::find_byte(bytes.data(), end, '\r'), end);
+    switch (cut.next - cut.line_end) {
+        case 2: return "\r\n";
+        case 1: return *cut.line_end == '\r' ? "\r" : "\n";
+        default: return "\n";
+    }
 }
 
 std::unique_ptr<ldraw_line> make_line(std::string_view line) {

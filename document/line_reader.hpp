@@ -14,25 +14,51 @@ namespace weldrix {
 struct source_line {
     std::string_view text;   // what make_line reads: without its line end or a leading byte-order mark, up to a NUL
     std::string_view bytes;  // the whole line as it stands in the input, line end included
-    std::string_view end;    // its line end: "\n", "\r\n", a final "\r", or "" for a last line without one
+    std::string_view end;    // its line end: "\n", "\r\n", "\r", or "" for a last line without one
 };
 
-// Calls f(line) with a source_line for every line of bytes, in order. A line feed ends a line;
-// one carriage return directly before it is part of the line end, not of the text, and so is a
-// carriage return that is the last byte of the input. A last line without a line end counts like
-// any other. A UTF-8 byte-order mark at the start of a line is not part of its text. A NUL byte
-// ends the text of its line (the bytes after it stay in the line's bytes).
+namespace detail {
+
+// The first c at or after p, or end when there is none.
+inline const char* find_byte(const char* p, const char* end, char c) {
+    const auto* found = static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
+    return found ? found : end;
+}
+
+// Where a line ends, given the first LF and the first CR at or after its start (end for none):
+// the line end starts at line_end, the next line at next. The three line ends: LF alone, CR LF,
+// and CR alone (classic Mac OS files), which ends a line like the others.
+struct line_cut {
+    const char* line_end;
+    const char* next;
+};
+inline line_cut cut_line(const char* lf, const char* cr, const char* end) {
+    if (cr < lf) return {cr, cr + 1 == lf && lf != end ? lf + 1 : cr + 1};
+    if (lf != end) return {lf, lf + 1};
+    return {end, end};
+}
+
+}  // namespace detail
+
+// Calls f(line) with a source_line for every line of bytes, in order. A line feed ends a line, so
+// does a carriage return, and a carriage return directly followed by a line feed is one line end:
+// neither is part of the text. A last line without a line end counts like any other. A UTF-8
+// byte-order mark at the start of a line is not part of its text. A NUL byte ends the text of its
+// line (the bytes after it stay in the line's bytes).
 // Lines of any length are passed whole. Empty lines are passed too. The lines' bytes, one after
 // the other, are the input.
 template <class F>
 void for_each_source_line(std::string_view bytes, F&& f) {
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
+    // The next LF and CR are each looked for once and kept until a line passes them, so that a
+    // file with only one kind of line end is not searched to its end for the other at every line.
+    const char* lf = detail::find_byte(p, end, '\n');
+    const char* cr = detail::find_byte(p, end, '\r');
     while (p != end) {
-        const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-        const char* line_end = lf ? lf : end;
-        const char* next = lf ? lf + 1 : end;
-        if (line_end != p && line_end[-1] == '\r') --line_end;  // the CR of CR LF, or a final CR
+        if (lf < p) lf = detail::find_byte(p, end, '\n');
+        if (cr < p) cr = detail::find_byte(p, end, '\r');
+        const auto [line_end, next] = detail::cut_line(lf, cr, end);
         const char* text_end = line_end;
         // A byte-order mark at the start of a line is no part of its text: files joined with
         // "cat" carry their marks into the middle, where "0 FILE" behind one must stay a FILE line.
@@ -71,8 +97,10 @@ inline std::string_view without_byte_order_mark(std::string_view bytes) {
 // UTF-16, or an image given by mistake, is refused rather than cleaned into garbage.
 bool is_text(std::string_view bytes);
 
-// Whether the input's first line end is CR LF (the byte before its first line feed is a CR).
-bool first_line_end_is_crlf(std::string_view bytes);
+// The line end an output written from bytes uses: the first line end of bytes as the reader cuts
+// it ("\n", "\r\n" or "\r"), or "\n" when bytes have none. The view is of a constant: it stays
+// valid when bytes go.
+std::string_view first_line_end(std::string_view bytes);
 
 // The element for one line, or null for a line that is skipped: an empty line, one that does not
 // start with an integer ("%d", after optional white space), or one whose type is not 0 to 5.

@@ -2,11 +2,10 @@
 // memory.
 //
 // The input generates a tree below /in (a few files at several depths, in hidden folders too,
-// with LDraw and other extensions in any letter case, LDraw text referencing each other and a
-// small library below /lib, files that are not text), outputs that exist beforehand (one of them
-// read-only), and the options: -s, -c, -ut, --strict, --minimal, cleaning in place, an output
-// folder inside the input (refused unless with -c, which writes nothing).
-// The batch runs on one thread and on several, each on a fresh copy of the tree. Checked:
+// with LDraw and other extensions in any letter case, LDraw text (LF, CR LF or CR line ends) referencing each other and
+// a small library below /lib, files that are not text), outputs that exist beforehand (one of them read-only), and the
+// options: -s, -c, -ut, --strict, --minimal, cleaning in place, an output folder inside the input (refused unless with
+// -c, which writes nothing). The batch runs on one thread and on several, each on a fresh copy of the tree. Checked:
 //  * each output is byte for byte what the single-file run on that file writes (run on another
 //    fresh copy into another path); a file the single run fails on (exit code 2, or 4 with
 //    --strict) fails in the batch and its output is left as it was; with -c, a file "would
@@ -64,7 +63,8 @@ std::string ldraw_text(byte_source& in) {
             default: lines.push_back(weldrix::fuzz::geometry_line(in)); break;
         }
     }
-    return weldrix::fuzz::joined_lines(lines, in.next() & 1 ? "\r\n" : "\n");
+    static const char* const line_ends[] = {"\n", "\r\n", "\r"};
+    return weldrix::fuzz::joined_lines(lines, in.pick(line_ends));
 }
 
 std::string not_text(byte_source& in) {

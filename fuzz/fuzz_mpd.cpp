@@ -3,7 +3,7 @@
 // The input generates a document: FILE, NOFILE and !DATA lines with a few names, edges,
 // triangles, quads and conditional lines whose coordinates lie near each other across sections,
 // comments (BFC INVERTNEXT among them) and references to a small in-memory library (nested, with
-// cycles and a missing name). The first byte chooses -s, line ends and whether references may
+// cycles and a missing name). The first byte chooses -s, line ends (LF, CR LF or CR) and whether references may
 // also name the document's own sections; the second the thresholds.
 //  * Where no reference names a section, the document's output equals, unit by unit, what cleaning
 //    that unit's lines alone as a file gives (with and without -s): a section or a run of lines
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings s;
     s.snap = flags & 1;
     const bool crossing = flags & 2;
-    const std::string_view eol = flags & 4 ? "\r\n" : "\n";
+    const std::string_view eol = flags & 4 ? "\r\n" : flags & 16 ? "\r" : "\n";
     s.thresholds.vertex_threshold = threshold_choices[thresholds & 7];
     s.thresholds.subfile_threshold = threshold_choices[(thresholds >> 3) & 7];
 

@@ -85,6 +85,7 @@ public:
             "1 16 0 2 0 1 0 0 0 0 1 0 1 0 4-4edge.dat\n");
         put(at("parts/empty.dat"), "");
         put(at("parts/crlf.dat"), "0 crlf\r\n3 16 0 0 0 1 0 0 0 0 1\r\n");
+        put(at("parts/cr.dat"), "0 cr\r3 16 0 0 0 1 0 0 0 0 1\r2 24 0 0 0 0 0 1\r");
         std::filesystem::create_directories(at("parts/folder.dat"));
 
         run_options options;

@@ -337,9 +337,10 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
 TEST(Cli, MinimalRewritesOnlyTheLinesThatChange) {
     temp_dir dir;
     const std::string kept = "0 Kept as written\r\n\r\n2 24 0.0 0 0 1 0 0 trailing\n9 dropped\r\n0 ";
+    // A CR alone ends a line like LF and CR LF.
     const std::string moved =
-        "0 Moved\n2 24 0.0 0 0 1.0 0 0\n2 24 0 0 0 0 0 0\r\n4 16 0 0 0 1 0 0 1 0 0 0 0 1\r\n0 end";
-    const std::string moved_minimal = "0 Moved\n2 24 0.0 0 0 1.0 0 0\n3 16 0 0 0 1 0 0 0 0 1\r\n0 end";
+        "0 Moved\n2 24 0.0 0 0 1.0 0 0\r2 24 0 0 0 0 0 0\r\n4 16 0 0 0 1 0 0 1 0 0 0 0 1\r\n0 end";
+    const std::string moved_minimal = "0 Moved\n2 24 0.0 0 0 1.0 0 0\r3 16 0 0 0 1 0 0 0 0 1\r\n0 end";
     const auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365);
     for (const std::string name : {"kept.dat", "in/kept.dat"}) {
         test::write_file(dir / name, kept);
@@ -581,6 +582,15 @@ TEST(Cli, OutputMayReplaceTheInput) {
     EXPECT_EQ(test::read_file(dir / "part.dat"), sample_output);
     EXPECT_EQ(mode_of(dir / "part.dat"), 0640u);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"part.dat"});
+
+    // CR alone ends a line: no line of a file with classic Mac OS line ends is lost.
+    test::write_file(dir / "part.dat", "0 part\n2 24 0 0 0 1 0 0\r2 24 1 0 0 1 1 0\r3 16 0 0 0 1 0 0 1 1 0\r0 end\n");
+    const auto mac = run_weldrix({"part.dat", "part.dat"}, "", dir.path());
+    EXPECT_EQ(mac.exit_code, 0);
+    EXPECT_NE(mac.output.find("5 lines in file\n2 Edge lines\n0 Conditional lines\n1 Triangles\n"), std::string::npos)
+        << mac.output;
+    EXPECT_EQ(test::read_file(dir / "part.dat"),
+              "0 part\n2 24 0 0 0 1 0 0\n2 24 1 0 0 1 1 0\n3 16 0 0 0 1 0 0 1 1 0\n0 end\n");
 }
 
 TEST(Cli, SymlinkedOutputReplacesItsTarget) {

@@ -125,34 +125,38 @@ TEST(DocumentReader, EverySubfileReferenceReadHasWindingOne) {
     EXPECT_EQ(document.elements[3]->winding, 1);
 }
 
-TEST(DocumentReader, LineEndsFollowTheFirstLineFeed) {
-    // CR LF in, CR LF out; LF in, LF out.
+TEST(DocumentReader, LineEndsFollowTheFirstLineEnd) {
+    // CR LF in, CR LF out; LF in, LF out; CR alone (classic Mac OS) in, CR out.
     EXPECT_EQ(round_trip("0 a\r\n2 24 0 0 0 1 1 1\r\n"), "0 a\r\n2 24 0 0 0 1 1 1\r\n");
     EXPECT_EQ(round_trip("0 a\n2 24 0 0 0 1 1 1\n"), "0 a\n2 24 0 0 0 1 1 1\n");
-    // Mixed: the first line end decides, and the CR of every CR LF is dropped either way.
+    EXPECT_EQ(round_trip("0 part\n2 24 0 0 0 1 0 0\r2 24 1 0 0 1 1 0\r3 16 0 0 0 1 0 0 1 1 0\r0 end\n"),
+              "0 part\n2 24 0 0 0 1 0 0\n2 24 1 0 0 1 1 0\n3 16 0 0 0 1 0 0 1 1 0\n0 end\n");
+    EXPECT_EQ(round_trip("0 part\r2 24 0 0 0 1 0 0\r2 24 1 0 0 1 1 0\r3 16 0 0 0 1 0 0 1 1 0\r0 end\r"),
+              "0 part\r2 24 0 0 0 1 0 0\r2 24 1 0 0 1 1 0\r3 16 0 0 0 1 0 0 1 1 0\r0 end\r");
+    // Mixed: the first line end decides; every line end is one, whichever it is.
     EXPECT_EQ(round_trip("0 a\n0 b\r\n0 c\r\n"), "0 a\n0 b\n0 c\n");
-    EXPECT_EQ(round_trip("0 a\r\n0 b\n0 c"), "0 a\r\n0 b\r\n0 c\r\n");
+    EXPECT_EQ(round_trip("0 a\r\n0 b\n0 c\r0 d"), "0 a\r\n0 b\r\n0 c\r\n0 d\r\n");
+    EXPECT_EQ(round_trip("0 a\r0 b\r\n0 c\n"), "0 a\r0 b\r0 c\r");
     // The first line end counts even on a line that is skipped.
     EXPECT_EQ(round_trip("\r\n0 a\n"), "0 a\r\n");
-    EXPECT_EQ(round_trip("junk\r\n0 a\n"), "0 a\r\n");
-    // No line feed at all: LF.
-    EXPECT_EQ(round_trip("0 a\r"), "0 a\n");
+    EXPECT_EQ(round_trip("junk\r0 a\n"), "0 a\r");
+    // No line end at all: LF. A CR at the end of the input is a line end like any other.
     EXPECT_EQ(round_trip("0 a"), "0 a\n");
-    // Only one CR before LF is dropped; the other stays in the comment.
-    EXPECT_EQ(round_trip("0 x\r\r\n"), "0 x\r\r\n");
-    EXPECT_EQ(round_trip("0 x\r\r\n0 y\n"), "0 x\r\r\n0 y\r\n");
-    // A final CR is dropped, a CR in the middle of a line is not a line end.
+    EXPECT_EQ(round_trip("0 a\r"), "0 a\r");
     EXPECT_EQ(round_trip("0 a\n0 b\r"), "0 a\n0 b\n");
-    EXPECT_EQ(round_trip("0 a\r0 b\n"), "0 a\r0 b\n");
-    // The CR test is made on the raw bytes, before a NUL cuts the line.
+    // CR CR LF is a CR and then a CR LF: an empty line between.
+    EXPECT_EQ(round_trip("0 x\r\r\n0 y\n"), "0 x\r0 y\r");
+    // The line ends are found on the raw bytes, before a NUL cuts the text.
     EXPECT_EQ(round_trip("0 a\0b\r\n"s), "0 a\r\n");
-    EXPECT_EQ(round_trip("0 a\r\0\r\n"s), "0 a\r\r\n");
-    EXPECT_TRUE(first_line_end_is_crlf("0 a\0\r\n"s));
-    EXPECT_FALSE(first_line_end_is_crlf("\n\r\n"));
-    EXPECT_FALSE(first_line_end_is_crlf("\r"));
+    EXPECT_EQ(round_trip("0 a\0\r0 b\n"s), "0 a\r0 b\r");
+    EXPECT_EQ(first_line_end("0 a\0\r\n"s), "\r\n");
+    EXPECT_EQ(first_line_end("\n\r\n"), "\n");
+    EXPECT_EQ(first_line_end("\r"), "\r");
+    EXPECT_EQ(first_line_end(""), "\n");
 
-    // A CR before the LF is white space to the number reader, but it must not reach a name.
+    // A CR is white space to the number reader, but it must not reach a name.
     EXPECT_EQ(round_trip("1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r\n"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r\n");
+    EXPECT_EQ(round_trip("1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r0 b\r"), "1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r0 b\r");
 }
 
 // Some editors start a file with a UTF-8 byte-order mark. It is no part of the first line (which
@@ -262,8 +266,13 @@ TEST(DocumentWriter, MinimalOutputRewritesOnlyTheLinesTheCleaningChanges) {
         // A quad made a triangle on a last line without a line end; a final CR is a line end.
         {"0 x\n4 16 0 0 0 0.002 0 0 1 1 0 0 1 0", "0 x\n3 16 0.001 0 0 1 1 0 0 1 0"},
         {"2 24 0 0 0 10 0 0\n2 24 0.002 0.002 0 0 10 0\r", "2 24 0.001 0.001 0 10 0 0\n2 24 0.001 0.001 0 0 10 0\r"},
+        // A CR alone ends a line: every line stays, each with its own line end.
+        {"0 a\r\r  junk\r2 24 0.0 0 0 1e1 0 0 trailing\r0 b\r\n0 c"s, ""},
+        {"0 part\n2 24 0 0 0 10 0 0\r2 24 0.002 0.002 0 0 10 0\r0 end\n",
+         "0 part\n2 24 0.001 0.001 0 10 0 0\r2 24 0.001 0.001 0 0 10 0\r0 end\n"},
         // Removed lines go with their line ends; the byte-order mark stays.
         {"2 24 0 0 0 0 0 0\r\n0 kept\r\n2 24 1 1 1 1 1 1", "0 kept\r\n"},
+        {"0 a\r2 24 0 0 0 0 0 0\r0 kept\r", "0 a\r0 kept\r"},
         {"\xEF\xBB\xBF"
          "2 24 1 1 1 1 1 1\n0 a\n",
          "\xEF\xBB\xBF"
@@ -285,7 +294,7 @@ TEST(DocumentWriter, MinimalOutputRewritesOnlyTheLinesTheCleaningChanges) {
     }
 }
 
-// On generated parts with blank lines, CR LF and dropped lines mixed in: left alone, a document's
+// On generated parts with blank lines, CR LF, CR and dropped lines mixed in: left alone, a document's
 // minimal output is its input; cleaned, it reads as the usual output does.
 TEST(DocumentWriter, MinimalOutputOfGeneratedPartsReadsAsTheUsualOutput) {
     int changed = 0;
@@ -298,7 +307,7 @@ TEST(DocumentWriter, MinimalOutputOfGeneratedPartsReadsAsTheUsualOutput) {
         for_each_line(lines, [&](std::string_view line) {
             const auto mess = part.random()() % 8;
             input += mess == 0 ? "\n" : mess == 1 ? "junk\r\n" : "";
-            input.append(line).append(mess == 2 ? " tail\r\n" : mess == 3 ? "\r\n" : "\n");
+            input.append(line).append(mess == 2 ? " tail\r\n" : mess == 3 ? "\r\n" : mess == 4 ? "\r" : "\n");
         });
         EXPECT_EQ(run_minimal(input, false).minimal.bytes, input) << seed;
         const minimal_run run = run_minimal(input);

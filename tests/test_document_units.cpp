@@ -3,6 +3,8 @@
 // file system.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/run.hpp"
 #include "document/ldraw_file.hpp"
 #include "io/memory_file_system.hpp"
@@ -74,11 +76,17 @@ TEST(DocumentUnits, EachSectionIsUnifiedOnItsOwn) {
         "0 FILE main.ldr\n2 24 0 0 0 10 0 0\n0 NOFILE\n"
         "0 FILE other.ldr\n2 24 0.003 0 0 10.003 0 0\n"
         "0 !DATA degenerate-looking.bin\n2 24 0 0 0 0.0001 0 0\n";
-    fs.add_file("/work/model.mpd", mpd);
-    run_output r = run_in_memory(fs, {"/work/model.mpd", "/work/out.ldr"});
-    EXPECT_EQ(r.exit_code, 0);
-    // Nothing merges across sections, and the data section is left alone.
-    EXPECT_EQ(r.output, mpd);
+    // With CR alone as the line end, the sections are cut the same way.
+    std::string mac = mpd;
+    std::replace(mac.begin(), mac.end(), '\n', '\r');
+    run_output r;
+    for (const std::string& text : {mpd, mac}) {
+        fs.add_file("/work/model.mpd", text);
+        r = run_in_memory(fs, {"/work/model.mpd", "/work/out.ldr"});
+        EXPECT_EQ(r.exit_code, 0);
+        // Nothing merges across sections, and the data section is left alone.
+        EXPECT_EQ(r.output, text);
+    }
 
     // Within a section, and within a run of lines outside sections, vertices merge as usual.
     fs.add_file("/work/model.mpd",

@@ -149,9 +149,10 @@ TEST(Hostile, BinaryGarbage) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, expected.console);
     EXPECT_EQ(read_file(dir / "out.dat"), expected.output);
-    // The lines that are no LDraw lines are told: the first ten by number, then a count.
+    // The lines that are no LDraw lines are told: the first ten by number, then a count (a CR
+    // alone ends a line too).
     EXPECT_EQ(r.errors,
-              "weldrix: warning: lines 1, 2, 3, 4, 5, 6, 9, 12, 14, 15 and 23089 more are not LDraw lines and are "
+              "weldrix: warning: lines 1, 2, 3, 4, 5, 6, 7, 10, 13, 15 and 23910 more are not LDraw lines and are "
               "dropped\n");
 }
 
@@ -221,6 +222,13 @@ TEST(Hostile, TenMillionEmptyLines) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, success("crlf_lines.dat", "out.dat", {1, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}));
     EXPECT_EQ(read_file(dir / "out.dat"), "0 first\r\n");
+
+    // CR alone ends each of them; the one LF at the end is not looked for again at every line.
+    write_file(dir / "cr_lines.dat", std::string(10'000'000, '\r') + "0 first\n0 last");
+    r = run_weldrix({"cr_lines.dat", "out.dat"}, {}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.output, success("cr_lines.dat", "out.dat", {2, 0, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(read_file(dir / "out.dat"), "0 first\r0 last\r");
 }
 
 TEST(Hostile, ExtremeNumbersAndHowTheyAreWritten) {

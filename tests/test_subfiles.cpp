@@ -295,8 +295,8 @@ TEST(Subfiles, SkippedLinesOfSubfilesAreNeitherInlinedNorCounted) {
                "\n   \r\n"
                "three 16 0 0 0 1 0 0 0 1 0\n"
                "2 16 0 0 0 1 0 0\r\n"
-               "5 16 0 0 0 0 0 1 1 0 0 0 1 0\n"
-               "4 16 0 0 5 1 0 5 1 1 5 0 1 5\n"
+               "5 16 0 0 0 0 0 1 1 0 0 0 1 0\r"  // CR alone ends a line too
+               "4 16 0 0 5 1 0 5 1 1 5 0 1 5\r"
                "3 16 0 0 9 1 0 9 0 1 9");  // a last line without a line end counts
     const observed got = expand_in_process(dir, reference("s.dat"));
     EXPECT_EQ(got.lines, (std::vector<std::string>{"2 16 0 0 0 1 0 0", "5 16 0 0 0 0 0 1 1 0 0 0 1 0",

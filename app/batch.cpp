@@ -238,10 +238,13 @@ private:
             out.line("Interrupted: the files not yet cleaned were left as they were");
             return exit_interrupted;
         }
-        const bool report_written =
-            !reporting() || report_->write_out(options_.input, options_.output, &inputs_, false);
+        const run_report::end report_end = reporting()
+                                               ? report_->write_out(options_.input, options_.output, &inputs_, false)
+                                               : run_report::end::written;
         if (renames_unflushed_)
             out.line(printable(options_.output) + ": the outputs are in place but could not be flushed to disk");
+        if (report_end == run_report::end::interrupted) return exit_interrupted;
+        const bool report_written = report_end == run_report::end::written;
         if (!report_written || tally.failures() > tally.withheld() || renames_unflushed_) return exit_file_error;
         if (tally.withheld() > 0) return exit_strict;
         if (options_.check_only && tally.changed() > 0) return exit_would_change;

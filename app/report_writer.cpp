@@ -19,15 +19,16 @@ constexpr std::size_t piece = std::size_t{1} << 16;
 
 }  // namespace
 
-report_writer::report_writer(file_system& fs, std::string name)
+report_writer::report_writer(file_system& fs, std::string name, const std::atomic<bool>* stop)
     : to_(destination::file),
       form_(report_form_of(name)),
       fs_(&fs),
       name_(std::move(name)),
+      stop_(stop),
       page_left_(page_changes_in_all) {}
 
-report_writer::report_writer(console& out)
-    : to_(destination::console), form_(report_form::text), out_(&out), page_left_(page_changes_in_all) {}
+report_writer::report_writer(console& out, const std::atomic<bool>* stop)
+    : to_(destination::console), form_(report_form::text), out_(&out), stop_(stop), page_left_(page_changes_in_all) {}
 
 report_writer::report_writer(report_form form, std::string& text)
     : to_(destination::text), form_(form), text_(&text), page_left_(page_changes_in_all) {}
@@ -42,7 +43,7 @@ bool report_writer::open_file() {
     tried_open_ = true;
     file_status st;
     if (repeat_interrupted([&] { return fs_->status(name_, st); }) != 0 || st.kind == file_kind::other) return false;
-    auto stream = std::make_unique<staged_writer>(*fs_, name_);
+    auto stream = std::make_unique<staged_writer>(*fs_, name_, durability::flush_each, stop_);
     if (!stream->good()) return false;
     if (form_ == report_form::html) {
         auto spool = std::make_unique<spool_file>(*fs_, name_);
@@ -67,14 +68,18 @@ bool report_writer::finish() {
     finished_ = true;
     if (to_ == destination::file && !open_file()) {
         // Written now, from the records kept, as the whole report was written once.
-        stream_ = std::make_unique<staged_writer>(*fs_, name_);
+        // A FIFO is opened here: the open waits for a reader until stop is set.
+        stream_ = std::make_unique<staged_writer>(*fs_, name_, durability::flush_each, stop_);
         if (!stream_->good()) {
             stream_.reset();
             kept_.clear();
             return false;
         }
     }
+    // Only what the report's own writes do counts for the console.
+    if (to_ == destination::console) static_cast<void>(out_->failed_since_asked());
     for (file_report& file : kept_) {
+        if (stopped()) break;
         write_file(file);
         file = file_report();  // its memory is given back now
     }
@@ -82,6 +87,10 @@ bool report_writer::finish() {
     if (files_ == 0) write_head();
     write_tail();
     drain(true);
+    if (to_ == destination::console) {
+        out_->flush();
+        return !out_->failed_since_asked() && !failed_ && !stopped();
+    }
     if (to_ != destination::file) return true;
     staged_file staged;
     const bool written = !failed_ && stream_->finish(staged) && commit_staged(*fs_, staged);
@@ -175,7 +184,12 @@ void report_writer::drain(bool all) {
 void report_writer::emit(std::string_view bytes) {
     switch (to_) {
         case destination::file: failed_ = failed_ || !stream_->write(bytes); break;
-        case destination::console: out_->write(bytes); break;
+        case destination::console:
+            // The report stops where the run was told to stop: a pipe that nobody reads holds a
+            // write, which the signal cuts short, but would hold the next one again.
+            failed_ = failed_ || stopped();
+            if (!failed_) out_->write(bytes);
+            break;
         case destination::text: *text_ += bytes; break;
     }
 }

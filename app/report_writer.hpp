@@ -10,6 +10,7 @@
 // memory, their size bounded by the drawing rule (report_drawing.hpp) and a batch's drawing budget.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -33,10 +34,13 @@ public:
     // then the named file is untouched, and a writer destroyed unfinished removes what it wrote.
     // A target that is not a regular file (a device, a FIFO), or whose folder cannot take the
     // temporary file yet, is written at finish instead, from the records kept until then.
-    report_writer(file_system& fs, std::string name);
+    // Once stop is set, nothing more is opened or written and finish gives false: opening a FIFO
+    // waits for a reader, and writing it for the reader to take the bytes, only until then.
+    report_writer(file_system& fs, std::string name, const std::atomic<bool>* stop = nullptr);
     // The text form, printed on out by finish (a report to "-"). The records are kept until then,
-    // so that the report follows everything else the run prints.
-    explicit report_writer(console& out);
+    // so that the report follows everything else the run prints. A write that out reports failed
+    // (failed_since_asked), or stop set, makes finish give false.
+    explicit report_writer(console& out, const std::atomic<bool>* stop = nullptr);
     // The report appended to text as the files come (the whole report in memory).
     report_writer(report_form form, std::string& text);
     ~report_writer();
@@ -46,7 +50,8 @@ public:
     // The next file of the report, in the order the report lists them.
     void add(file_report file);
     // Ends the report and, for a file, puts it in place. False when the file could not be created
-    // or fully written; it is then left as it was. A report finished once takes no more files.
+    // or fully written (or printed whole), or stop was set; a file is then left as it was. A report finished once takes
+    // no more files.
     bool finish();
 
 private:
@@ -59,6 +64,7 @@ private:
     // Hands the bytes made so far on when there are a piece of them (all of them when all).
     void drain(bool all = false);
     void emit(std::string_view bytes);
+    bool stopped() const { return stop_ && stop_->load(); }
 
     destination to_;
     report_form form_;
@@ -66,6 +72,7 @@ private:
     std::string name_;
     console* out_ = nullptr;
     std::string* text_ = nullptr;
+    const std::atomic<bool>* stop_ = nullptr;
     std::unique_ptr<staged_writer> stream_;  // the file being written, when it can be as the files come
     std::unique_ptr<spool_file> spool_;      // with stream_, a page's drawings until finish
     bool tried_open_ = false;

@@ -26,26 +26,31 @@ bool names_a_run_file(file_system& fs, const std::string& report, const file_pat
 run_report::run_report(const run_environment& env, const std::string& name)
     : env_(env),
       name_(name),
-      writer_(name == "-" ? std::make_unique<report_writer>(env.out)
-                          : std::make_unique<report_writer>(env.files, name)) {}
+      writer_(name == "-" ? std::make_unique<report_writer>(env.out, env.interrupted)
+                          : std::make_unique<report_writer>(env.files, name, env.interrupted)) {}
 
-bool run_report::write_out(const std::string& input, const std::string& output, const std::vector<std::string>* below,
-                           bool output_written, std::unique_ptr<file_report> last) {
+run_report::end run_report::write_out(const std::string& input, const std::string& output,
+                                      const std::vector<std::string>* below, bool output_written,
+                                      std::unique_ptr<file_report> last) {
     console& out = env_.out;
     out.line();
-    if (name_ == "-") {
-        if (last) writer_->add(std::move(*last));
-        return writer_->finish();
+    bool refused = false;
+    if (name_ != "-") {
+        out.line("Writing report file " + printable(name_));
+        refused = names_a_run_file(env_.files, name_, file_paths(input, output), below);
     }
-    out.line("Writing report file " + printable(name_));
-    file_system& fs = env_.files;
-    const bool refused = names_a_run_file(fs, name_, file_paths(input, output), below);
     if (!refused && last) writer_->add(std::move(*last));
-    if (!refused && writer_->finish()) return true;
+    if (!refused && writer_->finish()) return end::written;
+    // A report cut short by a stop (a FIFO that nobody reads, a pipe that is not read) is no
+    // failure of the report: the run ends as every interrupted run does.
+    if (!refused && env_.interrupted && env_.interrupted->load()) {
+        out.line("Interrupted: " + printable(name_) + " was not written");
+        return end::interrupted;
+    }
     const char* const which = below ? ": it is an input or output file" : ": it is the input or output file";
     out.line(printable(name_) + " Can't create" + (refused ? which : "") +
              (output_written ? " (the output file was written)" : ""));
-    return false;
+    return end::failed;
 }
 
 }  // namespace weldrix

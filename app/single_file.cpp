@@ -47,10 +47,12 @@ int run_single_file(const run_options& options, const file_paths& files, search_
     const auto report_and_finish = [&](int code, bool written) {
         if (!report) return finish(code);
         outcome.report->output_written = written;
-        if (!report->write_out(options.input, options.output, nullptr, written, std::move(outcome.report))) {
-            return finish(exit_file_error);
+        switch (report->write_out(options.input, options.output, nullptr, written, std::move(outcome.report))) {
+            case run_report::end::written: return finish(code);
+            case run_report::end::failed: return finish(exit_file_error);
+            case run_report::end::interrupted: return exit_interrupted;
         }
-        return finish(code);
+        return finish(exit_file_error);
     };
     switch (decision) {
         case job_decision::checked: break;

@@ -36,4 +36,10 @@ void stdout_console::write(std::string_view text) {
 
 void stdout_console::flush() { std::fflush(stream_); }
 
+bool stdout_console::failed_since_asked() {
+    const bool failed = std::ferror(stream_) != 0;
+    std::clearerr(stream_);
+    return failed;
+}
+
 }  // namespace weldrix

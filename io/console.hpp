@@ -21,6 +21,10 @@ public:
     // Writes text without flushing.
     virtual void write(std::string_view text) = 0;
     virtual void flush() {}
+    // Whether a write or flush failed since the last call (a full disk, a closed pipe), which
+    // clears it; never for a console that cannot fail. For text that must arrive whole (a report
+    // printed here), unlike the progress lines, whose loss is ignored.
+    virtual bool failed_since_asked() { return false; }
     // Writes text and a line end, then flushes.
     void line(std::string_view text = {}) {
         write(text);
@@ -31,13 +35,14 @@ public:
     void count_line(std::size_t number, std::string_view label);
 };
 
-// Standard output (or, given stderr, standard error). Write errors (a closed or full stream) are
-// ignored: they must not stop the run from writing its output file.
+// Standard output (or, given stderr, standard error). Write errors (a closed or full stream) do not
+// stop the run from writing its output file: only failed_since_asked tells them.
 class stdout_console final : public console {
 public:
     explicit stdout_console(std::FILE* stream = stdout) : stream_(stream) {}
     void write(std::string_view text) override;
     void flush() override;
+    bool failed_since_asked() override;
 
 private:
     std::FILE* stream_;

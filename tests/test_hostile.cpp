@@ -439,6 +439,8 @@ TEST(Hostile, AnInterruptedRunLeavesItsOutputAsItWas) {
     write_file(dir / "part.dat", "2 16 0 0 0 1 1 1\n");
     ASSERT_EQ(::mkfifo((dir / "in.dat").c_str(), 0644), 0);
     ASSERT_EQ(::mkfifo((dir / "out.dat").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir / "r.fifo").c_str(), 0644), 0);
+    write_file(dir / "batch/a.dat", "2 16 0 0 0 1 1 1\n");
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         const run_result in = run_weldrix({"--no-wait", "in.dat", "new.dat"}, {}, dir.path(), {signal_number, 300});
         EXPECT_EQ(in.exit_code, 130) << signal_number;
@@ -449,7 +451,21 @@ TEST(Hostile, AnInterruptedRunLeavesItsOutputAsItWas) {
         EXPECT_EQ(out.exit_code, 130) << signal_number;
         EXPECT_TRUE(out.output.ends_with("Writing output file out.dat\nInterrupted: out.dat was not written\n"))
             << out.output;
+        // A FIFO as the report is waited for until the signal, after the output is written; it
+        // used to be waited for for ever, and to end with 0 once a reader came.
+        const run_result report =
+            run_weldrix({"--no-wait", "-r", "r.fifo", "part.dat", "written.dat"}, {}, dir.path(), {signal_number, 300});
+        EXPECT_EQ(report.exit_code, 130) << signal_number;
+        EXPECT_TRUE(report.output.ends_with("Writing report file r.fifo\nInterrupted: r.fifo was not written\n"))
+            << report.output;
+        EXPECT_EQ(read_file(dir / "written.dat"), "2 16 0 0 0 1 1 1\n");
     }
+    // A batch writes its report through the same door.
+    const run_result batch =
+        run_weldrix({"--no-wait", "-r", "r.fifo", "batch", "batch.out"}, {}, dir.path(), {SIGINT, 300});
+    EXPECT_EQ(batch.exit_code, 130);
+    EXPECT_TRUE(batch.output.ends_with("Writing report file r.fifo\nInterrupted: r.fifo was not written\n"))
+        << batch.output;
 
     // Interrupted while the new bytes of a regular output are being written: the old file stays,
     // and no temporary file is left.
@@ -568,6 +584,16 @@ TEST(Hostile, ClosedOrExhaustedStandardStreams) {
         EXPECT_EQ(read_file(dir / "out.dat"), expected) << redirections;
     }
     EXPECT_EQ(read_file(dir / "console.txt"), success("in.dat", "out.dat", {2, 1, 0, 1, 0, 0}, {2, 1, 0, 1, 0, 0}));
+    // The report is the one text that must arrive whole: printed on a full or closed standard
+    // output (-r -) it fails like a report file, exit 2 after the output is written; it used to end
+    // with 0, or 3 for a check, the report cut off.
+    for (const std::string args : {"-r - in.dat out.dat", "-r - -c in.dat", "-r - -c ."}) {
+        for (const std::string redirections : {"< /dev/null > /dev/full", "< /dev/null >&-"}) {
+            std::filesystem::remove(dir / "out.dat");
+            EXPECT_EQ(run_in_shell(dir.path(), args, redirections), 2) << args << " " << redirections;
+            EXPECT_EQ(file_exists(dir / "out.dat"), !args.starts_with("-r - -c")) << args << " " << redirections;
+        }
+    }
     // A usage error and a missing input end the same way with standard input closed.
     EXPECT_EQ(run_in_shell(dir.path(), "only_one_argument", "<&- >/dev/null"), 1);
     EXPECT_EQ(run_in_shell(dir.path(), "missing.dat out.dat", "<&- >/dev/null"), 2);

@@ -200,6 +200,8 @@ private:
                 env_.out.line(line);
             }
             for (const std::string& warning : entry->outcome.warnings) warn(env_.warnings, relative + ": " + warning);
+            for (const std::string& warning : entry->outcome.line_warnings)
+                warn(env_.warnings, relative + ": " + warning);
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 ++printed_;

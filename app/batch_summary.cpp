@@ -51,7 +51,7 @@ void batch_summary::add(file_result result, const change_totals& totals, const s
 void batch_summary::add_missing(const std::vector<missing_subfile>& missing) {
     for (const missing_subfile& m : missing) {
         const auto [at, inserted] = missing_at_.try_emplace(m.name, missing_.size());
-        if (inserted) missing_.push_back({m.name, 0, m.why});
+        if (inserted) missing_.push_back({m.name, 0, m.why, m.first});
         missing_[at->second].references += m.references;
     }
 }

@@ -70,6 +70,7 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
 std::string first_warning(const std::string& run_warning, const job_outcome& outcome) {
     if (!run_warning.empty()) return run_warning;
     if (!outcome.warnings.empty()) return outcome.warnings.front();
+    if (!outcome.line_warnings.empty()) return outcome.line_warnings.front();
     if (!outcome.missing.empty()) return describe_missing(outcome.missing.front());
     return {};
 }
@@ -114,6 +115,7 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
         observer.expanded(outcome.missing);
     }
     if (stopped()) return ended(file_result::interrupted);
+    outcome.line_warnings = describe_line_warnings(document, job.clean.max_inlined_lines);
 
     observer.unifying();
     document.unify_vertices();

@@ -39,6 +39,7 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         default: break;
     }
     for (const std::string& warning : outcome.warnings) warn(env.warnings, warning);
+    for (const std::string& warning : outcome.line_warnings) warn(env.warnings, options.input + ": " + warning);
     const decision_rules rules{options.strict, options.check_only, run_warning, env.interrupted};
     const job_decision decision = decide(job, rules, outcome);
 

@@ -54,6 +54,7 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
         outcome.text = document.text(outcome.written);
     }
     outcome.totals = document.changes.totals;
+    if (!clean.minimal) outcome.lines_dropped = document.dropped.count;
     // The bytes read are kept only when changes are recorded.
     if (clean.record_changes == clean_options::changes::none) {
         outcome.result = file_result::unclassified;
@@ -130,6 +131,10 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     if (job.reporting) {
         outcome.report = std::make_unique<file_report>(record_file(
             document, input, job.paths.output(), job.clean, outcome.written, job.drawing ? &subfile_lines : nullptr));
+        std::vector<std::string>& warnings = outcome.report->warnings;
+        warnings = outcome.warnings;
+        warnings.insert(warnings.end(), outcome.line_warnings.begin(), outcome.line_warnings.end());
+        for (const missing_subfile& m : outcome.missing) warnings.push_back(describe_missing(m));
     }
     return outcome;
 }

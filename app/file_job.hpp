@@ -128,6 +128,9 @@ struct job_outcome {
     // text is the input's bytes (known with --minimal, or when the bytes read are kept).
     bool same_as_input = false;
     line_counts written;  // their statistics
+    // The lines of the input that are not in the output although they hold more than white space
+    // (the reader dropped them; --minimal keeps their bytes, so 0 with it).
+    std::size_t lines_dropped = 0;
     change_totals totals;
     std::vector<missing_subfile> missing;  // subfiles not found, by name in the order first met
     // Warnings about this file met while cleaning it (the lines the reader dropped), each a

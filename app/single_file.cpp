@@ -79,9 +79,12 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         std::string().swap(outcome.text);  // given back before the report is made
         return report_and_finish(exit_success, true);
     }
-    const bool changed = outcome.result == file_result::changed;
-    if (changed) {
+    // A file whose geometry stays but whose lines are dropped loses them: not only its layout.
+    const bool changed = outcome.result == file_result::changed || outcome.lines_dropped > 0;
+    if (outcome.result == file_result::changed) {
         out.line("The geometry would change: " + describe_changes(outcome.totals));
+    } else if (outcome.lines_dropped > 0) {
+        out.line("Lines would be dropped: " + std::to_string(outcome.lines_dropped));
     } else {
         out.line(outcome.result == file_result::unchanged ? "Nothing would change" : "Only the layout would change");
     }

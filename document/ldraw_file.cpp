@@ -27,8 +27,10 @@ bool is_blank(std::string_view line) {
 
 }  // namespace
 
-void ldraw_file::note_dropped(std::size_t line_number) {
+void ldraw_file::note_dropped(std::size_t line_number, std::string_view text) {
     if (dropped.first.size() < dropped_lines::named) dropped.first.push_back(line_number);
+    if (options.record_changes == clean_options::changes::lines)
+        dropped.all.push_back({line_number, std::string(text)});
     ++dropped.count;
 }
 
@@ -81,7 +83,7 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
         ++line_number;
         auto element = make_line(line, &notes);
         if (!element) {
-            if (!is_blank(line)) note_dropped(line_number);
+            if (!is_blank(line)) note_dropped(line_number, line);
             return;
         }
         const line_type type = element->type_code();

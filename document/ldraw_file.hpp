@@ -47,6 +47,12 @@ public:
         static constexpr std::size_t named = 10;
         std::vector<std::size_t> first;  // the line numbers (from 1) of the first `named` of them
         std::size_t count = 0;           // all of them
+        // With changes recorded line by line (a report), every one of them: its line and its text.
+        struct line {
+            std::size_t number;
+            std::string text;
+        };
+        std::vector<line> all;
     };
     dropped_lines dropped;
     // The file's own lines of types 1 to 5 whose numbers are not read as written (see
@@ -147,7 +153,7 @@ public:
 
 private:
     bool keeps_source() const;
-    void note_dropped(std::size_t line_number);
+    void note_dropped(std::size_t line_number, std::string_view text);
     void note_numbers(std::size_t line_number, line_type type, const number_notes& notes);
 
     std::string source_;

@@ -208,6 +208,19 @@ TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     EXPECT_NE(r.output.find("Only the layout would change\n"), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
     EXPECT_EQ(tree(dir / "in").at("layout.dat"), reformatted);
+
+    // Lines the reader drops are lost, though the geometry is the same: not only the layout.
+    // --minimal keeps their bytes.
+    write_file(dir / "dropped/a.dat", "9 dropped\n" + clean + "x\n");
+    r = run_weldrix({"-c", "--no-wait", "dropped/a.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.output.find("\nLines would be dropped: 2\n"), std::string::npos) << r.output;
+    r = run_weldrix({"-c", "--no-wait", "dropped"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.output.find("would change: a.dat (2 lines dropped)\n"), std::string::npos) << r.output;
+    r = run_weldrix({"-c", "--minimal", "--no-wait", "dropped/a.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.output.find("\nNothing would change\n"), std::string::npos) << r.output;
 }
 
 // Runs that cannot go as asked are refused before anything is written or created: a usage error

@@ -31,6 +31,16 @@ std::string describe_missing(const missing_subfile& missing) {
     return what + missing.name + " (" + counted(missing.references, "reference", "references") + " skipped)";
 }
 
+std::string describe_missing(const missing_subfile& missing, const std::string& part) {
+    std::string text = describe_missing(missing);
+    if (missing.why != missing_subfile::reason::not_found) return text;
+    text.pop_back();  // its closing parenthesis
+    const reference_site& first = missing.first;
+    text += "; the first in " + (first.file.empty() ? part : first.file) + " line " + std::to_string(first.line);
+    if (!first.file.empty()) text += ", inlined by " + part;
+    return text + ")";
+}
+
 std::string describe_dropped(const ldraw_file::dropped_lines& dropped) {
     const std::vector<std::size_t>& named = dropped.first;
     if (named.empty()) return {};

@@ -31,6 +31,10 @@ void error(console& warnings, std::string_view text);
 // "subfile not found: NAME (3 references skipped)", or for a name with a ".." component "subfile
 // name climbs out of its search folder, not looked up: NAME (1 reference skipped)".
 std::string describe_missing(const missing_subfile& missing);
+// The same in a batch, where a name not found also says where its first reference is: "subfile
+// not found: NAME (3 references skipped; the first in sub/a.dat line 4)", or in a subfile the
+// part inlined, "(...; the first in s/b.dat line 2, inlined by sub/a.dat)".
+std::string describe_missing(const missing_subfile& missing, const std::string& part);
 
 // The warning for the lines a document dropped (none when there are none): "line 7 is not an
 // LDraw line and is dropped", "lines 7, 9 and 12 are not LDraw lines and are dropped", "lines 1,

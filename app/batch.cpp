@@ -191,6 +191,8 @@ private:
                 env_.out.line(line);
             }
             for (const std::string& warning : entry->outcome.warnings) warn(env_.warnings, relative + ": " + warning);
+            for (const std::string& warning : entry->outcome.line_warnings)
+                warn(env_.warnings, relative + ": " + warning);
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 ++printed_;
@@ -226,8 +228,13 @@ private:
 
     int summary(std::chrono::steady_clock::time_point start) {
         batch_summary tally(unreadable_);
-        for (const batch_entry& e : entries_) tally.add(e.outcome.result, e.outcome.totals, e.outcome.missing);
-        for (const missing_subfile& m : tally.missing()) warn(env_.warnings, describe_missing(m));
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const job_outcome& outcome = entries_[i].outcome;
+            tally.add(outcome.result, outcome.totals, outcome.missing, inputs_[i]);
+        }
+        for (std::size_t i = 0; i < tally.missing().size(); ++i) {
+            warn(env_.warnings, describe_missing(tally.missing()[i], tally.missing_parts()[i]));
+        }
         console& out = env_.out;
         tally.print(out, options_.check_only);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -29,7 +29,9 @@ std::string console_line(const batch_entry& entry, const std::string& relative, 
     switch (outcome.result) {
         case file_result::changed:
             return (options.check_only ? "would change: " : "changed: ") + relative + " (" +
-                   describe_changes(outcome.totals) + ")";
+                   (outcome.totals.any() ? describe_changes(outcome.totals)
+                                         : counted(outcome.lines_dropped, "line dropped", "lines dropped")) +
+                   ")";
         case file_result::not_found: return "failed: " + relative + ": can't be read";
         case file_result::not_text: return "failed: " + relative + ": is not a text file";
         case file_result::host_failure:
@@ -120,6 +122,10 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
         case job_decision::withheld: outcome.result = file_result::withheld; break;
         case job_decision::stopped: outcome.result = file_result::interrupted; break;
         case job_decision::checked:
+            // Lines lost are a change a check tells, though the geometry is the same.
+            if (outcome.result == file_result::reformatted && outcome.lines_dropped > 0)
+                outcome.result = file_result::changed;
+            break;
         case job_decision::untouched: break;
         case job_decision::to_write:
             make_output_folder(job.paths.output());

@@ -29,7 +29,8 @@ void print_batch_start(console& out, const run_options& options, std::size_t fil
     }
 }
 
-void batch_summary::add(file_result result, const change_totals& totals, const std::vector<missing_subfile>& missing) {
+void batch_summary::add(file_result result, const change_totals& totals, const std::vector<missing_subfile>& missing,
+                        const std::string& part) {
     using r = file_result;
     if (result == r::pending || result == r::interrupted || result == r::passed_over) return;
     if (result != r::not_found && result != r::not_text) ++read_;
@@ -41,17 +42,20 @@ void batch_summary::add(file_result result, const change_totals& totals, const s
         if (result != r::withheld) return;
         // Withheld by --strict, it was cleaned: the subfiles it misses are among its warnings.
         ++withheld_;
-        add_missing(missing);
+        add_missing(missing, part);
         return;
     }
     totals_ += totals;
-    add_missing(missing);
+    add_missing(missing, part);
 }
 
-void batch_summary::add_missing(const std::vector<missing_subfile>& missing) {
+void batch_summary::add_missing(const std::vector<missing_subfile>& missing, const std::string& part) {
     for (const missing_subfile& m : missing) {
         const auto [at, inserted] = missing_at_.try_emplace(m.name, missing_.size());
-        if (inserted) missing_.push_back({m.name, 0, m.why});
+        if (inserted) {
+            missing_.push_back({m.name, 0, m.why, m.first});
+            missing_parts_.push_back(part);
+        }
         missing_[at->second].references += m.references;
     }
 }

@@ -28,13 +28,16 @@ public:
     // Starts with failures already counted (the folders and links that could not be read).
     explicit batch_summary(std::size_t failures) : failures_(failures) {}
 
-    // Counts a file, in input order. A file not cleaned (pending, interrupted, passed over) is not
-    // counted, and
-    // what a failed one would have changed was not written.
-    void add(file_result result, const change_totals& totals, const std::vector<missing_subfile>& missing);
+    // Counts a file (part: its name in the batch), in input order. A file not cleaned (pending,
+    // interrupted, passed over) is not counted, and what a failed one would have changed was not
+    // written.
+    void add(file_result result, const change_totals& totals, const std::vector<missing_subfile>& missing,
+             const std::string& part);
 
-    // Subfiles not found, by name in the order first met, over all files in input order.
+    // Subfiles not found, by name in the order first met, over all files in input order; each
+    // with the file of the batch whose cleaning first met it (parallel: missing_parts).
     const std::vector<missing_subfile>& missing() const { return missing_; }
+    const std::vector<std::string>& missing_parts() const { return missing_parts_; }
     std::size_t changed() const { return changed_; }
     std::size_t failures() const { return failures_; }  // withheld ones included
     std::size_t withheld() const { return withheld_; }
@@ -43,11 +46,12 @@ public:
     void print(console& out, bool check) const;
 
 private:
-    void add_missing(const std::vector<missing_subfile>& missing);
+    void add_missing(const std::vector<missing_subfile>& missing, const std::string& part);
 
     std::size_t read_ = 0, changed_ = 0, reformatted_ = 0, unchanged_ = 0, failures_, withheld_ = 0;
     change_totals totals_;
     std::vector<missing_subfile> missing_;
+    std::vector<std::string> missing_parts_;
     std::unordered_map<std::string, std::size_t> missing_at_;
 };
 

@@ -54,6 +54,7 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
         outcome.text = document.text(outcome.written);
     }
     outcome.totals = document.changes.totals;
+    if (!clean.minimal) outcome.lines_dropped = document.dropped.count;
     // The bytes read are kept only when changes are recorded.
     if (clean.record_changes == clean_options::changes::none) {
         outcome.result = file_result::unclassified;
@@ -70,6 +71,7 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
 std::string first_warning(const std::string& run_warning, const job_outcome& outcome) {
     if (!run_warning.empty()) return run_warning;
     if (!outcome.warnings.empty()) return outcome.warnings.front();
+    if (!outcome.line_warnings.empty()) return outcome.line_warnings.front();
     if (!outcome.missing.empty()) return describe_missing(outcome.missing.front());
     return {};
 }
@@ -114,6 +116,7 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
         observer.expanded(outcome.missing);
     }
     if (stopped()) return ended(file_result::interrupted);
+    outcome.line_warnings = describe_line_warnings(document, job.clean.max_inlined_lines);
 
     observer.unifying();
     document.unify_vertices();
@@ -128,6 +131,10 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     if (job.reporting) {
         outcome.report = std::make_unique<file_report>(record_file(
             document, input, job.paths.output(), job.clean, outcome.written, job.drawing ? &subfile_lines : nullptr));
+        std::vector<std::string>& warnings = outcome.report->warnings;
+        warnings = outcome.warnings;
+        warnings.insert(warnings.end(), outcome.line_warnings.begin(), outcome.line_warnings.end());
+        for (const missing_subfile& m : outcome.missing) warnings.push_back(describe_missing(m));
     }
     return outcome;
 }

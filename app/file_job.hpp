@@ -128,11 +128,17 @@ struct job_outcome {
     // text is the input's bytes (known with --minimal, or when the bytes read are kept).
     bool same_as_input = false;
     line_counts written;  // their statistics
+    // The lines of the input that are not in the output although they hold more than white space
+    // (the reader dropped them; --minimal keeps their bytes, so 0 with it).
+    std::size_t lines_dropped = 0;
     change_totals totals;
     std::vector<missing_subfile> missing;  // subfiles not found, by name in the order first met
     // Warnings about this file met while cleaning it (the lines the reader dropped), each a
     // sentence without the "weldrix: warning: " prefix. Subfiles not found are in missing.
     std::vector<std::string> warnings;
+    // Warnings that name a line (describe_line_warnings): numbers not read as written, circular
+    // references skipped, the inlining limit reached. Printed after the file's name.
+    std::vector<std::string> line_warnings;
     std::unique_ptr<file_report> report;  // with job.reporting: what the cleaning changed
 };
 
@@ -161,7 +167,7 @@ struct decision_rules {
 
 // Decides what becomes of the output of a cleaned file (cleaned(outcome.result)); for withheld,
 // the outcome's failure says why. A warning of the run withholds first, then the file's own (its
-// warnings, then its subfiles not found).
+// warnings, its line warnings, then its subfiles not found).
 [[nodiscard]] job_decision decide(const file_job& job, const decision_rules& rules, job_outcome& outcome);
 
 }  // namespace weldrix

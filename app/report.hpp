@@ -14,6 +14,7 @@
 
 #include "app/report_drawing.hpp"
 #include "document/change_record.hpp"
+#include "document/ldraw_file.hpp"
 #include "document/line_counts.hpp"
 #include "geometry/vertex_set.hpp"
 
@@ -31,6 +32,10 @@ struct file_report {
     line_counts read;
     line_counts written;
     change_record changes{true};
+    // The lines the reader dropped although they hold more than white space (no leading integer,
+    // or a type other than 0 to 5), and the warnings about the file, as the console tells them.
+    std::vector<ldraw_file::dropped_lines::line> dropped;
+    std::vector<std::string> warnings;
     report_drawing drawing;
 };
 

@@ -106,6 +106,28 @@ void write_file_json(json_writer& json, const file_report& file, const listed& l
     write_groups(json, file.changes, limit.groups, drain);
     json.field("totals");
     write_totals(json, file.changes.totals);
+    // Absent: none.
+    if (!file.dropped.empty()) {
+        json.field("dropped");
+        json.raw("[");
+        for (std::size_t i = 0; i < file.dropped.size(); ++i) {
+            if (i) json.raw(",");
+            json.open("line");
+            json.integer(file.dropped[i].number);
+            json.text_field("text", file.dropped[i].text);
+            json.close();
+        }
+        json.raw("]");
+    }
+    if (!file.warnings.empty()) {
+        json.field("warnings");
+        json.raw("[");
+        for (std::size_t i = 0; i < file.warnings.size(); ++i) {
+            if (i) json.raw(",");
+            json.string(file.warnings[i]);
+        }
+        json.raw("]");
+    }
     json.close();
 }
 

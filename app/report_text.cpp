@@ -91,6 +91,15 @@ void append_text(std::string& out, const file_report& file, const std::function<
     out += "\n  ";
     append_totals(out, file.changes.totals);
     out += "\n";
+    if (!file.dropped.empty()) {
+        out += "\n  Dropped lines (not LDraw lines; input line numbers):\n";
+        for (const auto& line : file.dropped)
+            out += "  line " + std::to_string(line.number) + ": " + printable(line.text) + "\n";
+    }
+    if (!file.warnings.empty()) {
+        out += "\n  Warnings:\n";
+        for (const std::string& warning : file.warnings) out += "  " + printable(warning) + "\n";
+    }
     if (file.changes.lines.empty()) {
         out += "\n  No line was changed.\n";
         return;

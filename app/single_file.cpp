@@ -39,6 +39,7 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         default: break;
     }
     for (const std::string& warning : outcome.warnings) warn(env.warnings, warning);
+    for (const std::string& warning : outcome.line_warnings) warn(env.warnings, options.input + ": " + warning);
     const decision_rules rules{options.strict, options.check_only, run_warning, env.interrupted};
     const job_decision decision = decide(job, rules, outcome);
 
@@ -80,9 +81,12 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         std::string().swap(outcome.text);  // given back before the report is made
         return report_and_finish(exit_success, true);
     }
-    const bool changed = outcome.result == file_result::changed;
-    if (changed) {
+    // A file whose geometry stays but whose lines are dropped loses them: not only its layout.
+    const bool changed = outcome.result == file_result::changed || outcome.lines_dropped > 0;
+    if (outcome.result == file_result::changed) {
         out.line("The geometry would change: " + describe_changes(outcome.totals));
+    } else if (outcome.lines_dropped > 0) {
+        out.line("Lines would be dropped: " + std::to_string(outcome.lines_dropped));
     } else {
         out.line(outcome.result == file_result::unchanged ? "Nothing would change" : "Only the layout would change");
     }

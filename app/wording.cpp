@@ -31,6 +31,16 @@ std::string describe_missing(const missing_subfile& missing) {
     return what + missing.name + " (" + counted(missing.references, "reference", "references") + " skipped)";
 }
 
+std::string describe_missing(const missing_subfile& missing, const std::string& part) {
+    std::string text = describe_missing(missing);
+    if (missing.why != missing_subfile::reason::not_found) return text;
+    text.pop_back();  // its closing parenthesis
+    const reference_site& first = missing.first;
+    text += "; the first in " + (first.file.empty() ? part : first.file) + " line " + std::to_string(first.line);
+    if (!first.file.empty()) text += ", inlined by " + part;
+    return text + ")";
+}
+
 std::string describe_dropped(const ldraw_file::dropped_lines& dropped) {
     const std::vector<std::size_t>& named = dropped.first;
     if (named.empty()) return {};
@@ -43,6 +53,60 @@ std::string describe_dropped(const ldraw_file::dropped_lines& dropped) {
     }
     if (more > 0) text += " and " + std::to_string(more) + " more";
     return text + " are not LDraw lines and are dropped";
+}
+
+std::string describe_site(const reference_site& site) {
+    const std::string line = "line " + std::to_string(site.line);
+    return site.file.empty() ? line : site.file + " " + line;
+}
+
+namespace {
+
+std::string quoted(std::string_view token) {
+    std::string text;
+    text.reserve(token.size() + 2);
+    text += '"';
+    text += token;
+    text += '"';
+    return text;
+}
+
+std::string describe_numbers(const ldraw_file::number_problem& problem) {
+    std::string text = "line " + std::to_string(problem.line) + ": ";
+    const auto& partials = problem.partials;
+    for (std::size_t i = 0; i < partials.size(); ++i) {
+        if (i > 0) text += i + 1 == partials.size() ? " and " : ", ";
+        text += quoted(partials[i].token) + (i == 0 ? " is read as " : " as ") + format_number(partials[i].value);
+    }
+    if (!problem.not_a_number.empty()) {
+        if (!partials.empty()) text += "; ";
+        return text + quoted(problem.not_a_number) + " is not a number; the rest of the line is read as zeros";
+    }
+    if (problem.read >= problem.needed) return text;
+    if (!partials.empty()) text += "; ";
+    return text + std::to_string(problem.read) + " of the " + std::to_string(problem.needed) + " numbers of a type " +
+           std::to_string(static_cast<int>(problem.type)) + " line are there; the missing ones are read as 0";
+}
+
+}  // namespace
+
+std::vector<std::string> describe_line_warnings(const ldraw_file& document, std::size_t max_inlined_lines) {
+    std::vector<std::string> warnings;
+    const std::size_t all =
+        document.numbers.count + document.cycles.size() + (document.limit_reached.has_value() ? 1 : 0);
+    const auto add = [&](std::string text) {
+        if (warnings.size() < shown_warnings) warnings.push_back(std::move(text));
+    };
+    for (const ldraw_file::number_problem& problem : document.numbers.first) add(describe_numbers(problem));
+    for (const skipped_reference& cycle : document.cycles) {
+        add(describe_site(cycle.site) + ": circular subfile reference to " + cycle.name + " skipped");
+    }
+    if (const auto& limit = document.limit_reached) {
+        add(describe_site(limit->site) + ": subfile expansion stopped while inlining " + limit->name +
+            ": the limit of " + std::to_string(max_inlined_lines) + " inlined lines is reached");
+    }
+    if (all > warnings.size()) warnings.push_back(std::to_string(all - warnings.size()) + " more warnings not listed");
+    return warnings;
 }
 
 void print_thresholds(console& out, const clean_options& clean) {

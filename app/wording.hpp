@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "document/change_record.hpp"
 #include "document/clean_options.hpp"
@@ -30,11 +31,29 @@ void error(console& warnings, std::string_view text);
 // "subfile not found: NAME (3 references skipped)", or for a name with a ".." component "subfile
 // name climbs out of its search folder, not looked up: NAME (1 reference skipped)".
 std::string describe_missing(const missing_subfile& missing);
+// The same in a batch, where a name not found also says where its first reference is: "subfile
+// not found: NAME (3 references skipped; the first in sub/a.dat line 4)", or in a subfile the
+// part inlined, "(...; the first in s/b.dat line 2, inlined by sub/a.dat)".
+std::string describe_missing(const missing_subfile& missing, const std::string& part);
 
 // The warning for the lines a document dropped (none when there are none): "line 7 is not an
 // LDraw line and is dropped", "lines 7, 9 and 12 are not LDraw lines and are dropped", "lines 1,
 // 2, ..., 10 and 15 more are not LDraw lines and are dropped".
 std::string describe_dropped(const ldraw_file::dropped_lines& dropped);
+
+// Where a reference or line is: "line 5" in the file cleaned, "s/b.dat line 5" in a subfile.
+std::string describe_site(const reference_site& site);
+
+// The warnings about a cleaned file's own lines whose numbers are not read as written, the
+// circular references skipped and the inlining limit reached, in this order, at most
+// shown_warnings of them and then "N more warnings not listed". Each names its line:
+//   line 3: "1,5" is read as 1 and "2,5" as 2
+//   line 4: "x" is not a number; the rest of the line is read as zeros
+//   line 5: 4 of the 7 numbers of a type 2 line are there; the missing ones are read as 0
+//   s/b.dat line 2: circular subfile reference to a.dat skipped
+//   line 6: subfile expansion stopped while inlining b.dat: the limit of 1000 inlined lines is reached
+inline constexpr std::size_t shown_warnings = 10;
+std::vector<std::string> describe_line_warnings(const ldraw_file& document, std::size_t max_inlined_lines);
 
 // The thresholds lines of the console: the vertex threshold, and with -s the subfile one.
 void print_thresholds(console& out, const clean_options& clean);

@@ -27,9 +27,42 @@ bool is_blank(std::string_view line) {
 
 }  // namespace
 
-void ldraw_file::note_dropped(std::size_t line_number) {
+void ldraw_file::note_dropped(std::size_t line_number, std::string_view text) {
     if (dropped.first.size() < dropped_lines::named) dropped.first.push_back(line_number);
+    if (options.record_changes == clean_options::changes::lines)
+        dropped.all.push_back({line_number, std::string(text)});
     ++dropped.count;
+}
+
+namespace {
+
+// How many numbers a line of the type holds before its end (type 1: before the file name).
+std::size_t numbers_needed(line_type type) {
+    switch (type) {
+        case line_type::edge: return 7;
+        case line_type::triangle: return 10;
+        default: break;
+    }
+    return 13;
+}
+
+}  // namespace
+
+void ldraw_file::note_numbers(std::size_t line_number, line_type type, const number_notes& notes) {
+    const std::size_t needed = numbers_needed(type);
+    if (notes.partials.empty() && notes.not_a_number.empty() && notes.read >= needed) return;
+    if (numbers.first.size() < number_problems::named) {
+        number_problem problem;
+        problem.line = line_number;
+        problem.type = type;
+        for (const number_notes::partial& p : notes.partials)
+            problem.partials.push_back({std::string(p.token), p.value});
+        problem.not_a_number = notes.not_a_number;
+        problem.read = notes.read;
+        problem.needed = needed;
+        numbers.first.push_back(std::move(problem));
+    }
+    ++numbers.count;
 }
 
 bool ldraw_file::keeps_source() const {
@@ -43,24 +76,25 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     bytes = lines;
     line_end_ = first_line_end(bytes);
     line_counts counts;
-    const bool numbered = options.record_changes == clean_options::changes::lines;
     std::vector<section_marker> markers;  // of a multi-part document
     std::size_t line_number = 0;
+    number_notes notes;
     for_each_line(bytes, [&](std::string_view line) {
         ++line_number;
-        auto element = make_line(line);
+        auto element = make_line(line, &notes);
         if (!element) {
-            if (!is_blank(line)) note_dropped(line_number);
+            if (!is_blank(line)) note_dropped(line_number, line);
             return;
         }
         const line_type type = element->type_code();
+        if (type != line_type::comment) note_numbers(line_number, type, notes);
         counts.count_type(type);
         if (type == line_type::comment) {
             const std::string& text = static_cast<const comment_line&>(*element).text;
             if (auto marker = marker_in_comment(text, elements.size())) markers.push_back(std::move(*marker));
         }
         elements.push_back(std::move(element));
-        if (numbered) line_numbers_.push_back(line_number);
+        line_numbers_.push_back(line_number);
     });
     main_count = elements.size();
     counts.lines = main_count;
@@ -172,7 +206,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
     for (const document_unit& unit : units_) {
         // A section's content follows its FILE line.
         if (unit.what == document_unit::kind::section) {
-            expansion.add_section(unit.name, elements, unit.begin + 1, unit.end, real_name_);
+            expansion.add_section(unit.name, elements, unit.begin + 1, unit.end, real_name_, line_numbers_);
         }
     }
     inlined_vertices_.clear();
@@ -186,9 +220,11 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
         const std::string root =
             unit.what == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
         expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back(),
-                         origins ? &target_origins_[u] : nullptr, &origin_names_);
+                         origins ? &target_origins_[u] : nullptr, &origin_names_, line_numbers_);
     }
     expansion.print_statistics();
+    cycles = expansion.cycles();
+    limit_reached = expansion.limit_reached();
     return expansion.missing();
 }
 

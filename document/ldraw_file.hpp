@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,8 +47,39 @@ public:
         static constexpr std::size_t named = 10;
         std::vector<std::size_t> first;  // the line numbers (from 1) of the first `named` of them
         std::size_t count = 0;           // all of them
+        // With changes recorded line by line (a report), every one of them: its line and its text.
+        struct line {
+            std::size_t number;
+            std::string text;
+        };
+        std::vector<line> all;
     };
     dropped_lines dropped;
+    // The file's own lines of types 1 to 5 whose numbers are not read as written (see
+    // number_notes), so that the caller can tell them: the first `named` of them, and how many.
+    struct number_problem {
+        struct partial {
+            std::string token;  // "1,5"
+            double value;       // read as 1
+        };
+        std::size_t line = 0;  // from 1
+        line_type type = line_type::edge;
+        std::vector<partial> partials;  // tokens that are a number followed by more
+        std::string not_a_number;       // the token where reading stopped (the rest is 0); empty: none
+        std::size_t read = 0;           // the numbers the line holds (its colour among them)
+        std::size_t needed = 0;         // and those its type needs: the missing ones are 0
+    };
+    struct number_problems {
+        static constexpr std::size_t named = 10;
+        std::vector<number_problem> first;
+        std::size_t count = 0;
+    };
+    number_problems numbers;
+    // What the expansion skipped or stopped at (see subfile_expansion.hpp), set by expand_subfiles:
+    // the circular references skipped, one per name, and the reference whose inlining reached the
+    // limit, if it was.
+    std::vector<skipped_reference> cycles;
+    std::optional<skipped_reference> limit_reached;
     // The bytes read, kept when options.record_changes asks for a record and options.keep_source
     // (to tell a file that would only be reformatted from one left as it is), or options.minimal
     // for minimal output.
@@ -114,15 +146,15 @@ public:
 
     const std::vector<document_unit>& units() const { return units_; }
 
-    // The input line number (from 1) of the element at position; known only when the options
-    // record changes line by line, else 0.
+    // The input line number (from 1) of the element at position (0 past the file's own elements).
     std::size_t line_number(std::size_t position) const {
         return position < line_numbers_.size() ? line_numbers_[position] : 0;
     }
 
 private:
     bool keeps_source() const;
-    void note_dropped(std::size_t line_number);
+    void note_dropped(std::size_t line_number, std::string_view text);
+    void note_numbers(std::size_t line_number, line_type type, const number_notes& notes);
 
     std::string source_;
     std::string_view line_end_ = "\n";  // of every line of the output: the input's first (a constant)

@@ -28,7 +28,8 @@ std::string_view first_line_end(std::string_view bytes) {
     }
 }
 
-std::unique_ptr<ldraw_line> make_line(std::string_view line) {
+std::unique_ptr<ldraw_line> make_line(std::string_view line, number_notes* notes) {
+    if (notes) notes->clear();
     if (line.empty()) return nullptr;
     const int_scan type = scan_int(line.data(), line.data() + line.size());
     if (type.status != scan_status::number) return nullptr;
@@ -43,11 +44,11 @@ std::unique_ptr<ldraw_line> make_line(std::string_view line) {
             const auto start = is_space(next) || next == '0' ? zero + 2 : zero + 1;
             return std::make_unique<comment_line>(line.substr(start));
         }
-        case line_type::subfile: return std::make_unique<subfile_line>(line);
-        case line_type::edge: return std::make_unique<edge_line>(line);
-        case line_type::triangle: return std::make_unique<triangle_line>(line);
-        case line_type::quad: return std::make_unique<quad_line>(line);
-        case line_type::conditional: return std::make_unique<cond_line>(line);
+        case line_type::subfile: return std::make_unique<subfile_line>(line, notes);
+        case line_type::edge: return std::make_unique<edge_line>(line, notes);
+        case line_type::triangle: return std::make_unique<triangle_line>(line, notes);
+        case line_type::quad: return std::make_unique<quad_line>(line, notes);
+        case line_type::conditional: return std::make_unique<cond_line>(line, notes);
         default: return nullptr;
     }
 }

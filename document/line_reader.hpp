@@ -107,6 +107,7 @@ std::string_view first_line_end(std::string_view bytes);
 // A type 0 line keeps as comment text what follows its first "0" byte and the separator after it
 // (white space or another "0"; a byte of any other kind is kept as the comment's first character);
 // types 1 to 5 are parsed from the whole line.
-std::unique_ptr<ldraw_line> make_line(std::string_view line);
+// With notes (cleared first), the numbers of types 1 to 5 read are noted (see number_notes).
+std::unique_ptr<ldraw_line> make_line(std::string_view line, number_notes* notes = nullptr);
 
 }  // namespace weldrix

@@ -53,9 +53,12 @@ bool is_invertnext(const ldraw_line& line) {
            static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
 }
 
-void parsed_file::add(std::unique_ptr<ldraw_line> line) {
+void parsed_file::add(std::unique_ptr<ldraw_line> line, std::size_t line_number) {
     const line_type type = line->type_code();
-    if (type == line_type::subfile) references.push_back(static_cast<std::uint32_t>(lines.size()));
+    if (type == line_type::subfile) {
+        references.push_back(static_cast<std::uint32_t>(lines.size()));
+        reference_lines.push_back(static_cast<std::uint32_t>(line_number));
+    }
     if (offers_snap_targets(type)) {
         for (const point& p : line->vertices()) vertices.push_back(p);
     }
@@ -66,18 +69,21 @@ void parsed_file::add(std::unique_ptr<ldraw_line> line) {
 
 parsed_file parsed_file::parse(std::string_view bytes) {
     parsed_file file;
+    std::size_t line_number = 0;
     for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
-        if (auto line = make_line(text)) file.add(std::move(line));
+        ++line_number;
+        if (auto line = make_line(text)) file.add(std::move(line), line_number);
     });
     mark_repeats(file);
     return file;
 }
 
 parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                              std::size_t end) {
+                              std::size_t end, const std::vector<std::size_t>& line_numbers) {
     assert(begin <= end && end <= elements.size());
     parsed_file file;
-    for (std::size_t i = begin; i < end; ++i) file.add(elements[i]->clone());
+    for (std::size_t i = begin; i < end; ++i)
+        file.add(elements[i]->clone(), i < line_numbers.size() ? line_numbers[i] : 0);
     mark_repeats(file);
     return file;
 }
@@ -85,7 +91,7 @@ parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& el
 std::size_t parsed_file::memory_estimate() const {
     // An element with its allocation header, its owning pointer and bookkeeping per line; a point
     // and a bit per vertex.
-    return lines.size() * 160 + vertices.size() * sizeof(point) + references.size() * 4 + 256;
+    return lines.size() * 160 + vertices.size() * sizeof(point) + references.size() * 8 + 256;
 }
 
 }  // namespace weldrix

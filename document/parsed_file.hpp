@@ -15,8 +15,9 @@ namespace weldrix {
 
 struct parsed_file {
     std::vector<std::unique_ptr<ldraw_line>> lines;
-    std::vector<bool> invertnext;           // per line: it is a BFC INVERTNEXT comment
-    std::vector<std::uint32_t> references;  // positions of the subfile reference lines
+    std::vector<bool> invertnext;                // per line: it is a BFC INVERTNEXT comment
+    std::vector<std::uint32_t> references;       // positions of the subfile reference lines
+    std::vector<std::uint32_t> reference_lines;  // parallel to references: their lines (from 1; 0 unknown)
     // The vertices of the edge lines, triangles and quads (the snap targets), in line order; line
     // j owns vertices[first_vertex[j]] to vertices[first_vertex[j + 1] - 1].
     std::vector<point> vertices;
@@ -27,15 +28,16 @@ struct parsed_file {
 
     // The usable lines of LDraw text (a leading byte-order mark skipped).
     static parsed_file parse(std::string_view bytes);
-    // Copies of elements[begin, end) (a section of a multi-part document); begin <= end <= elements.size().
+    // Copies of elements[begin, end) (a section of a multi-part document), whose lines are
+    // line_numbers[begin, end) when it holds them; begin <= end <= elements.size().
     static parsed_file copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                            std::size_t end);
+                            std::size_t end, const std::vector<std::size_t>& line_numbers = {});
 
     // About how many bytes of memory the file takes: the bound of a shared cache is counted in it.
     std::size_t memory_estimate() const;
 
 private:
-    void add(std::unique_ptr<ldraw_line> line);
+    void add(std::unique_ptr<ldraw_line> line, std::size_t line_number);
 };
 
 bool is_invertnext(const ldraw_line& line);

@@ -67,6 +67,7 @@ struct local_file {
     // expansion's current unit.
     std::vector<std::uint32_t> chain_nodes;
     std::uint32_t chain_unit = 0;
+    bool section = false;  // a section of the document: its lines are the document's
 };
 
 // A reference in the main file's space, about to be expanded.
@@ -77,6 +78,8 @@ struct reference {
     bool after_invertnext;  // the element before it is a BFC INVERTNEXT comment
     std::uint32_t chain;    // its chain of ancestor files
     std::uint32_t name;
+    std::uint32_t from;  // the name of the file that holds it, none for the document (its site)
+    std::uint32_t line;  // its line in that file, 0 when not known
 };
 
 // The references of one inlined copy of a file, not yet expanded.
@@ -87,6 +90,7 @@ struct pending_copy {
     bool first_after_invertnext;  // the element before the copy's first line is an INVERTNEXT
     std::uint32_t file;
     std::uint32_t chain;  // chain of the copy's references: its ancestors and its own file
+    std::uint32_t from;   // the name the copy's file was referenced by, none for a section
 };
 
 }  // namespace
@@ -100,15 +104,16 @@ public:
     // Sections are found by name (ASCII case-insensitive, "\" and "/" alike) before the search
     // list; each is a file of its own, named by its position in the document.
     void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                     std::size_t end, const std::string& document_name) {
+                     std::size_t end, const std::string& document_name, const std::vector<std::size_t>& line_numbers) {
         const std::uint32_t file = file_id(section_identity(document_name, begin));
         sections_.try_emplace(section_key(name), file);
-        use(file, std::make_shared<const parsed_file>(parsed_file::copy(elements, begin, end)));
+        use(file, std::make_shared<const parsed_file>(parsed_file::copy(elements, begin, end, line_numbers)));
+        files_[file].section = true;
     }
 
     void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
              const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins,
-             std::vector<std::string>* origin_names) {
+             std::vector<std::string>* origin_names, const std::vector<std::size_t>& line_numbers) {
         targets_ = &targets;
         origins_ = origin_names ? origins : nullptr;
         origin_names_ = origin_names;
@@ -124,7 +129,9 @@ public:
                     line.winding,
                     i > begin && is_invertnext(*elements[i - 1]),
                     root,
-                    name_id(line.file_name)});
+                    name_id(line.file_name),
+                    none,
+                    i < line_numbers.size() ? static_cast<std::uint32_t>(line_numbers[i]) : 0});
         }
         while (!pending_.empty() && !stopped_) {
             const pending_copy copy = pending_.front();
@@ -135,7 +142,7 @@ public:
                 const std::uint32_t at = file.references[k];
                 expand(place_reference(static_cast<const subfile_line&>(*file.lines[at]), copy,
                                        at == 0 ? copy.first_after_invertnext : file.invertnext[at - 1],
-                                       local.reference_names[k]));
+                                       local.reference_names[k], file.reference_lines[k]));
             }
         }
     }
@@ -146,10 +153,13 @@ public:
             if (skipped_[name] == 0) continue;
             const auto why =
                 climbs_out(names_[name]) ? missing_subfile::reason::climbs_out : missing_subfile::reason::not_found;
-            result.push_back({names_[name], skipped_[name], why});
+            result.push_back({names_[name], skipped_[name], why, site(first_skipped_[name])});
         }
         return result;
     }
+
+    const std::vector<skipped_reference>& cycles() const { return cycles_; }
+    const std::optional<skipped_reference>& limit_reached() const { return limit_reached_; }
 
     void print_statistics() const {
         out_.line();
@@ -162,13 +172,24 @@ public:
 
 private:
     static reference place_reference(const subfile_line& line, const pending_copy& copy, bool after_invertnext,
-                                     std::uint32_t name) {
+                                     std::uint32_t name, std::uint32_t line_number) {
         return {copy.place.compose({line.orientation, line.position}),
                 line.colour_value.inherited() ? copy.colour : line.colour_value,
                 copy.passed_sign,
                 after_invertnext,
                 copy.chain,
-                name};
+                name,
+                copy.from,
+                line_number};
+    }
+
+    // Where a reference is, by the name of the file that holds it and its line.
+    struct site_ids {
+        std::uint32_t from = none;
+        std::uint32_t line = 0;
+    };
+    reference_site site(const site_ids& at) const {
+        return {at.from == none ? std::string() : names_[at.from], at.line};
     }
 
     // Inlines the file of one reference: each of its lines is counted, placed and offered as snap
@@ -181,11 +202,11 @@ private:
         }
         const std::uint32_t file = resolve(ref.name);
         if (file == none) {
-            ++skipped_[ref.name];
+            if (skipped_[ref.name]++ == 0) first_skipped_[ref.name] = {ref.from, ref.line};
             return;
         }
         if (on_chain(ref.chain, file)) {
-            report_cycle(ref.name);
+            report_cycle(ref);
             return;
         }
         const std::int32_t passed_sign = ref.after_invertnext ? -ref.winding : ref.winding;
@@ -195,7 +216,7 @@ private:
 
         for (std::size_t j = 0; j < parsed.lines.size(); ++j) {
             if (inlined_ == max_inlined_lines_) {
-                stop();
+                stop(ref);
                 return;
             }
             ++inlined_;
@@ -207,8 +228,8 @@ private:
             last_was_invertnext_ = parsed.invertnext[j];
         }
         if (!parsed.references.empty()) {
-            pending_.push_back(
-                {ref.place, ref.colour, passed_sign, first_after_invertnext, file, chain_child(ref.chain, file)});
+            pending_.push_back({ref.place, ref.colour, passed_sign, first_after_invertnext, file,
+                                chain_child(ref.chain, file), files_[file].section ? none : ref.name});
         }
     }
 
@@ -266,17 +287,20 @@ private:
         return origin_index_[name];
     }
 
-    void stop() {
+    void stop(const reference& ref) {
         stopped_ = true;
         pending_.clear();
+        limit_reached_ = skipped_reference{names_[ref.name], site({ref.from, ref.line})};
         out_.line("Subfile expansion stopped: the limit of " + std::to_string(max_inlined_lines_) +
                   " inlined lines is reached; the rest is not inlined");
     }
 
-    void report_cycle(std::uint32_t name) {
+    void report_cycle(const reference& ref) {
+        const std::uint32_t name = ref.name;
         if (cycle_reported_.size() <= name) cycle_reported_.resize(name + 1, false);
         if (cycle_reported_[name]) return;
         cycle_reported_[name] = true;
+        cycles_.push_back({names_[name], site({ref.from, ref.line})});
         out_.line("Circular subfile reference skipped: " + printable(names_[name]));
     }
 
@@ -286,6 +310,7 @@ private:
             names_.push_back(name);
             resolved_.push_back(unresolved);
             skipped_.push_back(0);
+            first_skipped_.emplace_back();
         }
         return it->second;
     }
@@ -446,8 +471,11 @@ private:
     std::unordered_map<std::string, std::uint32_t> name_ids_;
     std::vector<std::uint32_t> resolved_;  // per name: file id, none, or unresolved
     std::vector<std::size_t> skipped_;     // per name: references skipped as not found
+    std::vector<site_ids> first_skipped_;  // per name: where the first reference skipped is
     std::vector<bool> cycle_reported_;     // per name
-    std::deque<local_file> files_;         // a deque: references to its entries survive additions
+    std::vector<skipped_reference> cycles_;
+    std::optional<skipped_reference> limit_reached_;
+    std::deque<local_file> files_;  // a deque: references to its entries survive additions
     std::unordered_map<std::string, std::uint32_t> file_ids_;
     std::unordered_map<std::string, std::uint32_t> sections_;  // by section_key, the section's file
     std::vector<chain_node> chains_;                           // of the unit being expanded
@@ -468,21 +496,27 @@ subfile_expansion::subfile_expansion(const search_paths& paths, std::size_t max_
 subfile_expansion::~subfile_expansion() = default;
 
 void subfile_expansion::add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements,
-                                    std::size_t begin, std::size_t end, const std::string& document_name) {
+                                    std::size_t begin, std::size_t end, const std::string& document_name,
+                                    const std::vector<std::size_t>& line_numbers) {
     assert(begin <= end && end <= elements.size());
-    impl_->add_section(name, elements, begin, end, document_name);
+    impl_->add_section(name, elements, begin, end, document_name, line_numbers);
 }
 
 void subfile_expansion::expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                                std::size_t end, const std::string& root_name, vertex_set& targets,
-                               std::vector<std::uint32_t>* origins, std::vector<std::string>* origin_names) {
+                               std::vector<std::uint32_t>* origins, std::vector<std::string>* origin_names,
+                               const std::vector<std::size_t>& line_numbers) {
     assert(begin <= end && end <= elements.size());
-    impl_->run(elements, begin, end, root_name, targets, origins, origin_names);
+    impl_->run(elements, begin, end, root_name, targets, origins, origin_names, line_numbers);
 }
 
 void subfile_expansion::print_statistics() const { impl_->print_statistics(); }
 
 std::vector<missing_subfile> subfile_expansion::missing() const { return impl_->missing(); }
+
+const std::vector<skipped_reference>& subfile_expansion::cycles() const { return impl_->cycles(); }
+
+const std::optional<skipped_reference>& subfile_expansion::limit_reached() const { return impl_->limit_reached(); }
 
 std::string section_identity(const std::string& document_name, std::size_t position) {
     // A NUL cannot occur in a path, so no file's real path looks like this.

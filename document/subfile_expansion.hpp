@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,19 @@ class vertex_set;
 // Receives each element the expansion inlines, in order, fully placed (for tests and tools).
 using inline_observer = std::function<void(const ldraw_line&)>;
 
+// Where a reference is: the file that holds it, by the name the reference to that file gives
+// (empty: the document itself, or one of its sections), and its line (from 1; 0 when not known).
+struct reference_site {
+    std::string file;
+    std::size_t line = 0;
+};
+
+// A reference the expansion did not follow: the name it gives, and where it is.
+struct skipped_reference {
+    std::string name;
+    reference_site site;
+};
+
 // A subfile name that was found in none of the search directories, or never looked up, and how
 // many references to it were skipped.
 struct missing_subfile {
@@ -32,6 +46,7 @@ struct missing_subfile {
     std::string name;
     std::size_t references = 0;
     reason why = reason::not_found;
+    reference_site first;  // where the first of them is
 };
 
 // Inlines, with the option -s, every file the references of a document name, at every depth, as
@@ -57,24 +72,30 @@ public:
 
     // A section of the document: references whose name equals name (ASCII case-insensitive, "\"
     // and "/" alike) inline elements[begin, end), before the search list is tried, at any depth.
-    // Needs begin <= end <= elements.size().
+    // line_numbers, when not empty, holds the document's line of each element (for the sites of
+    // the references skipped). Needs begin <= end <= elements.size().
     void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                     std::size_t end, const std::string& document_name);
+                     std::size_t end, const std::string& document_name,
+                     const std::vector<std::size_t>& line_numbers = {});
 
     // Expands the references among elements[begin, end) into targets. root_name is the identity of
     // the file (its canonical path) or section (section_identity) these elements are. With origins,
     // the file each new target comes from is appended, target by target, as an index into
     // origin_names, to which a name is added the first time a target comes from it (the names may
-    // be shared by the units of a document).
+    // be shared by the units of a document). line_numbers as for add_section.
     // Needs begin <= end <= elements.size().
     void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins = nullptr,
-                std::vector<std::string>* origin_names = nullptr);
+                std::vector<std::string>* origin_names = nullptr, const std::vector<std::size_t>& line_numbers = {});
 
     // The inlining statistics, on the console given at construction.
     void print_statistics() const;
     // The names that were not found, in the order they were first met.
     std::vector<missing_subfile> missing() const;
+    // The circular references skipped, the first of each name, in the order they were met.
+    const std::vector<skipped_reference>& cycles() const;
+    // The reference whose inlining reached the limit, when it was.
+    const std::optional<skipped_reference>& limit_reached() const;
 
 private:
     class expansion;

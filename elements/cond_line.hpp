@@ -7,7 +7,7 @@ namespace weldrix {
 
 class cond_line final : public vertex_line<4> {
 public:
-    explicit cond_line(std::string_view line) : vertex_line(line) {}
+    explicit cond_line(std::string_view line, number_notes* notes = nullptr) : vertex_line(line, notes) {}
 
     line_type type_code() const override { return line_type::conditional; }
     // Collapsed when any two of its four points are closer than collapse_distance.

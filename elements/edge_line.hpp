@@ -7,7 +7,7 @@ namespace weldrix {
 
 class edge_line final : public vertex_line<2> {
 public:
-    explicit edge_line(std::string_view line) : vertex_line(line) {}
+    explicit edge_line(std::string_view line, number_notes* notes = nullptr) : vertex_line(line, notes) {}
 
     line_type type_code() const override { return line_type::edge; }
     // Collapsed when its ends are closer than collapse_distance: becomes a removed_line.

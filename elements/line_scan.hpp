@@ -29,7 +29,8 @@ struct line_start {
 
 // Skips the type token and reads the colour token: a direct colour ("0x" or "0X" and a hex digit)
 // is kept whole; any other token is read as "%d" reads it ("16abc" gives 16). The position after
-// the whole colour token is where the numbers start.
-[[nodiscard]] line_start scan_line_start(std::string_view line);
+// the whole colour token is where the numbers start. With notes, a colour number is noted, and a
+// colour token that is no number is noted as read in part, as unreadable_colour.
+[[nodiscard]] line_start scan_line_start(std::string_view line, number_notes* notes = nullptr);
 
 }  // namespace weldrix

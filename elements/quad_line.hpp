@@ -7,7 +7,7 @@ namespace weldrix {
 
 class quad_line final : public vertex_line<4> {
 public:
-    explicit quad_line(std::string_view line) : vertex_line(line) {}
+    explicit quad_line(std::string_view line, number_notes* notes = nullptr) : vertex_line(line, notes) {}
 
     line_type type_code() const override { return line_type::quad; }
     // Tests the sides 1-2, 2-3, 3-4, 4-1 in this order; at the first one shorter than

@@ -6,15 +6,15 @@
 
 namespace weldrix {
 
-subfile_line::subfile_line(std::string_view line) {
-    const line_start start = scan_line_start(line);
+subfile_line::subfile_line(std::string_view line, number_notes* notes) {
+    const line_start start = scan_line_start(line, notes);
     colour_value = start.colour;
     const char* const end = line.data() + line.size();
     const char* pos = start.rest;
 
     point rows[3];
-    pos = position.parse(pos, end);
-    for (int r = 0; r < 3 && pos; ++r) pos = rows[r].parse(pos, end);
+    pos = position.parse(pos, end, notes);
+    for (int r = 0; r < 3 && pos; ++r) pos = rows[r].parse(pos, end, notes);
     orientation = matrix(rows[0], rows[1], rows[2]);
     if (pos) file_name.assign(skip_space(pos, end), end);
 }

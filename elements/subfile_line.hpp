@@ -19,8 +19,9 @@ public:
 
     // Parses "1 colour x y z a b c d e f g h i name". Never fails: when a number token is not a
     // number, it and every later number stay 0 and the name stays empty; a line that ends early
-    // leaves the missing numbers 0 and the name empty.
-    explicit subfile_line(std::string_view line);
+    // leaves the missing numbers 0 and the name empty. With notes, the numbers read are noted (see
+    // number_notes).
+    explicit subfile_line(std::string_view line, number_notes* notes = nullptr);
 
     std::string to_text() const override;
     void append_text(std::string& out) const override;

@@ -7,7 +7,7 @@ namespace weldrix {
 
 class triangle_line final : public vertex_line<3> {
 public:
-    explicit triangle_line(std::string_view line) : vertex_line(line) {}
+    explicit triangle_line(std::string_view line, number_notes* notes = nullptr) : vertex_line(line, notes) {}
     // The triangle a collapsed quad turns into.
     triangle_line(const point& p1, const point& p2, const point& p3, const line_colour& colour);
 

@@ -8,13 +8,13 @@
 namespace weldrix {
 
 template <int N>
-vertex_line<N>::vertex_line(std::string_view line) {
-    const line_start start = scan_line_start(line);
+vertex_line<N>::vertex_line(std::string_view line, number_notes* notes) {
+    const line_start start = scan_line_start(line, notes);
     set_colour(start.colour);
     const char* pos = start.rest;
     const char* const end = line.data() + line.size();
     for (point& p : points) {
-        pos = p.parse(pos, end);
+        pos = p.parse(pos, end, notes);
         if (!pos) break;
     }
 }

@@ -46,7 +46,8 @@ protected:
     vertex_line() = default;
     // Parses "type colour x y z ..." (the whole line). Never fails: when a coordinate token is not
     // a number, it and everything after it stay 0; a line that ends early leaves the rest 0.
-    explicit vertex_line(std::string_view line);
+    // With notes, the colour and coordinates read are noted (see number_notes).
+    explicit vertex_line(std::string_view line, number_notes* notes = nullptr);
 
     // Whether points p and q (each 0 to N - 1) coincide.
     bool close(int p, int q) const {

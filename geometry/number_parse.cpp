@@ -157,4 +157,16 @@ int_scan scan_int(const char* p, const char* end) {
     return {scan_status::number, static_cast<std::int32_t>(clamped), q};
 }
 
+void note_number(number_notes& notes, scan_status status, double value, const char* begin, const char* number_end,
+                 const char* token_end) {
+    const std::string_view token(begin, static_cast<std::size_t>(token_end - begin));
+    if (status == scan_status::not_a_number) {
+        if (notes.not_a_number.empty()) notes.not_a_number = token;
+        return;
+    }
+    if (status != scan_status::number) return;
+    ++notes.read;
+    if (number_end != token_end) notes.partials.push_back({token, value});
+}
+
 }  // namespace weldrix

@@ -13,7 +13,10 @@
 //     INT32_MIN / INT32_MAX.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace weldrix {
 
@@ -48,5 +51,28 @@ struct int_scan {
 // Both need p <= end.
 [[nodiscard]] double_scan scan_double(const char* p, const char* end);
 [[nodiscard]] int_scan scan_int(const char* p, const char* end);
+
+// What the readers of a line's numbers note, for a caller that tells where a line's numbers are
+// not read as written (the tokens point into the line text, which must outlive the notes).
+struct number_notes {
+    struct partial {
+        std::string_view token;  // "1,5"
+        double value;            // what was read of it: 1
+    };
+    std::size_t read = 0;           // number tokens read, whole or in part
+    std::vector<partial> partials;  // tokens that are a number followed by more ("1,5", "1.5mm", "16abc")
+    std::string_view not_a_number;  // the token where reading stopped, which holds no number at all
+
+    void clear() {
+        read = 0;
+        partials.clear();
+        not_a_number = {};
+    }
+};
+
+// Notes the token [begin, token_end) that a scan read a number from (ending at number_end) or,
+// with s.status not_a_number, that holds none. Needs notes.
+void note_number(number_notes& notes, scan_status status, double value, const char* begin, const char* number_end,
+                 const char* token_end);
 
 }  // namespace weldrix

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "geometry/number_format.hpp"
+#include "geometry/number_parse.hpp"
 
 namespace weldrix {
 
@@ -30,8 +31,9 @@ public:
     // Reads x, y and z from line text at pos, one white-space separated token each, as "%lf"
     // reads them (see number_parse.hpp). Returns the position after the token of z, or nullptr
     // when a token does not start with a number; the coordinates read before stay set. A text
-    // that ends early is no failure: the missing coordinates keep their values.
-    const char* parse(const char* pos, const char* end);
+    // that ends early is no failure: the missing coordinates keep their values. With notes, what
+    // was read is noted (see number_notes).
+    const char* parse(const char* pos, const char* end, number_notes* notes = nullptr);
 
     // "x y z", each as "%.7lg".
     std::string to_text() const;

@@ -113,11 +113,11 @@ TEST(Batch, SubfilesFromEachFilesOwnFolderThenTheLibrary) {
     const std::string lib = test::library_path();
     // Each part finds its own folder's s/ first: the same name means different files.
     write_file(dir / "in/one/s/sub.dat", "2 24 0 0 0 10 0 0\n");
-    write_file(dir / "in/two/s/sub.dat", "2 24 0 0 0 0 10 0\n");
+    write_file(dir / "in/two/s/sub.dat", "2 24 0 0 0 0 10 0\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 gone2.dat\n");
     const std::string part =
         "1 16 0 0 0 1 0 0 0 1 0 0 0 1 s\\sub.dat\n2 24 9.997 0 0 20 20 0\n"
         "1 16 0 0 0 1 0 0 0 1 0 0 0 1 stud.dat\n";
-    write_file(dir / "in/one/p.dat", part);
+    write_file(dir / "in/one/p.dat", part + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 gone.dat\n");
     write_file(dir / "in/two/p.dat", part);
     const std::vector<std::string> options = {"-s", "-l", lib};
     std::vector<std::string> args = options;
@@ -125,6 +125,12 @@ TEST(Batch, SubfilesFromEachFilesOwnFolderThenTheLibrary) {
     const auto r = run_weldrix(args, "", dir.path());
     EXPECT_EQ(r.exit_code, 0) << r.output << r.errors;
     EXPECT_NE(r.output.find("Cleaning 4 files of in into out\n"), std::string::npos) << r.output;
+    // A subfile not found is named with the part and the line of its first reference: in the
+    // part, or in a subfile the part inlines.
+    EXPECT_EQ(r.errors,
+              "weldrix: warning: subfile not found: gone.dat (1 reference skipped; the first in one/p.dat line 4)\n"
+              "weldrix: warning: subfile not found: gone2.dat (2 references skipped; the first in s\\sub.dat line 2, "
+              "inlined by two/p.dat)\n");
     for (const std::string name : {"one/p.dat", "two/p.dat", "one/s/sub.dat", "two/s/sub.dat"}) {
         EXPECT_EQ(read_file(dir / ("out/" + name)),
                   single_file_output(options, dir / ("in/" + name), dir / "single.dat"))
@@ -209,6 +215,19 @@ TEST(Batch, CheckListsWhatWouldChangeAndWritesNothing) {
     EXPECT_NE(r.output.find("Only the layout would change\n"), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir / "out.dat"));
     EXPECT_EQ(tree(dir / "in").at("layout.dat"), reformatted);
+
+    // Lines the reader drops are lost, though the geometry is the same: not only the layout.
+    // --minimal keeps their bytes.
+    write_file(dir / "dropped/a.dat", "9 dropped\n" + clean + "x\n");
+    r = run_weldrix({"-c", "--no-wait", "dropped/a.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.output.find("\nLines would be dropped: 2\n"), std::string::npos) << r.output;
+    r = run_weldrix({"-c", "--no-wait", "dropped"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 3);
+    EXPECT_NE(r.output.find("would change: a.dat (2 lines dropped)\n"), std::string::npos) << r.output;
+    r = run_weldrix({"-c", "--minimal", "--no-wait", "dropped/a.dat"}, "", dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.output.find("\nNothing would change\n"), std::string::npos) << r.output;
 }
 
 // Runs that cannot go as asked are refused before anything is written or created: a usage error

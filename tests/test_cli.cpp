@@ -273,12 +273,17 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
     test::write_file(dir / "in/a.dat", clean);
     test::write_file(dir / "in/b.dat", missing + "1 16 0 0 0 1 0 0 0 1 0 0 0 1 ..\\clean.dat\n");
     test::write_file(dir / "in/c.dat", "x\n" + clean);
+    test::write_file(dir / "in/d.dat", "2 24 1,5 0 0 1 0 0\n");
     test::write_file(dir / "dropped.dat", "x\n" + clean);
+    // Numbers not read as written; a reference to the file itself.
+    test::write_file(dir / "numbers.dat", "2 24 1,5 0 0 2,5 0 0\n2 24 1 0 0\n3 16 0 0 0 x 1 1 0 0 1\n");
+    test::write_file(dir / "cycle.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 cycle.dat\n" + clean);
     fs::create_directories(dir / "notlib/stuff");
     const std::string old = "0 old output\n";
     const std::string not_found =
         "failed: b.dat: --strict: subfile not found: missing.dat (1 reference skipped)\n"
-        "failed: c.dat: --strict: line 1 is not an LDraw line and is dropped\n";
+        "failed: c.dat: --strict: line 1 is not an LDraw line and is dropped\n"
+        "failed: d.dat: --strict: line 1: \"1,5\" is read as 1\n";
     const std::string no_effect = "--strict: -l has no effect without -s\n";
     struct strict_case {
         std::vector<std::string> args;  // before the file names
@@ -292,6 +297,19 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
         {{"--strict", "-s"}, "missing.dat.ldr", 4, "weldrix: error: --strict: out.dat was not written\n"},
         {{"--strict", "-l", "notlib"}, "clean.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
         {{"--strict"}, "dropped.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
+        {{},
+         "numbers.dat",
+         0,
+         "weldrix: warning: numbers.dat: line 1: \"1,5\" is read as 1 and \"2,5\" as 2\n"
+         "weldrix: warning: numbers.dat: line 2: 4 of the 7 numbers of a type 2 line are there; the missing ones are "
+         "read as 0\n"
+         "weldrix: warning: numbers.dat: line 3: \"x\" is not a number; the rest of the line is read as zeros\n"},
+        {{"--strict"}, "numbers.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
+        {{"-s"},
+         "cycle.dat",
+         0,
+         "weldrix: warning: cycle.dat: line 1: circular subfile reference to cycle.dat skipped\n"},
+        {{"--strict", "-s"}, "cycle.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
         {{"--strict", "-s", "-l", "notlib"}, "clean.dat", 4, ""},
         {{"--strict", "-s", "-c"}, "missing.dat.ldr", 4, "weldrix: error: --strict: a warning fails the check of"},
         {{"--strict", "-l", "notlib"}, "nothere.dat", 2, ""},
@@ -305,7 +323,8 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
         {{"--strict", "-l", "notlib"},
          "in",
          4,
-         "failed: a.dat: " + no_effect + "failed: b.dat: " + no_effect + "failed: c.dat: " + no_effect},
+         "failed: a.dat: " + no_effect + "failed: b.dat: " + no_effect + "failed: c.dat: " + no_effect +
+             "failed: d.dat: " + no_effect},
     };
     for (const auto& [options, in, exit_code, line] : cases) {
         std::string shown = in;
@@ -326,7 +345,10 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
             // The file without a warning of its own is written unless the run has one.
             const bool strict = options[0] == "--strict";
             EXPECT_EQ(test::file_exists(dir / "out/a.dat"), !strict || options.size() == 2) << shown;
-            EXPECT_EQ(test::file_exists(dir / "out/b.dat") || test::file_exists(dir / "out/c.dat"), !strict) << shown;
+            EXPECT_EQ(test::file_exists(dir / "out/b.dat") || test::file_exists(dir / "out/c.dat") ||
+                          test::file_exists(dir / "out/d.dat"),
+                      !strict)
+                << shown;
         }
     }
 }

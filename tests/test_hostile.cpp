@@ -150,10 +150,16 @@ TEST(Hostile, BinaryGarbage) {
     EXPECT_EQ(r.output, expected.console);
     EXPECT_EQ(read_file(dir / "out.dat"), expected.output);
     // The lines that are no LDraw lines are told: the first ten by number, then a count (a CR
-    // alone ends a line too).
-    EXPECT_EQ(r.errors,
-              "weldrix: warning: lines 1, 2, 3, 4, 5, 6, 7, 10, 13, 15 and 23910 more are not LDraw lines and are "
-              "dropped\n");
+    // alone ends a line too); so are the lines whose numbers are not read as written.
+    const std::string dropped =
+        "weldrix: warning: lines 1, 2, 3, 4, 5, 6, 7, 10, 13, 15 and 23910 more are not LDraw lines and are dropped\n"
+        "weldrix: warning: garbage.dat: line 9: 0 of the 13 numbers of a type 5 line are there; the missing ones are "
+        "read as 0\n";
+    const std::string more = "weldrix: warning: garbage.dat: 4016 more warnings not listed\n";
+    EXPECT_EQ(r.errors.substr(0, dropped.size()), dropped);
+    EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 12);
+    ASSERT_GE(r.errors.size(), more.size());
+    EXPECT_EQ(r.errors.substr(r.errors.size() - more.size()), more);
 }
 
 // A file that is not LDraw text (UTF-16 or UTF-32 by its byte-order mark, or any NUL byte: an

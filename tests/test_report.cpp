@@ -564,6 +564,28 @@ TEST(Report, CheckRunsReportAndFolderRunsReportEveryFile) {
     EXPECT_EQ(json::parse(*fs.find("/w/c.json"))["files"][0]["output_written"], false);
 }
 
+// Every form lists the lines the reader dropped, with their text, and the file's warnings as the
+// console tells them (JSON: absent when there are none).
+TEST(Report, EveryFormListsTheDroppedLinesAndTheWarnings) {
+    const std::string input = "9 dropped\n2 24 1,5 0 0 1 0 0\nx\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 gone.dat\n";
+    const report_run r = run_with_report(input, "r.json", {"-s"});
+    ASSERT_EQ(r.exit_code, exit_success) << r.console;
+    const json file = json::parse(r.report)["files"][0];
+    EXPECT_EQ(file["dropped"], json::parse(R"([{"line": 1, "text": "9 dropped"}, {"line": 3, "text": "x"}])"));
+    const std::vector<std::string> warnings = {"lines 1 and 3 are not LDraw lines and are dropped",
+                                               "line 2: \"1,5\" is read as 1",
+                                               "subfile not found: gone.dat (1 reference skipped)"};
+    EXPECT_EQ(file["warnings"], json(warnings));
+    EXPECT_EQ(page_data(run_with_report(input, "r.html", {"-s"}).report)["report"]["files"][0], file);
+    EXPECT_NE(run_with_report(input, "r.txt", {"-s"})
+                  .report.find("\n  Dropped lines (not LDraw lines; input line numbers):\n  line 1: 9 dropped\n"
+                               "  line 3: x\n\n  Warnings:\n  " +
+                               warnings[0] + "\n  " + warnings[1] + "\n  " + warnings[2] + "\n"),
+              std::string::npos);
+    const json plain = json::parse(run_with_report("2 24 0 0 0 1 0 0\n", "r.json").report)["files"][0];
+    EXPECT_FALSE(plain.contains("dropped") || plain.contains("warnings"));
+}
+
 // Without -r the document records nothing, so a run costs what it did before.
 TEST(Report, OnlyARunWithAReportRecordsChanges) {
     EXPECT_EQ(parse_command_line({"in.dat", "out.dat"}).options.clean.record_changes, clean_options::changes::none);

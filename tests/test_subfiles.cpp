@@ -486,8 +486,14 @@ TEST(Subfiles, AnExplodingLibraryStopsAtTheLimitWithOneMessage) {
               "Subfile expansion stopped: the limit of " + std::to_string(default_max_inlined_lines) +
                   " inlined lines is reached; the rest is not inlined\n" +
                   inlined(static_cast<int>(default_max_inlined_lines / 11 * 2 + 1), 0, 0, 0));
-    // The run finishes with what was inlined.
+    // The run finishes with what was inlined. The warning names the reference whose copy reached
+    // the limit, and --strict withholds the output.
     EXPECT_EQ(output_file(dir), reference("f0.dat") + "2 16 0 0 0 5 5 5\n");
+    EXPECT_EQ(run.errors,
+              "weldrix: warning: main.dat: f5.dat line 11: subfile expansion stopped while inlining f6.dat: the "
+              "limit of " +
+                  std::to_string(default_max_inlined_lines) + " inlined lines is reached\n");
+    EXPECT_EQ(weld(dir, {"--strict"}).exit_code, 4);
 }
 
 TEST(Subfiles, ConsoleOfARunWithSubfilesByteForByte) {

@@ -19,7 +19,7 @@ TEST(Wording, DroppedLinesAreNamedUpToTenThenCounted) {
          35,
          "lines 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 and 25 more are not LDraw lines and are dropped"},
     };
-    for (const auto& c : cases) EXPECT_EQ(describe_dropped({c.first, c.count}), c.text);
+    for (const auto& c : cases) EXPECT_EQ(describe_dropped({c.first, c.count, {}}), c.text);
 }
 
 }  // namespace

@@ -237,6 +237,7 @@ private:
         batch_summary tally(unreadable_);
         for (const batch_entry& e : entries_) tally.add(e.outcome.result, e.outcome.totals, e.outcome.missing);
         for (const missing_subfile& m : tally.missing()) warn(env_.warnings, describe_missing(m));
+        if (const std::string geometry = tally.geometry_line(); !geometry.empty()) warn(env_.warnings, geometry);
         console& out = env_.out;
         tally.print(out, options_.check_only);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -54,6 +54,11 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
         outcome.text = document.text(outcome.written);
     }
     outcome.totals = document.changes.totals;
+    outcome.totals.geometry_faults = document.geometry_faults.size();
+    for (const geometry_fault& fault : document.geometry_faults) {
+        outcome.totals.geometry_fixed += fault.fixed ? 1 : 0;
+        outcome.totals.geometry_warned += fault.warned() ? 1 : 0;
+    }
     // The bytes read are kept only when changes are recorded.
     if (clean.record_changes == clean_options::changes::none) {
         outcome.result = file_result::unclassified;
@@ -119,6 +124,8 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     document.unify_vertices();
     observer.unified();
     if (stopped()) return ended(file_result::interrupted);
+    for (std::string& warning : geometry_warnings(document.geometry_faults))
+        outcome.warnings.push_back(std::move(warning));
 
     observer.writing();
     make_text(document, job.clean, outcome);

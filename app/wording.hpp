@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "document/change_record.hpp"
 #include "document/clean_options.hpp"
@@ -35,6 +36,14 @@ std::string describe_missing(const missing_subfile& missing);
 // LDraw line and is dropped", "lines 7, 9 and 12 are not LDraw lines and are dropped", "lines 1,
 // 2, ..., 10 and 15 more are not LDraw lines and are dropped".
 std::string describe_dropped(const ldraw_file::dropped_lines& dropped);
+
+// The warning for a geometry fault the cleaning made: "line 170: the cleaning made this edge line
+// identical to line 131 (--fix removes it)".
+std::string describe_geometry_fault(const geometry_fault& fault);
+
+// The warnings for the faults that are warned about (geometry_fault::warned): one each for the
+// first 10, then "and N more geometry faults the cleaning made" for the rest.
+std::vector<std::string> geometry_warnings(const std::vector<geometry_fault>& faults);
 
 // The thresholds lines of the console: the vertex threshold, and with -s the subfile one.
 void print_thresholds(console& out, const clean_options& clean);

@@ -43,7 +43,6 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     bytes = lines;
     crlf_ = first_line_end_is_crlf(bytes);
     line_counts counts;
-    const bool numbered = options.record_changes == clean_options::changes::lines;
     std::vector<section_marker> markers;  // of a multi-part document
     std::size_t line_number = 0;
     for_each_line(bytes, [&](std::string_view line) {
@@ -60,7 +59,7 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
             if (auto marker = marker_in_comment(text, elements.size())) markers.push_back(std::move(*marker));
         }
         elements.push_back(std::move(element));
-        if (numbered) line_numbers_.push_back(line_number);
+        line_numbers_.push_back(line_number);
     });
     main_count = elements.size();
     counts.lines = main_count;
@@ -105,6 +104,12 @@ std::string ldraw_file::text(line_counts& written) const {
         out += eol;
         ++written.lines;
         written.count_type(elements[i]->type_code());
+        if (const ldraw_line* next = elements[i]->continued()) {
+            next->append_text(out);
+            out += eol;
+            ++written.lines;
+            written.count_type(next->type_code());
+        }
     }
     return out;
 }
@@ -139,6 +144,18 @@ ldraw_file::minimal_output ldraw_file::minimal_text(line_counts& written) const 
         }
         ++written.lines;
         written.count_type(element.type_code());
+        if (const ldraw_line* next = element.continued()) {
+            // A quad split in two: both triangles in the tool's form, the first with the file's
+            // usual line end when the line has none (it was the last).
+            ++written.lines;
+            written.count_type(next->type_code());
+            out += now;
+            out += line.end.empty() ? std::string_view(crlf_ ? "\r\n" : "\n") : line.end;
+            next->append_text(out);
+            out += line.end;
+            result.changed = true;
+            return;
+        }
         as_read.clear();
         read->append_text(as_read);
         if (now == as_read) {
@@ -195,6 +212,8 @@ void ldraw_file::unify_vertices() {
     assert(main_count <= elements.size());
     if (units_.empty()) units_ = find_units(elements, main_count);
     if (changes.detailed()) changes.subfiles = origin_names_;
+    geometry_input input;  // the points as read, to compare the written lines with
+    if (options.check_geometry) input.take(elements, main_count);
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         if (unit.what == document_unit::kind::data) continue;
@@ -206,6 +225,13 @@ void ldraw_file::unify_vertices() {
         const unify_recording recording{changes, u < target_origins_.size() ? &target_origins_[u] : nullptr};
         weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
                                 &recording);
+    }
+    if (options.check_geometry) {
+        geometry_faults.clear();
+        for (const document_unit& unit : units_) {
+            if (unit.what == document_unit::kind::data) continue;
+            check_geometry(elements, unit, input, line_numbers_, options.fix, geometry_faults);
+        }
     }
     for (line_change& change : changes.lines) {
         if (change.position < line_numbers_.size()) change.line = line_numbers_[change.position];

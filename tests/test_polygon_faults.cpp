@@ -15,8 +15,8 @@ double radians(double degrees) { return degrees * std::numbers::pi / 180; }
 // Each angle test at each constant, a thousandth of the angle under and over it.
 TEST(PolygonFaults, AngleTestsChangeAtTheirAngle) {
     const point u(1, 0, 0), zero;
-    for (const auto& [degrees, c] : {std::pair{0.025, cos2_0_025_degrees}, {0.1, cos2_0_1_degrees},
-                                     {1.0, cos2_1_degree}, {3.0, cos2_3_degrees}}) {
+    for (const auto& [degrees, c] :
+         {std::pair{0.025, cos2_0_025_degrees}, {0.1, cos2_0_1_degrees}, {1.0, cos2_1_degree}, {3.0, cos2_3_degrees}}) {
         for (const double scale : {0.999, 1.001}) {
             const double t = std::tan(radians(degrees * scale));
             const bool above = scale > 1;
@@ -54,8 +54,7 @@ TEST(PolygonFaults, EachPolygonHasTheFirstFaultThatApplies) {
         {"right triangle", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, polygon_fault::none},
         {"sharp corner", written({{0, 0, 0}, {1, 0, 0}, {1, sharp_under, 0}}), polygon_fault::collinear},
         {"corner just wider than sharp", written({{0, 0, 0}, {1, 0, 0}, {1, sharp_over, 0}}), polygon_fault::none},
-        {"straight triangle corner", written({{0, 0, 0}, {1, straight_under, 0}, {2, 0, 0}}),
-         polygon_fault::collinear},
+        {"straight triangle corner", written({{0, 0, 0}, {1, straight_under, 0}, {2, 0, 0}}), polygon_fault::collinear},
         {"triangle corner just bent", written({{0, 0, 0}, {1, straight_over, 0}, {2, 0, 0}}), polygon_fault::none},
         {"two corners met", {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, polygon_fault::collinear},
         {"square", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, polygon_fault::none},

@@ -274,7 +274,8 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 line_key key = make_key(line.type_code(), colour, corners);
                 const std::uint64_t hash = key.hash();
                 const auto [from, to] = first_of.equal_range(hash);
-                const auto earlier = std::find_if(from, to, [&](const auto& e) { return candidates[e.second].key == key; });
+                const auto earlier =
+                    std::find_if(from, to, [&](const auto& e) { return candidates[e.second].key == key; });
                 if (earlier == to) {
                     first_of.emplace(hash, candidates.size());
                     candidates.push_back({std::move(key), p});

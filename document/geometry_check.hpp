@@ -38,8 +38,8 @@ struct geometry_fault {
     std::size_t line = 0;      // the input line, from 1
     std::size_t position = 0;  // of its element in the document
     geometry_fault_kind what = geometry_fault_kind::identical;
-    std::size_t to_line = 0;  // identical: the earlier line it is identical to
-    bool fixed = false;       // --fix repaired it
+    std::size_t to_line = 0;           // identical: the earlier line it is identical to
+    bool fixed = false;                // --fix repaired it
     line_type type = line_type::none;  // the written line's type
     geometry_repair repair = geometry_repair::none;
     // The warning names it: warped-1 is only the library's recommendation.

@@ -7,8 +7,6 @@
 #include <functional>
 #include <new>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "elements/removed_line.hpp"
 #include "elements/split_quad_line.hpp"
@@ -142,6 +140,37 @@ geometry_fault_kind kind_of(polygon_fault fault) {
     return geometry_fault_kind::identical;
 }
 
+// A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
+// lines puts a million of them in it, which node-based sets make several times slower.
+class hash_set {
+public:
+    void reserve(std::size_t n) {
+        std::size_t capacity = 16;
+        while (capacity < 2 * n) capacity *= 2;
+        slots_.assign(capacity, 0);
+    }
+    void insert(std::uint64_t h) {
+        h = h ? h : 1;  // 0 marks a free slot
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == h) return;
+            if (slots_[i] == 0) {
+                slots_[i] = h;
+                return;
+            }
+        }
+    }
+    bool contains(std::uint64_t h) const {
+        h = h ? h : 1;
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == h) return true;
+            if (slots_[i] == 0) return false;
+        }
+    }
+
+private:
+    std::vector<std::uint64_t> slots_;
+};
+
 bool same_points(std::span<const point> a, std::span<const point> b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(point)) == 0;
 }
@@ -213,11 +242,11 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     const std::size_t first_fault = faults.size();
 
     // Each written line that is not its input: its own fault, and its repair.
-    std::unordered_set<std::uint64_t> changed;  // prefilter hashes of the lines changed
+    std::vector<std::uint64_t> changed_hashes;  // prefilter hashes of the lines changed
     const auto note_changed = [&](const ldraw_line& line) {
-        changed.insert(prefilter(line.type_code(), line.colour().number(), key_points(line)));
+        changed_hashes.push_back(prefilter(line.type_code(), line.colour().number(), key_points(line)));
         if (const ldraw_line* next = line.continued())
-            changed.insert(prefilter(next->type_code(), next->colour().number(), key_points(*next)));
+            changed_hashes.push_back(prefilter(next->type_code(), next->colour().number(), key_points(*next)));
     };
     for (std::size_t p = unit.begin; p < unit.end; ++p) {
         std::unique_ptr<ldraw_line>& element = elements[p];
@@ -246,13 +275,28 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
 
     // Lines made identical: only a line with the prefilter hash of a changed line can be identical
     // to one it was not identical to as read (two unchanged lines are as they were).
-    if (!changed.empty()) {
+    if (!changed_hashes.empty()) {
+        hash_set changed;
+        changed.reserve(changed_hashes.size());
+        for (const std::uint64_t h : changed_hashes) changed.insert(h);
+        changed_hashes = {};
+        // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
+        // the same key stand together in line order, and only those are compared in full.
         struct candidate {
-            line_key key;
+            std::uint64_t hash;
             std::size_t position;
+            std::uint32_t order;
+            std::uint8_t half;
         };
         std::vector<candidate> candidates;
-        std::unordered_multimap<std::uint64_t, std::size_t> first_of;
+        const auto written_line = [&](const candidate& c) -> const ldraw_line& {
+            const ldraw_line& element = *elements[c.position];
+            return c.half == 0 ? element : *element.continued();
+        };
+        const auto key_of = [&](const candidate& c) {
+            const ldraw_line& line = written_line(c);
+            return make_key(line.type_code(), line.colour(), key_points(line));
+        };
         const auto input_key = [&](std::size_t position) {
             const std::span<const point> as_read = input.points(position);
             const ldraw_line& element = *elements[position];
@@ -262,36 +306,70 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             return make_key(type, element.colour(), as_read);
         };
         for (std::size_t p = unit.begin; p < unit.end; ++p) {
-            std::unique_ptr<ldraw_line>& element = elements[p];
-            if (!is_geometry(element->type_code())) continue;
-            const ldraw_line* halves[2] = {element.get(), element->continued()};
-            bool removed[2] = {false, false};
-            for (int h = 0; h < 2 && halves[h]; ++h) {
+            const ldraw_line& element = *elements[p];
+            if (!is_geometry(element.type_code())) continue;
+            const ldraw_line* halves[2] = {&element, element.continued()};
+            for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
                 const ldraw_line& line = *halves[h];
                 const std::span<const point> corners = key_points(line);
-                const line_colour colour = line.colour();
-                if (!changed.contains(prefilter(line.type_code(), colour.number(), corners))) continue;
-                line_key key = make_key(line.type_code(), colour, corners);
-                const std::uint64_t hash = key.hash();
-                const auto [from, to] = first_of.equal_range(hash);
-                const auto earlier =
-                    std::find_if(from, to, [&](const auto& e) { return candidates[e.second].key == key; });
-                if (earlier == to) {
-                    first_of.emplace(hash, candidates.size());
-                    candidates.push_back({std::move(key), p});
+                if (!changed.contains(prefilter(line.type_code(), line.colour().number(), corners))) continue;
+                if (candidates.size() >= UINT32_MAX) throw std::bad_alloc();
+                candidates.push_back({make_key(line.type_code(), line.colour(), corners).hash(), p,
+                                      static_cast<std::uint32_t>(candidates.size()), h});
+            }
+        }
+        std::sort(candidates.begin(), candidates.end(), [](const candidate& a, const candidate& b) {
+            return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
+        });
+        struct made_identical {
+            std::size_t position, partner;
+            std::uint32_t order;
+            std::uint8_t half;
+        };
+        std::vector<made_identical> found;
+        for (std::size_t run = 0; run < candidates.size();) {
+            std::size_t run_end = run + 1;
+            while (run_end < candidates.size() && candidates[run_end].hash == candidates[run].hash) ++run_end;
+            // Each line of the run against the first earlier one of the same key.
+            for (std::size_t k = run + 1; k < run_end; ++k) {
+                const line_key key = key_of(candidates[k]);
+                for (std::size_t e = run; e < k; ++e) {
+                    if (!(key_of(candidates[e]) == key)) continue;
+                    const std::size_t p = candidates[k].position, partner = candidates[e].position;
+                    // Identical as read: not this run's doing.
+                    if (!(input_key(p) == input_key(partner)))
+                        found.push_back({p, partner, candidates[k].order, candidates[k].half});
+                    break;
+                }
+            }
+            run = run_end;
+        }
+        candidates = {};
+        std::sort(found.begin(), found.end(),
+                  [](const made_identical& a, const made_identical& b) { return a.order < b.order; });
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            const made_identical& m = found[f];
+            const ldraw_line& line = m.half == 0 ? *elements[m.position] : *elements[m.position]->continued();
+            faults.push_back({line_of(m.position), m.position, geometry_fault_kind::identical, line_of(m.partner), fix,
+                              line.type_code(), geometry_repair::remove});
+        }
+        if (fix) {
+            // The lines made identical go; of a split quad, the half that is.
+            for (std::size_t f = 0; f < found.size(); ++f) {
+                const std::size_t p = found[f].position;
+                std::unique_ptr<ldraw_line>& element = elements[p];
+                if (!element->continued()) {
+                    element = std::make_unique<removed_line>();
                     continue;
                 }
-                const std::size_t partner = candidates[earlier->second].position;
-                if (input_key(p) == input_key(partner)) continue;  // identical as read: not this run's doing
-                faults.push_back({line_of(p), p, geometry_fault_kind::identical, line_of(partner), fix,
-                                  line.type_code(), geometry_repair::remove});
-                removed[h] = fix;
-            }
-            if (removed[0] && (removed[1] || !halves[1])) {
-                element = std::make_unique<removed_line>();
-            } else if (removed[0] || removed[1]) {
+                const bool both = f + 1 < found.size() && found[f + 1].position == p;
                 const auto& split = static_cast<const split_quad_line&>(*element);
-                element = std::make_unique<triangle_line>(removed[0] ? split.second() : split.first());
+                if (both) {
+                    element = std::make_unique<removed_line>();
+                    ++f;
+                } else {
+                    element = std::make_unique<triangle_line>(found[f].half == 0 ? split.second() : split.first());
+                }
             }
         }
     }

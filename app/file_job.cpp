@@ -54,11 +54,6 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
         outcome.text = document.text(outcome.written);
     }
     outcome.totals = document.changes.totals;
-    outcome.totals.geometry_faults = document.geometry_faults.size();
-    for (const geometry_fault& fault : document.geometry_faults) {
-        outcome.totals.geometry_fixed += fault.fixed ? 1 : 0;
-        outcome.totals.geometry_warned += fault.warned() ? 1 : 0;
-    }
     // The bytes read are kept only when changes are recorded.
     if (clean.record_changes == clean_options::changes::none) {
         outcome.result = file_result::unclassified;

@@ -14,6 +14,7 @@
 
 #include "app/report_drawing.hpp"
 #include "document/change_record.hpp"
+#include "document/geometry_check.hpp"
 #include "document/line_counts.hpp"
 #include "geometry/vertex_set.hpp"
 
@@ -31,6 +32,7 @@ struct file_report {
     line_counts read;
     line_counts written;
     change_record changes{true};
+    std::vector<geometry_fault> geometry;  // the geometry faults the cleaning made, in line order
     report_drawing drawing;
 };
 

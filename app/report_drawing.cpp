@@ -211,6 +211,7 @@ file_report record_file(ldraw_file& document, const std::string& input, const st
     report.written = written;
     if (sample) report.drawing = make_drawing(document, document.changes, *sample);
     report.changes = std::move(document.changes);
+    report.geometry = std::move(document.geometry_faults);
     return report;
 }
 

@@ -232,6 +232,11 @@ void ldraw_file::unify_vertices() {
             if (unit.what == document_unit::kind::data) continue;
             check_geometry(elements, unit, input, line_numbers_, options.fix, geometry_faults);
         }
+        changes.totals.geometry_faults = geometry_faults.size();
+        for (const geometry_fault& fault : geometry_faults) {
+            changes.totals.geometry_fixed += fault.fixed ? 1 : 0;
+            changes.totals.geometry_warned += fault.warned() ? 1 : 0;
+        }
     }
     for (line_change& change : changes.lines) {
         if (change.position < line_numbers_.size()) change.line = line_numbers_[change.position];

@@ -191,8 +191,7 @@ private:
                 env_.out.line(line);
             }
             for (const std::string& warning : entry->outcome.warnings) warn(env_.warnings, relative + ": " + warning);
-            for (const std::string& warning : entry->outcome.line_warnings)
-                warn(env_.warnings, relative + ": " + warning);
+            for (const std::string& warning : entry->outcome.line_warnings) warn(env_.warnings, warning);
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 ++printed_;
@@ -235,6 +234,7 @@ private:
         for (std::size_t i = 0; i < tally.missing().size(); ++i) {
             warn(env_.warnings, describe_missing(tally.missing()[i], tally.missing_parts()[i]));
         }
+        if (const std::string geometry = tally.geometry_line(); !geometry.empty()) warn(env_.warnings, geometry);
         console& out = env_.out;
         tally.print(out, options_.check_only);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

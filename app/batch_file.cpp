@@ -93,7 +93,8 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
                  !options_.report.empty(),
                  drawing_,
                  true,
-                 !in_place_root_.empty()};
+                 !in_place_root_.empty(),
+                 relative};
     batch_entry entry;
     entry.paths = job.paths;
     entry.in_place = job.in_place;

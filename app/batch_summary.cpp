@@ -37,6 +37,11 @@ void batch_summary::add(file_result result, const change_totals& totals, const s
     if (result == r::changed) ++changed_;
     if (result == r::reformatted) ++reformatted_;
     if (result == r::unchanged) ++unchanged_;
+    // Warned about whatever became of the file (--strict withholds it).
+    if (totals.geometry_warned > 0) {
+        geometry_warned_ += totals.geometry_warned;
+        ++geometry_files_;
+    }
     if (failed(result)) {
         ++failures_;
         if (result != r::withheld) return;
@@ -58,6 +63,12 @@ void batch_summary::add_missing(const std::vector<missing_subfile>& missing, con
         }
         missing_[at->second].references += m.references;
     }
+}
+
+std::string batch_summary::geometry_line() const {
+    if (geometry_warned_ == 0) return {};
+    return "geometry faults made: " + std::to_string(geometry_warned_) + " in " +
+           counted(geometry_files_, "file", "files");
 }
 
 void batch_summary::print(console& out, bool check) const {

@@ -42,12 +42,17 @@ public:
     std::size_t failures() const { return failures_; }  // withheld ones included
     std::size_t withheld() const { return withheld_; }
 
+    // "geometry faults made: N in M files", the faults warned about (a warning of standard error,
+    // so that standard output reads as before); empty when there are none.
+    std::string geometry_line() const;
+
     // The summary lines, with "would" for a check (-c).
     void print(console& out, bool check) const;
 
 private:
     void add_missing(const std::vector<missing_subfile>& missing, const std::string& part);
 
+    std::size_t geometry_warned_ = 0, geometry_files_ = 0;
     std::size_t read_ = 0, changed_ = 0, reformatted_ = 0, unchanged_ = 0, failures_, withheld_ = 0;
     change_totals totals_;
     std::vector<missing_subfile> missing_;

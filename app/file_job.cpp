@@ -67,11 +67,18 @@ void make_text(const ldraw_file& document, const clean_options& clean, job_outco
     }
 }
 
-// With --strict, the first warning that withholds the file's output, or nothing.
-std::string first_warning(const std::string& run_warning, const job_outcome& outcome) {
+// With --strict, the first warning that withholds the file's output, or nothing. A warning that
+// names a line names the file first, which the line of a withheld file already does.
+std::string first_warning(const std::string& run_warning, const file_job& job, const job_outcome& outcome) {
     if (!run_warning.empty()) return run_warning;
     if (!outcome.warnings.empty()) return outcome.warnings.front();
-    if (!outcome.line_warnings.empty()) return outcome.line_warnings.front();
+    if (!outcome.line_warnings.empty()) {
+        const std::string& first = outcome.line_warnings.front();
+        const bool named = first.size() > job.name.size() && first.starts_with(job.name) &&
+                           (first[job.name.size()] == ' ' || first[job.name.size()] == ':');
+        if (!named) return first;
+        return first.substr(job.name.size() + (first[job.name.size()] == ':' ? 2 : 1));
+    }
     if (!outcome.missing.empty()) return describe_missing(outcome.missing.front());
     return {};
 }
@@ -116,12 +123,15 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
         observer.expanded(outcome.missing);
     }
     if (stopped()) return ended(file_result::interrupted);
-    outcome.line_warnings = describe_line_warnings(document, job.clean.max_inlined_lines);
+    for (std::string& warning : describe_line_warnings(document, job.clean.max_inlined_lines))
+        outcome.line_warnings.push_back(job.name + ": " + warning);
 
     observer.unifying();
     document.unify_vertices();
     observer.unified();
     if (stopped()) return ended(file_result::interrupted);
+    for (std::string& warning : geometry_warnings(document.geometry_faults, job.name))
+        outcome.line_warnings.push_back(std::move(warning));
 
     observer.writing();
     make_text(document, job.clean, outcome);
@@ -142,7 +152,7 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
 job_decision decide(const file_job& job, const decision_rules& rules, job_outcome& outcome) {
     assert(cleaned(outcome.result));
     if (rules.strict) {
-        if (const std::string first = first_warning(rules.run_warning, outcome); !first.empty()) {
+        if (const std::string first = first_warning(rules.run_warning, job, outcome); !first.empty()) {
             outcome.failure = "--strict: " + first;
             return job_decision::withheld;
         }

@@ -94,6 +94,9 @@ struct file_job {
     // The output is the input (by real path): it is not rewritten when its bytes would not change,
     // and not replaced when the input changed while it was cleaned.
     bool in_place = false;
+    // How the warnings that name a line name the file: the input as given, or a batch's file by its
+    // path below the input folder.
+    std::string name;
 };
 
 // The steps of a job as they happen, for a console that shows them. The default shows nothing and

@@ -28,6 +28,7 @@ void print_help(console& out) {
     out.line("--no-wait: end without waiting for Enter (also WELDRIX_NO_WAIT=1); --version: the version");
     out.line("--strict: every warning is an error: the outputs it concerns are not written (exit 4)");
     out.line("--minimal: rewrite only the lines the cleaning changes; a file it does not change stays untouched");
+    out.line("--fix: repair the geometry faults the cleaning made (identical lines, collinear, concave, warped)");
     out.line("Exit codes:");
     out.line("  0    done");
     out.line("  1    usage error: nothing was read or written");

@@ -55,6 +55,8 @@ bool read_flag(const std::string& arg, run_options& options) {
         options.strict = true;
     } else if (arg == "--minimal") {
         options.clean.minimal = true;
+    } else if (arg == "--fix") {
+        options.clean.fix = true;
     } else {
         return false;
     }
@@ -238,7 +240,7 @@ command_line parse_with_files(const std::vector<std::string>& args, std::size_t 
 // The tool's own options that take no value: one of them where a file name goes is a slip
 // ("weldrix part.dat --minimal" would write a file named --minimal).
 bool is_own_flag(const std::string& arg) {
-    for (const char* flag : {"--strict", "--minimal", "--no-wait", "--help", "--version", "-s", "-c"}) {
+    for (const char* flag : {"--strict", "--minimal", "--fix", "--no-wait", "--help", "--version", "-s", "-c"}) {
         if (arg == flag) return true;
     }
     return false;

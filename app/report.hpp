@@ -15,6 +15,7 @@
 #include "app/report_drawing.hpp"
 #include "document/change_record.hpp"
 #include "document/ldraw_file.hpp"
+#include "document/geometry_check.hpp"
 #include "document/line_counts.hpp"
 #include "geometry/vertex_set.hpp"
 
@@ -36,6 +37,7 @@ struct file_report {
     // or a type other than 0 to 5), and the warnings about the file, as the console tells them.
     std::vector<ldraw_file::dropped_lines::line> dropped;
     std::vector<std::string> warnings;
+    std::vector<geometry_fault> geometry;  // the geometry faults the cleaning made, in line order
     report_drawing drawing;
 };
 

@@ -212,6 +212,7 @@ file_report record_file(ldraw_file& document, const std::string& input, const st
     if (sample) report.drawing = make_drawing(document, document.changes, *sample);
     report.changes = std::move(document.changes);
     report.dropped = std::move(document.dropped.all);
+    report.geometry = std::move(document.geometry_faults);
     return report;
 }
 

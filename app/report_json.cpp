@@ -79,6 +79,8 @@ void write_totals(json_writer& json, const change_totals& totals) {
     json.field("triangles", totals.quads_made_triangles);
     json.field("moved", totals.vertices_moved);
     json.field("largest_distance", totals.largest_distance);
+    json.field("geometry_faults", totals.geometry_faults);
+    json.field("geometry_fixed", totals.geometry_fixed);
     json.close();
 }
 
@@ -104,6 +106,19 @@ void write_file_json(json_writer& json, const file_report& file, const listed& l
     write_changes(json, file.changes, limit.changes, drain);
     json.field("groups");
     write_groups(json, file.changes, limit.groups, drain);
+    json.field("geometry");
+    json.raw("[");
+    for (std::size_t i = 0; i < file.geometry.size(); ++i) {
+        const geometry_fault& fault = file.geometry[i];
+        if (i) json.raw(",");
+        json.open("line");
+        json.integer(fault.line);
+        json.text_field("fault", geometry_fault_name(fault.what));
+        if (fault.what == geometry_fault_kind::identical) json.field("to_line", fault.to_line);
+        json.field("fixed", fault.fixed);
+        json.close();
+    }
+    json.raw("]");
     json.field("totals");
     write_totals(json, file.changes.totals);
     // Absent: none.

@@ -100,6 +100,14 @@ void append_text(std::string& out, const file_report& file, const std::function<
         out += "\n  Warnings:\n";
         for (const std::string& warning : file.warnings) out += "  " + printable(warning) + "\n";
     }
+    if (!file.geometry.empty()) {
+        // Only when the cleaning made a fault, so that other reports read as before.
+        out += "\n  Geometry faults the cleaning made (input line numbers):\n";
+        for (const geometry_fault& fault : file.geometry) {
+            out += "    " + describe_geometry_fault(fault);
+            out += fault.fixed ? ", repaired by --fix\n" : "\n";
+        }
+    }
     if (file.changes.lines.empty()) {
         out += "\n  No line was changed.\n";
         return;

@@ -18,7 +18,7 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         return exit_interrupted;
     };
     print_thresholds(out, options.clean);
-    file_job job{files, options.clean, &paths, !options.report.empty()};
+    file_job job{files, options.clean, &paths, !options.report.empty(), false, false, false, options.input};
     job.drawing = report_draws_page(options.report);
     // In place, the output is compared with the bytes read: a file that would not change is left as
     // it is. A check compares them too.
@@ -39,7 +39,7 @@ int run_single_file(const run_options& options, const file_paths& files, search_
         default: break;
     }
     for (const std::string& warning : outcome.warnings) warn(env.warnings, warning);
-    for (const std::string& warning : outcome.line_warnings) warn(env.warnings, options.input + ": " + warning);
+    for (const std::string& warning : outcome.line_warnings) warn(env.warnings, warning);
     const decision_rules rules{options.strict, options.check_only, run_warning, env.interrupted};
     const job_decision decision = decide(job, rules, outcome);
 

@@ -11,7 +11,10 @@ std::string counted(std::size_t n, const char* one, const char* many) {
 std::string describe_changes(const change_totals& t) {
     return counted(t.vertices_moved, "vertex moved", "vertices moved") + ", " +
            counted(t.lines_removed, "line removed", "lines removed") + ", " +
-           counted(t.quads_made_triangles, "quad made a triangle", "quads made triangles");
+           counted(t.quads_made_triangles, "quad made a triangle", "quads made triangles") +
+           (t.geometry_fixed > 0
+                ? ", " + counted(t.geometry_fixed, "geometry fault repaired", "geometry faults repaired")
+                : std::string());
 }
 
 void warn(console& warnings, std::string_view text) {
@@ -88,6 +91,16 @@ std::string describe_numbers(const ldraw_file::number_problem& problem) {
            std::to_string(static_cast<int>(problem.type)) + " line are there; the missing ones are read as 0";
 }
 
+const char* line_noun(line_type type) {
+    switch (type) {
+        case line_type::edge: return "edge line";
+        case line_type::triangle: return "triangle";
+        case line_type::quad: return "quad";
+        case line_type::conditional: return "conditional line";
+        default: return "line";
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> describe_line_warnings(const ldraw_file& document, std::size_t max_inlined_lines) {
@@ -106,6 +119,43 @@ std::vector<std::string> describe_line_warnings(const ldraw_file& document, std:
             ": the limit of " + std::to_string(max_inlined_lines) + " inlined lines is reached");
     }
     if (all > warnings.size()) warnings.push_back(std::to_string(all - warnings.size()) + " more warnings not listed");
+    return warnings;
+}
+
+std::string describe_geometry_fault(const geometry_fault& fault) {
+    std::string text = "line " + std::to_string(fault.line) + ": the cleaning made this " + line_noun(fault.type);
+    switch (fault.what) {
+        case geometry_fault_kind::identical: text += " identical to line " + std::to_string(fault.to_line); break;
+        case geometry_fault_kind::collinear: text += " collinear"; break;
+        case geometry_fault_kind::concave: text += " concave"; break;
+        case geometry_fault_kind::bowtie: text += " a bowtie (its sides cross)"; break;
+        case geometry_fault_kind::warped: text += " warped beyond 3 degrees"; break;
+        case geometry_fault_kind::warped_1: text += " warped beyond 1 degree"; break;
+    }
+    switch (fault.repair) {
+        case geometry_repair::none: return text + " (--fix cannot repair it)";
+        case geometry_repair::remove: return text + " (--fix removes it)";
+        case geometry_repair::triangle: return text + " (--fix makes it a triangle)";
+        case geometry_repair::split: return text + " (--fix splits it)";
+    }
+    return text;
+}
+
+std::vector<std::string> geometry_warnings(const std::vector<geometry_fault>& faults, const std::string& name) {
+    constexpr std::size_t named = 10;
+    std::vector<std::string> warnings;
+    std::size_t more = 0;
+    for (const geometry_fault& fault : faults) {
+        if (!fault.warned()) continue;
+        if (warnings.size() < named) {
+            warnings.push_back(name + " " + describe_geometry_fault(fault));
+        } else {
+            ++more;
+        }
+    }
+    if (more > 0)
+        warnings.push_back(name + ": " + counted(more, "more geometry fault", "more geometry faults") +
+                           " the cleaning made");
     return warnings;
 }
 

@@ -54,6 +54,15 @@ std::string describe_site(const reference_site& site);
 //   line 6: subfile expansion stopped while inlining b.dat: the limit of 1000 inlined lines is reached
 inline constexpr std::size_t shown_warnings = 10;
 std::vector<std::string> describe_line_warnings(const ldraw_file& document, std::size_t max_inlined_lines);
+// The warning for a geometry fault the cleaning made: "line 170: the cleaning made this edge line
+// identical to line 131 (--fix removes it)".
+std::string describe_geometry_fault(const geometry_fault& fault);
+
+// The warnings for the faults that are warned about (geometry_fault::warned), each naming the file
+// (name): one each for the first 10 ("50900.dat line 170: the cleaning made this edge line
+// identical to line 131 (--fix removes it)"), then "50900.dat: N more geometry faults the cleaning
+// made" for the rest.
+std::vector<std::string> geometry_warnings(const std::vector<geometry_fault>& faults, const std::string& name);
 
 // The thresholds lines of the console: the vertex threshold, and with -s the subfile one.
 void print_thresholds(console& out, const clean_options& clean);

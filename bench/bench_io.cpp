@@ -7,6 +7,7 @@
 //
 //   read_bytes  parse from memory          read   read a file by name (open, read, parse)
 //   text        build the output bytes     write  build and replace a file by name
+//   clean       read, unify and text, without and with the geometry check
 //
 // Run: build/bench/bench_io [--benchmark_repetitions=3]
 #include <benchmark/benchmark.h>
@@ -99,6 +100,27 @@ void bm_write_file(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 
+// A whole cleaning in memory (read, unify, text) without (0) and with (1) the geometry check that
+// every run makes, side by side: what the check costs.
+void bm_clean(benchmark::State& state) {
+    weldrix::clean_options options;
+    options.check_geometry = state.range(0) != 0;
+    std::size_t faults = 0;
+    for (auto _ : state) {
+        auto document = std::make_unique<ldraw_file>(options);
+        document->read_bytes(part_bytes());
+        document->unify_vertices();
+        line_counts written;
+        benchmark::DoNotOptimize(document->text(written).data());
+        faults = document->geometry_faults.size();
+        state.PauseTiming();
+        document.reset();
+        state.ResumeTiming();
+    }
+    state.counters["faults"] = static_cast<double>(faults);
+}
+
+BENCHMARK(bm_clean)->ArgName("check")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(bm_read_bytes)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(bm_read_file)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(bm_text)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);

@@ -9,6 +9,9 @@ change_totals& change_totals::operator+=(const change_totals& other) {
     lines_removed += other.lines_removed;
     quads_made_triangles += other.quads_made_triangles;
     vertices_moved += other.vertices_moved;
+    geometry_faults += other.geometry_faults;
+    geometry_fixed += other.geometry_fixed;
+    geometry_warned += other.geometry_warned;
     if (!(other.largest_distance <= largest_distance)) largest_distance = other.largest_distance;
     return *this;
 }

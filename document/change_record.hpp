@@ -58,8 +58,13 @@ struct change_totals {
     std::size_t quads_made_triangles = 0;
     std::size_t vertices_moved = 0;  // of the lines that are written
     double largest_distance = 0;
+    // The geometry faults the cleaning made (geometry_check.hpp), of them those --fix repaired, and
+    // those warned about (neither repaired nor warped-1).
+    std::size_t geometry_faults = 0;
+    std::size_t geometry_fixed = 0;
+    std::size_t geometry_warned = 0;
 
-    bool any() const { return lines_removed + quads_made_triangles + vertices_moved > 0; }
+    bool any() const { return lines_removed + quads_made_triangles + vertices_moved + geometry_fixed > 0; }
     change_totals& operator+=(const change_totals& other);
 };
 

@@ -32,6 +32,11 @@ struct clean_options {
     // caller that compares the output with them (a batch, a check) needs them, a report alone
     // does not, and a large part's bytes are a large share of what a run holds.
     bool keep_source = true;
+    // Every run compares what it writes with what it read by the library's geometry rules
+    // (geometry_check.hpp); off only to measure what the comparison costs.
+    bool check_geometry = true;
+    // "--fix": the geometry faults the cleaning made are repaired.
+    bool fix = false;
 };
 
 }  // namespace weldrix

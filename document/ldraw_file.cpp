@@ -140,6 +140,12 @@ std::string ldraw_file::text(line_counts& written) const {
         out += line_end_;
         ++written.lines;
         written.count_type(elements[i]->type_code());
+        if (const ldraw_line* next = elements[i]->continued()) {
+            next->append_text(out);
+            out += line_end_;
+            ++written.lines;
+            written.count_type(next->type_code());
+        }
     }
     return out;
 }
@@ -174,6 +180,18 @@ ldraw_file::minimal_output ldraw_file::minimal_text(line_counts& written) const 
         }
         ++written.lines;
         written.count_type(element.type_code());
+        if (const ldraw_line* next = element.continued()) {
+            // A quad split in two: both triangles in the tool's form, the first with the file's
+            // usual line end when the line has none (it was the last).
+            ++written.lines;
+            written.count_type(next->type_code());
+            out += now;
+            out += line.end.empty() ? line_end_ : line.end;
+            next->append_text(out);
+            out += line.end;
+            result.changed = true;
+            return;
+        }
         as_read.clear();
         read->append_text(as_read);
         if (now == as_read) {
@@ -232,6 +250,8 @@ void ldraw_file::unify_vertices() {
     assert(main_count <= elements.size());
     if (units_.empty()) units_ = find_units(elements, main_count);
     if (changes.detailed()) changes.subfiles = origin_names_;
+    geometry_input input;  // the points as read, to compare the written lines with
+    if (options.check_geometry) input.take(elements, main_count);
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         if (unit.what == document_unit::kind::data) continue;
@@ -243,6 +263,18 @@ void ldraw_file::unify_vertices() {
         const unify_recording recording{changes, u < target_origins_.size() ? &target_origins_[u] : nullptr};
         weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
                                 &recording);
+    }
+    if (options.check_geometry) {
+        geometry_faults.clear();
+        for (const document_unit& unit : units_) {
+            if (unit.what == document_unit::kind::data) continue;
+            check_geometry(elements, unit, input, line_numbers_, options.fix, geometry_faults);
+        }
+        changes.totals.geometry_faults = geometry_faults.size();
+        for (const geometry_fault& fault : geometry_faults) {
+            changes.totals.geometry_fixed += fault.fixed ? 1 : 0;
+            changes.totals.geometry_warned += fault.warned() ? 1 : 0;
+        }
     }
     for (line_change& change : changes.lines) {
         if (change.position < line_numbers_.size()) change.line = line_numbers_[change.position];

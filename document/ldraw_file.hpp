@@ -18,6 +18,7 @@
 #include "document/change_record.hpp"
 #include "document/clean_options.hpp"
 #include "document/document_units.hpp"
+#include "document/geometry_check.hpp"
 #include "document/line_counts.hpp"
 #include "document/subfile_expansion.hpp"
 #include "elements/ldraw_line.hpp"
@@ -39,6 +40,9 @@ public:
     clean_options options;
     // What unification changed, as options.record_changes asks.
     change_record changes;
+    // The geometry faults the cleaning made, in line order (options.check_geometry), and with
+    // options.fix whether each was repaired.
+    std::vector<geometry_fault> geometry_faults;
     // The read statistics.
     line_counts read_counts;
     // The lines the reader dropped although they hold more than white space: no leading integer,
@@ -141,12 +145,14 @@ public:
                                                  const std::atomic<bool>* stop = nullptr);
 
     // Merges, snaps and cleans the file's own elements (see unify_vertices.hpp), each unit of a
-    // multi-part document on its own (see document_units.hpp). Needs main_count <= elements.size().
+    // multi-part document on its own (see document_units.hpp), then checks and with options.fix
+    // repairs the geometry faults that made (geometry_faults). Needs main_count <= elements.size().
     void unify_vertices();
 
     const std::vector<document_unit>& units() const { return units_; }
 
     // The input line number (from 1) of the element at position (0 past the file's own elements).
+    // The input line number (from 1) of the element at position (0 when there is no element).
     std::size_t line_number(std::size_t position) const {
         return position < line_numbers_.size() ? line_numbers_[position] : 0;
     }
@@ -164,7 +170,7 @@ private:
     std::vector<std::unique_ptr<vertex_set>> inlined_vertices_;  // per unit: snap targets from its subfiles
     std::vector<std::vector<std::uint32_t>> target_origins_;     // per unit and target: its file (reports)
     std::vector<std::string> origin_names_;                      // the files target_origins_ names
-    std::vector<std::size_t> line_numbers_;                      // per element: its line in the input (reports)
+    std::vector<std::size_t> line_numbers_;                      // per element: its line in the input
 };
 
 }  // namespace weldrix

@@ -64,6 +64,9 @@ public:
 
     // The element's points in line order (none for comments, references and removed lines).
     virtual std::span<const point> vertices() const;
+    // The line written after this one, on a line of its own, or null (a quad split in two by
+    // --fix is written as two triangles).
+    virtual const ldraw_line* continued() const { return nullptr; }
     // A copy of the element.
     virtual std::unique_ptr<ldraw_line> clone() const;
 };

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "geometry/number_parse.hpp"
 #include "geometry/powers_of_ten.hpp"
 
 namespace weldrix {
@@ -247,6 +248,27 @@ char* write_number(char* p, double v) {
     const int count = seven_digit_text(n, d);
     if (x < -4 || x >= 7) return emit_general(p, negative, d, count, x, 7);
     return write_fixed(p, negative, d, count, x);
+}
+
+double written_value(double v) {
+    const double a = std::fabs(v);
+    if (a >= 1e-15 && a < 1e28) {
+        if (a < 1e7 && static_cast<double>(static_cast<std::uint32_t>(a)) == a) return v;  // written as it is
+        int x = decimal_exponent(a);
+        std::uint32_t n;
+        // The text is n times 10^(x - 6), n of seven digits; read back, that is one correctly
+        // rounded product or quotient of the exact n and an exact power of ten (where one fits).
+        if (scale_and_round(a, x, n) && x - 6 <= largest_exact_power_of_ten && 6 - x <= largest_exact_power_of_ten) {
+            const double digits = static_cast<double>(n);
+            const double value = x >= 6 ? digits * exact_powers_of_ten[x - 6] : digits / exact_powers_of_ten[6 - x];
+            return std::signbit(v) ? -value : value;
+        }
+    }
+    if (v == 0) return 0.0;  // "-0" reads back as a zero, which equals 0
+    char text[number_text_max];
+    const char* end = write_number(text, v);
+    const double_scan read = scan_double(text, end);
+    return read.status == scan_status::number ? read.value : v;  // "inf" and "nan" are kept as they are
 }
 
 void append_number(std::string& out, double v) {

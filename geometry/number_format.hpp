@@ -27,6 +27,10 @@ inline constexpr std::size_t number_text_max = 24;
 // Fast for every input; exact for every input.
 char* write_number(char* p, double v);
 
+// The value v is written as, read back: the "%.7lg" text of v read as "%lf" reads it (both
+// zeros give 0, infinities and NaN are kept). Exact, and fast for the values LDraw files hold.
+double written_value(double v);
+
 // Appends v in "%.7lg" form.
 void append_number(std::string& out, double v);
 

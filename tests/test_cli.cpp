@@ -278,6 +278,8 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
     // Numbers not read as written; a reference to the file itself.
     test::write_file(dir / "numbers.dat", "2 24 1,5 0 0 2,5 0 0\n2 24 1 0 0\n3 16 0 0 0 x 1 1 0 0 1\n");
     test::write_file(dir / "cycle.dat", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 cycle.dat\n" + clean);
+    // The cleaning makes these two edge lines identical (a geometry fault).
+    test::write_file(dir / "faulty.dat", "2 24 -8.40331 4.5 -3 -9 4.5 0\n2 24 -9 4.5 0 -8.403 4.5 -3\n");
     fs::create_directories(dir / "notlib/stuff");
     const std::string old = "0 old output\n";
     const std::string not_found =
@@ -313,6 +315,13 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
         {{"--strict", "-s", "-l", "notlib"}, "clean.dat", 4, ""},
         {{"--strict", "-s", "-c"}, "missing.dat.ldr", 4, "weldrix: error: --strict: a warning fails the check of"},
         {{"--strict", "-l", "notlib"}, "nothere.dat", 2, ""},
+        {{},
+         "faulty.dat",
+         0,
+         "weldrix: warning: faulty.dat line 2: the cleaning made this edge line identical to line 1 (--fix removes it)\n"},
+        {{"--strict"}, "faulty.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
+        {{"--strict", "--fix"}, "faulty.dat", 0, "1 lines written in file"},  // repaired: no warning
+        {{"-c", "--fix"}, "faulty.dat", 3, "0 quads made triangles, 1 geometry fault repaired"},
         {{"-s"},
          "in",
          0,  // a batch folds the names, and tells those never looked up

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "geometry/number_format.hpp"
 #include "geometry/number_parse.hpp"
@@ -171,6 +172,45 @@ TEST(NumberFormat, WrittenTextReadsBackToTheSameText) {
         const double_scan back = scan_double(text.data(), text.data() + text.size());
         ASSERT_EQ(back.status, scan_status::number) << text;
         ASSERT_EQ(format_number(back.value), text);
+    }
+}
+
+}  // namespace
+}  // namespace weldrix
+
+namespace weldrix {
+namespace {
+
+// written_value is the text read back: checked against write_number and scan_double on the
+// boundaries of its fast path and on random values of every magnitude.
+TEST(NumberFormat, WrittenValueIsTheTextReadBack) {
+    const auto read_back = [](double v) {
+        const std::string text = format_number(v);
+        const double_scan read = scan_double(text.data(), text.data() + text.size());
+        return read.status == scan_status::number ? read.value : v;
+    };
+    const auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    EXPECT_TRUE(same(written_value(-0.0), 0.0));
+    EXPECT_TRUE(same(written_value(-8.40331), -8.40331));
+    EXPECT_TRUE(same(written_value(-8.4031548), -8.403155));
+    EXPECT_TRUE(same(written_value(12.345675), 12.34568));
+    EXPECT_TRUE(same(written_value(9999999.6), 1e7));
+    EXPECT_TRUE(std::isinf(written_value(std::numeric_limits<double>::infinity())));
+    EXPECT_TRUE(std::isnan(written_value(std::numeric_limits<double>::quiet_NaN())));
+    for (const double v : {1e-15, 9.999999e-16, 1e28, 9.9999995e27, 1e-300, 5e-324, 0.5000005, 99999.995, 1e22,
+                           123456789012.0, 1e-7, 0.1 + 0.2, -3.0, 1e7, 4294967296.0}) {
+        EXPECT_TRUE(same(written_value(v), read_back(v))) << v;
+    }
+    std::mt19937_64 random(26);
+    for (int i = 0; i < 200000; ++i) {
+        double v;
+        if (i % 2 == 0) {
+            const std::uint64_t bits = random();
+            std::memcpy(&v, &bits, sizeof v);
+        } else {
+            v = std::ldexp(static_cast<double>(random() % 100000000) - 5e7, static_cast<int>(random() % 80) - 60);
+        }
+        ASSERT_TRUE(same(written_value(v), read_back(v)) || (std::isnan(v) && std::isnan(written_value(v)))) << v;
     }
 }
 

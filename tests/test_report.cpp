@@ -573,7 +573,7 @@ TEST(Report, EveryFormListsTheDroppedLinesAndTheWarnings) {
     const json file = json::parse(r.report)["files"][0];
     EXPECT_EQ(file["dropped"], json::parse(R"([{"line": 1, "text": "9 dropped"}, {"line": 3, "text": "x"}])"));
     const std::vector<std::string> warnings = {"lines 1 and 3 are not LDraw lines and are dropped",
-                                               "line 2: \"1,5\" is read as 1",
+                                               "/w/in.dat: line 2: \"1,5\" is read as 1",
                                                "subfile not found: gone.dat (1 reference skipped)"};
     EXPECT_EQ(file["warnings"], json(warnings));
     EXPECT_EQ(page_data(run_with_report(input, "r.html", {"-s"}).report)["report"]["files"][0], file);

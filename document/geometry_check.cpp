@@ -1,0 +1,387 @@
+#include "document/geometry_check.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cstring>
+#include <functional>
+#include <new>
+#include <string_view>
+
+#include "elements/removed_line.hpp"
+#include "elements/split_quad_line.hpp"
+#include "elements/triangle_line.hpp"
+#include "geometry/polygon_faults.hpp"
+
+namespace weldrix {
+
+const char* geometry_fault_name(geometry_fault_kind kind) {
+    switch (kind) {
+        case geometry_fault_kind::identical: return "identical";
+        case geometry_fault_kind::collinear: return "collinear";
+        case geometry_fault_kind::concave: return "concave";
+        case geometry_fault_kind::bowtie: return "bowtie";
+        case geometry_fault_kind::warped: return "warped";
+        case geometry_fault_kind::warped_1: return "warped-1";
+    }
+    return "";
+}
+
+namespace {
+
+bool is_geometry(line_type type) {
+    return type == line_type::edge || type == line_type::triangle || type == line_type::quad ||
+           type == line_type::conditional;
+}
+
+// The points the identical test compares: the ends only of a conditional line.
+std::span<const point> key_points(const ldraw_line& line) {
+    const std::span<const point> points = line.vertices();
+    return line.type_code() == line_type::conditional ? points.first(2) : points;
+}
+
+std::uint64_t bits_of(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
+    h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+    return h * 0xff51afd7ed558ccdull;
+}
+
+// A line as the identical test sees it: its type, colour and written corners in a fixed order.
+struct line_key {
+    line_type type = line_type::none;
+    line_colour colour;
+    std::size_t count = 0;
+    std::array<point, 4> corners{};
+
+    bool operator==(const line_key& other) const {
+        if (type != other.type || count != other.count || !(colour == other.colour)) return false;
+        for (std::size_t k = 0; k < count; ++k) {
+            const point &a = corners[k], &b = other.corners[k];
+            if (!(a.x == b.x && a.y == b.y && a.z == b.z)) return false;
+        }
+        return true;
+    }
+    std::uint64_t hash() const {
+        std::uint64_t h = mix(static_cast<std::uint64_t>(type), static_cast<std::uint32_t>(colour.number()));
+        h = mix(h, std::hash<std::string_view>()(colour.direct_text()));
+        for (std::size_t k = 0; k < count; ++k) {
+            // 0 and -0 are equal and hash alike (written values have no -0, but be safe).
+            h = mix(mix(mix(h, bits_of(corners[k].x + 0.0)), bits_of(corners[k].y + 0.0)), bits_of(corners[k].z + 0.0));
+        }
+        return h;
+    }
+};
+
+bool before(const point& a, const point& b) {
+    if (a.x != b.x) return a.x < b.x;
+    if (a.y != b.y) return a.y < b.y;
+    return a.z < b.z;
+}
+
+line_key make_key(line_type type, const line_colour& colour, std::span<const point> corners) {
+    line_key key;
+    key.type = type;
+    key.colour = colour;
+    key.count = corners.size();
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        // Insertion sort: a NaN (never equal to anything) only leaves the order arbitrary.
+        point p = written_point(corners[k]);
+        std::size_t at = k;
+        while (at > 0 && before(p, key.corners[at - 1])) {
+            key.corners[at] = key.corners[at - 1];
+            --at;
+        }
+        key.corners[at] = p;
+    }
+    return key;
+}
+
+// A hash that lines with the same key always share, worked out from three written values: written
+// values keep the order of the values (rounding is monotonic), so the least written x of the
+// corners is the written value of their least x. Most lines are no candidate by it.
+std::uint64_t prefilter(line_type type, std::int32_t colour, std::span<const point> corners) {
+    double x = corners[0].x, y = corners[0].y, z = corners[0].z;
+    for (const point& p : corners.subspan(1)) {
+        x = p.x < x ? p.x : x;
+        y = p.y < y ? p.y : y;
+        z = p.z < z ? p.z : z;
+    }
+    std::uint64_t h = mix(static_cast<std::uint64_t>(type), static_cast<std::uint32_t>(colour));
+    return mix(mix(mix(h, bits_of(written_value(x) + 0.0)), bits_of(written_value(y) + 0.0)),
+               bits_of(written_value(z) + 0.0));
+}
+
+template <std::size_t N>
+std::array<point, N> written_corners(std::span<const point> q) {
+    std::array<point, N> out{};
+    for (std::size_t k = 0; k < N; ++k) out[k] = written_point(q[k]);
+    return out;
+}
+
+polygon_fault fault_of(std::span<const point> q) {
+    if (q.size() == 3) return classify_polygon(written_corners<3>(q)).fault;
+    return classify_polygon(written_corners<4>(q)).fault;
+}
+
+geometry_fault_kind kind_of(polygon_fault fault) {
+    switch (fault) {
+        case polygon_fault::collinear: return geometry_fault_kind::collinear;
+        case polygon_fault::concave: return geometry_fault_kind::concave;
+        case polygon_fault::bowtie: return geometry_fault_kind::bowtie;
+        case polygon_fault::warped: return geometry_fault_kind::warped;
+        case polygon_fault::warped_1: return geometry_fault_kind::warped_1;
+        case polygon_fault::none: break;
+    }
+    return geometry_fault_kind::identical;
+}
+
+// A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
+// lines puts a million of them in it, which node-based sets make several times slower.
+class hash_set {
+public:
+    void reserve(std::size_t n) {
+        std::size_t capacity = 16;
+        while (capacity < 2 * n) capacity *= 2;
+        slots_.assign(capacity, 0);
+    }
+    void insert(std::uint64_t h) {
+        h = h ? h : 1;  // 0 marks a free slot
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == h) return;
+            if (slots_[i] == 0) {
+                slots_[i] = h;
+                return;
+            }
+        }
+    }
+    bool contains(std::uint64_t h) const {
+        h = h ? h : 1;
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == h) return true;
+            if (slots_[i] == 0) return false;
+        }
+    }
+
+private:
+    std::vector<std::uint64_t> slots_;
+};
+
+bool same_points(std::span<const point> a, std::span<const point> b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(point)) == 0;
+}
+
+// What --fix does with a triangle or quad of this verdict.
+geometry_repair repair_of(line_type type, polygon_verdict verdict) {
+    if (type == line_type::triangle) {
+        return verdict.fault == polygon_fault::collinear ? geometry_repair::remove : geometry_repair::none;
+    }
+    switch (verdict.fault) {
+        case polygon_fault::concave:
+            return verdict.straight_corner >= 0 ? geometry_repair::triangle : geometry_repair::split;
+        case polygon_fault::warped:
+        case polygon_fault::warped_1: return geometry_repair::split;
+        default: return geometry_repair::none;
+    }
+}
+
+// The repair of a quad or triangle with an introduced fault, or null when it is not repaired.
+std::unique_ptr<ldraw_line> repair(const ldraw_line& line, polygon_verdict verdict) {
+    const std::span<const point> q = line.vertices();
+    const geometry_repair what = repair_of(line.type_code(), verdict);
+    if (what == geometry_repair::none) return nullptr;
+    if (what == geometry_repair::remove) return std::make_unique<removed_line>();
+    const line_colour colour = line.colour();
+    if (what == geometry_repair::triangle) {
+        // The other three corners in their order, as a quad whose corner collapsed becomes.
+        std::array<point, 3> kept;
+        std::size_t n = 0;
+        for (int k = 0; k < 4; ++k) {
+            if (k != verdict.straight_corner) kept[n++] = q[static_cast<std::size_t>(k)];
+        }
+        return std::make_unique<triangle_line>(kept[0], kept[1], kept[2], colour);
+    }
+    if (choose_split(written_corners<4>(q)) == quad_split::a) {
+        return std::make_unique<split_quad_line>(triangle_line(q[0], q[1], q[2], colour),
+                                                 triangle_line(q[0], q[2], q[3], colour));
+    }
+    return std::make_unique<split_quad_line>(triangle_line(q[0], q[1], q[3], colour),
+                                             triangle_line(q[1], q[2], q[3], colour));
+}
+
+}  // namespace
+
+void geometry_input::take(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count) {
+    first_.clear();
+    points_.clear();
+    first_.reserve(count + 1);
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) total += is_geometry(elements[i]->type_code()) ? 4 : 0;
+    points_.reserve(total);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (points_.size() > UINT32_MAX - 4) throw std::bad_alloc();  // 32-bit indices, as change_record's
+        first_.push_back(static_cast<std::uint32_t>(points_.size()));
+        if (!is_geometry(elements[i]->type_code())) continue;
+        const std::span<const point> p = key_points(*elements[i]);
+        points_.insert(points_.end(), p.begin(), p.end());
+    }
+    first_.push_back(static_cast<std::uint32_t>(points_.size()));
+}
+
+void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
+                    const geometry_input& input, const std::vector<std::size_t>& line_numbers, bool fix,
+                    std::vector<geometry_fault>& faults) {
+    assert(unit.begin <= unit.end && unit.end <= elements.size());
+    const auto line_of = [&](std::size_t position) {
+        return position < line_numbers.size() ? line_numbers[position] : position + 1;
+    };
+    const std::size_t first_fault = faults.size();
+
+    // Each written line that is not its input: its own fault, and its repair.
+    std::vector<std::uint64_t> changed_hashes;  // prefilter hashes of the lines changed
+    const auto note_changed = [&](const ldraw_line& line) {
+        changed_hashes.push_back(prefilter(line.type_code(), line.colour().number(), key_points(line)));
+        if (const ldraw_line* next = line.continued())
+            changed_hashes.push_back(prefilter(next->type_code(), next->colour().number(), key_points(*next)));
+    };
+    for (std::size_t p = unit.begin; p < unit.end; ++p) {
+        std::unique_ptr<ldraw_line>& element = elements[p];
+        const line_type type = element->type_code();
+        if (!is_geometry(type)) continue;
+        const std::span<const point> as_read = input.points(p);
+        if (same_points(key_points(*element), as_read)) continue;
+        if (type == line_type::triangle || type == line_type::quad) {
+            const std::span<const point> q = element->vertices();
+            const polygon_verdict verdict =
+                q.size() == 3 ? classify_polygon(written_corners<3>(q)) : classify_polygon(written_corners<4>(q));
+            if (verdict.fault != polygon_fault::none && fault_introduced(fault_of(as_read), verdict.fault)) {
+                geometry_fault fault{line_of(p), p, kind_of(verdict.fault), 0, false, type, repair_of(type, verdict)};
+                if (fix) {
+                    if (std::unique_ptr<ldraw_line> repaired = repair(*element, verdict)) {
+                        element = std::move(repaired);
+                        fault.fixed = true;
+                    }
+                }
+                faults.push_back(fault);
+            }
+        }
+        if (element->type_code() != line_type::removed) note_changed(*element);
+    }
+    const std::size_t own_end = faults.size();
+
+    // Lines made identical: only a line with the prefilter hash of a changed line can be identical
+    // to one it was not identical to as read (two unchanged lines are as they were).
+    if (!changed_hashes.empty()) {
+        hash_set changed;
+        changed.reserve(changed_hashes.size());
+        for (const std::uint64_t h : changed_hashes) changed.insert(h);
+        changed_hashes = {};
+        // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
+        // the same key stand together in line order, and only those are compared in full.
+        struct candidate {
+            std::uint64_t hash;
+            std::size_t position;
+            std::uint32_t order;
+            std::uint8_t half;
+        };
+        std::vector<candidate> candidates;
+        const auto written_line = [&](const candidate& c) -> const ldraw_line& {
+            const ldraw_line& element = *elements[c.position];
+            return c.half == 0 ? element : *element.continued();
+        };
+        const auto key_of = [&](const candidate& c) {
+            const ldraw_line& line = written_line(c);
+            return make_key(line.type_code(), line.colour(), key_points(line));
+        };
+        const auto input_key = [&](std::size_t position) {
+            const std::span<const point> as_read = input.points(position);
+            const ldraw_line& element = *elements[position];
+            const line_type type = as_read.size() == 4   ? line_type::quad
+                                   : as_read.size() == 3 ? line_type::triangle
+                                                         : element.type_code();
+            return make_key(type, element.colour(), as_read);
+        };
+        for (std::size_t p = unit.begin; p < unit.end; ++p) {
+            const ldraw_line& element = *elements[p];
+            if (!is_geometry(element.type_code())) continue;
+            const ldraw_line* halves[2] = {&element, element.continued()};
+            for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
+                const ldraw_line& line = *halves[h];
+                const std::span<const point> corners = key_points(line);
+                if (!changed.contains(prefilter(line.type_code(), line.colour().number(), corners))) continue;
+                if (candidates.size() >= UINT32_MAX) throw std::bad_alloc();
+                candidates.push_back({make_key(line.type_code(), line.colour(), corners).hash(), p,
+                                      static_cast<std::uint32_t>(candidates.size()), h});
+            }
+        }
+        std::sort(candidates.begin(), candidates.end(), [](const candidate& a, const candidate& b) {
+            return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
+        });
+        struct made_identical {
+            std::size_t position, partner;
+            std::uint32_t order;
+            std::uint8_t half;
+        };
+        std::vector<made_identical> found;
+        for (std::size_t run = 0; run < candidates.size();) {
+            std::size_t run_end = run + 1;
+            while (run_end < candidates.size() && candidates[run_end].hash == candidates[run].hash) ++run_end;
+            // Each line of the run against the first earlier one of the same key.
+            for (std::size_t k = run + 1; k < run_end; ++k) {
+                const line_key key = key_of(candidates[k]);
+                for (std::size_t e = run; e < k; ++e) {
+                    if (!(key_of(candidates[e]) == key)) continue;
+                    const std::size_t p = candidates[k].position, partner = candidates[e].position;
+                    // Identical as read: not this run's doing.
+                    if (!(input_key(p) == input_key(partner)))
+                        found.push_back({p, partner, candidates[k].order, candidates[k].half});
+                    break;
+                }
+            }
+            run = run_end;
+        }
+        candidates = {};
+        std::sort(found.begin(), found.end(),
+                  [](const made_identical& a, const made_identical& b) { return a.order < b.order; });
+        for (std::size_t f = 0; f < found.size(); ++f) {
+            const made_identical& m = found[f];
+            const ldraw_line& line = m.half == 0 ? *elements[m.position] : *elements[m.position]->continued();
+            faults.push_back({line_of(m.position), m.position, geometry_fault_kind::identical, line_of(m.partner), fix,
+                              line.type_code(), geometry_repair::remove});
+        }
+        if (fix) {
+            // The lines made identical go; of a split quad, the half that is.
+            for (std::size_t f = 0; f < found.size(); ++f) {
+                const std::size_t p = found[f].position;
+                std::unique_ptr<ldraw_line>& element = elements[p];
+                if (!element->continued()) {
+                    element = std::make_unique<removed_line>();
+                    continue;
+                }
+                const bool both = f + 1 < found.size() && found[f + 1].position == p;
+                const auto& split = static_cast<const split_quad_line&>(*element);
+                if (both) {
+                    element = std::make_unique<removed_line>();
+                    ++f;
+                } else {
+                    element = std::make_unique<triangle_line>(found[f].half == 0 ? split.second() : split.first());
+                }
+            }
+        }
+    }
+    // In line order, a line's own fault before its identical entries.
+    if (faults.size() > own_end && own_end > first_fault) {
+        std::stable_sort(faults.begin() + static_cast<std::ptrdiff_t>(first_fault), faults.end(),
+                         [](const geometry_fault& a, const geometry_fault& b) {
+                             const bool ai = a.what == geometry_fault_kind::identical;
+                             const bool bi = b.what == geometry_fault_kind::identical;
+                             return a.line != b.line ? a.line < b.line : (!ai && bi);
+                         });
+    }
+}
+
+}  // namespace weldrix

@@ -1,0 +1,77 @@
+// The geometry faults a run makes: each written geometry line (types 2 to 5) compared with the line
+// it was read as, by the library's rules (geometry/polygon_faults.hpp), and with --fix the faults
+// the run made repaired.
+//
+// A fault is the run's doing when the written line has it and its input line, tested the same way
+// on its values as read (taken as written, to seven digits), did not: a quad made a triangle is
+// compared with the quad it was, warped after warped-1 counts, warped-1 after warped does not. A
+// line is identical to an earlier one of its unit (same type, colour as written, corners in any
+// order; the ends only of edge and conditional lines) that it was not identical to as read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "document/document_units.hpp"
+#include "elements/ldraw_line.hpp"
+#include "geometry/point.hpp"
+
+namespace weldrix {
+
+enum class geometry_fault_kind : std::uint8_t { identical, collinear, concave, bowtie, warped, warped_1 };
+
+// "identical", "collinear", "concave", "bowtie", "warped", "warped-1".
+const char* geometry_fault_name(geometry_fault_kind kind);
+
+// What --fix does with a fault (or would do).
+enum class geometry_repair : std::uint8_t {
+    none,      // bowtie and collinear quads, concave triangles: left as they are
+    remove,    // a collinear triangle, a line made identical
+    triangle,  // a quad concave at a straight corner: the triangle of its other three corners
+    split,     // another concave quad, a warped one: two triangles
+};
+
+struct geometry_fault {
+    std::size_t line = 0;      // the input line, from 1
+    std::size_t position = 0;  // of its element in the document
+    geometry_fault_kind what = geometry_fault_kind::identical;
+    std::size_t to_line = 0;           // identical: the earlier line it is identical to
+    bool fixed = false;                // --fix repaired it
+    line_type type = line_type::none;  // the written line's type
+    geometry_repair repair = geometry_repair::none;
+    // The warning names it: warped-1 is only the library's recommendation.
+    bool warned() const { return !fixed && what != geometry_fault_kind::warped_1; }
+};
+
+// The points of the file's own geometry lines as read (for conditional lines their two ends),
+// taken before unification moves them.
+class geometry_input {
+public:
+    void take(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count);
+    // The points of the element at position as read; empty for other lines.
+    std::span<const point> points(std::size_t position) const {
+        if (position + 1 >= first_.size()) return {};
+        return {points_.data() + first_[position], first_[position + 1] - first_[position]};
+    }
+
+private:
+    std::vector<std::uint32_t> first_;  // per position, where its points start; one more at the end
+    std::vector<point> points_;
+};
+
+// Checks the lines of one unit (elements[unit.begin, unit.end)) against input and appends the
+// faults the run made, in line order (a line's own fault before its identical entry); line_numbers
+// gives each position's input line. With fix, repairs them in line order, in place: a collinear
+// triangle is removed; a quad concave at a straight corner becomes the triangle of its other three
+// corners; another concave quad, or a warped or warped-1 one, becomes two triangles (split A
+// (0,1,2),(0,2,3) when its triangles face the same way, else split B (0,1,3),(1,2,3)); then a line
+// made identical to an earlier one, on what is now written, is removed. Bowtie and collinear quads
+// stay as they are.
+void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
+                    const geometry_input& input, const std::vector<std::size_t>& line_numbers, bool fix,
+                    std::vector<geometry_fault>& faults);
+
+}  // namespace weldrix

@@ -52,7 +52,7 @@ void write_changes(json_writer& json, const change_record& record, std::size_t l
         json.open("line");
         json.integer(change.line);
         json.field("type", static_cast<std::size_t>(change.type));
-        json.text_field("change", change_name(change.what));
+        json.text_field("change", change_name(change.effect));
         if (!record.reason(change).empty()) json.text_field("reason", record.reason(change));
         json.field("vertices");
         json.raw("[");

@@ -100,6 +100,28 @@ TEST(ChangeRecord, EveryChangedLineWithItsReasonAndMovedVertices) {
     EXPECT_TRUE(found);
 }
 
+// A reason names the pair the line's collapse test found first, numbered as the line was read,
+// through a quad's triangle too; a line that collapsed twice has both.
+TEST(ChangeRecord, ReasonsNameThePairsThatMetAsRead) {
+    const struct {
+        const char* line;
+        const char* reason;
+    } cases[] = {
+        {"4 16 0 0 0 1 0 0 1 1 0 0.0004 0 0", "corners 1 and 4 met"},
+        {"4 16 0 0 0 0.0002 0 0 1 0 0 0.0003 0 0", "corners 1 and 2 met, then corners 2 and 4 met"},
+        {"4 16 0 0 0 1 0 0 1 1 0 1 0 0.0004", "opposite corners 2 and 4 met"},
+        {"4 16 0 0 0 1 0 0 1 0.0004 0 0 1 0", "corners 2 and 3 met"},
+        {"4 16 0 0 0 1 0 0 0.0004 0 0 0 1 0", "opposite corners 1 and 3 met"},
+        {"3 16 0 0 0 1 0 0 0.0004 0 0", "corners 1 and 3 met"},
+        {"5 24 0 0 0 1 0 0 2 0 0 1.0004 0 0", "points 2 and 4 met"},
+    };
+    for (const auto& c : cases) {
+        const recorded r = clean(std::string(c.line) + "\n", clean_options::changes::lines);
+        ASSERT_EQ(r.changes.lines.size(), 1u) << c.line;
+        EXPECT_EQ(r.changes.reason(r.changes.lines[0]), c.reason) << c.line;
+    }
+}
+
 // A detailed record keeps every changed line's points as read, so that a removed line can be
 // shown where it was; unchanged lines are not recorded.
 TEST(ChangeRecord, ChangedLinesKeepTheirPointsAsRead) {

@@ -14,8 +14,8 @@
 
 #include "app/report_drawing.hpp"
 #include "document/change_record.hpp"
-#include "document/ldraw_file.hpp"
 #include "document/geometry_check.hpp"
+#include "document/ldraw_file.hpp"
 #include "document/line_counts.hpp"
 #include "geometry/vertex_set.hpp"
 

@@ -127,10 +127,10 @@ report_drawing make_drawing(const ldraw_file& document, const change_record& cha
         const std::size_t line = document.line_number(c.position);
         if (!c.change) {
             drawing.lines.push_back(drawn(line, element.type_code(), drawn_line::state::kept, element.vertices()));
-        } else if (c.change->what == line_change::kind::removed) {
+        } else if (c.change->effect == line_change::kind::removed) {
             drawing.lines.push_back(drawn(line, c.change->type, drawn_line::state::removed, changes.input(*c.change)));
         } else {
-            drawing.lines.push_back(drawn(line, c.change->type, state_of(c.change->what), element.vertices()));
+            drawing.lines.push_back(drawn(line, c.change->type, state_of(c.change->effect), element.vertices()));
         }
     }
     drawing.subfile = subfile.lines();

@@ -49,7 +49,7 @@ void write_changes(json_writer& json, const change_record& record, std::size_t l
         json.open("line");
         json.integer(change.line);
         json.field("type", static_cast<std::size_t>(change.type));
-        json.text_field("change", change_name(change.what));
+        json.text_field("change", change_name(change.effect));
         if (!record.reason(change).empty()) json.text_field("reason", record.reason(change));
         json.field("vertices");
         const std::span<const vertex_change> vertices = record.vertices(change);
@@ -113,8 +113,8 @@ void write_file_json(json_writer& json, const file_report& file, const listed& l
         if (i) json.raw(",");
         json.open("line");
         json.integer(fault.line);
-        json.text_field("fault", geometry_fault_name(fault.what));
-        if (fault.what == geometry_fault_kind::identical) json.field("to_line", fault.to_line);
+        json.text_field("fault", geometry_fault_name(fault.kind));
+        if (fault.kind == geometry_fault_kind::identical) json.field("to_line", fault.to_line);
         json.field("fixed", fault.fixed);
         json.close();
     }

@@ -34,7 +34,7 @@ void append_totals(std::string& out, const change_totals& t) {
 // A changed line and its moved vertices, corners counted from 1.
 void append_change(std::string& out, const change_record& record, const line_change& change) {
     out += "  line " + std::to_string(change.line) + ": " + type_name(change.type);
-    switch (change.what) {
+    switch (change.effect) {
         case line_change::kind::removed: out += " removed"; break;
         case line_change::kind::triangle: out += " made a triangle"; break;
         case line_change::kind::moved: out += " moved"; break;

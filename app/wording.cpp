@@ -124,7 +124,7 @@ std::vector<std::string> describe_line_warnings(const ldraw_file& document, std:
 
 std::string describe_geometry_fault(const geometry_fault& fault) {
     std::string text = "line " + std::to_string(fault.line) + ": the cleaning made this " + line_noun(fault.type);
-    switch (fault.what) {
+    switch (fault.kind) {
         case geometry_fault_kind::identical: text += " identical to line " + std::to_string(fault.to_line); break;
         case geometry_fault_kind::collinear: text += " collinear"; break;
         case geometry_fault_kind::concave: text += " concave"; break;

@@ -39,7 +39,7 @@ struct line_change {
     std::uint32_t first_vertex = 0;    // the vertices that moved: change_record::moved from here, vertex_count
     line_type type = line_type::none;  // as read
     std::uint32_t reason = no_reason;  // for removed and triangle, which vertices met (change_record::reasons)
-    kind what = kind::moved;
+    kind effect = kind::moved;
     std::uint8_t point_count = 0;
     std::uint8_t vertex_count = 0;
 };

@@ -36,7 +36,7 @@ std::optional<section_marker> marker_in_comment(std::string_view comment, std::s
 std::vector<document_unit> units_from_markers(const std::vector<section_marker>& markers, std::size_t count) {
     assert(markers.empty() || markers.back().position < count);
     bool has_file = false;
-    for (const section_marker& m : markers) has_file = has_file || m.what == section_marker::kind::file;
+    for (const section_marker& m : markers) has_file = has_file || m.role == section_marker::kind::file;
     if (!has_file) return {{document_unit::kind::whole_file, 0, count, {}}};
 
     std::vector<document_unit> units;
@@ -48,7 +48,7 @@ std::vector<document_unit> units_from_markers(const std::vector<section_marker>&
     };
     for (const section_marker& m : markers) {
         const std::size_t i = m.position;
-        switch (m.what) {
+        switch (m.role) {
             case section_marker::kind::file:
                 close(i);
                 current = {document_unit::kind::section, i, i, m.name};
@@ -59,7 +59,7 @@ std::vector<document_unit> units_from_markers(const std::vector<section_marker>&
                 break;
             case section_marker::kind::nofile:
                 // The NOFILE line ends the section it closes and belongs to it.
-                if (current.what != document_unit::kind::outside) {
+                if (current.role != document_unit::kind::outside) {
                     close(i + 1);
                     current = {document_unit::kind::outside, i + 1, i + 1, {}};
                 }

@@ -29,7 +29,7 @@ struct document_unit {
         data,        // a !DATA section: no geometry, left as it is
         outside,     // a run of lines outside sections
     };
-    kind what = kind::whole_file;
+    kind role = kind::whole_file;
     std::size_t begin = 0;  // element positions [begin, end)
     std::size_t end = 0;
     std::string name;  // the section's name
@@ -38,7 +38,7 @@ struct document_unit {
 // A FILE, NOFILE or !DATA comment at an element position.
 struct section_marker {
     std::size_t position = 0;
-    enum class kind { file, nofile, data } what = kind::file;
+    enum class kind { file, nofile, data } role = kind::file;
     std::string name;  // of a FILE or !DATA section
 };
 

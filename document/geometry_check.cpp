@@ -8,9 +8,9 @@
 #include <new>
 #include <string_view>
 
+#include "elements/polygon_lines.hpp"
 #include "elements/removed_line.hpp"
 #include "elements/split_quad_line.hpp"
-#include "elements/triangle_line.hpp"
 #include "geometry/polygon_faults.hpp"
 
 namespace weldrix {
@@ -377,8 +377,8 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     if (faults.size() > own_end && own_end > first_fault) {
         std::stable_sort(faults.begin() + static_cast<std::ptrdiff_t>(first_fault), faults.end(),
                          [](const geometry_fault& a, const geometry_fault& b) {
-                             const bool ai = a.what == geometry_fault_kind::identical;
-                             const bool bi = b.what == geometry_fault_kind::identical;
+                             const bool ai = a.kind == geometry_fault_kind::identical;
+                             const bool bi = b.kind == geometry_fault_kind::identical;
                              return a.line != b.line ? a.line < b.line : (!ai && bi);
                          });
     }

@@ -37,13 +37,13 @@ enum class geometry_repair : std::uint8_t {
 struct geometry_fault {
     std::size_t line = 0;      // the input line, from 1
     std::size_t position = 0;  // of its element in the document
-    geometry_fault_kind what = geometry_fault_kind::identical;
+    geometry_fault_kind kind = geometry_fault_kind::identical;
     std::size_t to_line = 0;           // identical: the earlier line it is identical to
     bool fixed = false;                // --fix repaired it
     line_type type = line_type::none;  // the written line's type
     geometry_repair repair = geometry_repair::none;
     // The warning names it: warped-1 is only the library's recommendation.
-    bool warned() const { return !fixed && what != geometry_fault_kind::warped_1; }
+    bool warned() const { return !fixed && kind != geometry_fault_kind::warped_1; }
 };
 
 // The points of the file's own geometry lines as read (for conditional lines their two ends),

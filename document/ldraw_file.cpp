@@ -223,7 +223,7 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
     subfile_expansion expansion(paths, options.max_inlined_lines, out, observer, stop);
     for (const document_unit& unit : units_) {
         // A section's content follows its FILE line.
-        if (unit.what == document_unit::kind::section) {
+        if (unit.role == document_unit::kind::section) {
             expansion.add_section(unit.name, elements, unit.begin + 1, unit.end, real_name_, line_numbers_);
         }
     }
@@ -234,9 +234,9 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         inlined_vertices_.push_back(std::make_unique<vertex_set>(options.thresholds, options.search));
-        if (unit.what == document_unit::kind::data) continue;
+        if (unit.role == document_unit::kind::data) continue;
         const std::string root =
-            unit.what == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
+            unit.role == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
         expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back(),
                          origins ? &target_origins_[u] : nullptr, &origin_names_, line_numbers_);
     }
@@ -254,7 +254,7 @@ void ldraw_file::unify_vertices() {
     if (options.check_geometry) input.take(elements, main_count);
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
-        if (unit.what == document_unit::kind::data) continue;
+        if (unit.role == document_unit::kind::data) continue;
         vertex_set* targets = u < inlined_vertices_.size() ? inlined_vertices_[u].get() : nullptr;
         if (options.record_changes == clean_options::changes::none) {
             weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search);
@@ -267,7 +267,7 @@ void ldraw_file::unify_vertices() {
     if (options.check_geometry) {
         geometry_faults.clear();
         for (const document_unit& unit : units_) {
-            if (unit.what == document_unit::kind::data) continue;
+            if (unit.role == document_unit::kind::data) continue;
             check_geometry(elements, unit, input, line_numbers_, options.fix, geometry_faults);
         }
         changes.totals.geometry_faults = geometry_faults.size();

@@ -1,11 +1,8 @@
 #include "document/line_reader.hpp"
 
 #include "elements/comment_line.hpp"
-#include "elements/cond_line.hpp"
-#include "elements/edge_line.hpp"
-#include "elements/quad_line.hpp"
+#include "elements/polygon_lines.hpp"
 #include "elements/subfile_line.hpp"
-#include "elements/triangle_line.hpp"
 #include "geometry/number_parse.hpp"
 
 namespace weldrix {

@@ -5,7 +5,7 @@ namespace weldrix {
 std::string ldraw_line::to_text() const { return {}; }
 void ldraw_line::append_text(std::string& out) const { out += to_text(); }
 line_type ldraw_line::type_code() const { return line_type::none; }
-bool ldraw_line::simplify(std::unique_ptr<ldraw_line>&) const { return false; }
+collapse ldraw_line::simplify() const { return {}; }
 void ldraw_line::collect_vertices(vertex_set&, bool) const {}
 void ldraw_line::snap_vertices(vertex_set&) {}
 void ldraw_line::translate(const point&) {}

@@ -3,6 +3,7 @@
 // concerns it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -15,6 +16,7 @@
 namespace weldrix {
 
 class vertex_set;
+struct collapse;
 
 // What type_code gives: the LDraw line type of an element, and two codes of the tool's own.
 enum class line_type : int {
@@ -48,8 +50,9 @@ public:
     // per line.
     virtual void append_text(std::string& out) const;
     virtual line_type type_code() const;
-    // True when the element has collapsed; replacement then holds the element that takes its place.
-    virtual bool simplify(std::unique_ptr<ldraw_line>& replacement) const;
+    // The element's collapse test: what met and the element that takes its place, or an empty
+    // collapse when it has not collapsed.
+    virtual collapse simplify() const;
     // Adds each vertex, in order, to the set.
     virtual void collect_vertices(vertex_set& set, bool from_subfile) const;
     // Snaps each vertex, in order, onto the set.
@@ -69,6 +72,26 @@ public:
     virtual const ldraw_line* continued() const { return nullptr; }
     // A copy of the element.
     virtual std::unique_ptr<ldraw_line> clone() const;
+};
+
+// What an element's collapse test found: the pair of its vertices that met first (in the order the
+// test looks at them), how that pair is named, and the element that takes its place. When the
+// replacement keeps some of the element's vertices (a quad made a triangle), kept says which, in
+// the replacement's order; a removed line keeps none.
+struct collapse {
+    enum class pair_kind : std::uint8_t {
+        ends,              // the two ends of an edge line
+        corners,           // neighbouring corners of a triangle or quad
+        opposite_corners,  // a quad's diagonal (1-3 or 2-4)
+        points,            // any two points of a conditional line
+    };
+    std::unique_ptr<ldraw_line> replacement;  // null: the element did not collapse
+    pair_kind pair = pair_kind::ends;
+    std::array<int, 2> met{};   // the vertices that met, from 0, the lower first
+    std::array<int, 3> kept{};  // kept[k]: the element's vertex that is the replacement's vertex k
+    int kept_count = 0;
+
+    explicit operator bool() const { return replacement != nullptr; }
 };
 
 }  // namespace weldrix

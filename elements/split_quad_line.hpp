@@ -3,7 +3,7 @@
 // line that follows it (ldraw_line::continued).
 #pragma once
 
-#include "elements/triangle_line.hpp"
+#include "elements/polygon_lines.hpp"
 
 namespace weldrix {
 

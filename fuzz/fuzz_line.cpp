@@ -20,12 +20,9 @@
 
 #include "document/line_reader.hpp"
 #include "elements/comment_line.hpp"
-#include "elements/cond_line.hpp"
-#include "elements/edge_line.hpp"
 #include "elements/line_scan.hpp"
-#include "elements/quad_line.hpp"
+#include "elements/polygon_lines.hpp"
 #include "elements/subfile_line.hpp"
-#include "elements/triangle_line.hpp"
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/fuzz_elements.hpp"
 
@@ -108,12 +105,16 @@ void exercise(std::unique_ptr<ldraw_line> line, const matrix& m, const point& of
     line->translate(offset);
     line->set_colour(line->colour());
     check_text(*line, source);
-    std::unique_ptr<ldraw_line> replacement;
-    if (line->simplify(replacement)) {
-        FUZZ_CHECK(replacement != nullptr, source);
-        check_text(*replacement, source);
-        std::unique_ptr<ldraw_line> second;
-        if (replacement->simplify(second)) check_text(*second, source);
+    if (const collapse first = line->simplify()) {
+        // What met is a pair of the line's own vertices, and what a replacement keeps are too.
+        const auto own = [&](int k) { return k >= 0 && static_cast<std::size_t>(k) < line->vertices().size(); };
+        FUZZ_CHECK(own(first.met[0]) && own(first.met[1]) && first.met[0] < first.met[1], source);
+        FUZZ_CHECK(
+            first.kept_count == 0 || static_cast<std::size_t>(first.kept_count) == first.replacement->vertices().size(),
+            source);
+        for (int k = 0; k < first.kept_count; ++k) FUZZ_CHECK(own(first.kept[k]), source);
+        check_text(*first.replacement, source);
+        if (const collapse second = first.replacement->simplify()) check_text(*second.replacement, source);
     }
     if (line->type_code() == line_type::comment) static_cast<void>(static_cast<const comment_line&>(*line).bfc_kind());
     // Every operation keeps a direct colour's token.

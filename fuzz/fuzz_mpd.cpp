@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const document_unit& unit : units) {
         const std::vector<std::string> unit_lines(lines.begin() + static_cast<std::ptrdiff_t>(unit.begin),
                                                   lines.begin() + static_cast<std::ptrdiff_t>(unit.end));
-        expected += cleaned(weldrix::fuzz::joined_lines(unit_lines, eol), s, unit.what != document_unit::kind::data);
+        expected += cleaned(weldrix::fuzz::joined_lines(unit_lines, eol), s, unit.role != document_unit::kind::data);
     }
     FUZZ_CHECK(output == expected,
                text + "\n-- the document gives --\n" + output + "-- its units alone --\n" + expected);

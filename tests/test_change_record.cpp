@@ -61,24 +61,24 @@ TEST(ChangeRecord, EveryChangedLineWithItsReasonAndMovedVertices) {
     const change_record& record = r.changes;
     const auto& lines = record.lines;
     EXPECT_EQ(lines[0].line, 2u);
-    EXPECT_EQ(lines[0].what, line_change::kind::removed);
+    EXPECT_EQ(lines[0].effect, line_change::kind::removed);
     EXPECT_EQ(record.reason(lines[0]), "the two ends of the edge met");
     EXPECT_EQ(lines[1].line, 3u);
-    EXPECT_EQ(lines[1].what, line_change::kind::removed);
+    EXPECT_EQ(lines[1].effect, line_change::kind::removed);
     EXPECT_EQ(record.reason(lines[1]), "corners 1 and 3 met");
     ASSERT_EQ(record.vertices(lines[1]).size(), 2u);  // both moved to their average before they met
     EXPECT_EQ(record.vertices(lines[1])[0].index, 0);
     EXPECT_DOUBLE_EQ(record.to(record.vertices(lines[1])[0]).x, 10.001);
     EXPECT_EQ(lines[2].line, 4u);
-    EXPECT_EQ(lines[2].what, line_change::kind::triangle);
+    EXPECT_EQ(lines[2].effect, line_change::kind::triangle);
     EXPECT_EQ(lines[2].type, line_type::quad);
     EXPECT_EQ(record.reason(lines[2]), "corners 3 and 4 met");
     ASSERT_EQ(record.vertices(lines[2]).size(), 1u);  // corner 4 moved (to the merged 21.0001); corner 3 dropped
     EXPECT_EQ(record.vertices(lines[2])[0].index, 3);
-    EXPECT_EQ(lines[3].what, line_change::kind::removed);
+    EXPECT_EQ(lines[3].effect, line_change::kind::removed);
     EXPECT_EQ(record.reason(lines[3]), "opposite corners 1 and 3 met");
     EXPECT_EQ(lines[4].line, 6u);
-    EXPECT_EQ(lines[4].what, line_change::kind::moved);
+    EXPECT_EQ(lines[4].effect, line_change::kind::moved);
     ASSERT_EQ(record.vertices(lines[4]).size(), 1u);
     const vertex_change& v = record.vertices(lines[4])[0];
     EXPECT_EQ(v.index, 0);
@@ -98,6 +98,28 @@ TEST(ChangeRecord, EveryChangedLineWithItsReasonAndMovedVertices) {
         EXPECT_EQ(record.from(g, 1).x, 40.004);
     }
     EXPECT_TRUE(found);
+}
+
+// A reason names the pair the line's collapse test found first, numbered as the line was read,
+// through a quad's triangle too; a line that collapsed twice has both.
+TEST(ChangeRecord, ReasonsNameThePairsThatMetAsRead) {
+    const struct {
+        const char* line;
+        const char* reason;
+    } cases[] = {
+        {"4 16 0 0 0 1 0 0 1 1 0 0.0004 0 0", "corners 1 and 4 met"},
+        {"4 16 0 0 0 0.0002 0 0 1 0 0 0.0003 0 0", "corners 1 and 2 met, then corners 2 and 4 met"},
+        {"4 16 0 0 0 1 0 0 1 1 0 1 0 0.0004", "opposite corners 2 and 4 met"},
+        {"4 16 0 0 0 1 0 0 1 0.0004 0 0 1 0", "corners 2 and 3 met"},
+        {"4 16 0 0 0 1 0 0 0.0004 0 0 0 1 0", "opposite corners 1 and 3 met"},
+        {"3 16 0 0 0 1 0 0 0.0004 0 0", "corners 1 and 3 met"},
+        {"5 24 0 0 0 1 0 0 2 0 0 1.0004 0 0", "points 2 and 4 met"},
+    };
+    for (const auto& c : cases) {
+        const recorded r = clean(std::string(c.line) + "\n", clean_options::changes::lines);
+        ASSERT_EQ(r.changes.lines.size(), 1u) << c.line;
+        EXPECT_EQ(r.changes.reason(r.changes.lines[0]), c.reason) << c.line;
+    }
 }
 
 // A detailed record keeps every changed line's points as read, so that a removed line can be
@@ -189,7 +211,7 @@ TEST(ChangeRecord, TotalsAgreeWithAPlainComparisonAndOutputIsUnchanged) {
         EXPECT_EQ(lines_recorded.changes.totals.vertices_moved, totals.changes.totals.vertices_moved);
         std::size_t listed = 0;
         for (const line_change& c : lines_recorded.changes.lines) {
-            if (c.what != line_change::kind::removed) listed += c.vertex_count;
+            if (c.effect != line_change::kind::removed) listed += c.vertex_count;
         }
         EXPECT_EQ(listed, totals.changes.totals.vertices_moved);
     }

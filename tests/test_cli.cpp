@@ -318,7 +318,8 @@ TEST(Cli, StrictWithholdsWhatAWarningConcerns) {
         {{},
          "faulty.dat",
          0,
-         "weldrix: warning: faulty.dat line 2: the cleaning made this edge line identical to line 1 (--fix removes it)\n"},
+         "weldrix: warning: faulty.dat line 2: the cleaning made this edge line identical to line 1 (--fix removes "
+         "it)\n"},
         {{"--strict"}, "faulty.dat", 4, "weldrix: error: --strict: out.dat was not written\n"},
         {{"--strict", "--fix"}, "faulty.dat", 0, "1 lines written in file"},  // repaired: no warning
         {{"-c", "--fix"}, "faulty.dat", 3, "0 quads made triangles, 1 geometry fault repaired"},

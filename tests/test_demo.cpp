@@ -109,8 +109,9 @@ TEST(Demo, ReportListsWhatTheDemoChanged) {
     }
     EXPECT_EQ(listed, changed);
     EXPECT_EQ(snapped, 10u);  // the ring's 8 inner corners and the 2 edges' inner ends
-    EXPECT_EQ(file["totals"], nlohmann::json::parse(R"({"removed": 2, "triangles": 1, "moved": )" +
-                                                    std::to_string(moved) + R"(, "largest_distance": 0.004, "geometry_faults": 0, "geometry_fixed": 0})"));
+    EXPECT_EQ(file["totals"],
+              nlohmann::json::parse(R"({"removed": 2, "triangles": 1, "moved": )" + std::to_string(moved) +
+                                    R"(, "largest_distance": 0.004, "geometry_faults": 0, "geometry_fixed": 0})"));
     for (const nlohmann::json& group : file["groups"]) {
         for (const nlohmann::json& from : group["from"]) {
             EXPECT_LE(std::abs(from[0].get<double>() - group["to"][0].get<double>()) +

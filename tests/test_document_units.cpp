@@ -24,7 +24,7 @@ TEST(DocumentUnits, SectionsNoFileAndDataSplitTheDocument) {
     // No FILE line: one unit, whatever else the comments say.
     auto units = units_of("0 NOFILE\n0 !DATA x.png\n2 24 0 0 0 1 1 1\n0 FILE\n");
     ASSERT_EQ(units.size(), 1u);
-    EXPECT_EQ(units[0].what, kind::whole_file);
+    EXPECT_EQ(units[0].role, kind::whole_file);
     EXPECT_EQ(units[0].end, 4u);
 
     units = units_of(
@@ -46,7 +46,7 @@ TEST(DocumentUnits, SectionsNoFileAndDataSplitTheDocument) {
     };
     for (std::size_t i = 0; i < units.size(); ++i) {
         const auto& [what, begin, end, name] = expected[i];
-        EXPECT_EQ(units[i].what, what) << i;
+        EXPECT_EQ(units[i].role, what) << i;
         EXPECT_EQ(units[i].begin, begin) << i;
         EXPECT_EQ(units[i].end, end) << i;
         EXPECT_EQ(units[i].name, name) << i;

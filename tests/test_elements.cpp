@@ -5,12 +5,9 @@
 #include <vector>
 
 #include "elements/comment_line.hpp"
-#include "elements/cond_line.hpp"
-#include "elements/edge_line.hpp"
-#include "elements/quad_line.hpp"
+#include "elements/polygon_lines.hpp"
 #include "elements/removed_line.hpp"
 #include "elements/subfile_line.hpp"
-#include "elements/triangle_line.hpp"
 #include "geometry/vertex_set.hpp"
 
 namespace weldrix {
@@ -65,9 +62,7 @@ TEST(RemovedLine, HasNothingAndIgnoresEverything) {
     r.set_colour(4);
     EXPECT_EQ(r.colour(), 0);
     EXPECT_EQ(r.to_text(), "");
-    std::unique_ptr<ldraw_line> replacement;
-    EXPECT_FALSE(r.simplify(replacement));
-    EXPECT_EQ(replacement, nullptr);
+    EXPECT_EQ(r.simplify().replacement, nullptr);
     vertex_set set(unify_thresholds{});
     r.collect_vertices(set, false);
     EXPECT_EQ(set.size(), 0u);
@@ -171,9 +166,9 @@ TEST(LineColour, DirectColoursAreKeptAsWritten) {
     EXPECT_EQ(edge_line("2 -0x1F 0 0 0 1 1 1").to_text(), "2 0 0 0 0 1 1 1");
     // A collapsed quad's triangle keeps it; copies keep it.
     const quad_line quad("4 0x2FF0000 0 0 0 0.0001 0 0 1 1 0 0 1 0");
-    std::unique_ptr<ldraw_line> triangle;
-    ASSERT_TRUE(quad.simplify(triangle));
-    EXPECT_EQ(triangle->to_text(), "3 0x2FF0000 0.0001 0 0 1 1 0 0 1 0");
+    const collapse triangle = quad.simplify();
+    ASSERT_TRUE(triangle);
+    EXPECT_EQ(triangle.replacement->to_text(), "3 0x2FF0000 0.0001 0 0 1 1 0 0 1 0");
     EXPECT_EQ(quad.clone()->to_text(), quad.to_text());
     std::string appended = "x";
     quad.append_text(appended);

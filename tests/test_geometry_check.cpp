@@ -26,8 +26,8 @@ std::string faults_of(const ldraw_file& document) {
         if (!text.empty()) text += ";";
         text += std::to_string(f.line);
         text += ' ';
-        text += geometry_fault_name(f.what);
-        if (f.what == geometry_fault_kind::identical) {
+        text += geometry_fault_name(f.kind);
+        if (f.kind == geometry_fault_kind::identical) {
             text += ' ';
             text += std::to_string(f.to_line);
         }

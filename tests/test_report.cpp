@@ -15,7 +15,7 @@
 #include "app/run.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
-#include "elements/edge_line.hpp"
+#include "elements/polygon_lines.hpp"
 #include "faulty_file_system.hpp"
 #include "geometry/number_format.hpp"
 #include "io/memory_file_system.hpp"
@@ -353,7 +353,7 @@ TEST(Report, PageListsABoundedNumberOfChanges) {
         line_change change;
         change.line = k + 1;
         change.type = line_type::edge;
-        change.what = line_change::kind::removed;
+        change.effect = line_change::kind::removed;
         file.changes.add_line(change, {}, {});
         const point from(k, 0, 0.001);
         file.changes.add_group(point(k, 0, 0), {&from, 1});
@@ -437,7 +437,7 @@ TEST(Report, AFileHoldsTheWholeReportWhicheverCallFails) {
     line_change change;
     change.line = 1;
     change.type = line_type::edge;
-    change.what = line_change::kind::removed;
+    change.effect = line_change::kind::removed;
     file.changes.add_line(change, {}, {});
     for (std::size_t k = 0; k < 4000; ++k) {  // the drawings are read back in two pieces
         const point p(static_cast<double>(k), 0.25, 1);

@@ -10,7 +10,7 @@
 
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
-#include "elements/edge_line.hpp"
+#include "elements/polygon_lines.hpp"
 #include "io/console.hpp"
 #include "part_generator.hpp"
 #include "support.hpp"

@@ -1,0 +1,42 @@
+#include "document/vertex_trace.hpp"
+
+#include <cstring>
+
+#include "geometry/number_format.hpp"
+
+namespace weldrix {
+
+void vertex_trace::follow(const ldraw_line& element, const collapse& c) {
+    if (c.kept_count > 0) {
+        std::array<int, 4> kept{};
+        for (int k = 0; k < c.kept_count; ++k) kept[k] = map[c.kept[k]];
+        map = kept;
+    }
+    if (c.replacement->type_code() == line_type::removed) {
+        const std::span<const point> p = element.vertices();
+        collapse_count = p.size();
+        for (std::size_t k = 0; k < p.size(); ++k) at_collapse[k] = p[k];
+        collapse_map = map;
+    }
+}
+
+std::span<const point> vertex_trace::final_points(const ldraw_line& element) const {
+    if (element.type_code() != line_type::removed) return element.vertices();
+    return {at_collapse.data(), collapse_count};
+}
+
+const std::array<int, 4>& vertex_trace::map_of(const ldraw_line& element) const {
+    return element.type_code() == line_type::removed ? collapse_map : map;
+}
+
+bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof(point)) == 0; }
+
+bool same_text(const point& a, const point& b) {
+    if (written_apart(a.x, b.x) || written_apart(a.y, b.y) || written_apart(a.z, b.z)) return false;
+    char ta[point::text_max], tb[point::text_max];
+    const char* ea = a.write_text(ta);
+    const char* eb = b.write_text(tb);
+    return ea - ta == eb - tb && std::memcmp(ta, tb, static_cast<std::size_t>(ea - ta)) == 0;
+}
+
+}  // namespace weldrix

@@ -75,7 +75,6 @@ inline std::string generate_part(int lines) {
     return out;
 }
 
-
 // A wavy sheet of quads on a grid 10 apart, every corner written by each quad that shares it with
 // its own jitter of up to 0.002 on each axis; one quad in 40 has its last two corners nearly met
 // (it becomes a triangle).

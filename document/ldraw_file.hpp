@@ -125,6 +125,7 @@ private:
     void note_dropped(std::size_t line_number);
 
     std::string source_;
+    std::size_t input_size_ = 0;        // the bytes read, for the output's first reservation
     bool crlf_ = false;                 // the output uses the input's first line end
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain

@@ -456,6 +456,13 @@ private:
     std::vector<std::size_t> log_;
 };
 
+// How many vertices elements[begin, end) add to a set.
+std::size_t vertex_count(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end) {
+    std::size_t n = 0;
+    for (std::size_t i = begin; i < end; ++i) n += elements[i]->vertices().size();
+    return n;
+}
+
 }  // namespace
 
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
@@ -471,6 +478,7 @@ void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
         recording_unification unification(elements, begin, end, *recording);
         {
             vertex_set main_set(thresholds, search);
+            main_set.reserve(vertex_count(elements, begin, end));
             for (std::size_t i = begin; i < end; ++i) elements[i]->collect_vertices(main_set, false);
             unification.pass(main_set, false);
         }  // its representatives are given back before the record is made
@@ -479,6 +487,7 @@ void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
         return;
     }
     vertex_set main_set(thresholds, search);
+    main_set.reserve(vertex_count(elements, begin, end));
     for (std::size_t i = begin; i < end; ++i) elements[i]->collect_vertices(main_set, false);
     if (!recording) {
         for (std::size_t i = begin; i < end; ++i) snap_and_simplify(elements[i], main_set);

@@ -141,15 +141,18 @@ inline vertex_grid::cell_key vertex_grid::cell_of(const point& p) const {
     return key;
 }
 
+// Neighbouring cells along x get neighbouring tags, and so neighbouring buckets: a file whose
+// lines go along its surface (as most do) finds the buckets of the next lines in the cache. The
+// large odd factors spread the y and z neighbours over the table. Keys of raw coordinates are
+// mixed first.
 inline std::uint32_t vertex_grid::tag_of(const cell_key& key) {
-    std::uint64_t h = static_cast<std::uint64_t>(key.k[0]) * 0x9e3779b97f4a7c15ull;
-    h ^= static_cast<std::uint64_t>(key.k[1]) * 0xc2b2ae3d27d4eb4full;
-    h ^= static_cast<std::uint64_t>(key.k[2]) * 0x165667b19e3779f9ull;
-    h ^= key.raw;
-    h ^= h >> 32;
-    h *= 0xbf58476d1ce4e5b9ull;
-    h ^= h >> 29;
-    return static_cast<std::uint32_t>(h);
+    std::uint64_t k[3] = {static_cast<std::uint64_t>(key.k[0]), static_cast<std::uint64_t>(key.k[1]),
+                          static_cast<std::uint64_t>(key.k[2])};
+    if (key.raw != 0) {
+        for (std::uint64_t& a : k) a = (a ^ (a >> 32)) * 0xbf58476d1ce4e5b9ull ^ key.raw;
+        for (std::uint64_t& a : k) a ^= a >> 29;
+    }
+    return static_cast<std::uint32_t>(k[0] + 0x9e3779b1u * k[1] + 0x85ebca77u * k[2]);
 }
 
 template <class Visit>

@@ -71,6 +71,7 @@ bool ldraw_file::keeps_source() const {
 
 line_counts ldraw_file::read_bytes(std::string_view bytes) {
     if (keeps_source() && bytes.data() != source_.data()) source_.assign(bytes);
+    input_size_ = bytes.size();
     const std::string_view lines = without_byte_order_mark(bytes);
     byte_order_mark_ = lines.size() != bytes.size();
     bytes = lines;
@@ -128,10 +129,11 @@ std::string ldraw_file::text(line_counts& written) const {
     assert(main_count <= elements.size());
     written = {};
     std::string out;
-    // Reserving a typical line length per line, or the input's length when it is kept (the
-    // output is seldom longer), spares most of the copies of a growing buffer, which holds its old
-    // and its new copy at once (a longer text still grows as usual).
-    out.reserve(std::max(main_count * 64, source_.size()));
+    // Reserving a typical line length per line, or the input's length and a little more (the
+    // output is seldom longer: its numbers have at most seven digits, its blanks are single),
+    // spares the copies of a growing buffer, which holds its old and its new copy at once and
+    // touches every page of both (a longer text still grows as usual).
+    out.reserve(std::max(main_count * 64, input_size_ + input_size_ / 32));
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
     for (std::size_t i = 0; i < main_count; ++i) {
         const std::size_t before = out.size();

@@ -164,6 +164,7 @@ private:
 
     std::string source_;
     std::string_view line_end_ = "\n";  // of every line of the output: the input's first (a constant)
+    std::size_t input_size_ = 0;        // the bytes read, for the output's first reservation
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain
     std::vector<document_unit> units_;  // the parts cleaned on their own (one for most files)

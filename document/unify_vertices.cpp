@@ -55,6 +55,13 @@ private:
     vertex_trace trace_;
 };
 
+// How many vertices elements[begin, end) add to a set.
+std::size_t vertex_count(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end) {
+    std::size_t n = 0;
+    for (std::size_t i = begin; i < end; ++i) n += elements[i]->vertices().size();
+    return n;
+}
+
 // Tests element for collapse and replaces it when it collapsed, then asks the replacement once
 // more (a quad can become a triangle and then a removed line, which never collapses).
 template <class Policy>
@@ -91,6 +98,7 @@ template <class Policy>
 void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search, Policy& policy) {
     vertex_set own(thresholds, search);
+    own.reserve(vertex_count(elements, begin, end));
     for (std::size_t i = begin; i < end; ++i) elements[i]->collect_vertices(own, false);
     for (std::size_t i = begin; i < end; ++i) {
         policy.start(i, *elements[i]);

@@ -1,41 +1,46 @@
 // A hash grid over points, the index behind vertex_set.
 //
-// Each point is filed in every cell that a query of radius up to the grid's radius R could need
-// it in, so that a query looks up one cell only: its own. (Queries far outnumber points and
-// their moves, and a lookup of a neighbour cell that is mostly empty costs a cache miss.)
+// Each point is filed in one cell, the cell of its own position; a query of radius r looks up
+// every cell that the box of half-width r around it meets (one or two per axis, about 1.5 cells
+// in all for the radii of unification). Filing a point once keeps the grid at 12 to 16 bytes a
+// point (a million-vertex part has millions of representatives) and makes most moves of a
+// representative that averages free: it stays in its cell.
 //
-// Cells are cubes whose width w is the smallest power of two not below 4R: a point is filed in
-// at most two cells per axis, and in about two cells in all when points are sparse. Cell
-// coordinates per axis are floor(x / w + 1/2): the cells are centred on the multiples of w, as
-// coordinates on a grid of integers, halves or quarters would otherwise all lie on cell borders
-// and be filed in eight cells each. x / w is computed as x times powers of two: exact unless it
-// overflows or falls in the subnormal range, and correctly rounded like ldexp in every case; the
-// half is added exactly while |x / w| < 2^52 and with rounding beyond. Every step is monotone,
-// so the cell function is monotone in x.
+// Cells are cubes whose width w is the smallest power of two not below 8R, R the grid's radius:
+// the box of a query meets at most two cells per axis, and seldom more than one. Cell coordinates
+// per axis are floor(x / w + 1/2): the cells are centred on the multiples of w, as coordinates on
+// a grid of integers, halves or quarters would otherwise all lie on cell borders. x / w is
+// computed as x times powers of two: exact unless it overflows or falls in the subnormal range,
+// and correctly rounded like ldexp in every case; the half is added exactly while |x / w| < 2^52
+// and with rounding beyond. Every step is monotone, so the cell function (the key) is monotone in
+// x.
 //
-// Why a query never misses a point in range. Let v be closer than r <= R to a filed point p, by
-// the distance as computed: fl(|dz|) + fl(|dy|) + fl(|dx|) summed with rounding. Each term is at
-// most the sum, so fl(|p.x - v.x|) < R, hence |p.x - v.x| < R exactly (rounding is monotone and
-// R is a double), hence fl(p.x - R) <= v.x <= fl(p.x + R), and as the key is monotone, v's key
-// lies between the keys of fl(p.x - R) and fl(p.x + R): the range p is filed over. That range is
-// also clamped to p's own key +-1, which loses nothing: while |x / w| < 2^52 and x / w is not
-// subnormal, the shifted quotients of points less than R < w apart are exact and differ by less
-// than 1; beyond 2^52, ulp(x) >= w > R, so a point within R has the same x; subnormal quotients
+// Why a query never misses a point in range. Let p be closer than r <= R to the query v, by the
+// distance as computed: fl(|dz|) + fl(|dy|) + fl(|dx|) summed with rounding. Each term is at most
+// the sum, so fl(|p.x - v.x|) < r, hence |p.x - v.x| < r exactly (rounding is monotone and r is a
+// double), hence fl(v.x - r) <= p.x <= fl(v.x + r), and as the key is monotone, p's key lies
+// between the keys of fl(v.x - r) and fl(v.x + r): the range the query looks up. That range is
+// also clamped to v's own key +-1, which loses nothing: while |x / w| < 2^52 and x / w is not
+// subnormal, the shifted quotients of points less than r < w apart are exact and differ by less
+// than 1; beyond 2^52, ulp(x) >= w > r, so a point within r has the same x; subnormal quotients
 // all give the key 0.
 //
 // Coordinates so large that x / w is 2^62 or more (or overflows) are keyed by their exact bit
 // pattern instead: there ulp(x) >= 2^10 w > 2R, so a point within R of x is x itself, and no pair
-// of points within R straddles the border between the two kinds of keys. Such a coordinate is
-// filed under its own key only.
+// of points within R straddles the border between the two kinds of keys. A query at such a
+// coordinate looks up its own key only.
 //
 // A radius that is infinite, or so large that no power of two covers it, puts every point in one
 // cell. Only finite points are ever filed or searched for.
 //
-// The table is open addressing over 8-byte slots (a tag of the hash and the cell's number); the
-// cells themselves, in a separate array, hold their first point inline and the others in a
-// shared pool of links. Cells are never removed: a point that moves leaves its old cells empty.
+// The table is a power-of-two array of buckets, each the head of a chain through the points filed
+// in it (a next link per point, so no cell is stored at all). A point's node keeps a 32-bit tag of
+// its cell's hash, which picks the bucket and lets a query pass over the points of other cells
+// that share the bucket without reading them. Two cells with the same tag are told apart by the
+// caller's distance test: a query may visit points of another cell, never misses one of its own.
 #pragma once
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
@@ -50,77 +55,50 @@ class vertex_grid {
 public:
     static constexpr std::uint32_t none = 0xffffffffu;
 
-    // radius > 0 (may be infinite).
-    explicit vertex_grid(double radius);
+    // radius > 0 (may be infinite). expected: about how many points will be filed, so that the
+    // table is made once at its size instead of growing (it grows beyond it as needed).
+    explicit vertex_grid(double radius, std::size_t expected = 0);
 
     double radius() const { return radius_; }
     // The width of a cell; infinite when every point shares one cell.
     double cell_width() const;
 
-    // Files point id (any 32-bit number but none, not filed yet) at finite position p. Only a
-    // movable point may be moved or unfiled later; the grid keeps no record of where the others
-    // are filed, which saves memory on the many points that never move (inlined snap targets).
-    void insert(std::uint32_t id, const point& p, bool movable = true);
-    // Files the movable filed point id at its new finite position p.
+    // Files point id (any 32-bit number but none, not filed yet) at finite position p.
+    void insert(std::uint32_t id, const point& p);
+    // Files the filed point id at its new finite position p.
     void move(std::uint32_t id, const point& p);
-    // Unfiles the movable filed point id.
+    // Unfiles the filed point id.
     void erase(std::uint32_t id);
 
-    // Whether the table has run out of 32-bit cell or link numbers for another insert or move
-    // (after some 500 million points or moves: the owner then stops using the grid).
-    bool full() const { return cells_.size() >= full_size || links_.size() >= full_size; }
+    // Whether the grid has run out of 32-bit point numbers for another insert (after some 4
+    // billion points: the owner then stops using the grid).
+    bool full() const { return nodes_.size() >= full_size; }
 
     // Calls visit(id) for every filed point that may lie closer than r to v, and possibly for
     // others; never misses one, never repeats one. v finite, 0 < r <= radius(). No particular
-    // order. Returns the number of v's cell, none when it has none. `hint` may give that number
-    // (as returned for an earlier query at the same place), which saves the table lookup; it is
-    // checked, so any value is safe.
+    // order.
     template <class Visit>
-    std::uint32_t for_each_near(const point& v, double r, Visit&& visit, std::uint32_t hint = none) const;
-
-    // The number of v's cell, none when it has none (v finite).
-    std::uint32_t cell_number(const point& v) const;
+    void for_each_near(const point& v, double r, Visit&& visit) const;
 
 private:
-    // One insert or move adds at most 27 cells and links.
     static constexpr std::size_t full_size = none - 64;
+    static constexpr std::uint32_t unfiled = none - 1;  // node.next of a point not filed
 
     struct cell_key {
         std::int64_t k[3];
         std::uint32_t raw;  // bit a set: k[a] holds the bits of the coordinate itself
-        bool operator==(const cell_key& o) const {
-            return k[0] == o.k[0] && k[1] == o.k[1] && k[2] == o.k[2] && raw == o.raw;
-        }
     };
-    struct cell {
-        cell_key key;
-        std::uint32_t first;  // a point filed here, or none
-        std::uint32_t more;   // links_ index of the others, or none
-    };
-    struct link {
-        std::uint32_t id;
-        std::uint32_t next;  // links_ index, or none
-    };
-    // The cells a point is filed in: keys lo[a] to lo[a] + span[a] on each axis (span 0 to 2).
-    struct filing {
-        std::int64_t lo[3];
-        std::uint8_t span[3];
-        std::uint8_t raw;
-        bool operator==(const filing& o) const;
+    struct node {
+        std::uint32_t next;  // the next point in the bucket, none at its end, unfiled
+        std::uint32_t tag;   // of the point's cell
     };
 
     // Key of coordinate x on one axis; sets raw when it is the coordinate's bits.
     std::int64_t axis_key(double x, bool& raw) const;
     cell_key cell_of(const point& p) const;
-    filing filing_of(const point& p) const;
-    template <class Each>
-    static void for_each_cell(const filing& f, Each&& each);
-    void file(std::uint32_t id, const filing& f);
-    void unfile(std::uint32_t id, const filing& f);
-    static std::uint64_t hash(const cell_key& key);
-    // Index of the cell with this key in cells_, or none.
-    std::uint32_t find_cell(const cell_key& key, std::uint64_t h) const;
-    std::uint32_t find_or_add_cell(const cell_key& key);
+    static std::uint32_t tag_of(const cell_key& key);
+    void link(std::uint32_t id, std::uint32_t tag);
+    void unlink(std::uint32_t id);
     void grow();
 
     double radius_;
@@ -128,11 +106,10 @@ private:
     // x / w is computed as x * scale_[0] * scale_[1]: one factor for a wide cell, two when
     // 1 / w is too large for one double.
     double scale_[2] = {1.0, 1.0};
-    std::vector<std::uint64_t> slots_;  // 0: free; else tag << 32 | (cell index + 1)
-    std::vector<cell> cells_;
-    std::vector<link> links_;
-    std::uint32_t free_links_ = none;  // chain of unused links_ entries
-    std::vector<filing> filings_;      // per id, where it is filed
+    std::vector<std::uint32_t> heads_;  // per bucket: its first point, or none
+    std::uint32_t mask_ = 0;            // heads_.size() - 1
+    std::vector<node> nodes_;           // per point number
+    std::size_t filed_ = 0;
 };
 
 // floor(q) for |q| < 2^63, as an integer. (std::floor is a library call on x86-64.) The
@@ -164,45 +141,69 @@ inline vertex_grid::cell_key vertex_grid::cell_of(const point& p) const {
     return key;
 }
 
-inline std::uint64_t vertex_grid::hash(const cell_key& key) {
-    std::uint64_t h = static_cast<std::uint64_t>(key.k[0]) * 0x9e3779b97f4a7c15ull;
-    h ^= static_cast<std::uint64_t>(key.k[1]) * 0xc2b2ae3d27d4eb4full;
-    h ^= static_cast<std::uint64_t>(key.k[2]) * 0x165667b19e3779f9ull;
-    h ^= key.raw;
-    h ^= h >> 32;
-    h *= 0xbf58476d1ce4e5b9ull;
-    h ^= h >> 29;
-    return h;
-}
-
-inline std::uint32_t vertex_grid::find_cell(const cell_key& key, std::uint64_t h) const {
-    const std::size_t mask = slots_.size() - 1;
-    const std::uint64_t tag = h >> 32 << 32;
-    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        const std::uint64_t s = slots_[i];
-        if (s == 0) return none;
-        if ((s & 0xffffffff00000000ull) == tag) {
-            const auto index = static_cast<std::uint32_t>(s) - 1;
-            if (cells_[index].key == key) return index;
-        }
+// Neighbouring cells along x get neighbouring tags, and so neighbouring buckets: a file whose
+// lines go along its surface (as most do) finds the buckets of the next lines in the cache. The
+// large odd factors spread the y and z neighbours over the table. Keys of raw coordinates are
+// mixed first.
+inline std::uint32_t vertex_grid::tag_of(const cell_key& key) {
+    std::uint64_t k[3] = {static_cast<std::uint64_t>(key.k[0]), static_cast<std::uint64_t>(key.k[1]),
+                          static_cast<std::uint64_t>(key.k[2])};
+    if (key.raw != 0) {
+        for (std::uint64_t& a : k) a = (a ^ (a >> 32)) * 0xbf58476d1ce4e5b9ull ^ key.raw;
+        for (std::uint64_t& a : k) a ^= a >> 29;
     }
-}
-
-inline std::uint32_t vertex_grid::cell_number(const point& v) const {
-    const cell_key key = cell_of(v);
-    return find_cell(key, hash(key));
+    return static_cast<std::uint32_t>(k[0] + 0x9e3779b1u * k[1] + 0x85ebca77u * k[2]);
 }
 
 template <class Visit>
-std::uint32_t vertex_grid::for_each_near(const point& v, [[maybe_unused]] double r, Visit&& visit,
-                                         std::uint32_t hint) const {
+void vertex_grid::for_each_near(const point& v, double r, Visit&& visit) const {
     assert(r > 0 && r <= radius_);
-    const cell_key key = cell_of(v);
-    const std::uint32_t c = hint < cells_.size() && cells_[hint].key == key ? hint : find_cell(key, hash(key));
-    if (c == none) return none;
-    if (cells_[c].first != none) visit(cells_[c].first);
-    for (std::uint32_t l = cells_[c].more; l != none; l = links_[l].next) visit(links_[l].id);
-    return c;
+    // The keys lo[a] to lo[a] + span[a] on each axis (span 0 to 2).
+    cell_key key;
+    key.raw = 0;
+    std::int64_t lo[3];
+    int span[3];
+    const double coordinate[3] = {v.x, v.y, v.z};
+    for (int a = 0; a < 3; ++a) {
+        bool l_raw, h_raw, own_raw;
+        const std::int64_t l = axis_key(coordinate[a] - r, l_raw);
+        const std::int64_t h = axis_key(coordinate[a] + r, h_raw);
+        if (!l_raw && !h_raw && h - l <= 1) {
+            // The common case: the own key lies between l and h, so the clamp to it +-1 changes
+            // nothing.
+            lo[a] = l;
+            span[a] = static_cast<int>(h - l);
+            continue;
+        }
+        const std::int64_t own = axis_key(coordinate[a], own_raw);
+        if (own_raw) {
+            lo[a] = own;
+            span[a] = 0;
+            key.raw |= 1u << a;
+            continue;
+        }
+        lo[a] = l_raw || l < own - 1 ? own - 1 : l;
+        span[a] = static_cast<int>((h_raw || h > own + 1 ? own + 1 : h) - lo[a]);
+    }
+    // Cells whose tags are equal share their bucket and their points pass the same filter: such a
+    // bucket is walked once, so that no point is visited twice.
+    std::uint32_t seen[27];
+    int seen_count = 0;
+    for (int i = 0; i <= span[0]; ++i) {
+        key.k[0] = lo[0] + i;
+        for (int j = 0; j <= span[1]; ++j) {
+            key.k[1] = lo[1] + j;
+            for (int k = 0; k <= span[2]; ++k) {
+                key.k[2] = lo[2] + k;
+                const std::uint32_t tag = tag_of(key);
+                if (std::find(seen, seen + seen_count, tag) != seen + seen_count) continue;
+                seen[seen_count++] = tag;
+                for (std::uint32_t id = heads_[tag & mask_]; id != none; id = nodes_[id].next) {
+                    if (nodes_[id].tag == tag) visit(id);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace weldrix

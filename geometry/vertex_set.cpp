@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace weldrix {
 namespace {
@@ -52,9 +53,9 @@ bool vertex_set::use_linear() const {
 bool vertex_set::cover_needed_radius() {
     const double radius = needed_radius(has_main_, has_subfile_, thresholds_);
     if (radius <= 0 || (grid_ && grid_->radius() >= radius)) return false;
-    grid_ = std::make_unique<vertex_grid>(radius);
+    grid_ = std::make_unique<vertex_grid>(radius, std::max(expected_, reps_.size()));
     for (std::size_t i = 0; i < reps_.size() && !grid_->full(); ++i) {
-        if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i], !reps_[i].from_subfile);
+        if (finite(reps_[i])) grid_->insert(static_cast<std::uint32_t>(i), reps_[i]);
     }
     return true;
 }
@@ -91,13 +92,12 @@ void vertex_set::add(const point& v, bool from_subfile) {
     }
 
     std::size_t target = no_representative;
-    std::uint32_t cell = vertex_grid::none;
     if (grid_ && finite(v)) {
         double radius = 0.0;
         if (has_main_) radius = usable(thresholds_.vertex_threshold);
         if (has_subfile_) radius = std::max(radius, subfile_merge_distance);
         if (radius > 0) {
-            cell = grid_->for_each_near(v, radius, [&](std::uint32_t id) {
+            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
                 if (id < target && closer_than(reps_[id], v, merge_distance(reps_[id]))) target = id;
             });
         }
@@ -110,13 +110,14 @@ void vertex_set::add(const point& v, bool from_subfile) {
         (from_subfile ? has_subfile_ : has_main_) = true;
         // A new grid files every representative, the new one included.
         if (!use_linear() && !cover_needed_radius() && indexed(reps_.back())) {
-            grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back(), !from_subfile);
+            grid_->insert(static_cast<std::uint32_t>(reps_.size() - 1), reps_.back());
         }
-        if (grid_ && finite(v)) cell = grid_->cell_number(v);
     }
-    // Only main-file adds are followed by snaps of the same vertices; the snap targets of inlined
-    // subfiles (millions of adds) are never snapped, so noting their cells would waste memory.
-    if (!from_subfile) add_cells_.push_back(cell);
+}
+
+void vertex_set::reserve(std::size_t vertices) {
+    expected_ = std::max(expected_, vertices);
+    reps_.reserve(vertices);
 }
 
 void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
@@ -127,17 +128,24 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
     if (from_subfile) {
         // A subfile vertex takes over a main representative: it becomes that vertex alone.
         // Unification keeps the two kinds in separate sets, so only other callers get here.
-        r.x_sum = v.x, r.y_sum = v.y, r.z_sum = v.z;
-        r.member_count = 1;
+        r.assign(v);
+        r.members = rep_vertex::alone;  // its old sums, if any, stay unused
         r.from_subfile = true;
     } else {
-        r.x_sum += v.x, r.y_sum += v.y, r.z_sum += v.z;
-        ++r.member_count;
+        if (r.members == rep_vertex::alone) {
+            // The sums of a lone vertex are its position.
+            if (sums_.size() >= rep_vertex::alone) throw std::bad_alloc();
+            r.members = static_cast<std::uint32_t>(sums_.size());
+            sums_.push_back({r.x, r.y, r.z, 1});
+        }
+        rep_sums& s = sums_[r.members];
+        s.x_sum += v.x, s.y_sum += v.y, s.z_sum += v.z;
+        ++s.member_count;
+        const auto count = static_cast<double>(s.member_count);
+        r.x = s.x_sum / count;
+        r.y = s.y_sum / count;
+        r.z = s.z_sum / count;
     }
-    const auto count = static_cast<double>(r.member_count);
-    r.x = r.x_sum / count;
-    r.y = r.y_sum / count;
-    r.z = r.z_sum / count;
 
     if (use_linear()) return;
     const bool now_indexed = indexed(r);
@@ -161,7 +169,6 @@ void vertex_set::snap(point& v) {
 }
 
 std::size_t vertex_set::snap_target(point& v) {
-    const std::size_t n = snap_count_++;
     if (reps_.empty()) return no_representative;
     std::size_t best = no_representative;
     if (use_linear()) {
@@ -174,18 +181,13 @@ std::size_t vertex_set::snap_target(point& v) {
         const double radius = std::min(largest, snap_start_distance);
         double best_distance = std::numeric_limits<double>::infinity();
         if (radius > 0 && grid_) {
-            const std::uint32_t offer = snaps_follow_adds_ && n < add_cells_.size() ? add_cells_[n] : vertex_grid::none;
-            const std::uint32_t cell = grid_->for_each_near(
-                v, radius,
-                [&](std::uint32_t id) {
-                    const double d = reps_[id].manhattan_distance(v);
-                    if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
-                        best = id;
-                        best_distance = d;
-                    }
-                },
-                offer);
-            if (offer != cell) snaps_follow_adds_ = false;
+            grid_->for_each_near(v, radius, [&](std::uint32_t id) {
+                const double d = reps_[id].manhattan_distance(v);
+                if (d < radius && (d < best_distance || (d == best_distance && id < best))) {
+                    best = id;
+                    best_distance = d;
+                }
+            });
         }
         if (best == no_representative) {
             if (!(largest > snap_start_distance)) return no_representative;

@@ -34,13 +34,25 @@ inline constexpr double subfile_merge_distance = 0.001;
 // chosen when no representative is nearer, as the first one.
 inline constexpr double snap_start_distance = 100000.0;
 
+// A representative: its position and kind. The sums of its members live apart (see
+// vertex_set::sums), only for a representative that has more than one: most representatives of a
+// large part stand for a single vertex, whose position is its sum, and a representative at 32
+// bytes instead of 64 keeps a million-vertex set small.
 struct rep_vertex : point {
+    static constexpr std::uint32_t alone = 0xffffffffu;
+    std::uint32_t members = alone;  // index of its sums, or alone while it stands for one vertex
+    bool from_subfile;              // stands for a vertex of an inlined subfile: never moves
+
+    rep_vertex(const point& v, bool subfile) : point(v), from_subfile(subfile) {}
+};
+
+static_assert(sizeof(rep_vertex) <= 32);
+
+// The accumulators of a representative: the sums of its members' coordinates and their number.
+// Its position is always the sums divided by the number.
+struct rep_sums {
     double x_sum, y_sum, z_sum;
     std::int64_t member_count;  // at least 1
-    bool from_subfile;          // stands for a vertex of an inlined subfile: never moves
-
-    rep_vertex(const point& v, bool subfile)
-        : point(v), x_sum(v.x), y_sum(v.y), z_sum(v.z), member_count(1), from_subfile(subfile) {}
 };
 
 enum class vertex_search { indexed, linear };
@@ -61,6 +73,9 @@ public:
 
     void add(const point& v, bool from_subfile);
     void snap(point& v);
+    // Makes room for as many representatives as vertices will be added (at most that many are
+    // made), so that neither the list nor its index grows and copies itself on the way.
+    void reserve(std::size_t vertices);
 
     // With a log, every snap appends the index of the representative it moved the vertex onto, or
     // no_representative when it left the vertex alone (for reports of what a run changed).
@@ -68,6 +83,11 @@ public:
     void log_snaps(std::vector<std::size_t>* log) { snap_log_ = log; }
 
     const std::vector<rep_vertex>& representatives() const { return reps_; }
+    // The accumulators of representative i.
+    rep_sums sums(std::size_t i) const {
+        const rep_vertex& r = reps_[i];
+        return r.members == rep_vertex::alone ? rep_sums{r.x, r.y, r.z, 1} : sums_[r.members];
+    }
     std::size_t size() const { return reps_.size(); }
 
 private:
@@ -92,17 +112,12 @@ private:
     bool indexed(const rep_vertex& r) const;
 
     std::vector<rep_vertex> reps_;
+    std::vector<rep_sums> sums_;         // of the representatives with more than one member
     std::unique_ptr<vertex_grid> grid_;  // null for the linear search
     bool has_main_ = false;
     bool has_subfile_ = false;
-    // Unification snaps the vertices it added, in the order it added them. So each main-file add
-    // notes the grid cell of its vertex, and the n-th snap offers the n-th add's cell to the grid, which
-    // checks it and is spared a lookup in its large table. Once a snap finds its offer wrong
-    // (the snaps do not follow the adds), the offers stop.
-    std::vector<std::uint32_t> add_cells_;
-    std::size_t snap_count_ = 0;
+    std::size_t expected_ = 0;  // as reserve gave it
     std::vector<std::size_t>* snap_log_ = nullptr;
-    bool snaps_follow_adds_ = true;
 };
 
 }  // namespace weldrix

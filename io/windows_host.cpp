@@ -614,10 +614,14 @@ public:
     // so this flushes every temporary file this host wrote and closed unflushed, under the name it
     // now has: one flush per file, as many as a caller that flushes each would make, and more than
     // the files of path's volume, never fewer. A file removed since is passed over.
+    // Threads that flush at once take turns, and a failed flush fails every flush after it: a
+    // thread whose files another thread took into its flush must not rename them before they are
+    // on the disk, nor take that flush's failure for a success.
     int sync_file_system(const std::string& path) override {
         std::wstring wide;
         if (const int error = host_path(path, wide)) return error;
         if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) return last_error();
+        const std::lock_guard<std::mutex> turn(flushing_mutex_);
         std::vector<std::wstring> files;
         {
             const std::lock_guard<std::mutex> lock(unflushed_mutex_);
@@ -636,7 +640,8 @@ public:
             }
             if (error != 0 && first_error == 0) first_error = error;
         }
-        return first_error;
+        if (flush_error_ == 0) flush_error_ = first_error;
+        return flush_error_;
     }
 
     int lock_folder(const std::string& folder, std::unique_ptr<folder_lock>& lock) override {
@@ -659,6 +664,8 @@ public:
     }
 
 private:
+    std::mutex flushing_mutex_;  // held by the sync_file_system under way
+    int flush_error_ = 0;        // the first flush that failed (with flushing_mutex_)
     // Temporary files not flushed yet: open ones by handle, closed ones by name.
     std::mutex unflushed_mutex_;
     std::map<HANDLE, std::wstring> open_temporaries_;

@@ -4,8 +4,9 @@
 // The input generates a tree below /in (a few files at several depths, in hidden folders too,
 // with LDraw and other extensions in any letter case, LDraw text (LF, CR LF or CR line ends) referencing each other and
 // a small library below /lib, files that are not text), outputs that exist beforehand (one of them read-only), and the
-// options: -s, -c, -ut, --strict, --minimal, cleaning in place, an output folder inside the input (refused unless with
-// -c, which writes nothing). The batch runs on one thread and on several, each on a fresh copy of the tree. Checked:
+// options: -s, -c, -ut, --strict, --minimal, --fix, cleaning in place, an output folder inside the input (refused
+// unless with -c, which writes nothing). The batch runs on one thread and on several, each on a fresh copy of the tree.
+// Checked:
 //  * each output is byte for byte what the single-file run on that file writes (run on another
 //    fresh copy into another path); a file the single run fails on (exit code 2, or 4 with
 //    --strict) fails in the batch and its output is left as it was; with -c, a file "would
@@ -137,6 +138,7 @@ scenario generate(byte_source& in) {
     const std::uint8_t more = in.next();
     if (more & 1) s.options.push_back("--strict");
     if (more & 2) s.options.push_back("--minimal");
+    if (more & 4) s.options.push_back("--fix");
     for (const auto& [relative, read_only] : files) {
         if (!ldraw_name(relative) || relative.starts_with(".") || relative.find("/.") != std::string::npos) continue;
         s.inputs.insert(relative);

@@ -2,9 +2,11 @@
 // (generated once per process in a temporary folder), unify, write.
 //
 // The first two input bytes choose the vertex and subfile thresholds (ordinary, zero, negative,
-// tiny, huge, infinite, NaN); the rest is the file. Each input runs twice, with the grid-indexed
-// vertex search and with the linear reference scan: the output bytes and the console text must be
-// identical. (The linear scan is quadratic, so inputs with many references run indexed only.)
+// tiny, huge, infinite, NaN), bit 4 of the first byte --fix; the rest is the file. Each input runs
+// twice, with the grid-indexed vertex search and with the linear reference scan: the output bytes
+// and the console text must be identical. (The linear scan is quadratic, so inputs with many
+// references run indexed only.) With --fix, a run that repaired nothing writes the bytes of the
+// run without it: --fix touches only the lines the cleaning made faulty.
 #include <unistd.h>
 
 #include <cmath>
@@ -134,20 +136,23 @@ struct run_output {
     std::string console;
     std::string bytes;
     line_counts read, written;
+    std::size_t geometry_fixed = 0;
 };
 
 run_output run_pipeline(const library& lib, std::string_view file, const unify_thresholds& thresholds,
-                        vertex_search search) {
+                        vertex_search search, bool fix) {
     run_output result;
     string_console out;
     ldraw_file document;
     document.options.thresholds = thresholds;
     document.options.search = search;
+    document.options.fix = fix;
     result.read = document.read_bytes(file);
     document.expand_subfiles(lib.paths(), out);
     document.unify_vertices();
     result.bytes = document.text(result.written);
     result.console = out.text;
+    result.geometry_fixed = document.changes.totals.geometry_fixed;
     return result;
 }
 
@@ -157,24 +162,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const library lib;
     unify_thresholds thresholds;
     std::string_view file(reinterpret_cast<const char*>(data), size);
+    bool fix = false;
     if (size >= 2) {
+        fix = data[0] & 16;
         thresholds.vertex_threshold = threshold_choices[data[0] & 15];
         thresholds.subfile_threshold = threshold_choices[data[1] & 15];
         file.remove_prefix(2);
     }
 
-    const run_output indexed = run_pipeline(lib, file, thresholds, vertex_search::indexed);
+    const run_output indexed = run_pipeline(lib, file, thresholds, vertex_search::indexed, fix);
     // For looking at one input by hand: WELDRIX_FUZZ_SHOW=1 ./fuzz_pipeline input
     if (std::getenv("WELDRIX_FUZZ_SHOW"))
         std::fprintf(stderr, "%s\n%s", indexed.console.c_str(), indexed.bytes.c_str());
     const line_counts& r = indexed.read;
     const line_counts& w = indexed.written;
-    FUZZ_CHECK(w.lines <= r.lines && w.edges <= r.edges && w.conditionals <= r.conditionals && w.quads <= r.quads &&
-                   w.triangles <= r.triangles + r.quads && w.subfiles == r.subfiles,
+    // --fix may split a quad into two triangles.
+    const std::size_t split = fix ? r.quads : 0;
+    FUZZ_CHECK(w.lines <= r.lines + split && w.edges <= r.edges && w.conditionals <= r.conditionals &&
+                   w.quads <= r.quads && w.triangles <= r.triangles + r.quads + split && w.subfiles == r.subfiles,
                file);
+    FUZZ_CHECK(fix || indexed.geometry_fixed == 0, file);
+    if (fix && indexed.geometry_fixed == 0) {
+        const run_output plain = run_pipeline(lib, file, thresholds, vertex_search::indexed, false);
+        FUZZ_CHECK(plain.bytes == indexed.bytes && plain.console == indexed.console, file);
+    }
     if (r.subfiles > 8) return 0;
 
-    const run_output linear = run_pipeline(lib, file, thresholds, vertex_search::linear);
+    const run_output linear = run_pipeline(lib, file, thresholds, vertex_search::linear, fix);
     FUZZ_CHECK(linear.console == indexed.console, file);
     FUZZ_CHECK(linear.bytes == indexed.bytes, file);
     return 0;

@@ -146,6 +146,7 @@
     if (ut) args.push("-ut", ut);
     if (snap && us) args.push("-us", us);
     if ($("minimal").checked) args.push("--minimal");
+    if ($("fix").checked) args.push("--fix");
     args.push("-r", "report.html");
     if (batch) args.push("input", "cleaned");
     else if (state.inputs.length === 1) args.push("input/" + state.inputs[0].path, "cleaned/" + state.inputs[0].path);
@@ -160,7 +161,7 @@
     $("us").disabled = !snap || isRunning();
     const running = isRunning();
     $("run").disabled = running || state.inputs.length === 0;
-    for (const id of ["choose-files", "choose-folder", "demo", "snap", "ut", "minimal"]) $(id).disabled = running;
+    for (const id of ["choose-files", "choose-folder", "demo", "snap", "ut", "minimal", "fix"]) $(id).disabled = running;
     $("clear").disabled = running || state.inputs.length === 0;
     $("drop").setAttribute("aria-disabled", String(running));
     const { args } = plan();
@@ -480,7 +481,7 @@
   $("clear").addEventListener("click", () => setInputs([], false));
   $("run").addEventListener("click", runTool);
   $("cancel").addEventListener("click", () => state.cancel && state.cancel());
-  for (const id of ["snap", "minimal"]) $(id).addEventListener("change", update);
+  for (const id of ["snap", "minimal", "fix"]) $(id).addEventListener("change", update);
   for (const id of ["ut", "us"]) $(id).addEventListener("input", update);
   document.addEventListener("keydown", (event) => {
     if (event.key === "Escape" && isRunning()) state.cancel();

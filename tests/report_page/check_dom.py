@@ -384,6 +384,26 @@ def check_lists(root, f, drawing):
                             fail("change row %d does not show the subfile %r" % (i, v[part]))
                 if len(c.get("vertices", [])) != (verts.count("\n") + 1 if verts else 0):
                     fail("change row %d lists %d vertices, not %d" % (i, verts.count("\n") + 1 if verts else 0, len(c.get("vertices", []))))
+    # Each geometry fault named in the summary, and on its line's change row, which is marked.
+    geometry = [g for g in (f.get("geometry") or []) if isinstance(g, dict)]
+    stext = summary.text_content() if summary is not None else ""
+    rows_by_line = {}
+    if box is not None:
+        for r in box.iter():
+            if r.attrs.get("data-change") is not None:
+                rows_by_line[str(changes[int(r.attrs["data-change"])].get("line"))] = r
+    for g in geometry:
+        name = "geometry fault: %s" % {"bowtie": "a bowtie", "warped": "warped beyond 3",
+                                       "warped-1": "warped beyond 1"}.get(g.get("fault"), g.get("fault"))
+        if "to_line" in g:
+            name += " to line %s" % g["to_line"]
+        if g.get("fixed") is True:
+            name += " (repaired by --fix)"
+        if "Line %s: %s" % (g.get("line"), name) not in stext:
+            fail("the summary does not name the geometry fault %r" % g)
+        r = rows_by_line.get(str(g.get("line")))
+        if r is not None and ("geo" not in r.cls() or name not in r.text_content()):
+            fail("the change row of line %s is not marked with its geometry fault %r" % (g.get("line"), name))
     groups = f.get("groups") or []
     gbox = by_id(root, "groups")
     if gbox is not None:

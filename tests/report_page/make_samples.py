@@ -304,6 +304,13 @@ def sample_demo():
     f, dr = file_entry(HOSTILE_NAME, p, changes, groups, True)
     f["output"] = "demo-clean.dat"
     f["totals"]["largest_distance"] = 0.004
+    # geometry faults: a moved quad made concave, a moved edge made identical to another (repaired),
+    # and one on a line the change list does not hold
+    f["geometry"] = [{"line": quads[1]["line"], "fault": "concave", "fixed": False},
+                     {"line": e["line"], "fault": "identical", "to_line": edges[0]["line"], "fixed": True},
+                     {"line": edges[3]["line"], "fault": "identical", "to_line": edges[2]["line"], "fixed": False}]
+    f["totals"]["geometry_faults"] = 3
+    f["totals"]["geometry_fixed"] = 1
     return report([(f, dr)])
 
 

@@ -125,6 +125,8 @@ for (const [name, bytes] of parts) {
 // --- the other ways a run ends --------------------------------------------------------------------
 const demo = readFileSync(join(root, "examples/demo.dat"));
 const part = (name) => readFileSync(join(libraryFolder, "parts", name));
+// Two edge lines that the cleaning makes identical: a geometry warning, and with --fix one edge.
+const twin = "0 t\n2 24 -8.40331 4.5 -3 -9 4.5 0\n2 24 -9 4.5 0 -8.403 4.5 -3\n";
 const cases = [
   ["report page", ["-s", "-l", "ldraw", "-r", "report.html", "demo.dat", "out.dat"], { "demo.dat": demo }, true],
   ["report JSON", ["-s", "-l", "ldraw", "-r", "report.json", "demo.dat", "out.dat"], { "demo.dat": demo }, true],
@@ -143,6 +145,14 @@ const cases = [
 ];
 for (const [name, args, files, withLibrary] of cases) await check(name, () => same(args, files, { withLibrary }));
 
+await check("a geometry fault the cleaning made: warned, and with --fix --minimal repaired", async () => {
+  const warned = (await same(["twin.dat", "out.dat"], { "twin.dat": twin })).module;
+  assert.match(warned.stderr, /twin\.dat line 3: the cleaning made this edge line identical to line 2 \(--fix removes it\)/);
+  const fixed = (await same(["--fix", "--minimal", "twin.dat", "out.dat"], { "twin.dat": twin })).module;
+  const edges = Buffer.from(fixed.files["out.dat"]).toString().split("\n").filter((l) => l.startsWith("2 "));
+  assert.equal(edges.length, 1, "one edge line written");
+  assert.equal(fixed.stderr, "", "a repaired fault is no warning");
+});
 await check("batch: a folder in, a folder out, with a page report", async () => {
   const files = { "in/demo.dat": demo, "in/3001.dat": part("3001.dat"), "in/s/x.ldr": part("3024.dat"), "in/notes.txt": "x" };
   await same(["-s", "-l", "ldraw", "-r", "report.html", "in", "out"], files, { withLibrary: true, timed: true });

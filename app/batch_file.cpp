@@ -49,7 +49,7 @@ batch_jobs::batch_jobs(const run_options& options, const run_environment& env, b
     : options_(options),
       env_(env),
       clean_(options.clean),
-      library_(env.files),
+      library_(env.files, subfile_library::default_memory_budget, drawing),
       drawing_(drawing),
       rules_{options.strict, options.check_only, run_warning, env.interrupted} {
     file_system& fs = env.files;
@@ -94,7 +94,8 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
                  drawing_,
                  true,
                  !in_place_root_.empty(),
-                 relative};
+                 relative,
+                 !search_roots_.empty()};
     batch_entry entry;
     entry.paths = job.paths;
     entry.in_place = job.in_place;
@@ -130,10 +131,18 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
         case job_decision::untouched: break;
         case job_decision::to_write:
             make_output_folder(job.paths.output());
-            entry.state = readable_by_run(job.paths) ? output_state::at_the_end : output_state::at_once;
+            if (readable_by_run(job.paths)) {
+                entry.state = output_state::at_the_end;
+                entry.held = held_output(outcome.text, outcome.input);
+                std::string().swap(outcome.text);
+            } else {
+                entry.state = output_state::at_once;
+            }
+            std::string().swap(outcome.input);
             return entry;
     }
     std::string().swap(outcome.text);  // nothing is put in place
+    std::string().swap(outcome.input);
     return entry;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/file_job.hpp"
+#include "app/held_output.hpp"
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "document/subfile_library.hpp"
@@ -28,7 +29,8 @@ enum class output_state : std::uint8_t {
 
 // What a file of the batch came to, kept until the end of the run.
 struct batch_entry {
-    job_outcome outcome;  // its text is the output while it waits to be put in place
+    job_outcome outcome;  // its text is the output while it waits to be put in place at once
+    held_output held;     // the output while it waits for the end of the run (output_state::at_the_end)
     file_paths paths;
     bool in_place = false;  // the output is the input
     output_state state = output_state::none;
@@ -51,8 +53,9 @@ public:
     // interrupted, holds its output, to be put in place at once, or at the end of the run when a
     // file of the run may read it (as a subfile: in place, or below a library folder, with -s), so
     // that every file is cleaned against the files as they were when the run started, whatever
-    // order the threads take them in. Held in memory until then rather than as a temporary file
-    // next to its place, a killed run leaves no more temporary files than it has threads. Nothing
+    // order the threads take them in. Held in memory until then (as what it changed of its input,
+    // held_output.hpp) rather than as a temporary file next to its place, a killed run leaves no
+    // more temporary files than its threads stage at a time. Nothing
     // is thrown (it would end the process from a worker thread): a subfile the host fails to read,
     // or memory running out, fail the file (file_result::host_failure).
     [[nodiscard]] batch_entry run(const std::string& relative);

@@ -137,7 +137,11 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     make_text(document, job.clean, outcome);
     // The bytes read served the output and its classification only. They are given back before the
     // report's record and drawing are made, which are held with the output until it is placed.
-    document.release_source();
+    if (job.keep_input) {
+        outcome.input = document.take_source();
+    } else {
+        document.release_source();
+    }
     if (job.reporting) {
         outcome.report = std::make_unique<file_report>(record_file(
             document, input, job.paths.output(), job.clean, outcome.written, job.drawing ? &subfile_lines : nullptr));

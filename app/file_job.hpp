@@ -97,6 +97,9 @@ struct file_job {
     // How the warnings that name a line name the file: the input as given, or a batch's file by its
     // path below the input folder.
     std::string name;
+    // The bytes read are handed over in the outcome (job_outcome::input) once the output is made,
+    // when they are kept (clean.keep_source with a record of the changes), instead of given back.
+    bool keep_input = false;
 };
 
 // The steps of a job as they happen, for a console that shows them. The default shows nothing and
@@ -127,6 +130,7 @@ struct job_outcome {
     file_result result = file_result::pending;
     std::string failure;  // for host_failure: what could not be done; for withheld and passed_over: why
     std::string text;     // the output bytes
+    std::string input;    // with file_job::keep_input: the bytes read
     file_status as_read;  // the input's status when it was opened
     // text is the input's bytes (known with --minimal, or when the bytes read are kept).
     bool same_as_input = false;

@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -25,6 +26,15 @@ placement placement_of(placed what) {
 // A batch writes regular files only: a FIFO put at an output's place would hang the run, a device
 // would take the bytes of every file. In place, a file saved while it was cleaned is kept.
 place_checks checks_of(const batch_entry& entry) { return {entry.in_place ? &entry.outcome.as_read : nullptr, true}; }
+
+// A held output made whole again from its input, read again; nothing when the input is not the
+// bytes the output was made from (it changed, or cannot be read).
+std::optional<std::string> restored(file_system& fs, const batch_entry& entry) {
+    if (!entry.held.needs_input()) return entry.held.restore({});
+    std::string input;
+    if (read_whole_file(fs, entry.paths.input(), input, nullptr, true) != read_status::ok) return std::nullopt;
+    return entry.held.restore(input);
+}
 
 }  // namespace
 
@@ -84,9 +94,21 @@ std::vector<std::size_t> place_held_outputs(file_system& fs, std::vector<batch_e
         for (std::size_t k; (k = next++) < held.size();) {
             batch_entry& entry = entries[held[k]];
             entry.state = output_state::none;
-            std::string text;
-            text.swap(entry.outcome.text);
-            group.add(held[k], entry.paths.output(), text, checks_of(entry));
+            std::optional<std::string> text;
+            try {
+                text = restored(fs, entry);
+            } catch (const std::bad_alloc&) {
+                const std::lock_guard<std::mutex> lock(noting);
+                note_placement(entry, placement::out_of_memory);
+                continue;
+            }
+            entry.held = held_output();
+            if (!text) {
+                const std::lock_guard<std::mutex> lock(noting);
+                note_placement(entry, placement::changed);
+                continue;
+            }
+            group.add(held[k], entry.paths.output(), *text, checks_of(entry));
         }
         group.commit();
     };

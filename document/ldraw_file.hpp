@@ -90,6 +90,12 @@ public:
     const std::string& source() const { return source_; }
     // Gives the bytes read back once the output is made (they are the size of the file).
     void release_source() { std::string().swap(source_); }
+    // Hands the bytes read over instead.
+    std::string take_source() {
+        std::string bytes;
+        bytes.swap(source_);
+        return bytes;
+    }
 
     explicit ldraw_file(const clean_options& options = {});
     ~ldraw_file() override;

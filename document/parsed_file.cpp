@@ -64,11 +64,17 @@ void parsed_file::add(std::unique_ptr<ldraw_line> line, std::size_t line_number)
     }
     first_vertex.push_back(static_cast<std::uint32_t>(vertices.size()));
     invertnext.push_back(is_invertnext(*line));
-    lines.push_back(std::move(line));
+    types.push_back(type);
+    if (every_line || type == line_type::subfile) {
+        lines.push_back(std::move(line));
+    } else {
+        lines.emplace_back();
+    }
 }
 
-parsed_file parsed_file::parse(std::string_view bytes) {
+parsed_file parsed_file::parse(std::string_view bytes, bool every_line) {
     parsed_file file;
+    file.every_line = every_line;
     std::size_t line_number = 0;
     for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
         ++line_number;
@@ -89,9 +95,10 @@ parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& el
 }
 
 std::size_t parsed_file::memory_estimate() const {
-    // An element with its allocation header, its owning pointer and bookkeeping per line; a point
-    // and a bit per vertex.
-    return lines.size() * 160 + vertices.size() * sizeof(point) + references.size() * 8 + 256;
+    // An element kept with its allocation header; an owning pointer, a type and bookkeeping per
+    // line; a point and a bit per vertex.
+    const std::size_t elements = every_line ? lines.size() : references.size();
+    return elements * 144 + lines.size() * 16 + vertices.size() * sizeof(point) + references.size() * 8 + 256;
 }
 
 }  // namespace weldrix

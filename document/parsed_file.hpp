@@ -14,7 +14,14 @@
 namespace weldrix {
 
 struct parsed_file {
+    // Per line: its type.
+    std::vector<line_type> types;
+    // Per line: its element. A file parsed without every line (every_line false) keeps only its
+    // subfile references and nullptr for the other lines: inlining needs no more of them than
+    // their types and vertices, and an element takes several times the memory of its vertices.
+    // Only an observer of the placed lines (a report page's drawing) needs them all.
     std::vector<std::unique_ptr<ldraw_line>> lines;
+    bool every_line = true;
     std::vector<bool> invertnext;                // per line: it is a BFC INVERTNEXT comment
     std::vector<std::uint32_t> references;       // positions of the subfile reference lines
     std::vector<std::uint32_t> reference_lines;  // parallel to references: their lines (from 1; 0 unknown)
@@ -26,8 +33,9 @@ struct parsed_file {
     // the same bits as that earlier vertex, which already made or joined a snap target.
     std::vector<bool> repeated;
 
-    // The usable lines of LDraw text (a leading byte-order mark skipped).
-    static parsed_file parse(std::string_view bytes);
+    // The usable lines of LDraw text (a leading byte-order mark skipped), each kept as an element
+    // with every_line, else only the references.
+    static parsed_file parse(std::string_view bytes, bool every_line = true);
     // Copies of elements[begin, end) (a section of a multi-part document), whose lines are
     // line_numbers[begin, end) when it holds them; begin <= end <= elements.size().
     static parsed_file copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,

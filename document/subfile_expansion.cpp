@@ -214,16 +214,15 @@ private:
         const parsed_file& parsed = *files_[file].parsed;
         const bool first_after_invertnext = last_was_invertnext_;
 
-        for (std::size_t j = 0; j < parsed.lines.size(); ++j) {
+        for (std::size_t j = 0; j < parsed.types.size(); ++j) {
             if (inlined_ == max_inlined_lines_) {
                 stop(ref);
                 return;
             }
             ++inlined_;
-            const ldraw_line& proto = *parsed.lines[j];
-            const line_type type = proto.type_code();
+            const line_type type = parsed.types[j];
             count(type);
-            if (observer_) observe_placed_line(proto, ref, passed_sign, reversal_sign);
+            if (observer_ && parsed.lines[j]) observe_placed_line(*parsed.lines[j], ref, passed_sign, reversal_sign);
             offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1, ref.name);
             last_was_invertnext_ = parsed.invertnext[j];
         }

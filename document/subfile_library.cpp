@@ -8,8 +8,8 @@
 
 namespace weldrix {
 
-subfile_library::subfile_library(file_system& fs, std::size_t memory_budget)
-    : fs_(fs), budget_(memory_budget), resolver_(fs) {}
+subfile_library::subfile_library(file_system& fs, std::size_t memory_budget, bool every_line)
+    : fs_(fs), budget_(memory_budget), every_line_(every_line), resolver_(fs) {}
 
 std::optional<std::string> subfile_library::resolve(std::string_view candidate) {
     std::string key(candidate);
@@ -36,7 +36,7 @@ std::optional<subfile_library::loaded> subfile_library::load(const std::string& 
     std::call_once(s->once, [&] {
         std::string bytes;
         if (!read_regular_file(fs_, host_path, bytes) || !is_text(bytes)) return;
-        auto file = std::make_shared<const parsed_file>(parsed_file::parse(bytes));
+        auto file = std::make_shared<const parsed_file>(parsed_file::parse(bytes, every_line_));
         size = file->memory_estimate();
         s->result = loaded{real_path_or_name(fs_, host_path), std::move(file)};
         ++parsed_;

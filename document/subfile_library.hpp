@@ -32,7 +32,10 @@ public:
     // batch over it parses each once.
     static constexpr std::size_t default_memory_budget = std::size_t{512} << 20;
 
-    explicit subfile_library(file_system& fs, std::size_t memory_budget = default_memory_budget);
+    // every_line: each file keeps every line's element (parsed_file::every_line), which only an
+    // observer of the placed lines needs; a batch without a page keeps the references only.
+    explicit subfile_library(file_system& fs, std::size_t memory_budget = default_memory_budget,
+                             bool every_line = true);
     subfile_library(const subfile_library&) = delete;
     subfile_library& operator=(const subfile_library&) = delete;
 
@@ -64,6 +67,7 @@ private:
 
     file_system& fs_;
     const std::size_t budget_;
+    const bool every_line_;
     host_path_resolver resolver_;
     std::shared_mutex candidates_mutex_;  // guards candidates_
     std::unordered_map<std::string, std::optional<std::string>> candidates_;

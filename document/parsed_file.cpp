@@ -2,7 +2,7 @@
 
 #include <cassert>
 #include <cstring>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "document/line_reader.hpp"
 #include "elements/comment_line.hpp"
@@ -32,19 +32,47 @@ struct point_bits_hash {
     }
 };
 
-// Marks the vertices that repeat one of an earlier line.
-void mark_repeats(parsed_file& file) {
-    std::unordered_set<point_bits, point_bits_hash> earlier;
-    file.repeated.assign(file.vertices.size(), false);
-    for (std::size_t j = 0; j + 1 < file.first_vertex.size(); ++j) {
-        for (std::uint32_t k = file.first_vertex[j]; k < file.first_vertex[j + 1]; ++k) {
-            file.repeated[k] = earlier.count(point_bits(file.vertices[k])) != 0;
+// Builds a parsed file line by line, each distinct point kept once.
+class builder {
+public:
+    explicit builder(bool every_line) { file_.every_line = every_line; }
+
+    void add(std::unique_ptr<ldraw_line> line, std::size_t line_number) {
+        const line_type type = line->type_code();
+        if (type == line_type::subfile) {
+            file_.references.push_back(static_cast<std::uint32_t>(file_.types.size()));
+            file_.reference_lines.push_back(static_cast<std::uint32_t>(line_number));
         }
-        for (std::uint32_t k = file.first_vertex[j]; k < file.first_vertex[j + 1]; ++k) {
-            earlier.insert(point_bits(file.vertices[k]));
+        if (offers_snap_targets(type)) {
+            // A point first met on this line is no repeat, however often the line names it.
+            const std::size_t earlier = file_.points.size();
+            for (const point& p : line->vertices()) {
+                const auto [found, added] =
+                    index_.try_emplace(point_bits(p), static_cast<std::uint32_t>(file_.points.size()));
+                if (added) file_.points.push_back(p);
+                file_.vertex_points.push_back(found->second);
+                file_.repeated.push_back(found->second < earlier);
+            }
+        }
+        file_.first_vertex.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
+        file_.invertnext.push_back(is_invertnext(*line));
+        file_.types.push_back(type);
+        if (file_.every_line) {
+            file_.lines.push_back(std::move(line));
+        } else if (type == line_type::subfile) {
+            file_.reference_elements.push_back(std::move(line));
         }
     }
-}
+
+    parsed_file done() {
+        file_.points.shrink_to_fit();
+        return std::move(file_);
+    }
+
+private:
+    parsed_file file_;
+    std::unordered_map<point_bits, std::uint32_t, point_bits_hash> index_;
+};
 
 }  // namespace
 
@@ -53,52 +81,31 @@ bool is_invertnext(const ldraw_line& line) {
            static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
 }
 
-void parsed_file::add(std::unique_ptr<ldraw_line> line, std::size_t line_number) {
-    const line_type type = line->type_code();
-    if (type == line_type::subfile) {
-        references.push_back(static_cast<std::uint32_t>(lines.size()));
-        reference_lines.push_back(static_cast<std::uint32_t>(line_number));
-    }
-    if (offers_snap_targets(type)) {
-        for (const point& p : line->vertices()) vertices.push_back(p);
-    }
-    first_vertex.push_back(static_cast<std::uint32_t>(vertices.size()));
-    invertnext.push_back(is_invertnext(*line));
-    types.push_back(type);
-    if (every_line || type == line_type::subfile) {
-        lines.push_back(std::move(line));
-    } else {
-        lines.emplace_back();
-    }
-}
-
 parsed_file parsed_file::parse(std::string_view bytes, bool every_line) {
-    parsed_file file;
-    file.every_line = every_line;
+    builder file(every_line);
     std::size_t line_number = 0;
     for_each_line(without_byte_order_mark(bytes), [&](std::string_view text) {
         ++line_number;
         if (auto line = make_line(text)) file.add(std::move(line), line_number);
     });
-    mark_repeats(file);
-    return file;
+    return file.done();
 }
 
 parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                               std::size_t end, const std::vector<std::size_t>& line_numbers) {
     assert(begin <= end && end <= elements.size());
-    parsed_file file;
+    builder file(true);
     for (std::size_t i = begin; i < end; ++i)
         file.add(elements[i]->clone(), i < line_numbers.size() ? line_numbers[i] : 0);
-    mark_repeats(file);
-    return file;
+    return file.done();
 }
 
 std::size_t parsed_file::memory_estimate() const {
-    // An element kept with its allocation header; an owning pointer, a type and bookkeeping per
-    // line; a point and a bit per vertex.
-    const std::size_t elements = every_line ? lines.size() : references.size();
-    return elements * 144 + lines.size() * 16 + vertices.size() * sizeof(point) + references.size() * 8 + 256;
+    // An element kept, with its allocation header and owning pointer; a type and bookkeeping per
+    // line; an index and a bit per vertex, and each distinct point.
+    const std::size_t elements = every_line ? types.size() : references.size();
+    return elements * 160 + types.size() * 6 + vertex_points.size() * 5 + points.size() * sizeof(point) +
+           references.size() * 8 + 256;
 }
 
 }  // namespace weldrix

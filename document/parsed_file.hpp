@@ -16,19 +16,30 @@ namespace weldrix {
 struct parsed_file {
     // Per line: its type.
     std::vector<line_type> types;
-    // Per line: its element. A file parsed without every line (every_line false) keeps only its
-    // subfile references and nullptr for the other lines: inlining needs no more of them than
-    // their types and vertices, and an element takes several times the memory of its vertices.
-    // Only an observer of the placed lines (a report page's drawing) needs them all.
+    // Per line, with every_line: its element. A file parsed without every line keeps only the
+    // elements of its subfile references (in reference_elements): inlining needs no more of the
+    // other lines than their types and vertices, and an element takes several times the memory of
+    // its vertices. Only an observer of the placed lines (a report page's drawing) needs them all.
     std::vector<std::unique_ptr<ldraw_line>> lines;
+    std::vector<std::unique_ptr<ldraw_line>> reference_elements;
     bool every_line = true;
     std::vector<bool> invertnext;                // per line: it is a BFC INVERTNEXT comment
     std::vector<std::uint32_t> references;       // positions of the subfile reference lines
     std::vector<std::uint32_t> reference_lines;  // parallel to references: their lines (from 1; 0 unknown)
     // The vertices of the edge lines, triangles and quads (the snap targets), in line order; line
-    // j owns vertices[first_vertex[j]] to vertices[first_vertex[j + 1] - 1].
-    std::vector<point> vertices;
+    // j owns vertex(first_vertex[j]) to vertex(first_vertex[j + 1] - 1). Each distinct point (bit
+    // for bit) is kept once, in points, and a vertex is its index there: in a mesh most vertices
+    // are shared by several lines, and an index takes a sixth of a point.
+    std::vector<point> points;
+    std::vector<std::uint32_t> vertex_points;
     std::vector<std::uint32_t> first_vertex{0};
+
+    const point& vertex(std::uint32_t at) const { return points[vertex_points[at]]; }
+    std::size_t vertex_count() const { return vertex_points.size(); }
+    // The element of reference k (references[k]), a subfile_line.
+    const ldraw_line& reference(std::size_t k) const {
+        return every_line ? *lines[references[k]] : *reference_elements[k];
+    }
     // Per vertex: equal, bit for bit, to a vertex of an earlier line of the file. Placing it gives
     // the same bits as that earlier vertex, which already made or joined a snap target.
     std::vector<bool> repeated;
@@ -43,9 +54,6 @@ struct parsed_file {
 
     // About how many bytes of memory the file takes: the bound of a shared cache is counted in it.
     std::size_t memory_estimate() const;
-
-private:
-    void add(std::unique_ptr<ldraw_line> line, std::size_t line_number);
 };
 
 bool is_invertnext(const ldraw_line& line);

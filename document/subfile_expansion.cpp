@@ -140,7 +140,7 @@ public:
             const parsed_file& file = *local.parsed;
             for (std::size_t k = 0; k < file.references.size() && !stopped_; ++k) {
                 const std::uint32_t at = file.references[k];
-                expand(place_reference(static_cast<const subfile_line&>(*file.lines[at]), copy,
+                expand(place_reference(static_cast<const subfile_line&>(file.reference(k)), copy,
                                        at == 0 ? copy.first_after_invertnext : file.invertnext[at - 1],
                                        local.reference_names[k], file.reference_lines[k]));
             }
@@ -222,7 +222,7 @@ private:
             ++inlined_;
             const line_type type = parsed.types[j];
             count(type);
-            if (observer_ && parsed.lines[j]) observe_placed_line(*parsed.lines[j], ref, passed_sign, reversal_sign);
+            if (observer_ && parsed.every_line) observe_placed_line(*parsed.lines[j], ref, passed_sign, reversal_sign);
             offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1, ref.name);
             last_was_invertnext_ = parsed.invertnext[j];
         }
@@ -264,7 +264,7 @@ private:
         const std::uint32_t count = parsed.first_vertex[j + 1] - first;
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
-            const point p = place.apply(parsed.vertices[at]);
+            const point p = place.apply(parsed.vertex(at));
             if (parsed.repeated[at] && finite(p)) continue;
             if (!origins_) {
                 targets_->add(p, true);
@@ -340,8 +340,8 @@ private:
     void use(std::uint32_t id, std::shared_ptr<const parsed_file> file) {
         local_file& local = files_[id];
         local.reference_names.clear();
-        for (const std::uint32_t at : file->references) {
-            local.reference_names.push_back(name_id(static_cast<const subfile_line&>(*file->lines[at]).file_name));
+        for (std::size_t k = 0; k < file->references.size(); ++k) {
+            local.reference_names.push_back(name_id(static_cast<const subfile_line&>(file->reference(k)).file_name));
         }
         local.parsed = std::move(file);
     }

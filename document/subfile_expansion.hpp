@@ -63,7 +63,8 @@ struct missing_subfile {
 class subfile_expansion {
 public:
     // Once stop is set (an interrupt), no further file is inlined: the run is ending, and what was
-    // inlined is never used.
+    // inlined is never used. The observer sees the placed lines of the files parsed with every
+    // line (a subfile_library made with every_line, as it is by default).
     subfile_expansion(const search_paths& paths, std::size_t max_inlined_lines, console& out,
                       const inline_observer& observer = {}, const std::atomic<bool>* stop = nullptr);
     ~subfile_expansion();

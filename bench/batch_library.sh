@@ -1,34 +1,52 @@
 #!/usr/bin/env bash
 # Library-scale benchmark of batch mode on the complete official LDraw library.
 #
-#   bench/batch_library.sh [WELDRIX] [--no-compare]
+#   bench/batch_library.sh [WELDRIX] [--before OTHER] [--rounds N] [--no-compare]
 #
 # Unpacks the library (../shared/ldraw-complete/ldraw-library.tar.xz next to the checkout, or the
-# archive named by LDRAW_ARCHIVE) into a temporary folder and, side by side in one run:
-#   1. cleans all of parts/ (its s/ subparts included) with "-s -l LIB" in one batch run, with
-#      "-j 1" and with "-j 2", giving wall time, CPU time and peak memory of each;
+# archive named by LDRAW_ARCHIVE) into a temporary folder and:
+#   1. cleans all of parts/ (its s/ subparts included) in one batch run with -j 2, three ways:
+#      plain into a new folder, "-s -l LIB" into a new folder, and "-s -l LIB" in place on a fresh
+#      copy of the library; with --before, the build OTHER runs the same batches in the same
+#      rounds, alternated, and each tree is compared with the other build's. N rounds (default 1;
+#      5 or more for figures), then the medians of wall time, CPU time and peak memory;
 #   2. cleans a sample of 1,000 parts one process per file, as before batch mode, and scales the
 #      time up to the whole library;
 #   3. unless --no-compare, runs every part of parts/ on its own (two processes at a time) and
-#      checks that each batch output equals the single-file output byte for byte.
-# Skips cleanly (exit 0) when the archive is absent. Needs GNU time (/usr/bin/time) for the
-# memory figure.
+#      checks that each batch output (-s) equals the single-file output byte for byte, and that
+#      the in-place batch wrote the same bytes.
+# Skips cleanly (exit 0) when the archive is absent. Needs GNU time (/usr/bin/time).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-tool="${1:-$root/build/weldrix}"
+tool="$root/build/weldrix"
+before=""
+rounds=1
 compare=yes
-[ "${2:-}" = "--no-compare" ] && compare=no
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --before) before="$2"; shift 2 ;;
+    --rounds) rounds="$2"; shift 2 ;;
+    --no-compare) compare=no; shift ;;
+    *) tool="$1"; shift ;;
+  esac
+done
 archive="${LDRAW_ARCHIVE:-$root/../shared/ldraw-complete/ldraw-library.tar.xz}"
 if [ ! -f "$archive" ]; then
   echo "skipped: no LDraw library archive at $archive (set LDRAW_ARCHIVE)"
   exit 0
 fi
-tool="$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool")"
+if [ ! -x /usr/bin/time ]; then
+  echo "skipped: GNU time (/usr/bin/time) is needed"
+  exit 0
+fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-# A copy of the tool, so that rebuilding it while the script runs changes nothing here.
-cp "$tool" "$work/weldrix"
-tool="$work/weldrix"
+# Copies of the tools, so that rebuilding one while the script runs changes nothing here.
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+cp "$(absolute "$tool")" "$work/now"
+tools=(now)
+if [ -n "$before" ]; then cp "$(absolute "$before")" "$work/before"; tools=(before now); fi
+tool="$work/now"
 
 echo "== unpacking $archive"
 mkdir -p "$work/ldraw"
@@ -37,32 +55,56 @@ lib="$work/ldraw"
 parts=$(find "$lib/parts" -type f -iname '*.dat' | wc -l)
 echo "$parts files below parts/ (parts and subparts)"
 
-# Runs a command and prints its wall and CPU seconds and peak memory in MB.
+# Runs a command; appends "wall cpu peak_MB" to the figures of its label.
 measure() {
   local label="$1"; shift
-  if [ -x /usr/bin/time ]; then
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > "$work/console.txt" 2> "$work/errors.txt" || true
-    read -r wall user sys peak < "$work/time.txt"
-    printf '%-34s %7.1f s wall %7.1f s CPU %6.0f MB peak\n' "$label" "$wall" "$(echo "$user + $sys" | bc)" \
-      "$(echo "$peak / 1024" | bc)"
-  else
-    local start end
-    start=$(date +%s.%N)
-    "$@" > "$work/console.txt" 2> "$work/errors.txt" || true
-    end=$(date +%s.%N)
-    printf '%-34s %7.1f s wall\n' "$label" "$(echo "$end - $start" | bc)"
-  fi
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > "$work/console.txt" 2> "$work/errors.txt" || true
+  read -r wall user sys peak < "$work/time.txt"
+  echo "$wall $(echo "$user + $sys" | bc) $((peak / 1024))" >> "$work/figures.$label"
+  printf '  %-22s %7.1f s wall %7.1f s CPU %6d MB peak\n' "$label" "$wall" "$(echo "$user + $sys" | bc)" \
+    "$((peak / 1024))"
 }
 
-echo "== batch runs (-s -l LIB parts/ OUT)"
-for threads in 1 2; do
-  rm -rf "$work/out$threads"
-  measure "batch, -j $threads" "$tool" -j "$threads" -s -l "$lib" --no-wait "$lib/parts" "$work/out$threads"
-  grep -E "^[0-9]+ (files read|changed|failed)" "$work/console.txt" | tr '\n' ' '; echo
-done
-if diff -r -q "$work/out1" "$work/out2" > /dev/null; then echo "-j 1 and -j 2 wrote the same bytes"; else
-  echo "DIFFERENT: -j 1 and -j 2 outputs differ"; exit 1; fi
+# The tree of a batch, kept from the first round for the comparisons.
+keep() { [ -d "$work/kept.$2" ] || mv "$1" "$work/kept.$2"; rm -rf "$1"; }
 
+echo "== batches of parts/ (-j 2), $rounds round(s), ${tools[*]} alternated"
+for ((round = 0; round < rounds; ++round)); do
+  order=("${tools[@]}")
+  if [ $((round % 2)) -eq 1 ] && [ ${#tools[@]} -eq 2 ]; then order=(now before); fi
+  for t in "${order[@]}"; do
+    rm -rf "$work/out"
+    measure "$t plain" "$work/$t" -j 2 --no-wait "$lib/parts" "$work/out"
+    keep "$work/out" "$t.plain"
+    measure "$t -s" "$work/$t" -j 2 -s -l "$lib" --no-wait "$lib/parts" "$work/out"
+    keep "$work/out" "$t.s"
+    rm -rf "$work/copy"; cp -a "$lib" "$work/copy"
+    measure "$t -s in place" "$work/$t" -j 2 -s -l "$work/copy" --no-wait "$work/copy/parts" "$work/copy/parts"
+    rm -rf "$work/copy/parts/textures"
+    keep "$work/copy/parts" "$t.inplace"
+    rm -rf "$work/copy"
+  done
+done
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+echo "== medians ($rounds round(s))"
+printf '  %-22s %10s %10s %10s\n' "" "wall s" "CPU s" "peak MB"
+for label in plain "-s" "-s in place"; do
+  for t in "${tools[@]}"; do
+    f="$work/figures.$t $label"
+    printf '  %-22s %10s %10s %10s\n' "$t $label" "$(cut -d' ' -f1 < "$f" | median)" \
+      "$(cut -d' ' -f2 < "$f" | median)" "$(cut -d' ' -f3 < "$f" | median)"
+  done
+done
+status=0
+if diff -r -q "$work/kept.now.s" "$work/kept.now.inplace" > /dev/null; then echo "in place and into a new folder wrote the same bytes"; else
+  echo "DIFFERENT: the in-place batch and the batch into a new folder differ"; status=1; fi
+if [ -n "$before" ]; then
+  for kind in plain s inplace; do
+    if diff -r -q "$work/kept.before.$kind" "$work/kept.now.$kind" > /dev/null; then echo "$kind: both builds wrote the same bytes"; else
+      echo "DIFFERENT: $kind: the builds wrote different bytes"; status=1; fi
+  done
+fi
 echo "== one process per file, a sample of 1,000 parts, two at a time"
 find "$lib/parts" -maxdepth 1 -type f -iname '*.dat' | sort | awk 'NR % 18 == 1' | head -n 1000 > "$work/sample.txt"
 mkdir -p "$work/single"
@@ -83,8 +125,9 @@ if [ "$compare" = yes ]; then
     "$tool" "$lib" {} "$work/single" < "$work/all.txt" || true
   differ=0
   while read -r rel; do
-    cmp -s "$work/single/$rel" "$work/out2/$rel" || { echo "differs: $rel"; differ=$((differ + 1)); }
+    cmp -s "$work/single/$rel" "$work/kept.now.s/$rel" || { echo "differs: $rel"; differ=$((differ + 1)); }
   done < "$work/all.txt"
   echo "$(wc -l < "$work/all.txt") parts compared, $differ differ"
-  [ "$differ" -eq 0 ]
+  [ "$differ" -eq 0 ] || status=1
 fi
+exit "$status"

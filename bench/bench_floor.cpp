@@ -1,6 +1,7 @@
 // A single run against its floor: the tool (reading, unifying, writing a part) and the floor
 // program (bench/floor.cpp: read, convert every number, write), alternated round by round on two
-// generated parts, with the medians of wall time and peak memory and the tool's ratio to the floor.
+// generated parts, with the medians of wall time, processor time and peak memory and the tool's
+// ratio to the floor.
 // A second tool (the build from before a change) may run in the same rounds, side by side:
 //
 //   build/bench/bench_floor [ROUNDS] [OTHER_WELDRIX]
@@ -23,8 +24,15 @@ using namespace weldrix::bench;
 struct program {
     std::string name;
     std::vector<std::string> args;  // before IN OUT
-    std::vector<double> seconds, megabytes;
+    std::vector<double> seconds, cpu_seconds, megabytes;
 };
+
+// Processor time (user and system) of a child: on a shared machine it moves less than wall time
+// with what else runs.
+double cpu_seconds(const rusage& usage) {
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -47,15 +55,19 @@ void measure(const std::string& part_name, const fs::path& input, const scratch&
                 std::exit(1);
             }
             p.seconds.push_back(run.seconds);
+            p.cpu_seconds.push_back(cpu_seconds(run.usage));
             p.megabytes.push_back(peak_resident_mb(run.usage));
         }
     }
-    const double floor_s = median(programs[0].seconds), floor_mb = median(programs[0].megabytes);
+    const double floor_s = median(programs[0].seconds), floor_cpu = median(programs[0].cpu_seconds),
+                 floor_mb = median(programs[0].megabytes);
     std::printf("%s (%d rounds, medians)\n", part_name.c_str(), rounds);
-    std::printf("  %-14s %9s %9s %11s %9s\n", "program", "wall s", "x floor", "peak MB", "x floor");
+    std::printf("  %-14s %9s %9s %9s %9s %11s %9s\n", "program", "wall s", "x floor", "cpu s", "x floor", "peak MB",
+                "x floor");
     for (const program& p : programs) {
-        const double s = median(p.seconds), mb = median(p.megabytes);
-        std::printf("  %-14s %9.3f %9.2f %11.1f %9.2f\n", p.name.c_str(), s, s / floor_s, mb, mb / floor_mb);
+        const double s = median(p.seconds), cpu = median(p.cpu_seconds), mb = median(p.megabytes);
+        std::printf("  %-14s %9.3f %9.2f %9.3f %9.2f %11.1f %9.2f\n", p.name.c_str(), s, s / floor_s, cpu,
+                    cpu / floor_cpu, mb, mb / floor_mb);
     }
 }
 
@@ -63,9 +75,9 @@ void measure(const std::string& part_name, const fs::path& input, const scratch&
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    std::vector<program> programs = {{"floor", {WELDRIX_FLOOR}, {}, {}},
-                                     {"weldrix", {WELDRIX_BINARY, "--no-wait"}, {}, {}}};
-    if (argc > 2) programs.push_back({"other weldrix", {argv[2], "--no-wait"}, {}, {}});
+    std::vector<program> programs = {{"floor", {WELDRIX_FLOOR}, {}, {}, {}},
+                                     {"weldrix", {WELDRIX_BINARY, "--no-wait"}, {}, {}, {}}};
+    if (argc > 2) programs.push_back({"other weldrix", {argv[2], "--no-wait"}, {}, {}, {}});
     const scratch folder;
     write_text(folder / "sheet.dat", jittered_sheet(810'000, 7));
     write_text(folder / "mixed.dat", generate_part(1'000'000));

@@ -94,13 +94,35 @@ void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, vertex_set& set, 
 // any). Each element goes through pass 1 and then pass 2 before the next one does: snapping
 // changes no representative, and each set still sees the snaps of the same vertices in the same
 // order, so every element ends as two full passes one after the other would leave it.
+// How many elements ahead of the one being unified the vertex sets are told of the queries to come
+// (vertex_set::prefetch_buckets), and half of it for their chains: far enough for the loads to
+// arrive in time, near enough for them to stay in the cache until they are used.
+constexpr std::size_t prefetch_distance = 8;
+
+// The hints for elements[i + prefetch_distance] and elements[i + prefetch_distance / 2], when
+// there are such elements before end.
+void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t i, std::size_t end,
+              const vertex_set& set) {
+    if (i + prefetch_distance < end) {
+        for (const point& p : elements[i + prefetch_distance]->vertices()) set.prefetch_buckets(p);
+    }
+    if (i + prefetch_distance / 2 < end) {
+        for (const point& p : elements[i + prefetch_distance / 2]->vertices()) set.prefetch_chains(p);
+    }
+}
+
 template <class Policy>
 void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search, Policy& policy) {
     vertex_set own(thresholds, search);
     own.reserve(vertex_count(elements, begin, end));
-    for (std::size_t i = begin; i < end; ++i) elements[i]->collect_vertices(own, false);
     for (std::size_t i = begin; i < end; ++i) {
+        prefetch(elements, i, end, own);
+        elements[i]->collect_vertices(own, false);
+    }
+    for (std::size_t i = begin; i < end; ++i) {
+        prefetch(elements, i, end, own);
+        if (subfile_targets) prefetch(elements, i, end, *subfile_targets);
         policy.start(i, *elements[i]);
         pass(elements[i], i, own, false, policy);
         if (subfile_targets) pass(elements[i], i, *subfile_targets, true, policy);

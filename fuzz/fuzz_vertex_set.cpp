@@ -2,8 +2,9 @@
 //
 // The input is a run of operations on two sets with the same thresholds, one searched through its
 // grid and one by the linear scan of every representative: adds of main or subfile vertices and
-// snaps. After every operation the two must agree bit for bit: the representatives (positions,
-// sums, member counts, kinds) and every snapped point with the representative it went to. The
+// snaps, each after the indexed set's prefetch hints for it. After every operation the two must
+// agree bit for bit: the representatives (positions, sums, member counts, kinds) and every
+// snapped point with the representative it went to. The
 // points come from a small lattice of the thresholds' scale (so that they meet at exact threshold
 // distances, tie and straddle cell borders), jittered by an ulp, or as raw doubles (huge, subnormal,
 // infinite, NaN).
@@ -85,6 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             p = point(lattice(data[at], scale), lattice(data[at + 1], scale), lattice(data[at + 2], scale));
             at += 3;
         }
+        // The hints of the queries to come read nothing outside the set and change nothing.
+        indexed.prefetch_buckets(p);
+        indexed.prefetch_chains(p);
         if (op & 1) {
             point q = p;
             linear.snap(p);

@@ -80,6 +80,16 @@ public:
     template <class Visit>
     void for_each_near(const point& v, double r, Visit&& visit) const;
 
+    // Hints for a query of radius r at v to come, which change nothing: prefetch_buckets asks the
+    // processor to load the buckets the query reads first; prefetch_chains, called once those are
+    // loaded, loads the first point of each bucket and calls touch(id) with it, so that the
+    // caller may load what it reads of that point too. A query at a random place misses the cache
+    // on its bucket, on its chain and on each point it reads; issued for the queries some lines
+    // ahead, these hints let those misses overlap instead of following one another.
+    void prefetch_buckets(const point& v, double r) const;
+    template <class Touch>
+    void prefetch_chains(const point& v, double r, Touch&& touch) const;
+
 private:
     static constexpr std::size_t full_size = none - 64;
     static constexpr std::uint32_t unfiled = none - 1;  // node.next of a point not filed
@@ -92,6 +102,20 @@ private:
         std::uint32_t next;  // the next point in the bucket, none at its end, unfiled
         std::uint32_t tag;   // of the point's cell
     };
+    // The cells a query looks up: keys lo[a] to lo[a] + span[a] on each axis (span 0 to 2), raw
+    // as in cell_key.
+    struct cell_range {
+        std::int64_t lo[3];
+        int span[3];
+        std::uint32_t raw;
+    };
+    cell_range cells_near(const point& v, double r) const;
+    // The tags of the cells at the corners of range (see prefetch_buckets), their number.
+    static int corner_tags(const cell_range& range, std::uint32_t (&tags)[8]);
+    // Calls f(tag) for the tag of every cell of range, each tag once (cells whose tags are equal
+    // share their bucket and their points pass the same filter).
+    template <class F>
+    static void for_each_tag(const cell_range& range, F&& f);
 
     // Key of coordinate x on one axis; sets raw when it is the coordinate's bits.
     std::int64_t axis_key(double x, bool& raw) const;
@@ -155,14 +179,10 @@ inline std::uint32_t vertex_grid::tag_of(const cell_key& key) {
     return static_cast<std::uint32_t>(k[0] + 0x9e3779b1u * k[1] + 0x85ebca77u * k[2]);
 }
 
-template <class Visit>
-void vertex_grid::for_each_near(const point& v, double r, Visit&& visit) const {
+inline vertex_grid::cell_range vertex_grid::cells_near(const point& v, double r) const {
     assert(r > 0 && r <= radius_);
-    // The keys lo[a] to lo[a] + span[a] on each axis (span 0 to 2).
-    cell_key key;
-    key.raw = 0;
-    std::int64_t lo[3];
-    int span[3];
+    cell_range range;
+    range.raw = 0;
     const double coordinate[3] = {v.x, v.y, v.z};
     for (int a = 0; a < 3; ++a) {
         bool l_raw, h_raw, own_raw;
@@ -171,38 +191,87 @@ void vertex_grid::for_each_near(const point& v, double r, Visit&& visit) const {
         if (!l_raw && !h_raw && h - l <= 1) {
             // The common case: the own key lies between l and h, so the clamp to it +-1 changes
             // nothing.
-            lo[a] = l;
-            span[a] = static_cast<int>(h - l);
+            range.lo[a] = l;
+            range.span[a] = static_cast<int>(h - l);
             continue;
         }
         const std::int64_t own = axis_key(coordinate[a], own_raw);
         if (own_raw) {
-            lo[a] = own;
-            span[a] = 0;
-            key.raw |= 1u << a;
+            range.lo[a] = own;
+            range.span[a] = 0;
+            range.raw |= 1u << a;
             continue;
         }
-        lo[a] = l_raw || l < own - 1 ? own - 1 : l;
-        span[a] = static_cast<int>((h_raw || h > own + 1 ? own + 1 : h) - lo[a]);
+        range.lo[a] = l_raw || l < own - 1 ? own - 1 : l;
+        range.span[a] = static_cast<int>((h_raw || h > own + 1 ? own + 1 : h) - range.lo[a]);
     }
-    // Cells whose tags are equal share their bucket and their points pass the same filter: such a
-    // bucket is walked once, so that no point is visited twice.
+    return range;
+}
+
+template <class F>
+void vertex_grid::for_each_tag(const cell_range& range, F&& f) {
+    cell_key key;
+    key.raw = range.raw;
     std::uint32_t seen[27];
     int seen_count = 0;
-    for (int i = 0; i <= span[0]; ++i) {
-        key.k[0] = lo[0] + i;
-        for (int j = 0; j <= span[1]; ++j) {
-            key.k[1] = lo[1] + j;
-            for (int k = 0; k <= span[2]; ++k) {
-                key.k[2] = lo[2] + k;
+    for (int i = 0; i <= range.span[0]; ++i) {
+        key.k[0] = range.lo[0] + i;
+        for (int j = 0; j <= range.span[1]; ++j) {
+            key.k[1] = range.lo[1] + j;
+            for (int k = 0; k <= range.span[2]; ++k) {
+                key.k[2] = range.lo[2] + k;
                 const std::uint32_t tag = tag_of(key);
                 if (std::find(seen, seen + seen_count, tag) != seen + seen_count) continue;
                 seen[seen_count++] = tag;
-                for (std::uint32_t id = heads_[tag & mask_]; id != none; id = nodes_[id].next) {
-                    if (nodes_[id].tag == tag) visit(id);
-                }
+                f(tag);
             }
         }
+    }
+}
+
+template <class Visit>
+void vertex_grid::for_each_near(const point& v, double r, Visit&& visit) const {
+    for_each_tag(cells_near(v, r), [&](std::uint32_t tag) {
+        for (std::uint32_t id = heads_[tag & mask_]; id != none; id = nodes_[id].next) {
+            if (nodes_[id].tag == tag) visit(id);
+        }
+    });
+}
+
+// The prefetches load the cells at the corners of the range: all of its cells unless it spans
+// three on an axis, which radii up to w / 8 make rare. The tags are worked out first and then
+// prefetched in a plain loop: GCC 12 drops a prefetch made inside the cell loops, or through a
+// callback, as if it did nothing.
+inline int vertex_grid::corner_tags(const cell_range& range, std::uint32_t (&tags)[8]) {
+    int n = 0;
+    for (int c = 0; c < 8; ++c) {
+        const int dx = c & 1, dy = (c >> 1) & 1, dz = c >> 2;
+        if ((dx && !range.span[0]) || (dy && !range.span[1]) || (dz && !range.span[2])) continue;
+        cell_key key;
+        key.raw = range.raw;
+        key.k[0] = range.lo[0] + (dx ? range.span[0] : 0);
+        key.k[1] = range.lo[1] + (dy ? range.span[1] : 0);
+        key.k[2] = range.lo[2] + (dz ? range.span[2] : 0);
+        tags[n++] = tag_of(key);
+    }
+    return n;
+}
+
+inline void vertex_grid::prefetch_buckets(const point& v, double r) const {
+    std::uint32_t tags[8];
+    const int n = corner_tags(cells_near(v, r), tags);
+    for (int i = 0; i < n; ++i) __builtin_prefetch(heads_.data() + (tags[i] & mask_));
+}
+
+template <class Touch>
+void vertex_grid::prefetch_chains(const point& v, double r, Touch&& touch) const {
+    std::uint32_t tags[8];
+    const int n = corner_tags(cells_near(v, r), tags);
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t id = heads_[tags[i] & mask_];
+        if (id == none) continue;
+        __builtin_prefetch(nodes_.data() + id);
+        touch(id);
     }
 }
 

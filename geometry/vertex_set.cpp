@@ -163,6 +163,24 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
     }
 }
 
+double vertex_set::query_radius() const {
+    if (!grid_ || use_linear()) return 0.0;
+    double r = 0.0;
+    if (has_main_) r = usable(thresholds_.vertex_threshold);
+    if (has_subfile_) r = std::max({r, subfile_merge_distance, usable(thresholds_.subfile_threshold)});
+    return std::min({r, snap_start_distance, grid_->radius()});
+}
+
+void vertex_set::prefetch_buckets(const point& v) const {
+    const double r = query_radius();
+    if (r > 0 && finite(v)) grid_->prefetch_buckets(v, r);
+}
+
+void vertex_set::prefetch_chains(const point& v) const {
+    const double r = query_radius();
+    if (r > 0 && finite(v)) grid_->prefetch_chains(v, r, [&](std::uint32_t id) { __builtin_prefetch(&reps_[id]); });
+}
+
 void vertex_set::snap(point& v) {
     const std::size_t target = snap_target(v);
     if (snap_log_) snap_log_->push_back(target);

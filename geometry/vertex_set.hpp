@@ -73,6 +73,11 @@ public:
 
     void add(const point& v, bool from_subfile);
     void snap(point& v);
+    // Hints for adding or snapping v some vertices later, which change nothing (see
+    // vertex_grid::prefetch_buckets): the first loads the buckets its query reads, the second,
+    // issued once those are loaded, the first representative of each.
+    void prefetch_buckets(const point& v) const;
+    void prefetch_chains(const point& v) const;
     // Makes room for as many representatives as vertices will be added (at most that many are
     // made), so that neither the list nor its index grows and copies itself on the way.
     void reserve(std::size_t vertices);
@@ -110,6 +115,8 @@ private:
     // representative present need it; true when it did.
     bool cover_needed_radius();
     bool indexed(const rep_vertex& r) const;
+    // The radius of the grid query of an add or a snap, whichever is larger; 0 for none.
+    double query_radius() const;
 
     std::vector<rep_vertex> reps_;
     std::vector<rep_sums> sums_;         // of the representatives with more than one member

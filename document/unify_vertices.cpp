@@ -99,10 +99,15 @@ void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, vertex_set& set, 
 // arrive in time, near enough for them to stay in the cache until they are used.
 constexpr std::size_t prefetch_distance = 8;
 
+// A set of fewer representatives stays in the processor's caches, where the hints are only work:
+// most parts of a library are far smaller.
+constexpr std::size_t prefetch_from = std::size_t{1} << 15;
+
 // The hints for elements[i + prefetch_distance] and elements[i + prefetch_distance / 2], when
-// there are such elements before end.
+// there are such elements before end and the set is large.
 void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t i, std::size_t end,
               const vertex_set& set) {
+    if (set.size() < prefetch_from) return;
     if (i + prefetch_distance < end) {
         for (const point& p : elements[i + prefetch_distance]->vertices()) set.prefetch_buckets(p);
     }

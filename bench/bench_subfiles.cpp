@@ -12,6 +12,14 @@
 //   chain            a multi-part document of 20,000 and 100,000 sections, each referencing the
 //                    next: every section is a unit expanded on its own, and every reference is
 //                    checked against the chain of sections above it
+//   geometry check   in process, the parts of a library cleaned as a -s batch cleans them
+//                    (read, inline, unify, text), without and with the geometry check, in
+//                    alternated rounds: the medians of each and their ratio, side by side.
+//                    WELDRIX_BENCH_LIBRARY names the library (default the bundled one; every
+//                    file of its parts/ folder, subparts included), WELDRIX_BENCH_EVERY=N takes
+//                    every Nth of those files only:
+//                      WELDRIX_BENCH_LIBRARY=LIB WELDRIX_BENCH_EVERY=4 bench_subfiles
+//                          --benchmark_filter=GeometryCheck
 //
 // WELDRIX_BENCH_BINARY, when set, names the tool to run instead of the one built with the
 // benchmarks, so that two builds are compared in one batch.
@@ -26,6 +34,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,10 +44,12 @@
 #include <utility>
 #include <vector>
 
+#include "app/file_job.hpp"
 #include "app/options.hpp"
 #include "bench_support.hpp"
 #include "document/ldraw_file.hpp"
 #include "document/search_paths.hpp"
+#include "document/subfile_library.hpp"
 #include "io/console.hpp"
 
 namespace {
@@ -314,6 +325,93 @@ void BM_ChainOfSections(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_ChainOfSections)->Arg(20000)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The parts of a library cleaned as a -s batch cleans them (run_job, one subfile library shared by
+// all), without and with the geometry check, round by round with the order swapped each round, so
+// that neither always runs on a cache the other warmed. A first pass, not timed, reads every
+// subfile once. The iteration time is the round's (both); the counters give each mode's median,
+// their ratio and the faults warned about. Times are the process's processor time: on a shared
+// machine the wall time also holds the waits for a core, which drown a difference of a few percent.
+double cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void BM_LibraryGeometryCheck(benchmark::State& state) {
+    const char* named = std::getenv("WELDRIX_BENCH_LIBRARY");
+    const fs::path root = named && *named ? fs::path(named) : library;
+    const char* every_text = std::getenv("WELDRIX_BENCH_EVERY");
+    const std::size_t every = every_text ? std::max(1, std::atoi(every_text)) : 1;
+    std::vector<fs::path> parts;
+    for (const auto& e : fs::recursive_directory_iterator(root / "parts")) {
+        if (e.is_regular_file() && e.path().extension() == ".dat") parts.push_back(e.path());
+    }
+    std::sort(parts.begin(), parts.end());
+    std::vector<fs::path> chosen;
+    for (std::size_t i = 0; i < parts.size(); i += every) chosen.push_back(parts[i]);
+
+    weldrix::file_system& host = weldrix::host_file_system();
+    weldrix::subfile_library shared(host);
+    weldrix::run_options options;
+    options.library_folders.push_back(root.string());
+    options.clean.snap_on_subfiles = true;
+    options.clean.record_changes = weldrix::clean_options::changes::totals;  // as a batch without -r
+    struct pass {
+        double seconds = 0;
+        std::size_t faults = 0, bytes = 0;
+    };
+    const auto clean_all = [&](bool check) {
+        weldrix::clean_options clean = options.clean;
+        clean.check_geometry = check;
+        pass done;
+        const double start = cpu_seconds();
+        for (const fs::path& part : chosen) {
+            weldrix::run_options file_options = options;
+            file_options.input = part.string();
+            weldrix::search_paths paths(shared);
+            for (const std::string& d : weldrix::search_directories(file_options)) paths.add_path(d);
+            weldrix::file_job job{weldrix::file_paths(part.string(), {}),
+                                  clean,
+                                  &paths,
+                                  false,
+                                  false,
+                                  true,
+                                  false,
+                                  part.filename().string()};
+            weldrix::job_observer quiet;
+            const weldrix::job_outcome outcome = weldrix::run_job(host, job, quiet);
+            done.faults += outcome.totals.geometry_warned;
+            done.bytes += outcome.text.size();
+        }
+        done.seconds = cpu_seconds() - start;
+        return done;
+    };
+    const pass warm = clean_all(false);
+    std::vector<double> off, on;
+    std::size_t faults = 0;
+    for (auto _ : state) {
+        const bool check_first = off.size() % 2 == 1;
+        const pass first = clean_all(check_first), second = clean_all(!check_first);
+        const pass& without = check_first ? second : first;
+        const pass& with = check_first ? first : second;
+        if (without.bytes != warm.bytes || with.bytes != warm.bytes) state.SkipWithError("the outputs differ");
+        off.push_back(without.seconds);
+        on.push_back(with.seconds);
+        faults = with.faults;
+        state.SetIterationTime(first.seconds + second.seconds);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    };
+    state.counters["files"] = static_cast<double>(chosen.size());
+    state.counters["check0_s"] = median(off);
+    state.counters["check1_s"] = median(on);
+    state.counters["ratio"] = median(on) / median(off);
+    state.counters["faults"] = static_cast<double>(faults);
+}
+BENCHMARK(BM_LibraryGeometryCheck)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

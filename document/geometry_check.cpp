@@ -104,16 +104,34 @@ line_key make_key(line_type type, const line_colour& colour, std::span<const poi
 // A hash that lines with the same key always share, worked out from three written values: written
 // values keep the order of the values (rounding is monotonic), so the least written x of the
 // corners is the written value of their least x. Most lines are no candidate by it.
-std::uint64_t prefilter(line_type type, std::int32_t colour, std::span<const point> corners) {
+std::uint64_t prefilter_of_least(line_type type, std::int32_t colour, double x, double y, double z) {
+    const std::uint64_t h = mix(static_cast<std::uint64_t>(type), static_cast<std::uint32_t>(colour));
+    return mix(mix(mix(h, bits_of(x + 0.0)), bits_of(y + 0.0)), bits_of(z + 0.0));
+}
+
+// The least coordinates of corners, each taken with the same comparisons, so that the least of
+// written values is bit for bit the written value of the least (a NaN stays where it is met, and
+// written values keep NaN; zeros hash alike).
+point least(std::span<const point> corners) {
     double x = corners[0].x, y = corners[0].y, z = corners[0].z;
     for (const point& p : corners.subspan(1)) {
         x = p.x < x ? p.x : x;
         y = p.y < y ? p.y : y;
         z = p.z < z ? p.z : z;
     }
-    std::uint64_t h = mix(static_cast<std::uint64_t>(type), static_cast<std::uint32_t>(colour));
-    return mix(mix(mix(h, bits_of(written_value(x) + 0.0)), bits_of(written_value(y) + 0.0)),
-               bits_of(written_value(z) + 0.0));
+    return {x, y, z};
+}
+
+// The prefilter hash of a line's corners as held (three written values).
+std::uint64_t prefilter(line_type type, std::int32_t colour, std::span<const point> corners) {
+    const point m = least(corners);
+    return prefilter_of_least(type, colour, written_value(m.x), written_value(m.y), written_value(m.z));
+}
+
+// The same hash from corners already written (written_point): no value is written again.
+std::uint64_t prefilter_written(line_type type, std::int32_t colour, std::span<const point> written) {
+    const point m = least(written);
+    return prefilter_of_least(type, colour, m.x, m.y, m.z);
 }
 
 template <std::size_t N>
@@ -141,25 +159,27 @@ geometry_fault_kind kind_of(polygon_fault fault) {
 }
 
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
-// lines puts a million of them in it, which node-based sets make several times slower.
+// lines puts a million of them in it, which node-based sets make several times slower. It grows
+// (doubling) when it is half full.
 class hash_set {
 public:
     void reserve(std::size_t n) {
         std::size_t capacity = 16;
         while (capacity < 2 * n) capacity *= 2;
-        slots_.assign(capacity, 0);
+        if (capacity <= slots_.size()) return;
+        std::vector<std::uint64_t> old(capacity, 0);
+        old.swap(slots_);
+        for (const std::uint64_t h : old) {
+            if (h != 0) place(h);
+        }
     }
     void insert(std::uint64_t h) {
         h = h ? h : 1;  // 0 marks a free slot
-        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-            if (slots_[i] == h) return;
-            if (slots_[i] == 0) {
-                slots_[i] = h;
-                return;
-            }
-        }
+        if (2 * (count_ + 1) > slots_.size()) reserve(count_ + 1);
+        if (place(h)) ++count_;
     }
     bool contains(std::uint64_t h) const {
+        if (slots_.empty()) return false;
         h = h ? h : 1;
         for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == h) return true;
@@ -168,7 +188,19 @@ public:
     }
 
 private:
+    // Puts h (not 0) in its slot; false when it was there.
+    bool place(std::uint64_t h) {
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i] == h) return false;
+            if (slots_[i] == 0) {
+                slots_[i] = h;
+                return true;
+            }
+        }
+    }
+
     std::vector<std::uint64_t> slots_;
+    std::size_t count_ = 0;
 };
 
 bool same_points(std::span<const point> a, std::span<const point> b) {
@@ -241,8 +273,11 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     };
     const std::size_t first_fault = faults.size();
 
-    // Each written line that is not its input: its own fault, and its repair.
+    // Each written line that is not its input: its own fault, and its repair. The prefilter hash of
+    // a changed line that stays as it is is kept (own_hashes, by position), from the corners its
+    // classification wrote, so that no value of it is written twice.
     std::vector<std::uint64_t> changed_hashes;  // prefilter hashes of the lines changed
+    std::vector<std::uint64_t> own_hashes;      // by position from unit.begin; 0: work it out
     const auto note_changed = [&](const ldraw_line& line) {
         changed_hashes.push_back(prefilter(line.type_code(), line.colour().number(), key_points(line)));
         if (const ldraw_line* next = line.continued())
@@ -256,17 +291,28 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         if (same_points(key_points(*element), as_read)) continue;
         if (type == line_type::triangle || type == line_type::quad) {
             const std::span<const point> q = element->vertices();
-            const polygon_verdict verdict =
-                q.size() == 3 ? classify_polygon(written_corners<3>(q)) : classify_polygon(written_corners<4>(q));
+            std::array<point, 4> written{};
+            for (std::size_t k = 0; k < q.size(); ++k) written[k] = written_point(q[k]);
+            const std::span<const point> corners(written.data(), q.size());
+            const polygon_verdict verdict = classify_polygon(corners);
+            bool repaired = false;
             if (verdict.fault != polygon_fault::none && fault_introduced(fault_of(as_read), verdict.fault)) {
                 geometry_fault fault{line_of(p), p, kind_of(verdict.fault), 0, false, type, repair_of(type, verdict)};
                 if (fix) {
-                    if (std::unique_ptr<ldraw_line> repaired = repair(*element, verdict)) {
-                        element = std::move(repaired);
+                    if (std::unique_ptr<ldraw_line> repair_line = repair(*element, verdict)) {
+                        element = std::move(repair_line);
                         fault.fixed = true;
+                        repaired = true;
                     }
                 }
                 faults.push_back(fault);
+            }
+            if (!repaired) {
+                const std::uint64_t h = prefilter_written(type, element->colour().number(), corners);
+                changed_hashes.push_back(h);
+                if (own_hashes.empty()) own_hashes.assign(unit.end - unit.begin, 0);
+                own_hashes[p - unit.begin] = h;
+                continue;
             }
         }
         if (element->type_code() != line_type::removed) note_changed(*element);
@@ -274,10 +320,12 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     const std::size_t own_end = faults.size();
 
     // Lines made identical: only a line with the prefilter hash of a changed line can be identical
-    // to one it was not identical to as read (two unchanged lines are as they were).
+    // to one it was not identical to as read (two unchanged lines are as they were), and only when
+    // another line has that hash too (lines with the same key have the same prefilter hash).
     if (!changed_hashes.empty()) {
         hash_set changed;
-        changed.reserve(changed_hashes.size());
+        const std::size_t changed_hashes_count = changed_hashes.size();
+        changed.reserve(changed_hashes_count);
         for (const std::uint64_t h : changed_hashes) changed.insert(h);
         changed_hashes = {};
         // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
@@ -305,19 +353,34 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                                                          : element.type_code();
             return make_key(type, element.colour(), as_read);
         };
+        // First the candidates by their prefilter hash (kept in hash for now), and which hashes
+        // more than one of them has.
+        hash_set seen, repeated;
+        seen.reserve(changed_hashes_count);
         for (std::size_t p = unit.begin; p < unit.end; ++p) {
             const ldraw_line& element = *elements[p];
             if (!is_geometry(element.type_code())) continue;
             const ldraw_line* halves[2] = {&element, element.continued()};
             for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
                 const ldraw_line& line = *halves[h];
-                const std::span<const point> corners = key_points(line);
-                if (!changed.contains(prefilter(line.type_code(), line.colour().number(), corners))) continue;
+                const std::uint64_t own = own_hashes.empty() || h > 0 ? 0 : own_hashes[p - unit.begin];
+                const std::uint64_t hash =
+                    own != 0 ? own : prefilter(line.type_code(), line.colour().number(), key_points(line));
+                if (!changed.contains(hash)) continue;
                 if (candidates.size() >= UINT32_MAX) throw std::bad_alloc();
-                candidates.push_back({make_key(line.type_code(), line.colour(), corners).hash(), p,
-                                      static_cast<std::uint32_t>(candidates.size()), h});
+                if (seen.contains(hash)) {
+                    repeated.insert(hash);
+                } else {
+                    seen.insert(hash);
+                }
+                candidates.push_back({hash, p, static_cast<std::uint32_t>(candidates.size()), h});
             }
         }
+        own_hashes = {};
+        // A candidate alone with its prefilter hash is identical to no line; the others get the
+        // hash of their whole key.
+        std::erase_if(candidates, [&](const candidate& c) { return !repeated.contains(c.hash); });
+        for (candidate& c : candidates) c.hash = key_of(c).hash();
         std::sort(candidates.begin(), candidates.end(), [](const candidate& a, const candidate& b) {
             return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
         });

@@ -2,11 +2,11 @@
 //
 // The input generates a part (edges, triangles, quads and conditional lines whose corners lie near
 // each other, comments, references to a small in-memory library) with a name and comments that
-// may hold any bytes. The first byte chooses -s and -c. The run writes its report as JSON and as a
-// page, on the in-memory file system. Checked:
+// may hold any bytes. The first byte chooses -s, -c and --fix. The run writes its report as JSON and
+// as a page, on the in-memory file system. Checked:
 //  * the JSON parses back, and its counts are the run's: the read and written statistics of the
-//    console, the totals equal to what its changed lines add up to, and every line number within
-//    the input;
+//    console, the totals equal to what its changed lines add up to (the geometry's to its entries),
+//    and every line number within the input;
 //  * the page holds one script with the data, which parses back to the JSON report itself and
 //    cannot end its script early (no "<" in it);
 //  * the text form names every changed line.
@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t options = in.next();
     const bool snap = options & 1;
     const bool check = options & 2;
+    const bool fix = options & 4;
 
     // The part: generated lines, and now and then a comment of raw input bytes (no line ends).
     std::vector<std::string> lines;
@@ -89,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> args;
     if (snap) args.push_back("-s");
     if (check) args.push_back("-c");
+    if (fix) args.push_back("--fix");
     args.insert(args.end(), {"--no-wait", "-r", "", name, "/w/out.dat"});  // the report's name is set per run
     string_console warnings;
     struct report_run {
@@ -134,7 +136,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const json& totals = file["totals"];
     FUZZ_CHECK(totals["removed"] == removed && totals["triangles"] == triangles && totals["moved"] == moved,
                *report_text);
-    FUZZ_CHECK(counts(file["read"])[0] - counts(file["written"])[0] == removed, *report_text);
+    std::size_t faults = 0, fixed = 0;
+    for (const json& fault : file["geometry"]) {
+        const std::size_t line = fault["line"].get<std::size_t>();
+        FUZZ_CHECK(line >= 1 && line <= lines.size(), *report_text);
+        ++faults;
+        fixed += fault["fixed"].get<bool>();
+    }
+    FUZZ_CHECK(totals["geometry_faults"] == faults && totals["geometry_fixed"] == fixed && (fix || fixed == 0),
+               *report_text);
+    // A repair removes a line or splits a quad in two, which the changes do not count.
+    if (fixed == 0) FUZZ_CHECK(counts(file["read"])[0] - counts(file["written"])[0] == removed, *report_text);
     FUZZ_CHECK((code == exit_would_change) == (check && removed + triangles + moved > 0), out.text);
 
     // The page: the same run, its report as a page.

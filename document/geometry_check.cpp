@@ -122,16 +122,33 @@ point least(std::span<const point> corners) {
     return {x, y, z};
 }
 
-// The prefilter hash of a line's corners as held (three written values).
-std::uint64_t prefilter(line_type type, std::int32_t colour, std::span<const point> corners) {
-    const point m = least(corners);
-    return prefilter_of_least(type, colour, written_value(m.x), written_value(m.y), written_value(m.z));
+// A line's prefilter hash, and a hash of the least written x it starts from: a line whose least
+// written x is that of no changed line is no candidate, found with one written value instead of
+// three.
+struct prefilter_value {
+    std::uint64_t hash;
+    std::uint64_t x;
+};
+
+// The hash of a least written x (the bits of a double are no hash: whole numbers end in zeros).
+std::uint64_t x_hash(double x) {
+    std::uint64_t h = bits_of(x + 0.0);
+    h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdull;
+    h = (h ^ (h >> 33)) * 0xc4ceb9fe1a85ec53ull;
+    return h ^ (h >> 33);
 }
 
-// The same hash from corners already written (written_point): no value is written again.
-std::uint64_t prefilter_written(line_type type, std::int32_t colour, std::span<const point> written) {
+// The prefilter of a line's corners as held (three written values).
+prefilter_value prefilter(line_type type, std::int32_t colour, std::span<const point> corners) {
+    const point m = least(corners);
+    const double x = written_value(m.x);
+    return {prefilter_of_least(type, colour, x, written_value(m.y), written_value(m.z)), x_hash(x)};
+}
+
+// The same from corners already written (written_point): no value is written again.
+prefilter_value prefilter_written(line_type type, std::int32_t colour, std::span<const point> written) {
     const point m = least(written);
-    return prefilter_of_least(type, colour, m.x, m.y, m.z);
+    return {prefilter_of_least(type, colour, m.x, m.y, m.z), x_hash(m.x)};
 }
 
 template <std::size_t N>
@@ -157,6 +174,56 @@ geometry_fault_kind kind_of(polygon_fault fault) {
     }
     return geometry_fault_kind::identical;
 }
+
+// The written points of the corners of changed lines, each worked out once: the changed lines of a
+// part share their moved corners (a snap target serves every line that meets there), and writing a
+// point's three values costs several times a lookup.
+class written_points {
+public:
+    point of(const point& p) {
+        key k;
+        std::memcpy(k.bits, &p, sizeof k.bits);
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        slot& s = slots_[find(k)];
+        if (!s.used) {
+            s = {k, written_point(p), true};
+            ++count_;
+        }
+        return s.written;
+    }
+
+private:
+    struct key {
+        std::uint64_t bits[3];
+        bool operator==(const key& o) const {
+            return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
+        }
+    };
+    struct slot {
+        key k;
+        point written;
+        bool used;
+    };
+    // The slot of k, or the free slot where it goes.
+    std::size_t find(const key& k) const {
+        std::uint64_t h = k.bits[0] * 0x9e3779b97f4a7c15ull ^ k.bits[1] * 0xc2b2ae3d27d4eb4full ^ k.bits[2];
+        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 32;
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        while (slots_[i].used && !(slots_[i].k == k)) i = (i + 1) & mask;
+        return i;
+    }
+    void grow() {
+        std::vector<slot> old(slots_.empty() ? 64 : 2 * slots_.size(), slot{});
+        old.swap(slots_);
+        for (const slot& s : old) {
+            if (s.used) slots_[find(s.k)] = s;
+        }
+    }
+    std::vector<slot> slots_;
+    std::size_t count_ = 0;
+};
 
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
 // lines puts a million of them in it, which node-based sets make several times slower. It grows
@@ -276,8 +343,9 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Each written line that is not its input: its own fault, and its repair. The prefilter hash of
     // a changed line that stays as it is is kept (own_hashes, by position), from the corners its
     // classification wrote, so that no value of it is written twice.
-    std::vector<std::uint64_t> changed_hashes;  // prefilter hashes of the lines changed
-    std::vector<std::uint64_t> own_hashes;      // by position from unit.begin; 0: work it out
+    written_points moved;                         // the written corners of the changed polygons
+    std::vector<prefilter_value> changed_hashes;  // prefilters of the lines changed
+    std::vector<std::uint64_t> own_hashes;        // by position from unit.begin; 0: work it out
     const auto note_changed = [&](const ldraw_line& line) {
         changed_hashes.push_back(prefilter(line.type_code(), line.colour().number(), key_points(line)));
         if (const ldraw_line* next = line.continued())
@@ -292,7 +360,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         if (type == line_type::triangle || type == line_type::quad) {
             const std::span<const point> q = element->vertices();
             std::array<point, 4> written{};
-            for (std::size_t k = 0; k < q.size(); ++k) written[k] = written_point(q[k]);
+            for (std::size_t k = 0; k < q.size(); ++k) written[k] = moved.of(q[k]);
             const std::span<const point> corners(written.data(), q.size());
             const polygon_verdict verdict = classify_polygon(corners);
             bool repaired = false;
@@ -308,10 +376,10 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 faults.push_back(fault);
             }
             if (!repaired) {
-                const std::uint64_t h = prefilter_written(type, element->colour().number(), corners);
+                const prefilter_value h = prefilter_written(type, element->colour().number(), corners);
                 changed_hashes.push_back(h);
                 if (own_hashes.empty()) own_hashes.assign(unit.end - unit.begin, 0);
-                own_hashes[p - unit.begin] = h;
+                own_hashes[p - unit.begin] = h.hash;
                 continue;
             }
         }
@@ -323,10 +391,14 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // to one it was not identical to as read (two unchanged lines are as they were), and only when
     // another line has that hash too (lines with the same key have the same prefilter hash).
     if (!changed_hashes.empty()) {
-        hash_set changed;
+        hash_set changed, changed_x;
         const std::size_t changed_hashes_count = changed_hashes.size();
         changed.reserve(changed_hashes_count);
-        for (const std::uint64_t h : changed_hashes) changed.insert(h);
+        changed_x.reserve(changed_hashes_count);
+        for (const prefilter_value& h : changed_hashes) {
+            changed.insert(h.hash);
+            changed_x.insert(h.x);
+        }
         changed_hashes = {};
         // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
         // the same key stand together in line order, and only those are compared in full.
@@ -364,8 +436,14 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
                 const ldraw_line& line = *halves[h];
                 const std::uint64_t own = own_hashes.empty() || h > 0 ? 0 : own_hashes[p - unit.begin];
-                const std::uint64_t hash =
-                    own != 0 ? own : prefilter(line.type_code(), line.colour().number(), key_points(line));
+                std::uint64_t hash = own;
+                if (hash == 0) {
+                    const point m = least(key_points(line));
+                    const double x = written_value(m.x);
+                    if (!changed_x.contains(x_hash(x))) continue;
+                    hash = prefilter_of_least(line.type_code(), line.colour().number(), x, written_value(m.y),
+                                              written_value(m.z));
+                }
                 if (!changed.contains(hash)) continue;
                 if (candidates.size() >= UINT32_MAX) throw std::bad_alloc();
                 if (seen.contains(hash)) {

@@ -324,21 +324,30 @@ std::unique_ptr<ldraw_line> repair(const ldraw_line& line, polygon_verdict verdi
 
 }  // namespace
 
-void geometry_input::take(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count) {
-    first_.clear();
-    points_.clear();
-    first_.reserve(count + 1);
-    std::size_t total = 0;
-    for (std::size_t i = 0; i < count; ++i) total += is_geometry(elements[i]->type_code()) ? 4 : 0;
-    points_.reserve(total);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (points_.size() > UINT32_MAX - 4) throw std::bad_alloc();  // 32-bit indices, as change_record's
-        first_.push_back(static_cast<std::uint32_t>(points_.size()));
-        if (!is_geometry(elements[i]->type_code())) continue;
-        const std::span<const point> p = key_points(*elements[i]);
-        points_.insert(points_.end(), p.begin(), p.end());
-    }
+void geometry_input::before(const ldraw_line& line) {
+    held_type_ = line.type_code();
+    held_count_ = 0;
+    if (!is_geometry(held_type_)) return;
+    const std::span<const point> p = key_points(line);
+    held_count_ = p.size();
+    std::copy(p.begin(), p.end(), held_.begin());
+}
+
+void geometry_input::after(std::size_t position, const ldraw_line& line) {
+    if (!is_geometry(held_type_)) return;
+    if (line.type_code() == held_type_ && same_points(key_points(line), {held_.data(), held_count_})) return;
+    assert(positions_.empty() || positions_.back() < position);
+    if (points_.size() > UINT32_MAX - 4 || position > UINT32_MAX) throw std::bad_alloc();  // 32-bit indices
+    positions_.push_back(static_cast<std::uint32_t>(position));
+    points_.insert(points_.end(), held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
     first_.push_back(static_cast<std::uint32_t>(points_.size()));
+}
+
+std::optional<std::span<const point>> geometry_input::changed(std::size_t position) const {
+    const auto at = std::lower_bound(positions_.begin(), positions_.end(), position);
+    if (at == positions_.end() || *at != position) return std::nullopt;
+    const std::size_t k = static_cast<std::size_t>(at - positions_.begin());
+    return std::span<const point>(points_.data() + first_[k], first_[k + 1] - first_[k]);
 }
 
 void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
@@ -365,7 +374,9 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         std::unique_ptr<ldraw_line>& element = elements[p];
         const line_type type = element->type_code();
         if (!is_geometry(type)) continue;
-        const std::span<const point> as_read = input.points(p);
+        const std::optional<std::span<const point>> was = input.changed(p);
+        if (!was) continue;
+        const std::span<const point> as_read = *was;
         const std::span<const point> now = key_points(*element);
         if (same_points(now, as_read)) continue;
         // A line whose corners moved below the seven digits written is written as it was read: it
@@ -432,8 +443,9 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             return make_key(line.type_code(), line.colour(), key_points(line));
         };
         const auto input_key = [&](std::size_t position) {
-            const std::span<const point> as_read = input.points(position);
             const ldraw_line& element = *elements[position];
+            const std::optional<std::span<const point>> was = input.changed(position);
+            const std::span<const point> as_read = was ? *was : key_points(element);
             const line_type type = as_read.size() == 4   ? line_type::quad
                                    : as_read.size() == 3 ? line_type::triangle
                                                          : element.type_code();

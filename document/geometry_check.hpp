@@ -9,9 +9,11 @@
 // order; the ends only of edge and conditional lines) that it was not identical to as read.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -46,19 +48,25 @@ struct geometry_fault {
     bool warned() const { return !fixed && kind != geometry_fault_kind::warped_1; }
 };
 
-// The points of the file's own geometry lines as read (for conditional lines their two ends),
-// taken before unification moves them.
+// The points as read (for conditional lines their two ends) of the geometry lines the unification
+// changed, told about each element before and after it works on it. A line it left as it was is
+// its own record, and most lines of a part are left so: keeping only the changed ones spares a
+// copy of every point of the file.
 class geometry_input {
 public:
-    void take(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t count);
-    // The points of the element at position as read; empty for other lines.
-    std::span<const point> points(std::size_t position) const {
-        if (position + 1 >= first_.size()) return {};
-        return {points_.data() + first_[position], first_[position + 1] - first_[position]};
-    }
+    void before(const ldraw_line& line);
+    // Needs before on the same line first, and positions told in increasing order.
+    void after(std::size_t position, const ldraw_line& line);
+    // The points as read of the element at position when the unification changed it; nothing
+    // when it left it as it was (its points are those it holds).
+    [[nodiscard]] std::optional<std::span<const point>> changed(std::size_t position) const;
 
 private:
-    std::vector<std::uint32_t> first_;  // per position, where its points start; one more at the end
+    std::array<point, 4> held_{};
+    std::size_t held_count_ = 0;
+    line_type held_type_ = line_type::none;
+    std::vector<std::uint32_t> positions_;
+    std::vector<std::uint32_t> first_{0};  // per changed line, where its points start; one more at the end
     std::vector<point> points_;
 };
 

@@ -252,19 +252,20 @@ void ldraw_file::unify_vertices() {
     assert(main_count <= elements.size());
     if (units_.empty()) units_ = find_units(elements, main_count);
     if (changes.detailed()) changes.subfiles = origin_names_;
-    geometry_input input;  // the points as read, to compare the written lines with
-    if (options.check_geometry) input.take(elements, main_count);
+    geometry_input input;  // the changed lines as read, to compare the written lines with
+    geometry_input* const check = options.check_geometry ? &input : nullptr;
     for (std::size_t u = 0; u < units_.size(); ++u) {
         const document_unit& unit = units_[u];
         if (unit.role == document_unit::kind::data) continue;
         vertex_set* targets = u < inlined_vertices_.size() ? inlined_vertices_[u].get() : nullptr;
         if (options.record_changes == clean_options::changes::none) {
-            weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search);
+            weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
+                                    nullptr, check);
             continue;
         }
         const unify_recording recording{changes, u < target_origins_.size() ? &target_origins_[u] : nullptr};
-        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
-                                &recording);
+        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search, &recording,
+                                check);
     }
     if (options.check_geometry) {
         geometry_faults.clear();

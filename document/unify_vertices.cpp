@@ -5,6 +5,7 @@
 #include <cassert>
 
 #include "document/change_recorder.hpp"
+#include "document/geometry_check.hpp"
 #include "document/vertex_trace.hpp"
 
 namespace weldrix {
@@ -118,7 +119,8 @@ void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
 
 template <class Policy>
 void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search, Policy& policy) {
+                vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search, Policy& policy,
+                geometry_input* input) {
     vertex_set own(thresholds, search);
     own.reserve(vertex_count(elements, begin, end));
     for (std::size_t i = begin; i < end; ++i) {
@@ -128,10 +130,12 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
     for (std::size_t i = begin; i < end; ++i) {
         prefetch(elements, i, end, own);
         if (subfile_targets) prefetch(elements, i, end, *subfile_targets);
+        if (input) input->before(*elements[i]);
         policy.start(i, *elements[i]);
         pass(elements[i], i, own, false, policy);
         if (subfile_targets) pass(elements[i], i, *subfile_targets, true, policy);
         policy.done(i, *elements[i]);
+        if (input) input->after(i, *elements[i]);
     }
 }
 
@@ -139,7 +143,7 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
 
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                    const unify_recording* recording) {
+                    const unify_recording* recording, geometry_input* input) {
     assert(begin <= end && end <= elements.size());
     // Pass 2 without snap targets would move nothing, and the collapse test it repeats gives false
     // for every element pass 1 left: pass 1 asked it already and, when that gave a replacement,
@@ -147,13 +151,13 @@ void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
     vertex_set* second = subfile_targets && subfile_targets->size() != 0 ? subfile_targets : nullptr;
     if (!recording) {
         no_record none;
-        unify_with(elements, begin, end, second, thresholds, search, none);
+        unify_with(elements, begin, end, second, thresholds, search, none, input);
     } else if (!recording->record.detailed()) {
         change_counter counter(recording->record.totals);
-        unify_with(elements, begin, end, second, thresholds, search, counter);
+        unify_with(elements, begin, end, second, thresholds, search, counter, input);
     } else {
         change_recorder recorder(elements, begin, end, recording->record, recording->target_origins);
-        unify_with(elements, begin, end, second, thresholds, search, recorder);
+        unify_with(elements, begin, end, second, thresholds, search, recorder, input);
         recorder.finish();  // the file's own representatives are given back before the record is made
     }
 }

@@ -30,9 +30,12 @@ struct unify_recording {
     const std::vector<std::uint32_t>* target_origins = nullptr;
 };
 
-// Needs begin <= end <= elements.size().
+class geometry_input;
+
+// Needs begin <= end <= elements.size(). With input, each element is shown to it before and after
+// it is unified (the geometry check keeps the lines that changed as they were read).
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                    const unify_recording* recording = nullptr);
+                    const unify_recording* recording = nullptr, geometry_input* input = nullptr);
 
 }  // namespace weldrix

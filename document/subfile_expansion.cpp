@@ -326,7 +326,8 @@ private:
         if (resolved_[name] != unresolved) return resolved_[name];
         std::uint32_t result = none;
         subfile_library::loaded found;
-        if (const auto section = sections_.find(section_key(names_[name])); section != sections_.end()) {
+        if (const auto section = sections_.empty() ? sections_.end() : sections_.find(section_key(names_[name]));
+            section != sections_.end()) {
             result = section->second;
         } else if (paths_.open_subfile(names_[name], found)) {
             result = file_id(found.real_path);

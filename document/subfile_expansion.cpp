@@ -502,7 +502,7 @@ private:
     const search_paths& paths_;
     const std::size_t max_inlined_lines_;
     console& out_;
-    const inline_observer& observer_;
+    const inline_observer observer_;  // a copy: the default argument is a temporary
     const std::atomic<bool>* stop_;
     vertex_set* targets_ = nullptr;                     // of the unit being expanded
     std::vector<std::uint32_t>* origins_ = nullptr;     // per new target, the file it comes from

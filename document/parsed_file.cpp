@@ -1,6 +1,8 @@
 #include "document/parsed_file.hpp"
 
+#include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <unordered_map>
 
@@ -50,9 +52,22 @@ public:
                 const auto [found, added] =
                     index_.try_emplace(point_bits(p), static_cast<std::uint32_t>(file_.points.size()));
                 if (added) file_.points.push_back(p);
+                if (found->second >= earlier)
+                    file_.fresh.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
                 file_.vertex_points.push_back(found->second);
                 file_.repeated.push_back(found->second < earlier);
+                if (added) {
+                    file_.magnitude = std::max({file_.magnitude, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
+                    if (!finite(p)) file_.magnitude = HUGE_VAL;
+                }
             }
+        }
+        switch (type) {
+            case line_type::edge: ++file_.edges; break;
+            case line_type::triangle: ++file_.triangles; break;
+            case line_type::quad: ++file_.quads; break;
+            case line_type::conditional: ++file_.conditionals; break;
+            default: break;
         }
         file_.first_vertex.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
         file_.invertnext.push_back(is_invertnext(*line));
@@ -66,6 +81,7 @@ public:
 
     parsed_file done() {
         file_.points.shrink_to_fit();
+        file_.fresh.shrink_to_fit();
         return std::move(file_);
     }
 
@@ -100,12 +116,26 @@ parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& el
     return file.done();
 }
 
+bool finite_when_placed(const parsed_file& file, const matrix& m, const point& offset) {
+    const double entries[] = {m.a, m.b, m.c, m.d, m.e, m.f, m.g, m.h, m.i};
+    double largest = 0.0;
+    for (const double entry : entries) {
+        if (!std::isfinite(entry)) return false;
+        largest = std::max(largest, std::abs(entry));
+    }
+    if (!finite(offset) || !std::isfinite(file.magnitude)) return false;
+    // |row . p + offset| <= 3 * largest * magnitude + |offset|, and rounding adds far less than
+    // the margin to the largest double (about 1.8e308).
+    const double bound = 3.0 * largest * file.magnitude + std::abs(offset.x) + std::abs(offset.y) + std::abs(offset.z);
+    return bound <= 1e300;
+}
+
 std::size_t parsed_file::memory_estimate() const {
     // An element kept, with its allocation header and owning pointer; a type and bookkeeping per
     // line; an index and a bit per vertex, and each distinct point.
     const std::size_t elements = every_line ? types.size() : references.size();
-    return elements * 160 + types.size() * 6 + vertex_points.size() * 5 + points.size() * sizeof(point) +
-           references.size() * 8 + 256;
+    return elements * 160 + types.size() * 6 + vertex_points.size() * 5 + fresh.size() * 4 +
+           points.size() * sizeof(point) + references.size() * 8 + 256;
 }
 
 }  // namespace weldrix

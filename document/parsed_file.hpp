@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "elements/ldraw_line.hpp"
+#include "geometry/matrix.hpp"
 #include "geometry/point.hpp"
 
 namespace weldrix {
@@ -43,6 +44,13 @@ struct parsed_file {
     // Per vertex: equal, bit for bit, to a vertex of an earlier line of the file. Placing it gives
     // the same bits as that earlier vertex, which already made or joined a snap target.
     std::vector<bool> repeated;
+    // The vertices that are not repeated, in order: all a copy offers when its placed points are
+    // sure to be finite (see finite_when_placed).
+    std::vector<std::uint32_t> fresh;
+    // The largest magnitude of a coordinate of points; infinite when one is not finite.
+    double magnitude = 0.0;
+    // How many lines of each type: edge lines, triangles, quads, conditional lines.
+    std::size_t edges = 0, triangles = 0, quads = 0, conditionals = 0;
 
     // The usable lines of LDraw text (a leading byte-order mark skipped), each kept as an element
     // with every_line, else only the references.
@@ -57,6 +65,11 @@ struct parsed_file {
 };
 
 bool is_invertnext(const ldraw_line& line);
+
+// Whether every point of file placed by orientation and offset (finite numbers each) is finite:
+// true when no sum of the placement can come near the largest double. Then a repeated vertex
+// gives the bits of an earlier finite one and need not be placed at all.
+bool finite_when_placed(const parsed_file& file, const matrix& orientation, const point& offset);
 
 // The lines whose vertices are snap targets: edge lines, triangles and quads. Conditional lines
 // supply none; comments and references have no vertices.

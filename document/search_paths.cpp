@@ -6,28 +6,43 @@ search_paths::search_paths(file_system& fs) : own_(std::make_unique<subfile_libr
 
 search_paths::search_paths(subfile_library& shared) : library_(shared) {}
 
+void search_paths::add_path(std::string_view directory) {
+    directories_.emplace_back(directory);
+    list_ = library_.search_list(list_, directory);
+}
+
 std::string search_paths::as_text() const {
     std::string out;
-    for (std::size_t i = 0; i < directories.size(); ++i) {
+    for (std::size_t i = 0; i < directories_.size(); ++i) {
         if (i) out += ", ";
-        out += directories[i];
+        out += directories_[i];
     }
     return out;
 }
 
 bool search_paths::open_subfile(std::string_view name, subfile_library::loaded& found) const {
     if (climbs_out(name)) return false;
-    for (const std::string& directory : directories) {
+    if (const auto before = library_.found_before(list_, name)) {
+        if (!*before) return false;
+        if (auto loaded = library_.load(**before)) {
+            found = std::move(*loaded);
+            return true;
+        }
+        // Dropped from the cache and unreadable since: every candidate is tried again.
+    }
+    for (const std::string& directory : directories_) {
         std::string candidate = directory;
         candidate += name;
         // A candidate that cannot be read, or is not LDraw text, is passed over like a missing one.
-        const auto host = library_.resolve(candidate);
+        auto host = library_.resolve(candidate);
         if (!host) continue;
         auto loaded = library_.load(*host);
         if (!loaded) continue;
         found = std::move(*loaded);
+        library_.remember(list_, name, std::move(host));
         return true;
     }
+    library_.remember(list_, name, std::nullopt);
     return false;
 }
 

@@ -1,6 +1,7 @@
 // The ordered list of directory prefixes in which subfiles are sought.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,16 +20,17 @@ public:
     explicit search_paths(subfile_library& shared);
 
     // Prefixes exactly as added: nothing is inserted, changed, merged or checked.
-    std::vector<std::string> directories;
+    const std::vector<std::string>& directories() const { return directories_; }
 
-    void add_path(std::string_view directory) { directories.emplace_back(directory); }
+    void add_path(std::string_view directory);
 
     // Every directory in list order, separated by ", ".
     std::string as_text() const;
 
     // Tries directory + name for each directory in order (the name is never tried alone) and
     // gives the first candidate that names a readable regular file of LDraw text on the host. A
-    // name that climbs out (see climbs_out) is not tried at all.
+    // name that climbs out (see climbs_out) is not tried at all. What a name finds is looked up
+    // once per library and list: the documents of a batch in one folder share it.
     [[nodiscard]] bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
 
     subfile_library& library() const { return library_; }
@@ -36,6 +38,8 @@ public:
 private:
     std::unique_ptr<subfile_library> own_;
     subfile_library& library_;
+    std::vector<std::string> directories_;
+    std::uint32_t list_ = subfile_library::no_directories;  // the library's id of directories_
 };
 
 // Whether a subfile name has a ".." component ("\\" and "/" both separate components), which

@@ -214,17 +214,29 @@ private:
         const parsed_file& parsed = *files_[file].parsed;
         const bool first_after_invertnext = last_was_invertnext_;
 
-        for (std::size_t j = 0; j < parsed.types.size(); ++j) {
-            if (inlined_ == max_inlined_lines_) {
-                stop(ref);
-                return;
+        const std::size_t lines = parsed.types.size();
+        if (!observer_ && max_inlined_lines_ - inlined_ >= lines) {
+            // The whole file fits below the limit: its lines are counted at once, and its vertices
+            // offered in the order of the loop below.
+            inlined_ += lines;
+            edges_ += parsed.edges, triangles_ += parsed.triangles, quads_ += parsed.quads;
+            conditionals_ += parsed.conditionals;
+            if (lines > 0) last_was_invertnext_ = parsed.invertnext[lines - 1];
+            offer_all_snap_targets(parsed, ref.place, reversal_sign == -1, ref.name);
+        } else {
+            for (std::size_t j = 0; j < lines; ++j) {
+                if (inlined_ == max_inlined_lines_) {
+                    stop(ref);
+                    return;
+                }
+                ++inlined_;
+                const line_type type = parsed.types[j];
+                count(type);
+                if (observer_ && parsed.every_line)
+                    observe_placed_line(*parsed.lines[j], ref, passed_sign, reversal_sign);
+                offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1, ref.name);
+                last_was_invertnext_ = parsed.invertnext[j];
             }
-            ++inlined_;
-            const line_type type = parsed.types[j];
-            count(type);
-            if (observer_ && parsed.every_line) observe_placed_line(*parsed.lines[j], ref, passed_sign, reversal_sign);
-            offer_snap_targets(parsed, j, ref.place, is_filled(type) && reversal_sign == -1, ref.name);
-            last_was_invertnext_ = parsed.invertnext[j];
         }
         if (!parsed.references.empty()) {
             pending_.push_back({ref.place, ref.colour, passed_sign, first_after_invertnext, file,
@@ -266,14 +278,44 @@ private:
             const std::uint32_t at = first + (reverse && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
             const point p = place.apply(parsed.vertex(at));
             if (parsed.repeated[at] && finite(p)) continue;
-            if (!origins_) {
-                targets_->add(p, true);
-                continue;
-            }
-            const std::size_t before = targets_->size();
-            targets_->add(p, true);
-            if (targets_->size() > before) origins_->push_back(origin_of(name));
+            offer(p, name);
         }
+    }
+
+    // The snap targets of every line of a copy, as offer_snap_targets offers them line by line
+    // (reverse: the copy's filled lines are inverted). A copy whose points are sure to be finite
+    // skips the repeated vertices without placing them; one that inverts goes line by line, as
+    // inverting reorders a line's vertices.
+    void offer_all_snap_targets(const parsed_file& parsed, const placement& place, bool reverse, std::uint32_t name) {
+        if (parsed.vertex_count() == 0) return;
+        if (!finite_when_placed(parsed, place.orientation, place.offset)) {
+            for (std::size_t j = 0; j < parsed.types.size(); ++j)
+                offer_snap_targets(parsed, j, place, reverse && is_filled(parsed.types[j]), name);
+            return;
+        }
+        if (!reverse || parsed.triangles + parsed.quads == 0) {
+            for (const std::uint32_t at : parsed.fresh) offer(place.apply(parsed.vertex(at)), name);
+            return;
+        }
+        for (std::size_t j = 0; j < parsed.types.size(); ++j) {
+            const std::uint32_t first = parsed.first_vertex[j];
+            const std::uint32_t count = parsed.first_vertex[j + 1] - first;
+            const bool inverted = is_filled(parsed.types[j]);
+            for (std::uint32_t k = 0; k < count; ++k) {
+                const std::uint32_t at = first + (inverted && k != 1 && k < 3 ? 2 - k : k);  // 1 and 3 swap
+                if (!parsed.repeated[at]) offer(place.apply(parsed.vertex(at)), name);
+            }
+        }
+    }
+
+    void offer(const point& p, std::uint32_t name) {
+        if (!origins_) {
+            targets_->add(p, true);
+            return;
+        }
+        const std::size_t before = targets_->size();
+        targets_->add(p, true);
+        if (targets_->size() > before) origins_->push_back(origin_of(name));
     }
 
     // The index of a name in origin_names_, added the first time.
@@ -326,7 +368,8 @@ private:
         if (resolved_[name] != unresolved) return resolved_[name];
         std::uint32_t result = none;
         subfile_library::loaded found;
-        if (const auto section = sections_.find(section_key(names_[name])); section != sections_.end()) {
+        if (const auto section = sections_.empty() ? sections_.end() : sections_.find(section_key(names_[name]));
+            section != sections_.end()) {
             result = section->second;
         } else if (paths_.open_subfile(names_[name], found)) {
             result = file_id(found.real_path);
@@ -459,7 +502,7 @@ private:
     const search_paths& paths_;
     const std::size_t max_inlined_lines_;
     console& out_;
-    const inline_observer& observer_;
+    const inline_observer observer_;  // a copy: the default argument is a temporary
     const std::atomic<bool>* stop_;
     vertex_set* targets_ = nullptr;                     // of the unit being expanded
     std::vector<std::uint32_t>* origins_ = nullptr;     // per new target, the file it comes from

@@ -1,6 +1,7 @@
 #include "document/subfile_library.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "document/line_reader.hpp"
@@ -21,6 +22,38 @@ std::optional<std::string> subfile_library::resolve(std::string_view candidate) 
     std::optional<std::string> host = resolver_.resolve(candidate);
     const std::unique_lock<std::shared_mutex> lock(candidates_mutex_);
     return candidates_.emplace(std::move(key), std::move(host)).first->second;
+}
+
+namespace {
+
+// A list's id followed by a string, as the key of the tables of lists and names.
+std::string keyed_by_list(std::uint32_t list, std::string_view text) {
+    std::string key(sizeof list, '\0');
+    std::memcpy(key.data(), &list, sizeof list);
+    key += text;
+    return key;
+}
+
+}  // namespace
+
+std::uint32_t subfile_library::search_list(std::uint32_t list, std::string_view directory) {
+    const std::lock_guard<std::mutex> lock(lists_mutex_);
+    return lists_.try_emplace(keyed_by_list(list, directory), static_cast<std::uint32_t>(lists_.size() + 1))
+        .first->second;
+}
+
+subfile_library::lookup subfile_library::found_before(std::uint32_t list, std::string_view name) {
+    const std::string key = keyed_by_list(list, name);
+    const std::shared_lock<std::shared_mutex> lock(found_mutex_);
+    const auto found = found_.find(key);
+    if (found == found_.end()) return std::nullopt;
+    return found->second;
+}
+
+void subfile_library::remember(std::uint32_t list, std::string_view name, std::optional<std::string> host) {
+    std::string key = keyed_by_list(list, name);
+    const std::unique_lock<std::shared_mutex> lock(found_mutex_);
+    found_.insert_or_assign(std::move(key), std::move(host));
 }
 
 std::optional<subfile_library::loaded> subfile_library::load(const std::string& host_path) {

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,20 @@ public:
     // nothing when it cannot be read or is not text.
     [[nodiscard]] std::optional<loaded> load(const std::string& host_path);
 
+    // Search lists are interned: a list is the id of its last directory added to the list before
+    // it (no_directories for the empty list), so that equal lists, one per document of a batch,
+    // share the lookups below. Directories are compared byte for byte.
+    static constexpr std::uint32_t no_directories = 0;
+    [[nodiscard]] std::uint32_t search_list(std::uint32_t list, std::string_view directory);
+
+    // What a name found along a search list, as remember gave it: the host path of the first
+    // candidate that loaded, or nothing when none did; no answer when it was not looked up yet.
+    // Every candidate's host path is looked up once and a file that fails to load keeps failing
+    // (only loaded files leave the cache), so the answer stays true for the run.
+    using lookup = std::optional<std::optional<std::string>>;
+    [[nodiscard]] lookup found_before(std::uint32_t list, std::string_view name);
+    void remember(std::uint32_t list, std::string_view name, std::optional<std::string> host);
+
     // How many files were read and parsed (a file dropped and read again counts twice).
     std::size_t files_parsed() const { return parsed_.load(); }
 
@@ -71,6 +86,11 @@ private:
     host_path_resolver resolver_;
     std::shared_mutex candidates_mutex_;  // guards candidates_
     std::unordered_map<std::string, std::optional<std::string>> candidates_;
+    std::mutex lists_mutex_;                                // guards lists_
+    std::unordered_map<std::string, std::uint32_t> lists_;  // by the list's id and the directory
+    std::shared_mutex found_mutex_;                         // guards found_
+    // By the list's id and the name: the host path found, if any.
+    std::unordered_map<std::string, std::optional<std::string>> found_;
     std::mutex mutex_;  // guards slots_ and cached_
     std::unordered_map<std::string, std::shared_ptr<slot>> slots_;
     std::size_t cached_ = 0;  // sum of the sizes of the loaded slots

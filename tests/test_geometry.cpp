@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "geometry/matrix.hpp"
+#include "geometry/placement.hpp"
 #include "geometry/point.hpp"
 
 namespace weldrix {
@@ -162,6 +164,18 @@ TEST(Matrix, ArithmeticOrderIsFixed) {
     // this order gives -1 where the exact determinant is 0.
     const matrix cancelling(1e16, 1, -1e16, 1, 1, 1, 1, 1, 1);
     EXPECT_EQ(cancelling.determinant(), -1);
+
+    // A placement, written out inline, rounds as transform then translate: signed zeros and a sum
+    // that rounds differently in any other order.
+    for (const placement& place :
+         {placement{negative, point(-0.0, 0.0, -0.0)}, placement{cancelling, point(1, -1e16, 0.1)}}) {
+        for (const point& p : {point(), point(-0.0, 1, 1e-17), point(1, 1e16, 0.3)}) {
+            point placed = place.orientation.transform(p);
+            placed.translate(place.offset);
+            const point inline_placed = place.apply(p);
+            EXPECT_EQ(std::memcmp(&placed, &inline_placed, sizeof(point)), 0);
+        }
+    }
 }
 
 TEST(Matrix, TextFormAndConstruction) {

@@ -23,8 +23,8 @@ TEST(HeldOutput, ComesBackWholeFromItsInputOnly) {
         {"a line changed", "0 a\n2 24 1 2 3 4 5 6\n0 b\n", "0 a\n2 24 1 2 3 4 5 7\n0 b\n"},
         {"lines removed", "0 a\n0 x\n0 y\n0 b\n", "0 a\n0 b\n"},
         {"a quad split in two", "0 a\n4 16 q\n0 b\n", "0 a\n3 16 t\n3 16 u\n0 b\n"},
-        {"a run of lines changed", mesh, "0 new\n" + mesh.substr(0, 400) + std::string(3000, 'x') + "\n" +
-                                             mesh.substr(4000)},
+        {"a run of lines changed", mesh,
+         "0 new\n" + mesh.substr(0, 400) + std::string(3000, 'x') + "\n" + mesh.substr(4000)},
         {"line ends changed, a last line without one", "0 a\r0 b\r\n0 c", "0 a\n0 b\r\n0 c\n"},
         {"everything new", "0 a\n", "1 16 0 0 0 1 0 0 0 1 0 0 0 1 s.dat\n"},
         {"an empty output", "0 a\n", ""},

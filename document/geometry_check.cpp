@@ -175,54 +175,33 @@ geometry_fault_kind kind_of(polygon_fault fault) {
     return geometry_fault_kind::identical;
 }
 
-// The written points of the corners of changed lines, each worked out once: the changed lines of a
-// part share their moved corners (a snap target serves every line that meets there), and writing a
-// point's three values costs several times a lookup.
+// The written points of the corners of changed lines, kept in a small cache: the changed lines of
+// a part share their moved corners (a snap target serves every line that meets there), and writing
+// a point's three values costs several times a lookup. A slot holds the point last put there, so
+// the cache stays in the processor's caches however many lines change.
 class written_points {
 public:
     point of(const point& p) {
-        key k;
-        std::memcpy(k.bits, &p, sizeof k.bits);
-        if (2 * (count_ + 1) > slots_.size()) grow();
-        slot& s = slots_[find(k)];
-        if (!s.used) {
-            s = {k, written_point(p), true};
-            ++count_;
+        std::uint64_t bits[3];
+        std::memcpy(bits, &p, sizeof bits);
+        std::uint64_t h = bits[0] * 0x9e3779b97f4a7c15ull ^ bits[1] * 0xc2b2ae3d27d4eb4full ^ bits[2];
+        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
+        if (slots_.empty()) slots_.resize(size);
+        slot& s = slots_[(h >> 40) & (size - 1)];
+        if (!s.used || s.bits[0] != bits[0] || s.bits[1] != bits[1] || s.bits[2] != bits[2]) {
+            s = {{bits[0], bits[1], bits[2]}, written_point(p), true};
         }
         return s.written;
     }
 
 private:
-    struct key {
-        std::uint64_t bits[3];
-        bool operator==(const key& o) const {
-            return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
-        }
-    };
+    static constexpr std::size_t size = 4096;
     struct slot {
-        key k;
+        std::uint64_t bits[3];
         point written;
         bool used;
     };
-    // The slot of k, or the free slot where it goes.
-    std::size_t find(const key& k) const {
-        std::uint64_t h = k.bits[0] * 0x9e3779b97f4a7c15ull ^ k.bits[1] * 0xc2b2ae3d27d4eb4full ^ k.bits[2];
-        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
-        h ^= h >> 32;
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t i = h & mask;
-        while (slots_[i].used && !(slots_[i].k == k)) i = (i + 1) & mask;
-        return i;
-    }
-    void grow() {
-        std::vector<slot> old(slots_.empty() ? 64 : 2 * slots_.size(), slot{});
-        old.swap(slots_);
-        for (const slot& s : old) {
-            if (s.used) slots_[find(s.k)] = s;
-        }
-    }
     std::vector<slot> slots_;
-    std::size_t count_ = 0;
 };
 
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
@@ -337,17 +316,24 @@ void geometry_input::after(std::size_t position, const ldraw_line& line) {
     if (!is_geometry(held_type_)) return;
     if (line.type_code() == held_type_ && same_points(key_points(line), {held_.data(), held_count_})) return;
     assert(positions_.empty() || positions_.back() < position);
-    if (points_.size() > UINT32_MAX - 4 || position > UINT32_MAX) throw std::bad_alloc();  // 32-bit indices
+    if (position > UINT32_MAX) throw std::bad_alloc();  // 32-bit positions, as change_record's
+    if (used_ + held_count_ > block_points) {
+        blocks_.push_back(std::make_unique_for_overwrite<point[]>(block_points));
+        used_ = 0;
+    }
+    std::copy(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_count_), &blocks_.back()[used_]);
+    const std::uint64_t start = (blocks_.size() - 1) * block_points + used_;
+    used_ += held_count_;
     positions_.push_back(static_cast<std::uint32_t>(position));
-    points_.insert(points_.end(), held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_count_));
-    first_.push_back(static_cast<std::uint32_t>(points_.size()));
+    starts_.push_back(start << 3 | held_count_);
 }
 
 std::optional<std::span<const point>> geometry_input::changed(std::size_t position) const {
     const auto at = std::lower_bound(positions_.begin(), positions_.end(), position);
     if (at == positions_.end() || *at != position) return std::nullopt;
-    const std::size_t k = static_cast<std::size_t>(at - positions_.begin());
-    return std::span<const point>(points_.data() + first_[k], first_[k + 1] - first_[k]);
+    const std::uint64_t s = starts_[static_cast<std::size_t>(at - positions_.begin())];
+    const std::uint64_t start = s >> 3;
+    return std::span<const point>(&blocks_[start / block_points][start % block_points], s & 7);
 }
 
 void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,

@@ -65,9 +65,14 @@ private:
     std::array<point, 4> held_{};
     std::size_t held_count_ = 0;
     line_type held_type_ = line_type::none;
+    // The points in blocks that are never moved or copied as they fill (a run that changes every
+    // line keeps them all), a line's points within one block; per changed line its position, where
+    // its points start (block * block_points + offset) and how many there are.
+    static constexpr std::size_t block_points = 4096;
+    std::vector<std::unique_ptr<point[]>> blocks_;
+    std::size_t used_ = block_points;  // points used in the last block
     std::vector<std::uint32_t> positions_;
-    std::vector<std::uint32_t> first_{0};  // per changed line, where its points start; one more at the end
-    std::vector<point> points_;
+    std::vector<std::uint64_t> starts_;  // start << 3 | count
 };
 
 // Checks the lines of one unit (elements[unit.begin, unit.end)) against input and appends the

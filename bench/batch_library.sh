@@ -65,8 +65,13 @@ measure() {
     "$((peak / 1024))"
 }
 
-# The tree of a batch, kept from the first round for the comparisons.
-keep() { [ -d "$work/kept.$2" ] || mv "$1" "$work/kept.$2"; rm -rf "$1"; }
+# The tree of a batch: the first round's is kept for the comparisons, the others until the end.
+# Deleting 25,000 files just before a batch creates as many makes ext4's search for a free inode
+# several times slower (it passes over the recently deleted ones), which would time the file
+# system's state rather than the tool.
+keep() {
+  if [ -d "$work/kept.$2" ]; then mkdir -p "$work/old"; mv "$1" "$work/old/$2.$round"; else mv "$1" "$work/kept.$2"; fi
+}
 
 echo "== batches of parts/ (-j 2), $rounds round(s), ${tools[*]} alternated"
 for ((round = 0; round < rounds; ++round)); do
@@ -78,11 +83,11 @@ for ((round = 0; round < rounds; ++round)); do
     keep "$work/out" "$t.plain"
     measure "$t -s" "$work/$t" -j 2 -s -l "$lib" --no-wait "$lib/parts" "$work/out"
     keep "$work/out" "$t.s"
-    rm -rf "$work/copy"; cp -a "$lib" "$work/copy"
+    cp -a "$lib" "$work/copy"
     measure "$t -s in place" "$work/$t" -j 2 -s -l "$work/copy" --no-wait "$work/copy/parts" "$work/copy/parts"
     rm -rf "$work/copy/parts/textures"
     keep "$work/copy/parts" "$t.inplace"
-    rm -rf "$work/copy"
+    mkdir -p "$work/old"; mv "$work/copy" "$work/old/copy.$t.$round"
   done
 done
 

@@ -175,33 +175,63 @@ geometry_fault_kind kind_of(polygon_fault fault) {
     return geometry_fault_kind::identical;
 }
 
-// The written points of the corners of changed lines, kept in a small cache: the changed lines of
-// a part share their moved corners (a snap target serves every line that meets there), and writing
-// a point's three values costs several times a lookup. A slot holds the point last put there, so
-// the cache stays in the processor's caches however many lines change.
+// The written points of the corners of changed lines, each worked out once: the changed lines of a
+// part share their moved corners (a snap target serves every line that meets there), and writing a
+// point's three values costs several times a lookup. Bounded: once full it starts afresh, so that
+// a run that changes every line of a large part does not keep a table of all its points.
 class written_points {
 public:
     point of(const point& p) {
-        std::uint64_t bits[3];
-        std::memcpy(bits, &p, sizeof bits);
-        std::uint64_t h = bits[0] * 0x9e3779b97f4a7c15ull ^ bits[1] * 0xc2b2ae3d27d4eb4full ^ bits[2];
-        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
-        if (slots_.empty()) slots_.resize(size);
-        slot& s = slots_[(h >> 40) & (size - 1)];
-        if (!s.used || s.bits[0] != bits[0] || s.bits[1] != bits[1] || s.bits[2] != bits[2]) {
-            s = {{bits[0], bits[1], bits[2]}, written_point(p), true};
+        key k;
+        std::memcpy(k.bits, &p, sizeof k.bits);
+        if (2 * (count_ + 1) > slots_.size()) {
+            if (slots_.size() < most_slots) {
+                grow();
+            } else {
+                std::fill(slots_.begin(), slots_.end(), slot{});
+                count_ = 0;
+            }
+        }
+        slot& s = slots_[find(k)];
+        if (!s.used) {
+            s = {k, written_point(p), true};
+            ++count_;
         }
         return s.written;
     }
 
 private:
-    static constexpr std::size_t size = 4096;
-    struct slot {
+    static constexpr std::size_t most_slots = std::size_t{1} << 16;
+    struct key {
         std::uint64_t bits[3];
+        bool operator==(const key& o) const {
+            return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
+        }
+    };
+    struct slot {
+        key k;
         point written;
         bool used;
     };
+    // The slot of k, or the free slot where it goes.
+    std::size_t find(const key& k) const {
+        std::uint64_t h = k.bits[0] * 0x9e3779b97f4a7c15ull ^ k.bits[1] * 0xc2b2ae3d27d4eb4full ^ k.bits[2];
+        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 32;
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        while (slots_[i].used && !(slots_[i].k == k)) i = (i + 1) & mask;
+        return i;
+    }
+    void grow() {
+        std::vector<slot> old(slots_.empty() ? 64 : 2 * slots_.size(), slot{});
+        old.swap(slots_);
+        for (const slot& s : old) {
+            if (s.used) slots_[find(s.k)] = s;
+        }
+    }
     std::vector<slot> slots_;
+    std::size_t count_ = 0;
 };
 
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
@@ -328,12 +358,21 @@ void geometry_input::after(std::size_t position, const ldraw_line& line) {
     starts_.push_back(start << 3 | held_count_);
 }
 
-std::optional<std::span<const point>> geometry_input::changed(std::size_t position) const {
-    const auto at = std::lower_bound(positions_.begin(), positions_.end(), position);
-    if (at == positions_.end() || *at != position) return std::nullopt;
-    const std::uint64_t s = starts_[static_cast<std::size_t>(at - positions_.begin())];
+std::size_t geometry_input::first_at(std::size_t position) const {
+    return static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), position) -
+                                    positions_.begin());
+}
+
+std::span<const point> geometry_input::points(std::size_t k) const {
+    const std::uint64_t s = starts_[k];
     const std::uint64_t start = s >> 3;
-    return std::span<const point>(&blocks_[start / block_points][start % block_points], s & 7);
+    return {&blocks_[start / block_points][start % block_points], static_cast<std::size_t>(s & 7)};
+}
+
+std::optional<std::span<const point>> geometry_input::changed(std::size_t position) const {
+    const std::size_t k = first_at(position);
+    if (k == positions_.size() || positions_[k] != position) return std::nullopt;
+    return points(k);
 }
 
 void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
@@ -356,13 +395,13 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         if (const ldraw_line* next = line.continued())
             changed_hashes.push_back(prefilter(next->type_code(), next->colour().number(), key_points(*next)));
     };
-    for (std::size_t p = unit.begin; p < unit.end; ++p) {
+    // Only the lines the unification changed: the others are as they were read.
+    for (std::size_t c = input.first_at(unit.begin); c < input.size() && input.position(c) < unit.end; ++c) {
+        const std::size_t p = input.position(c);
         std::unique_ptr<ldraw_line>& element = elements[p];
         const line_type type = element->type_code();
         if (!is_geometry(type)) continue;
-        const std::optional<std::span<const point>> was = input.changed(p);
-        if (!was) continue;
-        const std::span<const point> as_read = *was;
+        const std::span<const point> as_read = input.points(c);
         const std::span<const point> now = key_points(*element);
         if (same_points(now, as_read)) continue;
         // A line whose corners moved below the seven digits written is written as it was read: it

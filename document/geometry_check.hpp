@@ -60,6 +60,12 @@ public:
     // The points as read of the element at position when the unification changed it; nothing
     // when it left it as it was (its points are those it holds).
     [[nodiscard]] std::optional<std::span<const point>> changed(std::size_t position) const;
+    // The changed lines in position order: k from first_at(position) (the first at or after it) to
+    // size(), each with its position and its points as read.
+    std::size_t first_at(std::size_t position) const;
+    std::size_t size() const { return positions_.size(); }
+    std::size_t position(std::size_t k) const { return positions_[k]; }
+    std::span<const point> points(std::size_t k) const;
 
 private:
     std::array<point, 4> held_{};

@@ -348,7 +348,7 @@ void geometry_input::after(std::size_t position, const ldraw_line& line) {
     assert(positions_.empty() || positions_.back() < position);
     if (position > UINT32_MAX) throw std::bad_alloc();  // 32-bit positions, as change_record's
     if (used_ + held_count_ > block_points) {
-        blocks_.push_back(std::make_unique_for_overwrite<point[]>(block_points));
+        blocks_.push_back(std::make_unique<point[]>(block_points));
         used_ = 0;
     }
     std::copy(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_count_), &blocks_.back()[used_]);

@@ -1,5 +1,6 @@
 #include "app/held_output.hpp"
 
+#include <algorithm>
 #include <functional>
 
 namespace weldrix {

@@ -175,65 +175,6 @@ geometry_fault_kind kind_of(polygon_fault fault) {
     return geometry_fault_kind::identical;
 }
 
-// The written points of the corners of changed lines, each worked out once: the changed lines of a
-// part share their moved corners (a snap target serves every line that meets there), and writing a
-// point's three values costs several times a lookup. Bounded: once full it starts afresh, so that
-// a run that changes every line of a large part does not keep a table of all its points.
-class written_points {
-public:
-    point of(const point& p) {
-        key k;
-        std::memcpy(k.bits, &p, sizeof k.bits);
-        if (2 * (count_ + 1) > slots_.size()) {
-            if (slots_.size() < most_slots) {
-                grow();
-            } else {
-                std::fill(slots_.begin(), slots_.end(), slot{});
-                count_ = 0;
-            }
-        }
-        slot& s = slots_[find(k)];
-        if (!s.used) {
-            s = {k, written_point(p), true};
-            ++count_;
-        }
-        return s.written;
-    }
-
-private:
-    static constexpr std::size_t most_slots = std::size_t{1} << 16;
-    struct key {
-        std::uint64_t bits[3];
-        bool operator==(const key& o) const {
-            return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
-        }
-    };
-    struct slot {
-        key k;
-        point written;
-        bool used;
-    };
-    // The slot of k, or the free slot where it goes.
-    std::size_t find(const key& k) const {
-        std::uint64_t h = k.bits[0] * 0x9e3779b97f4a7c15ull ^ k.bits[1] * 0xc2b2ae3d27d4eb4full ^ k.bits[2];
-        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
-        h ^= h >> 32;
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t i = h & mask;
-        while (slots_[i].used && !(slots_[i].k == k)) i = (i + 1) & mask;
-        return i;
-    }
-    void grow() {
-        std::vector<slot> old(slots_.empty() ? 64 : 2 * slots_.size(), slot{});
-        old.swap(slots_);
-        for (const slot& s : old) {
-            if (s.used) slots_[find(s.k)] = s;
-        }
-    }
-    std::vector<slot> slots_;
-    std::size_t count_ = 0;
-};
-
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
 // lines puts a million of them in it, which node-based sets make several times slower. It grows
 // (doubling) when it is half full.
@@ -279,16 +220,14 @@ private:
     std::size_t count_ = 0;
 };
 
-bool same_points(std::span<const point> a, std::span<const point> b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(point)) == 0;
-}
-
-// Whether points written (written values, from moved) are the points as read, written: bit for bit.
-bool written_as_read(std::span<const point> written, std::span<const point> as_read, written_points& moved) {
-    if (written.size() != as_read.size()) return false;
-    for (std::size_t k = 0; k < written.size(); ++k) {
-        const point w = moved.of(as_read[k]);
-        if (std::memcmp(&w, &written[k], sizeof w) != 0) return false;
+// Whether points are written as others: a line whose corners moved below the seven digits written
+// is written as it was read.
+bool written_alike(std::span<const point> a, std::span<const point> b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        if (!weldrix::written_alike(a[k].x, b[k].x) || !weldrix::written_alike(a[k].y, b[k].y) ||
+            !weldrix::written_alike(a[k].z, b[k].z))
+            return false;
     }
     return true;
 }
@@ -344,15 +283,19 @@ void geometry_input::before(const ldraw_line& line) {
 
 void geometry_input::after(std::size_t position, const ldraw_line& line) {
     if (!is_geometry(held_type_)) return;
-    if (line.type_code() == held_type_ && same_points(key_points(line), {held_.data(), held_count_})) return;
+    // Most moved lines moved below what is written (a snap of 4.5 onto 4.500000000001): they are
+    // written as read, and need no record.
+    if (line.type_code() == held_type_ && written_alike(key_points(line), {held_.data(), held_count_})) return;
     assert(positions_.empty() || positions_.back() < position);
     if (position > UINT32_MAX) throw std::bad_alloc();  // 32-bit positions, as change_record's
-    if (used_ + held_count_ > block_points) {
-        blocks_.push_back(std::make_unique<point[]>(block_points));
+    if (used_ + held_count_ > last_size_) {
+        // Small blocks first: most files record a few lines, and a block is cleared when made.
+        last_size_ = std::min(most_block_points, std::size_t{64} << std::min<std::size_t>(blocks_.size(), 6));
+        blocks_.push_back(std::make_unique<point[]>(last_size_));
         used_ = 0;
     }
     std::copy(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_count_), &blocks_.back()[used_]);
-    const std::uint64_t start = (blocks_.size() - 1) * block_points + used_;
+    const std::uint64_t start = (blocks_.size() - 1) << block_bits | used_;
     used_ += held_count_;
     positions_.push_back(static_cast<std::uint32_t>(position));
     starts_.push_back(start << 3 | held_count_);
@@ -366,7 +309,8 @@ std::size_t geometry_input::first_at(std::size_t position) const {
 std::span<const point> geometry_input::points(std::size_t k) const {
     const std::uint64_t s = starts_[k];
     const std::uint64_t start = s >> 3;
-    return {&blocks_[start / block_points][start % block_points], static_cast<std::size_t>(s & 7)};
+    return {&blocks_[start >> block_bits][start & ((std::uint64_t{1} << block_bits) - 1)],
+            static_cast<std::size_t>(s & 7)};
 }
 
 std::optional<std::span<const point>> geometry_input::changed(std::size_t position) const {
@@ -387,7 +331,6 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Each written line that is not its input: its own fault, and its repair. The prefilter hash of
     // a changed line that stays as it is is kept (own_hashes, by position), from the corners its
     // classification wrote, so that no value of it is written twice.
-    written_points moved;                         // the written corners of the changed polygons
     std::vector<prefilter_value> changed_hashes;  // prefilters of the lines changed
     std::vector<std::uint64_t> own_hashes;        // by position from unit.begin; 0: work it out
     const auto note_changed = [&](const ldraw_line& line) {
@@ -403,13 +346,12 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         if (!is_geometry(type)) continue;
         const std::span<const point> as_read = input.points(c);
         const std::span<const point> now = key_points(*element);
-        if (same_points(now, as_read)) continue;
         // A line whose corners moved below the seven digits written is written as it was read: it
         // has the faults it had, and is identical to the lines it was identical to (the test of an
-        // unchanged line).
+        // unchanged line). Only a line whose type changed is recorded so.
+        if (written_alike(now, as_read)) continue;
         std::array<point, 4> written{};
-        for (std::size_t k = 0; k < now.size(); ++k) written[k] = moved.of(now[k]);
-        if (written_as_read({written.data(), now.size()}, as_read, moved)) continue;
+        for (std::size_t k = 0; k < now.size(); ++k) written[k] = written_point(now[k]);
         if (type == line_type::triangle || type == line_type::quad) {
             const std::span<const point> corners(written.data(), now.size());
             const polygon_verdict verdict = classify_polygon(corners);

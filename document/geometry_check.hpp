@@ -49,16 +49,18 @@ struct geometry_fault {
 };
 
 // The points as read (for conditional lines their two ends) of the geometry lines the unification
-// changed, told about each element before and after it works on it. A line it left as it was is
-// its own record, and most lines of a part are left so: keeping only the changed ones spares a
-// copy of every point of the file.
+// changed as written, told about each element before and after it works on it. A line it left as
+// it was is its own record, and so is one whose corners moved below the seven digits written (it is
+// written as it was read): most lines of a part are one or the other, even with -s, where snaps
+// onto subfile vertices mostly move a value in its last bits. Keeping only the others spares a copy
+// of nearly every point of the file.
 class geometry_input {
 public:
     void before(const ldraw_line& line);
     // Needs before on the same line first, and positions told in increasing order.
     void after(std::size_t position, const ldraw_line& line);
-    // The points as read of the element at position when the unification changed it; nothing
-    // when it left it as it was (its points are those it holds).
+    // The points as read of the element at position when the unification changed it as written;
+    // nothing when it is written as it was read (its points write as those it holds).
     [[nodiscard]] std::optional<std::span<const point>> changed(std::size_t position) const;
     // The changed lines in position order: k from first_at(position) (the first at or after it) to
     // size(), each with its position and its points as read.
@@ -73,10 +75,12 @@ private:
     line_type held_type_ = line_type::none;
     // The points in blocks that are never moved or copied as they fill (a run that changes every
     // line keeps them all), a line's points within one block; per changed line its position, where
-    // its points start (block * block_points + offset) and how many there are.
-    static constexpr std::size_t block_points = 4096;
+    // its points start (block << block_bits | offset) and how many there are.
+    static constexpr std::size_t block_bits = 12;
+    static constexpr std::size_t most_block_points = std::size_t{1} << block_bits;
     std::vector<std::unique_ptr<point[]>> blocks_;
-    std::size_t used_ = block_points;  // points used in the last block
+    std::size_t last_size_ = 0;  // points in the last block
+    std::size_t used_ = 0;       // of them used
     std::vector<std::uint32_t> positions_;
     std::vector<std::uint64_t> starts_;  // start << 3 | count
 };

@@ -271,6 +271,24 @@ double written_value(double v) {
     return read.status == scan_status::number ? read.value : v;  // "inf" and "nan" are kept as they are
 }
 
+bool written_alike(double a, double b) {
+    if (std::memcmp(&a, &b, sizeof a) == 0) return true;
+    const double fa = std::fabs(a), fb = std::fabs(b);
+    if (fa >= 1e-15 && fa < 1e28 && fb >= 1e-15 && fb < 1e28) {
+        // Both are written as the seven-digit decimal scale_and_round finds (where it finds one),
+        // and two such decimals are alike only when their digits and exponents are: they differ
+        // by at least a ten-millionth, far more than a double resolves. b is scaled with a's
+        // exponent: a value close to a, the common case, lies in the same decade, and one that
+        // does not is left to written_value.
+        if (std::signbit(a) != std::signbit(b)) return false;
+        int xa = decimal_exponent(fa), xb = xa;
+        std::uint32_t na, nb;
+        if (scale_and_round(fa, xa, na) && scale_and_round(fb, xb, nb)) return xa == xb && na == nb;
+    }
+    const double wa = written_value(a), wb = written_value(b);
+    return std::memcmp(&wa, &wb, sizeof wa) == 0;
+}
+
 void append_number(std::string& out, double v) {
     char buf[number_text_max];
     out.append(buf, write_number(buf, v));

@@ -31,6 +31,10 @@ char* write_number(char* p, double v);
 // zeros give 0, infinities and NaN are kept). Exact, and fast for the values LDraw files hold.
 double written_value(double v);
 
+// Whether written_value(a) and written_value(b) are the same bits, mostly found without writing
+// either: a snap moves most values in their last bits only, and such a pair is asked about often.
+bool written_alike(double a, double b);
+
 // Appends v in "%.7lg" form.
 void append_number(std::string& out, double v);
 

@@ -211,7 +211,17 @@ TEST(NumberFormat, WrittenValueIsTheTextReadBack) {
             v = std::ldexp(static_cast<double>(random() % 100000000) - 5e7, static_cast<int>(random() % 80) - 60);
         }
         ASSERT_TRUE(same(written_value(v), read_back(v)) || (std::isnan(v) && std::isnan(written_value(v)))) << v;
+        // written_alike against the written values, for neighbours in the last bits, across a
+        // rounding boundary (12.345675 and its neighbours), a decade or a sign apart.
+        const double boundary = (std::round(v * 1e6) + 0.5) / 1e6;
+        for (const double w : {std::nextafter(v, 0.0), v * (1 + 1e-12), v * (1 + 3e-7), v * 10, -v, boundary,
+                               std::nextafter(boundary, 0.0), std::nextafter(boundary, 1e308)}) {
+            const double x = i % 4 < 2 ? v : boundary;
+            ASSERT_EQ(written_alike(x, w), same(written_value(x), written_value(w))) << x << " " << w;
+        }
     }
+    for (const double w : {-0.0, 1e-16, 1e28, 9.99999949e27, std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_EQ(written_alike(0.0, w), same(0.0, written_value(w))) << w;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -122,33 +123,33 @@ point least(std::span<const point> corners) {
     return {x, y, z};
 }
 
-// A line's prefilter hash, and a hash of the least written x it starts from: a line whose least
-// written x is that of no changed line is no candidate, found with one written value instead of
-// three.
+// A line's prefilter hash, and the least written x it starts from: a line whose least written x is
+// that of no changed line is no candidate, found with one written value instead of three.
 struct prefilter_value {
     std::uint64_t hash;
-    std::uint64_t x;
+    double x;
 };
 
-// The hash of a least written x (the bits of a double are no hash: whole numbers end in zeros).
-std::uint64_t x_hash(double x) {
-    std::uint64_t h = bits_of(x + 0.0);
+std::uint64_t mix64(std::uint64_t h) {
     h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdull;
     h = (h ^ (h >> 33)) * 0xc4ceb9fe1a85ec53ull;
     return h ^ (h >> 33);
 }
 
+// The hash of a least written x (the bits of a double are no hash: whole numbers end in zeros).
+std::uint64_t x_hash(double x) { return mix64(bits_of(x + 0.0)); }
+
 // The prefilter of a line's corners as held (three written values).
 prefilter_value prefilter(line_type type, std::int32_t colour, std::span<const point> corners) {
     const point m = least(corners);
     const double x = written_value(m.x);
-    return {prefilter_of_least(type, colour, x, written_value(m.y), written_value(m.z)), x_hash(x)};
+    return {prefilter_of_least(type, colour, x, written_value(m.y), written_value(m.z)), x};
 }
 
 // The same from corners already written (written_point): no value is written again.
 prefilter_value prefilter_written(line_type type, std::int32_t colour, std::span<const point> written) {
     const point m = least(written);
-    return {prefilter_of_least(type, colour, m.x, m.y, m.z), x_hash(m.x)};
+    return {prefilter_of_least(type, colour, m.x, m.y, m.z), m.x};
 }
 
 template <std::size_t N>
@@ -218,6 +219,39 @@ private:
 
     std::vector<std::uint64_t> slots_;
     std::size_t count_ = 0;
+};
+
+// The values that may be written as the least written x of a changed line, told from the value
+// as read without writing it: most lines of a large part are left as they were, and this spares
+// writing a value of each. A value written as w lies within half a unit of the seventh digit of w,
+// at most half a millionth of |w|, so the ranges of 2^-16 of a binade (the top 28 bits of a double,
+// which keep the order of values of one sign) that [w - 4e-6 |w|, w + 4e-6 |w|] meets, and one more
+// on each side, hold every such value. Values too small for that margin, and infinities and NaN,
+// are told by a flag. False only for a value that is written as no changed line's least x.
+class x_filter {
+public:
+    void reserve(std::size_t n) { ranges_.reserve(3 * n); }
+    void add(double w) {
+        if (!std::isfinite(w)) {
+            odd_ = true;
+        } else if (std::fabs(w) < 1e-280) {
+            tiny_ = true;
+        } else {
+            std::uint64_t low = range(w - 4e-6 * std::fabs(w)), high = range(w + 4e-6 * std::fabs(w));
+            if (low > high) std::swap(low, high);  // negative values: the bits grow as they fall
+            for (std::uint64_t r = low - 1; r <= high + 1; ++r) ranges_.insert(mix64(r));
+        }
+    }
+    bool may_be_written_as_one(double v) const {
+        if (!std::isfinite(v)) return odd_;
+        if (std::fabs(v) < 1e-270) return tiny_;
+        return ranges_.contains(mix64(range(v)));
+    }
+
+private:
+    static std::uint64_t range(double v) { return bits_of(v) >> 36; }
+    hash_set ranges_;
+    bool tiny_ = false, odd_ = false;
 };
 
 // Whether points are written as others: a line whose corners moved below the seven digits written
@@ -384,12 +418,15 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // another line has that hash too (lines with the same key have the same prefilter hash).
     if (!changed_hashes.empty()) {
         hash_set changed, changed_x;
+        x_filter changed_raw_x;
         const std::size_t changed_hashes_count = changed_hashes.size();
         changed.reserve(changed_hashes_count);
         changed_x.reserve(changed_hashes_count);
+        changed_raw_x.reserve(changed_hashes_count);
         for (const prefilter_value& h : changed_hashes) {
             changed.insert(h.hash);
-            changed_x.insert(h.x);
+            changed_x.insert(x_hash(h.x));
+            changed_raw_x.add(h.x);
         }
         changed_hashes = {};
         // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
@@ -432,6 +469,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 std::uint64_t hash = own;
                 if (hash == 0) {
                     const point m = least(key_points(line));
+                    if (!changed_raw_x.may_be_written_as_one(m.x)) continue;
                     const double x = written_value(m.x);
                     if (!changed_x.contains(x_hash(x))) continue;
                     hash = prefilter_of_least(line.type_code(), line.colour().number(), x, written_value(m.y),

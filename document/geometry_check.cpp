@@ -221,35 +221,43 @@ private:
     std::size_t count_ = 0;
 };
 
-// The values that may be written as the least written x of a changed line, told from the value
-// as read without writing it: most lines of a large part are left as they were, and this spares
-// writing a value of each. A value written as w lies within half a unit of the seventh digit of w,
-// at most half a millionth of |w|, so the ranges of 2^-16 of a binade (the top 28 bits of a double,
-// which keep the order of values of one sign) that [w - 4e-6 |w|, w + 4e-6 |w|] meets, and one more
-// on each side, hold every such value. Values too small for that margin, and infinities and NaN,
-// are told by a flag. False only for a value that is written as no changed line's least x.
+// The range of values a value lies in: the top 28 bits of the double, 2^-16 of a binade, which
+// keep the order of the values of one sign (the bits grow with the magnitude).
+constexpr std::uint32_t no_range = UINT32_MAX;
+std::uint32_t range_of(double v) { return static_cast<std::uint32_t>(bits_of(v) >> 36); }
+int exponent_of(std::uint32_t range) { return static_cast<int>((range >> 16) & 0x7ff); }
+constexpr int tiny_exponent = 127;  // ranges below 2^-896 (about 1.9e-270) are tiny
+
+// The ranges of values that may be written as the least written x of a changed line, told from
+// the value as read without writing it: most lines of a large part are left as they were, and
+// this spares writing a value of each. A value written as w lies within half a unit of the seventh
+// digit of w, at most half a millionth of |w|, so the ranges [w - 4e-6 |w|, w + 4e-6 |w|] meets,
+// and one more on each side, hold every such value. Below 1e-269, where a margin of 4e-6 |w| may
+// be no longer a double, a flag covers every tiny range, and another every range of infinities
+// and NaN. False only for a value that is written as no changed line's least x.
 class x_filter {
 public:
     void reserve(std::size_t n) { ranges_.reserve(3 * n); }
     void add(double w) {
         if (!std::isfinite(w)) {
             odd_ = true;
-        } else if (std::fabs(w) < 1e-280) {
-            tiny_ = true;
-        } else {
-            std::uint64_t low = range(w - 4e-6 * std::fabs(w)), high = range(w + 4e-6 * std::fabs(w));
+            return;
+        }
+        if (std::fabs(w) < 1e-269) tiny_ = true;
+        if (std::fabs(w) >= 1e-300) {
+            std::uint32_t low = range_of(w - 4e-6 * std::fabs(w)), high = range_of(w + 4e-6 * std::fabs(w));
             if (low > high) std::swap(low, high);  // negative values: the bits grow as they fall
-            for (std::uint64_t r = low - 1; r <= high + 1; ++r) ranges_.insert(mix64(r));
+            for (std::uint32_t r = low - 1; r <= high + 1; ++r) ranges_.insert(mix64(r));
         }
     }
-    bool may_be_written_as_one(double v) const {
-        if (!std::isfinite(v)) return odd_;
-        if (std::fabs(v) < 1e-270) return tiny_;
-        return ranges_.contains(mix64(range(v)));
+    bool may_be_written_as_one(std::uint32_t range) const {
+        const int exponent = exponent_of(range);
+        if (exponent == 0x7ff) return odd_;
+        if (exponent < tiny_exponent && tiny_) return true;
+        return ranges_.contains(mix64(range));
     }
 
 private:
-    static std::uint64_t range(double v) { return bits_of(v) >> 36; }
     hash_set ranges_;
     bool tiny_ = false, odd_ = false;
 };
@@ -319,7 +327,14 @@ void geometry_input::after(std::size_t position, const ldraw_line& line) {
     if (!is_geometry(held_type_)) return;
     // Most moved lines moved below what is written (a snap of 4.5 onto 4.500000000001): they are
     // written as read, and need no record.
-    if (line.type_code() == held_type_ && written_alike(key_points(line), {held_.data(), held_count_})) return;
+    if (line.type_code() == held_type_) {
+        const std::span<const point> now = key_points(line);
+        if (written_alike(now, {held_.data(), held_count_})) {
+            if (position >= least_x_.size()) least_x_.resize(position + 1, no_range);
+            least_x_[position] = range_of(least(now).x);
+            return;
+        }
+    }
     assert(positions_.empty() || positions_.back() < position);
     if (position > UINT32_MAX) throw std::bad_alloc();  // 32-bit positions, as change_record's
     if (used_ + held_count_ > last_size_) {
@@ -459,7 +474,16 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         // more than one of them has.
         hash_set seen, repeated;
         seen.reserve(changed_hashes_count);
+        std::size_t next_changed = input.first_at(unit.begin);
         for (std::size_t p = unit.begin; p < unit.end; ++p) {
+            // A line written as read is first told by the range of its least x, kept as it was
+            // unified: most are no candidate, found without a look at them.
+            if (next_changed < input.size() && input.position(next_changed) == p) {
+                ++next_changed;
+            } else {
+                const std::uint32_t range = input.least_x_range(p);
+                if (range == no_range || !changed_raw_x.may_be_written_as_one(range)) continue;
+            }
             const ldraw_line& element = *elements[p];
             if (!is_geometry(element.type_code())) continue;
             const ldraw_line* halves[2] = {&element, element.continued()};
@@ -469,7 +493,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 std::uint64_t hash = own;
                 if (hash == 0) {
                     const point m = least(key_points(line));
-                    if (!changed_raw_x.may_be_written_as_one(m.x)) continue;
+                    if (!changed_raw_x.may_be_written_as_one(range_of(m.x))) continue;
                     const double x = written_value(m.x);
                     if (!changed_x.contains(x_hash(x))) continue;
                     hash = prefilter_of_least(line.type_code(), line.colour().number(), x, written_value(m.y),

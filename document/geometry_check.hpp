@@ -68,6 +68,11 @@ public:
     std::size_t size() const { return positions_.size(); }
     std::size_t position(std::size_t k) const { return positions_[k]; }
     std::span<const point> points(std::size_t k) const;
+    // For a geometry line written as it was read, the top 28 bits of the least x of its corners
+    // (the check's first test of it, made here while the line is at hand); UINT32_MAX for others.
+    std::uint32_t least_x_range(std::size_t position) const {
+        return position < least_x_.size() ? least_x_[position] : UINT32_MAX;
+    }
 
 private:
     std::array<point, 4> held_{};
@@ -83,6 +88,7 @@ private:
     std::size_t used_ = 0;       // of them used
     std::vector<std::uint32_t> positions_;
     std::vector<std::uint64_t> starts_;  // start << 3 | count
+    std::vector<std::uint32_t> least_x_;
 };
 
 // Checks the lines of one unit (elements[unit.begin, unit.end)) against input and appends the

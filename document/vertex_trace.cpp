@@ -32,11 +32,9 @@ const std::array<int, 4>& vertex_trace::map_of(const ldraw_line& element) const 
 bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof(point)) == 0; }
 
 bool same_text(const point& a, const point& b) {
+    // A point's text is its three numbers' texts, one space apart.
     if (written_apart(a.x, b.x) || written_apart(a.y, b.y) || written_apart(a.z, b.z)) return false;
-    char ta[point::text_max], tb[point::text_max];
-    const char* ea = a.write_text(ta);
-    const char* eb = b.write_text(tb);
-    return ea - ta == eb - tb && std::memcmp(ta, tb, static_cast<std::size_t>(ea - ta)) == 0;
+    return written_same_text(a.x, b.x) && written_same_text(a.y, b.y) && written_same_text(a.z, b.z);
 }
 
 }  // namespace weldrix

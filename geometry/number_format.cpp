@@ -271,22 +271,40 @@ double written_value(double v) {
     return read.status == scan_status::number ? read.value : v;  // "inf" and "nan" are kept as they are
 }
 
+namespace {
+
+// Whether a and b, neither of the same bits, are written alike, when that can be told from the
+// seven-digit decimals scale_and_round finds: 1 or 0, and -1 when it cannot. Two such decimals
+// are written alike, and read back alike, only when their digits and exponents are: they differ
+// by at least a ten-millionth, far more than a double resolves. b is scaled with a's exponent: a
+// value close to a, the common case, lies in the same decade, and one that does not is left to
+// the caller.
+int decimals_alike(double a, double b) {
+    const double fa = std::fabs(a), fb = std::fabs(b);
+    if (!(fa >= 1e-15 && fa < 1e28 && fb >= 1e-15 && fb < 1e28)) return -1;
+    if (std::signbit(a) != std::signbit(b)) return 0;
+    int xa = decimal_exponent(fa), xb = xa;
+    std::uint32_t na, nb;
+    if (!scale_and_round(fa, xa, na) || !scale_and_round(fb, xb, nb)) return -1;
+    return xa == xb && na == nb ? 1 : 0;
+}
+
+}  // namespace
+
 bool written_alike(double a, double b) {
     if (std::memcmp(&a, &b, sizeof a) == 0) return true;
-    const double fa = std::fabs(a), fb = std::fabs(b);
-    if (fa >= 1e-15 && fa < 1e28 && fb >= 1e-15 && fb < 1e28) {
-        // Both are written as the seven-digit decimal scale_and_round finds (where it finds one),
-        // and two such decimals are alike only when their digits and exponents are: they differ
-        // by at least a ten-millionth, far more than a double resolves. b is scaled with a's
-        // exponent: a value close to a, the common case, lies in the same decade, and one that
-        // does not is left to written_value.
-        if (std::signbit(a) != std::signbit(b)) return false;
-        int xa = decimal_exponent(fa), xb = xa;
-        std::uint32_t na, nb;
-        if (scale_and_round(fa, xa, na) && scale_and_round(fb, xb, nb)) return xa == xb && na == nb;
-    }
+    if (const int alike = decimals_alike(a, b); alike >= 0) return alike == 1;
     const double wa = written_value(a), wb = written_value(b);
     return std::memcmp(&wa, &wb, sizeof wa) == 0;
+}
+
+bool written_same_text(double a, double b) {
+    if (std::memcmp(&a, &b, sizeof a) == 0) return true;
+    if (const int alike = decimals_alike(a, b); alike >= 0) return alike == 1;
+    char ta[number_text_max], tb[number_text_max];
+    const char* ea = write_number(ta, a);
+    const char* eb = write_number(tb, b);
+    return ea - ta == eb - tb && std::memcmp(ta, tb, static_cast<std::size_t>(ea - ta)) == 0;
 }
 
 void append_number(std::string& out, double v) {

@@ -35,6 +35,10 @@ double written_value(double v);
 // either: a snap moves most values in their last bits only, and such a pair is asked about often.
 bool written_alike(double a, double b);
 
+// Whether write_number writes a and b alike, found the same way (it differs from written_alike
+// for zeros, "-0" and "0", and for NaN of different bits, all written "nan").
+bool written_same_text(double a, double b);
+
 // Appends v in "%.7lg" form.
 void append_number(std::string& out, double v);
 

@@ -218,10 +218,13 @@ TEST(NumberFormat, WrittenValueIsTheTextReadBack) {
                                std::nextafter(boundary, 0.0), std::nextafter(boundary, 1e308)}) {
             const double x = i % 4 < 2 ? v : boundary;
             ASSERT_EQ(written_alike(x, w), same(written_value(x), written_value(w))) << x << " " << w;
+            ASSERT_EQ(written_same_text(x, w), format_number(x) == format_number(w)) << x << " " << w;
         }
     }
-    for (const double w : {-0.0, 1e-16, 1e28, 9.99999949e27, std::numeric_limits<double>::quiet_NaN()})
+    for (const double w : {-0.0, 1e-16, 1e28, 9.99999949e27, std::numeric_limits<double>::quiet_NaN()}) {
         EXPECT_EQ(written_alike(0.0, w), same(0.0, written_value(w))) << w;
+        EXPECT_EQ(written_same_text(0.0, w), format_number(w) == "0") << w;
+    }
 }
 
 }  // namespace

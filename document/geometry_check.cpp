@@ -176,6 +176,65 @@ geometry_fault_kind kind_of(polygon_fault fault) {
     return geometry_fault_kind::identical;
 }
 
+// The written points of the corners of changed lines, each worked out once: the changed lines of a
+// part share their moved corners (a snap target serves every line that meets there), and writing a
+// point's three values costs several times a lookup. Bounded: once full it starts afresh, so that
+// a run that changes every line of a large part does not keep a table of all its points.
+class written_points {
+public:
+    point of(const point& p) {
+        key k;
+        std::memcpy(k.bits, &p, sizeof k.bits);
+        if (2 * (count_ + 1) > slots_.size()) {
+            if (slots_.size() < most_slots) {
+                grow();
+            } else {
+                std::fill(slots_.begin(), slots_.end(), slot{});
+                count_ = 0;
+            }
+        }
+        slot& s = slots_[find(k)];
+        if (!s.used) {
+            s = {k, written_point(p), true};
+            ++count_;
+        }
+        return s.written;
+    }
+
+private:
+    static constexpr std::size_t most_slots = std::size_t{1} << 16;
+    struct key {
+        std::uint64_t bits[3];
+        bool operator==(const key& o) const {
+            return bits[0] == o.bits[0] && bits[1] == o.bits[1] && bits[2] == o.bits[2];
+        }
+    };
+    struct slot {
+        key k;
+        point written;
+        bool used;
+    };
+    // The slot of k, or the free slot where it goes.
+    std::size_t find(const key& k) const {
+        std::uint64_t h = k.bits[0] * 0x9e3779b97f4a7c15ull ^ k.bits[1] * 0xc2b2ae3d27d4eb4full ^ k.bits[2];
+        h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 32;
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        while (slots_[i].used && !(slots_[i].k == k)) i = (i + 1) & mask;
+        return i;
+    }
+    void grow() {
+        std::vector<slot> old(slots_.empty() ? 64 : 2 * slots_.size(), slot{});
+        old.swap(slots_);
+        for (const slot& s : old) {
+            if (s.used) slots_[find(s.k)] = s;
+        }
+    }
+    std::vector<slot> slots_;
+    std::size_t count_ = 0;
+};
+
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
 // lines puts a million of them in it, which node-based sets make several times slower. It grows
 // (doubling) when it is half full.
@@ -237,7 +296,6 @@ constexpr int tiny_exponent = 127;  // ranges below 2^-896 (about 1.9e-270) are 
 // and NaN. False only for a value that is written as no changed line's least x.
 class x_filter {
 public:
-    void reserve(std::size_t n) { ranges_.reserve(3 * n); }
     void add(double w) {
         if (!std::isfinite(w)) {
             odd_ = true;
@@ -380,6 +438,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Each written line that is not its input: its own fault, and its repair. The prefilter hash of
     // a changed line that stays as it is is kept (own_hashes, by position), from the corners its
     // classification wrote, so that no value of it is written twice.
+    written_points moved;                         // the written corners of the changed polygons
     std::vector<prefilter_value> changed_hashes;  // prefilters of the lines changed
     std::vector<std::uint64_t> own_hashes;        // by position from unit.begin; 0: work it out
     const auto note_changed = [&](const ldraw_line& line) {
@@ -400,7 +459,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         // unchanged line). Only a line whose type changed is recorded so.
         if (written_alike(now, as_read)) continue;
         std::array<point, 4> written{};
-        for (std::size_t k = 0; k < now.size(); ++k) written[k] = written_point(now[k]);
+        for (std::size_t k = 0; k < now.size(); ++k) written[k] = moved.of(now[k]);
         if (type == line_type::triangle || type == line_type::quad) {
             const std::span<const point> corners(written.data(), now.size());
             const polygon_verdict verdict = classify_polygon(corners);
@@ -437,11 +496,13 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         const std::size_t changed_hashes_count = changed_hashes.size();
         changed.reserve(changed_hashes_count);
         changed_x.reserve(changed_hashes_count);
-        changed_raw_x.reserve(changed_hashes_count);
+        // The ranges pay only where most lines are unchanged; where many changed (a jittered
+        // mesh) every line is looked at, as the filter would pass most.
+        const bool by_range = changed_hashes_count * 8 < unit.end - unit.begin;
         for (const prefilter_value& h : changed_hashes) {
             changed.insert(h.hash);
             changed_x.insert(x_hash(h.x));
-            changed_raw_x.add(h.x);
+            if (by_range) changed_raw_x.add(h.x);
         }
         changed_hashes = {};
         // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
@@ -482,7 +543,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 ++next_changed;
             } else {
                 const std::uint32_t range = input.least_x_range(p);
-                if (range == no_range || !changed_raw_x.may_be_written_as_one(range)) continue;
+                if (range == no_range || (by_range && !changed_raw_x.may_be_written_as_one(range))) continue;
             }
             const ldraw_line& element = *elements[p];
             if (!is_geometry(element.type_code())) continue;
@@ -493,7 +554,6 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 std::uint64_t hash = own;
                 if (hash == 0) {
                     const point m = least(key_points(line));
-                    if (!changed_raw_x.may_be_written_as_one(range_of(m.x))) continue;
                     const double x = written_value(m.x);
                     if (!changed_x.contains(x_hash(x))) continue;
                     hash = prefilter_of_least(line.type_code(), line.colour().number(), x, written_value(m.y),

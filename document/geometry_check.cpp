@@ -324,10 +324,10 @@ private:
 // is written as it was read.
 bool written_alike(std::span<const point> a, std::span<const point> b) {
     if (a.size() != b.size()) return false;
+    // Most coordinates of a moved line did not move: those need no call.
+    const auto alike = [](double u, double v) { return bits_of(u) == bits_of(v) || weldrix::written_alike(u, v); };
     for (std::size_t k = 0; k < a.size(); ++k) {
-        if (!weldrix::written_alike(a[k].x, b[k].x) || !weldrix::written_alike(a[k].y, b[k].y) ||
-            !weldrix::written_alike(a[k].z, b[k].z))
-            return false;
+        if (!alike(a[k].x, b[k].x) || !alike(a[k].y, b[k].y) || !alike(a[k].z, b[k].z)) return false;
     }
     return true;
 }
@@ -381,13 +381,30 @@ void geometry_input::before(const ldraw_line& line) {
     std::copy(p.begin(), p.end(), held_.begin());
 }
 
+bool geometry_input::alike(std::span<const point> now, std::span<const point> as_read) {
+    if (now.size() != as_read.size()) return false;
+    const auto coordinate_alike = [&](double u, double v) {
+        const std::uint64_t bu = bits_of(u), bv = bits_of(v);
+        if (bu == bv) return true;
+        memo_entry& e = memo_[mix(bu, bv) >> 56];
+        if (e.now != bu || e.as_read != bv) e = {bu, bv, weldrix::written_alike(u, v)};
+        return e.alike;
+    };
+    for (std::size_t k = 0; k < now.size(); ++k) {
+        if (!coordinate_alike(now[k].x, as_read[k].x) || !coordinate_alike(now[k].y, as_read[k].y) ||
+            !coordinate_alike(now[k].z, as_read[k].z))
+            return false;
+    }
+    return true;
+}
+
 void geometry_input::after(std::size_t position, const ldraw_line& line) {
     if (!is_geometry(held_type_)) return;
     // Most moved lines moved below what is written (a snap of 4.5 onto 4.500000000001): they are
     // written as read, and need no record.
     if (line.type_code() == held_type_) {
         const std::span<const point> now = key_points(line);
-        if (written_alike(now, {held_.data(), held_count_})) {
+        if (alike(now, {held_.data(), held_count_})) {
             if (position >= least_x_.size()) least_x_.resize(position + 1, no_range);
             least_x_[position] = range_of(least(now).x);
             return;

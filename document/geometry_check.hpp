@@ -75,7 +75,17 @@ public:
     }
 
 private:
+    // Whether corners now are written as those read: most moved values moved in their last bits.
+    bool alike(std::span<const point> now, std::span<const point> as_read);
     std::array<point, 4> held_{};
+    // The last verdicts on pairs of values (now, as read), by a hash of their bits: a vertex
+    // serves several lines in a row, each of which asks the same. Zero bits on both sides is
+    // never asked (equal bits need no verdict), so an empty entry is no verdict.
+    struct memo_entry {
+        std::uint64_t now = 0, as_read = 0;
+        bool alike = false;
+    };
+    std::array<memo_entry, 256> memo_{};
     std::size_t held_count_ = 0;
     line_type held_type_ = line_type::none;
     // The points in blocks that are never moved or copied as they fill (a run that changes every

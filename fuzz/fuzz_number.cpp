@@ -5,7 +5,9 @@
 //    except where the C library reads more than decimal numbers (hexadecimal, inf, nan);
 //  * append_number agrees with the straightforward format_general(v, 7) for doubles made from
 //    the input bytes;
-//  * what the writer writes reads back to a value that writes the same text (7 and 6 digits).
+//  * what the writer writes reads back to a value that writes the same text (7 and 6 digits);
+//  * written_alike and written_same_text agree with written_value and the texts, for a value
+//    and its neighbours (in the last bits, across a rounding boundary, a decade away).
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -115,6 +117,16 @@ void check_writer(double v, std::string_view input) {
     }
 }
 
+// The pair tests against what they stand for.
+void check_alike(double v, std::string_view input) {
+    const double boundary = (std::round(v * 1e6) + 0.5) / 1e6;
+    for (const double w : {std::nextafter(v, 0.0), v * (1 + 1e-12), v * (1 + 3e-7), v * 10, -v, boundary,
+                           std::nextafter(boundary, 1e308)}) {
+        FUZZ_CHECK(written_alike(v, w) == same_bits(written_value(v), written_value(w)), input);
+        FUZZ_CHECK(written_same_text(v, w) == (format_number(v) == format_number(w)), input);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -137,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bits = (bits & 0x800fffffffffffffull) | exponent << 52;
         std::memcpy(&v, &bits, sizeof v);
         check_writer(v, input);
+        check_alike(v, input);
     }
     return 0;
 }

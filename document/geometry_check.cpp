@@ -320,14 +320,15 @@ private:
     bool tiny_ = false, odd_ = false;
 };
 
-// Whether points are written as others: a line whose corners moved below the seven digits written
-// is written as it was read.
-bool written_alike(std::span<const point> a, std::span<const point> b) {
+// Whether points are written as others, by a test of two coordinates that are not the same bits:
+// a line whose corners moved below the seven digits written is written as it was read.
+template <class Alike>
+bool points_alike(std::span<const point> a, std::span<const point> b, Alike&& alike) {
     if (a.size() != b.size()) return false;
-    // Most coordinates of a moved line did not move: those need no call.
-    const auto alike = [](double u, double v) { return bits_of(u) == bits_of(v) || weldrix::written_alike(u, v); };
+    // Most coordinates of a moved line did not move: those need no test.
+    const auto same = [&](double u, double v) { return bits_of(u) == bits_of(v) || alike(u, v); };
     for (std::size_t k = 0; k < a.size(); ++k) {
-        if (!alike(a[k].x, b[k].x) || !alike(a[k].y, b[k].y) || !alike(a[k].z, b[k].z)) return false;
+        if (!same(a[k].x, b[k].x) || !same(a[k].y, b[k].y) || !same(a[k].z, b[k].z)) return false;
     }
     return true;
 }
@@ -382,20 +383,12 @@ void geometry_input::before(const ldraw_line& line) {
 }
 
 bool geometry_input::alike(std::span<const point> now, std::span<const point> as_read) {
-    if (now.size() != as_read.size()) return false;
-    const auto coordinate_alike = [&](double u, double v) {
+    return points_alike(now, as_read, [&](double u, double v) {
         const std::uint64_t bu = bits_of(u), bv = bits_of(v);
-        if (bu == bv) return true;
         memo_entry& e = memo_[mix(bu, bv) >> 56];
-        if (e.now != bu || e.as_read != bv) e = {bu, bv, weldrix::written_alike(u, v)};
+        if (e.now != bu || e.as_read != bv) e = {bu, bv, written_alike(u, v)};
         return e.alike;
-    };
-    for (std::size_t k = 0; k < now.size(); ++k) {
-        if (!coordinate_alike(now[k].x, as_read[k].x) || !coordinate_alike(now[k].y, as_read[k].y) ||
-            !coordinate_alike(now[k].z, as_read[k].z))
-            return false;
-    }
-    return true;
+    });
 }
 
 void geometry_input::after(std::size_t position, const ldraw_line& line) {
@@ -474,7 +467,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         // A line whose corners moved below the seven digits written is written as it was read: it
         // has the faults it had, and is identical to the lines it was identical to (the test of an
         // unchanged line). Only a line whose type changed is recorded so.
-        if (written_alike(now, as_read)) continue;
+        if (points_alike(now, as_read, [](double u, double v) { return written_alike(u, v); })) continue;
         std::array<point, 4> written{};
         for (std::size_t k = 0; k < now.size(); ++k) written[k] = moved.of(now[k]);
         if (type == line_type::triangle || type == line_type::quad) {

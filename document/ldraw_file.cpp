@@ -239,8 +239,10 @@ std::vector<missing_subfile> ldraw_file::expand_subfiles(const search_paths& pat
         if (unit.role == document_unit::kind::data) continue;
         const std::string root =
             unit.role == document_unit::kind::section ? section_identity(real_name_, unit.begin + 1) : real_name_;
+        // The linear search, the plain reference, builds the whole set of targets.
         expansion.expand(elements, unit.begin, unit.end, root, *inlined_vertices_.back(),
-                         origins ? &target_origins_[u] : nullptr, &origin_names_, line_numbers_);
+                         origins ? &target_origins_[u] : nullptr, &origin_names_, line_numbers_,
+                         options.search == vertex_search::indexed);
     }
     expansion.print_statistics();
     cycles = expansion.cycles();

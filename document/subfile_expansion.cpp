@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -47,6 +48,7 @@
 #include "elements/comment_line.hpp"
 #include "elements/subfile_line.hpp"
 #include "geometry/placement.hpp"
+#include "geometry/snap_region.hpp"
 #include "geometry/vertex_set.hpp"
 #include "io/ascii.hpp"
 #include "io/console.hpp"
@@ -113,10 +115,19 @@ public:
 
     void run(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
              const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins,
-             std::vector<std::string>* origin_names, const std::vector<std::size_t>& line_numbers) {
+             std::vector<std::string>* origin_names, const std::vector<std::size_t>& line_numbers, bool needed_only) {
         targets_ = &targets;
         origins_ = origin_names ? origins : nullptr;
         origin_names_ = origin_names;
+        region_.reset();
+        if (needed_only && snap_region::applies(targets.thresholds())) {
+            std::size_t vertices = 0;
+            for (std::size_t i = begin; i < end; ++i) vertices += elements[i]->vertices().size();
+            region_.emplace(targets.thresholds(), vertices);
+            for (std::size_t i = begin; i < end; ++i) {
+                for (const point& p : elements[i]->vertices()) region_->cover(p);
+            }
+        }
         start_chains();
         const std::uint32_t root = chain_child(none, file_id(root_name));
         // The first inlined line follows the unit's own last line.
@@ -145,6 +156,8 @@ public:
                                        local.reference_names[k], file.reference_lines[k]));
             }
         }
+        if (region_) fill_from_region(false);
+        region_.reset();
     }
 
     std::vector<missing_subfile> missing() const {
@@ -309,6 +322,16 @@ private:
     }
 
     void offer(const point& p, std::uint32_t name) {
+        if (region_) {
+            region_->offer(p, name);
+            // The vertices kept for the region are given up beyond this many (24 bytes each, and
+            // the same again for a large set of targets): the set is built whole from there on.
+            if (region_->offered() >= region_limit) {
+                fill_from_region(true);
+                region_.reset();
+            }
+            return;
+        }
         if (!origins_) {
             targets_->add(p, true);
             return;
@@ -316,6 +339,16 @@ private:
         const std::size_t before = targets_->size();
         targets_->add(p, true);
         if (targets_->size() > before) origins_->push_back(origin_of(name));
+    }
+
+    // The vertices offered to the region so far, added to the targets: those of the closed region,
+    // or every one.
+    void fill_from_region(bool everything) {
+        if (!origins_) {
+            region_->fill(*targets_, everything, [](std::uint32_t) {});
+            return;
+        }
+        region_->fill(*targets_, everything, [&](std::uint32_t name) { origins_->push_back(origin_of(name)); });
     }
 
     // The index of a name in origin_names_, added the first time.
@@ -504,7 +537,9 @@ private:
     console& out_;
     const inline_observer observer_;  // a copy: the default argument is a temporary
     const std::atomic<bool>* stop_;
-    vertex_set* targets_ = nullptr;                     // of the unit being expanded
+    vertex_set* targets_ = nullptr;      // of the unit being expanded
+    std::optional<snap_region> region_;  // when only the targets snaps can reach are built
+    static constexpr std::size_t region_limit = std::size_t{1} << 21;
     std::vector<std::uint32_t>* origins_ = nullptr;     // per new target, the file it comes from
     std::vector<std::string>* origin_names_ = nullptr;  // what origins_ refers to
     std::vector<std::uint32_t> origin_index_;           // per name: its index in origin_names_, or none
@@ -547,9 +582,9 @@ void subfile_expansion::add_section(std::string_view name, const std::vector<std
 void subfile_expansion::expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                                std::size_t end, const std::string& root_name, vertex_set& targets,
                                std::vector<std::uint32_t>* origins, std::vector<std::string>* origin_names,
-                               const std::vector<std::size_t>& line_numbers) {
+                               const std::vector<std::size_t>& line_numbers, bool needed_only) {
     assert(begin <= end && end <= elements.size());
-    impl_->run(elements, begin, end, root_name, targets, origins, origin_names, line_numbers);
+    impl_->run(elements, begin, end, root_name, targets, origins, origin_names, line_numbers, needed_only);
 }
 
 void subfile_expansion::print_statistics() const { impl_->print_statistics(); }

@@ -84,10 +84,15 @@ public:
     // the file each new target comes from is appended, target by target, as an index into
     // origin_names, to which a name is added the first time a target comes from it (the names may
     // be shared by the units of a document). line_numbers as for add_section.
+    // With needed_only, targets gets only the representatives that snaps of the vertices of
+    // elements[begin, end), as they are now, can reach, in their order (see snap_region.hpp):
+    // unification then gives the result of the whole set, as long as those elements do not change
+    // before it. (Under thresholds snap_region does not serve, the whole set.)
     // Needs begin <= end <= elements.size().
     void expand(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 const std::string& root_name, vertex_set& targets, std::vector<std::uint32_t>* origins = nullptr,
-                std::vector<std::string>* origin_names = nullptr, const std::vector<std::size_t>& line_numbers = {});
+                std::vector<std::string>* origin_names = nullptr, const std::vector<std::size_t>& line_numbers = {},
+                bool needed_only = false);
 
     // The inlining statistics, on the console given at construction.
     void print_statistics() const;

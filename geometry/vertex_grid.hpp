@@ -90,6 +90,23 @@ public:
     template <class Touch>
     void prefetch_chains(const point& v, double r, Touch&& touch) const;
 
+    // The cells themselves, by their tags, for callers that partition space without filing points
+    // (snap_region). p finite, 0 < r <= radius().
+    //  * tag(p, r, alone): the tag of p's cell; alone is set when a query of radius r at p looks up
+    //    p's cell alone (it may be left false for some points close to a border, never set wrongly).
+    //  * for_each_tag_near(p, r, f): f(tag) for each cell a query of radius r at p looks up, once.
+    //  * for_each_tag_around(p, r, f): f(tag) for those cells and maybe a few more, some tags more
+    //    than once.
+    // The first and the last take a shortcut for coordinates less than 2^24 cells from 0 (see
+    // near_cells_of), else give what the query itself would.
+    std::uint32_t tag(const point& p, double r, bool& alone) const;
+    template <class F>
+    void for_each_tag_near(const point& p, double r, F&& f) const {
+        for_each_tag(cells_near(p, r), f);
+    }
+    template <class F>
+    void for_each_tag_around(const point& p, double r, F&& f) const;
+
 private:
     static constexpr std::size_t full_size = none - 64;
     static constexpr std::uint32_t unfiled = none - 1;  // node.next of a point not filed
@@ -110,6 +127,11 @@ private:
         std::uint32_t raw;
     };
     cell_range cells_near(const point& v, double r) const;
+    // The shortcut of tag and for_each_tag_around: the key of p's cell in key and, per axis, how
+    // close p is to the lower and the upper border (near[a] bit 0 and 1: less than 2r away, or
+    // perhaps so). False, with nothing set, when a coordinate is 2^24 cells or more from 0 (or
+    // for a single cell).
+    bool near_cells_of(const point& p, double r, cell_key& key, unsigned (&near)[3]) const;
     // The tags of the cells at the corners of range (see prefetch_buckets), their number.
     static int corner_tags(const cell_range& range, std::uint32_t (&tags)[8]);
     // Calls f(tag) for the tag of every cell of range, each tag once (cells whose tags are equal
@@ -224,6 +246,62 @@ void vertex_grid::for_each_tag(const cell_range& range, F&& f) {
                 if (std::find(seen, seen + seen_count, tag) != seen + seen_count) continue;
                 seen[seen_count++] = tag;
                 f(tag);
+            }
+        }
+    }
+}
+
+// Why the shortcut is sound: while |x / w| < 2^24, t = x / w + 1/2 is computed with an error
+// below 2^-28 cells, and so are (x +- r) / w + 1/2, the values the query keys (x / w is exact, see
+// above); r / w is at least 1/2^14 for the radii snap_region asks (0.001 in cells of at most 16).
+// So when the fraction t - floor(t) lies in [2r / w, 1 - 2r / w], both keys are floor(t); when it
+// is below, the lower key is floor(t) or the one below, and above it the upper key is floor(t) or
+// the one above: the cells around a point are a superset of the ones looked up.
+inline bool vertex_grid::near_cells_of(const point& p, double r, cell_key& key, unsigned (&near)[3]) const {
+    if (single_cell_) return false;
+    constexpr double limit = 16777216.0;  // 2^24
+    const double margin = 2 * r * scale_[0] * scale_[1];
+    const double coordinate[3] = {p.x, p.y, p.z};
+    for (int a = 0; a < 3; ++a) {
+        const double q = coordinate[a] * scale_[0] * scale_[1];
+        if (!(q > -limit && q < limit)) return false;
+        const double t = q + 0.5;
+        key.k[a] = floor_to_int(t);
+        const double fraction = t - static_cast<double>(key.k[a]);
+        near[a] = (fraction < margin ? 1u : 0u) | (fraction > 1 - margin ? 2u : 0u);
+    }
+    key.raw = 0;
+    return true;
+}
+
+inline std::uint32_t vertex_grid::tag(const point& p, double r, bool& alone) const {
+    cell_key key;
+    unsigned near[3];
+    if (near_cells_of(p, r, key, near)) {
+        alone = (near[0] | near[1] | near[2]) == 0;
+        return tag_of(key);
+    }
+    const cell_range range = cells_near(p, r);
+    alone = range.span[0] == 0 && range.span[1] == 0 && range.span[2] == 0;
+    return tag_of(cell_of(p));
+}
+
+template <class F>
+void vertex_grid::for_each_tag_around(const point& p, double r, F&& f) const {
+    cell_key key;
+    unsigned near[3];
+    if (!near_cells_of(p, r, key, near)) {
+        for_each_tag_near(p, r, f);
+        return;
+    }
+    const std::int64_t k0 = key.k[0], k1 = key.k[1], k2 = key.k[2];
+    for (std::int64_t i = k0 - (near[0] & 1); i <= k0 + (near[0] >> 1); ++i) {
+        key.k[0] = i;
+        for (std::int64_t j = k1 - (near[1] & 1); j <= k1 + (near[1] >> 1); ++j) {
+            key.k[1] = j;
+            for (std::int64_t k = k2 - (near[2] & 1); k <= k2 + (near[2] >> 1); ++k) {
+                key.k[2] = k;
+                f(tag_of(key));
             }
         }
     }

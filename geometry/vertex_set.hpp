@@ -94,6 +94,8 @@ public:
         return r.members == rep_vertex::alone ? rep_sums{r.x, r.y, r.z, 1} : sums_[r.members];
     }
     std::size_t size() const { return reps_.size(); }
+    const unify_thresholds& thresholds() const { return thresholds_; }
+    vertex_search search() const { return search_; }
 
 private:
     double merge_distance(const rep_vertex& r) const {

@@ -127,6 +127,20 @@ private:
     bool has_subfile_ = false;
     std::size_t expected_ = 0;  // as reserve gave it
     std::vector<std::size_t>* snap_log_ = nullptr;
+
+    // The last snaps, by the bits of the point snapped: a file's vertex is shared by several of
+    // its lines, which snap the same point one after another. An entry holds while the set is
+    // unchanged since it was made (its generation is the set's).
+    struct memo_slot {
+        point from;
+        std::uint32_t target;  // the representative, or memo_none
+        std::uint32_t generation = 0;
+    };
+    static constexpr std::uint32_t memo_none = 0xffffffffu;
+    static constexpr std::size_t memo_size = 256;
+    static constexpr std::size_t memo_from = 32;  // a smaller set answers as fast without it
+    std::vector<memo_slot> memo_;
+    std::uint32_t generation_ = 1;  // changed by every add (0 marks an empty slot)
 };
 
 }  // namespace weldrix

@@ -1,5 +1,6 @@
 #include "app/batch_file.hpp"
 
+#include <cerrno>
 #include <new>
 
 #include "app/folder_walk.hpp"
@@ -165,21 +166,43 @@ bool batch_jobs::unplaceable(const file_paths& paths) {
 bool batch_jobs::readable_by_run(const file_paths& paths) {
     if (search_roots_.empty()) return false;
     file_system& fs = env_.files;
-    std::string place = paths.output_real(fs);
-    if (place.empty()) {
-        // A link that leads nowhere yet creates the file it names, wherever that is.
-        const std::string& output = paths.output();
-        std::string target;
-        if (repeat_interrupted([&] { return fs.read_link(output, target); }) == 0) return true;
-        const std::size_t slash = output.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
-        const std::string folder = real_place(fs, output.substr(0, slash));
+    const std::string& output = paths.output();
+    const std::size_t slash = output.find_last_of(fs.names_ignore_case() ? "/\\" : "/");
+    std::string target;
+    const int link = repeat_interrupted([&] { return fs.read_link(output, target); });
+    std::string place;
+    if ((link == EINVAL || link == ENOENT) && slash != std::string::npos && !fs.names_ignore_case()) {
+        // Not a link (or not there yet): its place is its folder's real place and its name. The
+        // folders of a run's outputs are few, so each is worked out once (a real path costs the
+        // host a call per component).
+        const std::string folder = output_folder_place(output.substr(0, slash));
         if (folder.empty()) return true;
         place = joined(folder, output.substr(slash + 1));
+    } else {
+        place = paths.output_real(fs);
+        if (place.empty()) {
+            // A link that leads nowhere yet creates the file it names, wherever that is.
+            if (link == 0) return true;
+            const std::string folder = real_place(fs, output.substr(0, slash));
+            if (folder.empty()) return true;
+            place = joined(folder, output.substr(slash + 1));
+        }
     }
     for (const std::string& root : search_roots_) {
         if (place == root || lies_below(fs, place, root)) return true;
     }
     return false;
+}
+
+std::string batch_jobs::output_folder_place(const std::string& folder) {
+    {
+        const std::lock_guard<std::mutex> lock(folders_mutex_);
+        const auto found = folder_places_.find(folder);
+        if (found != folder_places_.end()) return found->second;
+    }
+    std::string place = real_place(env_.files, folder);
+    const std::lock_guard<std::mutex> lock(folders_mutex_);
+    return folder_places_.try_emplace(folder, std::move(place)).first->second;
 }
 
 // Creates the folders of an output once per run. Another thread that needs the same folder waits

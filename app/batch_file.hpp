@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -65,6 +66,8 @@ private:
     [[nodiscard]] bool leads_out_of_place(const file_paths& paths);
     [[nodiscard]] bool unplaceable(const file_paths& paths);
     [[nodiscard]] bool readable_by_run(const file_paths& paths);
+    // The real place of a folder of outputs (real_place), worked out once per folder.
+    std::string output_folder_place(const std::string& folder);
     void make_output_folder(const std::string& output);
 
     const run_options& options_;
@@ -77,8 +80,9 @@ private:
     // With -s: the real paths of the input folder and the library folders, below which the run
     // looks for subfiles.
     std::vector<std::string> search_roots_;
-    std::mutex folders_mutex_;  // guards made_folders_ while the folders are made
+    std::mutex folders_mutex_;  // guards made_folders_ while the folders are made, and folder_places_
     std::unordered_set<std::string> made_folders_;
+    std::unordered_map<std::string, std::string> folder_places_;
 };
 
 }  // namespace weldrix

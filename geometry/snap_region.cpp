@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <iterator>
+#include <limits>
 
 namespace weldrix {
 namespace {
@@ -35,9 +38,20 @@ snap_region::snap_region(const unify_thresholds& t, std::size_t file_vertices)
                                         std::size_t{4096}, most_bits);
     bits_.assign(bits / 64, 0);
     mask_ = static_cast<std::uint32_t>(bits - 1);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::fill(std::begin(covered_), std::end(covered_), point(nan, nan, nan));
 }
 
+// A file's vertex is shared by several of its lines, mostly near one another in the file: a point
+// covered lately is passed over.
 void snap_region::cover(const point& v) {
+    std::uint64_t bits[3];
+    std::memcpy(bits, &v, sizeof bits);
+    const std::uint64_t h =
+        bits[0] * 0x9e3779b97f4a7c15ull ^ bits[1] * 0xc2b2ae3d27d4eb4full ^ bits[2] * 0x165667b19e3779f9ull;
+    point& last = covered_[static_cast<std::size_t>(h >> 58)];
+    if (std::memcmp(&last, &v, sizeof v) == 0) return;
+    last = v;
     if (finite(v)) grid_.for_each_tag_around(v, reach_, [&](std::uint32_t tag) { include(tag); });
 }
 

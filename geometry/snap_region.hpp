@@ -94,6 +94,8 @@ private:
     double reach_;
     std::vector<std::uint64_t> bits_;  // a bit per tag & mask_: the region
     std::uint32_t mask_;
+    // The points covered lately, by a hash of their bits; NaN at first (a NaN vertex covers nothing).
+    point covered_[64];
     std::vector<point> points_;
     std::vector<std::uint32_t> origins_;
     std::vector<std::uint32_t> tags_;

@@ -8,8 +8,8 @@
 // input) makes chains of vertices just closer than 0.001, meets the borders of the region's cells
 // and the thresholds, often one ulp off, or are raw doubles (huge, subnormal, infinite, NaN).
 //
-// Input: bytes 0 and 1 pick the vertex and subfile thresholds, byte 2 the lattice step (and bit 7
-// the region given up half way); then per
+// Input: bytes 0 and 1 pick the vertex and subfile thresholds, byte 2 the lattice step (bits 0-2),
+// its base (bits 3-4) and bit 7 the region given up half way; then per
 // vertex one byte (bit 0: a subfile vertex, bit 1: raw doubles follow, else three lattice bytes).
 #include <cmath>
 #include <cstdint>
@@ -31,14 +31,18 @@ const double thresholds[] = {0.005, 0.001, 0.002, 0.0049999, 0.01, 1.0, 0.5, 0.0
 // Below, at and above the merge distance, a region cell's half width for the usual thresholds,
 // and steps that straddle both.
 const double steps[] = {0.0009, 0.001, 0.00099999, 0.0625, 0.0624995, 0.0003, 0.004, 0.125};
+static_assert(std::size(steps) == 8);
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 bool same_bits(const point& a, const point& b) {
     return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
 }
 
-double lattice(std::uint8_t b, double step) {
-    const double m = static_cast<double>(static_cast<int>(b & 63) - 32) * step;
+// Around 0 or a border of the region's cells (half a width of 0.125 from a multiple of it).
+const double bases[] = {0.0, 0.0625, -0.0625, 0.1875};
+
+double lattice(std::uint8_t b, double step, double base) {
+    const double m = base + static_cast<double>(static_cast<int>(b & 63) - 32) * step;
     switch (b >> 6) {
         case 0: return std::nextafter(m, inf);
         case 1: return std::nextafter(m, -inf);
@@ -59,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 3) return 0;
     const unify_thresholds t{thresholds[data[0] % std::size(thresholds)], thresholds[data[1] % std::size(thresholds)]};
     if (!snap_region::applies(t)) return 0;
-    const double step = steps[data[2] % std::size(steps)];
+    const double step = steps[data[2] & 7];
+    const double base = bases[(data[2] >> 3) & 3];
 
     std::vector<point> file, subfile;
     std::size_t at = 3;
@@ -74,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             at += 24;
         } else {
             if (size - at < 3) break;
-            p = point(lattice(data[at], step), lattice(data[at + 1], step), lattice(data[at + 2], step));
+            p = point(lattice(data[at], step, base), lattice(data[at + 1], step, base),
+                      lattice(data[at + 2], step, base));
             at += 3;
         }
         (op & 1 ? subfile : file).push_back(p);

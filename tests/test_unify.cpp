@@ -179,6 +179,24 @@ TEST_F(UnifySubfiles, SnapsMainVerticesOntoExactSubfileVertices) {
               "1 16 0 0 0 1 0 0 0 1 0 0 0 1 pair.dat\n2 24 10.0052 0 0 5 5 5\n");
 }
 
+TEST_F(UnifySubfiles, AChainOfNearSubfileVerticesDecidesFromAfar) {
+    // Edges from x = 0.0009 n down to 0 in steps of 0.0009: each vertex merges into the one before
+    // it when that one is a target, so every other one is. Whether 0 or 0.0009 is a target, and
+    // so where the main vertex at 0.0003 goes, is decided by the parity of n, 0.1 units away:
+    // the targets built from the region around the part must follow the chain that far.
+    for (const int n : {120, 121}) {
+        std::string chain;
+        for (int k = n; k > 0; --k)
+            chain += "2 24 " + std::to_string(0.0009 * k) + " 0 0 " + std::to_string(0.0009 * (k - 1)) + " 0 0\n";
+        write_file(dir / "chain.dat", chain);
+        const std::string input = "1 16 0 0 0 1 0 0 0 1 0 0 0 1 chain.dat\n2 24 0.0003 0 0 5 5 5\n";
+        const std::string want = std::string("1 16 0 0 0 1 0 0 0 1 0 0 0 1 chain.dat\n2 24 ") +
+                                 (n % 2 == 0 ? "0" : "0.0009") + " 0 0 5 5 5\n";
+        EXPECT_EQ(unify(input, 0.005, 0.005, vertex_search::indexed, folder()).text, want) << n;
+        EXPECT_EQ(unify(input, 0.005, 0.005, vertex_search::linear, folder()).text, want) << n;
+    }
+}
+
 TEST_F(UnifySubfiles, RemovesTrianglesWhoseCornersSnapTogetherAndBreaksTiesByOrder) {
     // Corners 0.006 apart do not merge, but both lie 0.003 from one subfile vertex: the triangle
     // collapses in the second pass.

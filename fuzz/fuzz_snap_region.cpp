@@ -13,12 +13,12 @@
 // vertex one byte (bit 0: a subfile vertex, bit 1: raw doubles follow, else three lattice bytes).
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_points.hpp"
 #include "geometry/snap_region.hpp"
 #include "geometry/vertex_set.hpp"
 
@@ -32,11 +32,6 @@ const double thresholds[] = {0.005, 0.001, 0.002, 0.0049999, 0.01, 1.0, 0.5, 0.0
 // and steps that straddle both.
 const double steps[] = {0.0009, 0.001, 0.00099999, 0.0625, 0.0624995, 0.0003, 0.004, 0.125};
 static_assert(std::size(steps) == 8);
-
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-bool same_bits(const point& a, const point& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
-}
 
 // Around 0 or a border of the region's cells (half a width of 0.125 from a multiple of it).
 const double bases[] = {0.0, 0.0625, -0.0625, 0.1875};
@@ -71,18 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (at < size) {
         const std::uint8_t op = data[at++];
         point p;
-        if (op & 2) {
-            if (size - at < sizeof(double) * 3) break;
-            std::memcpy(&p.x, data + at, sizeof(double));
-            std::memcpy(&p.y, data + at + 8, sizeof(double));
-            std::memcpy(&p.z, data + at + 16, sizeof(double));
-            at += 24;
-        } else {
-            if (size - at < 3) break;
-            p = point(lattice(data[at], step, base), lattice(data[at + 1], step, base),
-                      lattice(data[at + 2], step, base));
-            at += 3;
-        }
+        if (!fuzz::next_point(
+                data, size, at, op & 2, [&](std::uint8_t b) { return lattice(b, step, base); }, p))
+            break;
         (op & 1 ? subfile : file).push_back(p);
     }
 
@@ -122,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         point a = v, b = v;
         whole.snap(a);
         kept.snap(b);
-        FUZZ_CHECK(same_bits(a, b), input);
+        FUZZ_CHECK(fuzz::same_bits(a, b), input);
         FUZZ_CHECK(snapped_to(whole_log, whole_origins) == snapped_to(kept_log, kept_origins), input);
     }
     return 0;

@@ -13,27 +13,23 @@
 // (bit 0: snap, bit 1: a subfile vertex, bit 2: raw doubles follow, else three lattice bytes).
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_check.hpp"
+#include "fuzz/fuzz_points.hpp"
 #include "geometry/vertex_set.hpp"
 
 using namespace weldrix;
+using fuzz::same_bits;
 
 namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 const double thresholds[] = {0.005, 0.001,  0.002,  0.0049999, 0.01, 1.0, 0.0,
                              -1.0,  1e-300, 5e-324, 1e5,       2e5,  inf, std::numeric_limits<double>::quiet_NaN()};
-
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-bool same_bits(const point& a, const point& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
-}
 
 // A coordinate from one lattice byte: a multiple of a quarter of the scale, often one ulp off.
 double lattice(std::uint8_t b, double scale) {
@@ -75,17 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (at < size) {
         const std::uint8_t op = data[at++];
         point p;
-        if (op & 4) {
-            if (size - at < sizeof(double) * 3) break;
-            std::memcpy(&p.x, data + at, sizeof(double));
-            std::memcpy(&p.y, data + at + 8, sizeof(double));
-            std::memcpy(&p.z, data + at + 16, sizeof(double));
-            at += 24;
-        } else {
-            if (size - at < 3) break;
-            p = point(lattice(data[at], scale), lattice(data[at + 1], scale), lattice(data[at + 2], scale));
-            at += 3;
-        }
+        if (!fuzz::next_point(
+                data, size, at, op & 4, [&](std::uint8_t b) { return lattice(b, scale); }, p))
+            break;
         // The hints of the queries to come read nothing outside the set and change nothing.
         indexed.prefetch_buckets(p);
         indexed.prefetch_chains(p);

@@ -1,0 +1,34 @@
+// Points from fuzz input bytes, and their bitwise comparison, for the targets on vertex sets.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "geometry/point.hpp"
+
+namespace weldrix::fuzz {
+
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline bool same_bits(const point& a, const point& b) {
+    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
+}
+
+// The point at data[at]: three raw doubles (24 bytes) when raw, else three bytes that lattice
+// makes coordinates. Moves at past them; false, with at unchanged, when the input is too short.
+template <class Lattice>
+bool next_point(const std::uint8_t* data, std::size_t size, std::size_t& at, bool raw, Lattice&& lattice, point& p) {
+    if (raw) {
+        if (size - at < sizeof(double) * 3) return false;
+        std::memcpy(&p.x, data + at, sizeof(double));
+        std::memcpy(&p.y, data + at + 8, sizeof(double));
+        std::memcpy(&p.z, data + at + 16, sizeof(double));
+        at += 24;
+        return true;
+    }
+    if (size - at < 3) return false;
+    p = point(lattice(data[at]), lattice(data[at + 1]), lattice(data[at + 2]));
+    at += 3;
+    return true;
+}
+
+}  // namespace weldrix::fuzz

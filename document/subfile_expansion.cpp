@@ -3,9 +3,10 @@
 // The result is the one of the straightforward algorithm, a single loop over a growing element
 // list in which every subfile reference appends the placed lines of its file behind everything
 // already there, level after level. What is kept of that list is what later steps need:
-//   * the vertices of inlined edges, triangles and quads go straight into the snap target set, in
+//   * the vertices of inlined edges, triangles and quads go into the snap target set, in
 //     inlining order (the set keeps the first of any vertices closer than 0.001, so this is the
-//     set unification would build from the full list);
+//     set unification would build from the full list); with needed_only, through a snap_region,
+//     which keeps of that set what the unit's snaps can reach;
 //   * the references still to expand, kept per inlined copy of a file (one entry holds the
 //     placement of the copy; its references are placed when the loop reaches them), so a library
 //     that fans out costs memory per copy rather than per reference.

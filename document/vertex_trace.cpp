@@ -1,7 +1,5 @@
 #include "document/vertex_trace.hpp"
 
-#include <cstring>
-
 #include "geometry/number_format.hpp"
 
 namespace weldrix {
@@ -28,8 +26,6 @@ std::span<const point> vertex_trace::final_points(const ldraw_line& element) con
 const std::array<int, 4>& vertex_trace::map_of(const ldraw_line& element) const {
     return element.type_code() == line_type::removed ? collapse_map : map;
 }
-
-bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof(point)) == 0; }
 
 bool same_text(const point& a, const point& b) {
     // A point's text is its three numbers' texts, one space apart.

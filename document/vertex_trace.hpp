@@ -31,7 +31,6 @@ struct vertex_trace {
     const std::array<int, 4>& map_of(const ldraw_line& element) const;
 };
 
-bool same_bits(const point& a, const point& b);
 // A vertex whose value changed below the seven digits a coordinate is written with (an average of
 // equal values can differ in its last bit) is written as it was: it did not move.
 bool same_text(const point& a, const point& b);

@@ -14,7 +14,6 @@
 // overflows), INVERTNEXT comments, and references that move, mirror, rotate or scale. Byte 0 picks the inlining limit
 // and whether the origin of each target is recorded.
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,8 +88,6 @@ std::string file_text(byte_source& in, std::size_t most) {
     }
     return weldrix::fuzz::joined_lines(lines, "\n");
 }
-
-bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 struct expanded {
     std::string console;

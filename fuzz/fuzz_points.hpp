@@ -8,10 +8,8 @@
 
 namespace weldrix::fuzz {
 
+// (Points compare with weldrix::same_bits.)
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool same_bits(const point& a, const point& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
-}
 
 // The point at data[at]: three raw doubles (24 bytes) when raw, else three bytes that lattice
 // makes coordinates. Moves at past them; false, with at unchanged, when the input is too short.

@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         point a = v, b = v;
         whole.snap(a);
         kept.snap(b);
-        FUZZ_CHECK(fuzz::same_bits(a, b), input);
+        FUZZ_CHECK(same_bits(a, b), input);
         FUZZ_CHECK(snapped_to(whole_log, whole_origins) == snapped_to(kept_log, kept_origins), input);
     }
     return 0;

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "geometry/number_format.hpp"
@@ -52,5 +54,16 @@ inline bool closer_than(const point& a, const point& b, double threshold) {
 
 // Whether all three coordinates are finite (neither infinite nor NaN).
 inline bool finite(const point& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+// Whether a and b are the same bit for bit (0 and -0 differ, a NaN equals a NaN of its bits): the
+// equality of the tables that remember points.
+inline bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof(point)) == 0; }
+
+// A hash of the point's bits, well mixed in its upper bits (take them with >>).
+inline std::uint64_t bits_hash(const point& p) {
+    std::uint64_t bits[3];
+    std::memcpy(bits, &p, sizeof bits);
+    return bits[0] * 0x9e3779b97f4a7c15ull ^ bits[1] * 0xc2b2ae3d27d4eb4full ^ bits[2] * 0x165667b19e3779f9ull;
+}
 
 }  // namespace weldrix

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <iterator>
 #include <limits>
 
@@ -45,12 +44,8 @@ snap_region::snap_region(const unify_thresholds& t, std::size_t file_vertices)
 // A file's vertex is shared by several of its lines, mostly near one another in the file: a point
 // covered lately is passed over.
 void snap_region::cover(const point& v) {
-    std::uint64_t bits[3];
-    std::memcpy(bits, &v, sizeof bits);
-    const std::uint64_t h =
-        bits[0] * 0x9e3779b97f4a7c15ull ^ bits[1] * 0xc2b2ae3d27d4eb4full ^ bits[2] * 0x165667b19e3779f9ull;
-    point& last = covered_[static_cast<std::size_t>(h >> 58)];
-    if (std::memcmp(&last, &v, sizeof v) == 0) return;
+    point& last = covered_[bits_hash(v) >> (64 - 6)];
+    if (same_bits(last, v)) return;
     last = v;
     if (finite(v)) grid_.for_each_tag_around(v, reach_, [&](std::uint32_t tag) { include(tag); });
 }

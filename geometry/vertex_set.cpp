@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <new>
 
@@ -187,27 +186,13 @@ void vertex_set::prefetch_chains(const point& v) const {
     if (r > 0 && finite(v)) grid_->prefetch_chains(v, r, [&](std::uint32_t id) { __builtin_prefetch(&reps_[id]); });
 }
 
-namespace {
-
-bool same_bits(const point& a, const point& b) { return std::memcmp(&a, &b, sizeof(point)) == 0; }
-
-std::size_t memo_index(const point& p, std::size_t size) {
-    std::uint64_t bits[3];
-    std::memcpy(bits, &p, sizeof bits);
-    const std::uint64_t h =
-        bits[0] * 0x9e3779b97f4a7c15ull ^ bits[1] * 0xc2b2ae3d27d4eb4full ^ bits[2] * 0x165667b19e3779f9ull;
-    return static_cast<std::size_t>(h >> 40) & (size - 1);
-}
-
-}  // namespace
-
 // A snap gives the same representative for the same bits while the set is unchanged: the memo
 // answers a repeated point without a query. The linear search, the plain reference, keeps none.
 void vertex_set::snap(point& v) {
     std::size_t target;
     if (search_ == vertex_search::indexed && reps_.size() >= memo_from && reps_.size() < memo_none) {
         if (memo_.empty()) memo_.resize(memo_size);
-        memo_slot& slot = memo_[memo_index(v, memo_size)];
+        memo_slot& slot = memo_[bits_hash(v) >> (64 - memo_bits)];
         if (slot.generation == generation_ && same_bits(slot.from, v)) {
             target = slot.target == memo_none ? no_representative : slot.target;
             if (target != no_representative) v.assign(reps_[target]);

@@ -137,7 +137,8 @@ private:
         std::uint32_t generation = 0;
     };
     static constexpr std::uint32_t memo_none = 0xffffffffu;
-    static constexpr std::size_t memo_size = 256;
+    static constexpr int memo_bits = 8;
+    static constexpr std::size_t memo_size = std::size_t{1} << memo_bits;
     static constexpr std::size_t memo_from = 32;  // a smaller set answers as fast without it
     std::vector<memo_slot> memo_;
     std::uint32_t generation_ = 1;  // changed by every add (0 marks an empty slot)

@@ -26,9 +26,6 @@ constexpr double min_subnormal = std::numeric_limits<double>::denorm_min();
 constexpr double max_double = std::numeric_limits<double>::max();
 
 bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-bool same_bits(const point& a, const point& b) {
-    return same_bits(a.x, b.x) && same_bits(a.y, b.y) && same_bits(a.z, b.z);
-}
 
 std::string describe(const point& p) {
     std::ostringstream s;

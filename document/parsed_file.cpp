@@ -8,6 +8,7 @@
 
 #include "document/line_reader.hpp"
 #include "elements/comment_line.hpp"
+#include "elements/subfile_line.hpp"
 
 namespace weldrix {
 namespace {
@@ -92,6 +93,10 @@ private:
 
 }  // namespace
 
+const std::string& parsed_file::reference_name(std::size_t k) const {
+    return static_cast<const subfile_line&>(reference(k)).file_name;
+}
+
 bool is_invertnext(const ldraw_line& line) {
     return line.type_code() == line_type::comment &&
            static_cast<const comment_line&>(line).bfc_kind() == bfc_invertnext;
@@ -135,7 +140,7 @@ std::size_t parsed_file::memory_estimate() const {
     // line; an index and a bit per vertex, and each distinct point.
     const std::size_t elements = every_line ? types.size() : references.size();
     return elements * 160 + types.size() * 6 + vertex_points.size() * 5 + fresh.size() * 4 +
-           points.size() * sizeof(point) + references.size() * 8 + 256;
+           points.size() * sizeof(point) + references.size() * 12 + 256;
 }
 
 }  // namespace weldrix

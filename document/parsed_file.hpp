@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +42,12 @@ struct parsed_file {
     const ldraw_line& reference(std::size_t k) const {
         return every_line ? *lines[references[k]] : *reference_elements[k];
     }
+    // The name reference k gives.
+    const std::string& reference_name(std::size_t k) const;
+    // Parallel to references, once set by whoever makes the file (subfile_library::load, or a
+    // document for its sections): the subfile_library::name_id of each reference's name, so that
+    // the documents that use the file name its references without reading their names again.
+    std::vector<std::uint32_t> reference_name_ids;
     // Per vertex: equal, bit for bit, to a vertex of an earlier line of the file. Placing it gives
     // the same bits as that earlier vertex, which already made or joined a snap target.
     std::vector<bool> repeated;

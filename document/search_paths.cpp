@@ -20,12 +20,19 @@ std::string search_paths::as_text() const {
     return out;
 }
 
-bool search_paths::open_subfile(std::string_view name, subfile_library::loaded& found) const {
+bool search_paths::open_subfile(std::string_view name, std::uint32_t name_id, subfile_library::loaded& found) const {
     if (climbs_out(name)) return false;
-    if (const auto before = library_.found_before(list_, name)) {
-        if (!*before) return false;
-        if (auto loaded = library_.load(**before)) {
+    subfile_library::lookup before = library_.found_before(list_, name_id);
+    using state = subfile_library::lookup::state;
+    if (before.is == state::not_found) return false;
+    if (before.file) {
+        found = std::move(*before.file);
+        return true;
+    }
+    if (before.is == state::found) {
+        if (auto loaded = library_.load(before.host)) {
             found = std::move(*loaded);
+            library_.remember(list_, name_id, std::move(before.host));
             return true;
         }
         // Dropped from the cache and unreadable since: every candidate is tried again.
@@ -39,10 +46,10 @@ bool search_paths::open_subfile(std::string_view name, subfile_library::loaded& 
         auto loaded = library_.load(*host);
         if (!loaded) continue;
         found = std::move(*loaded);
-        library_.remember(list_, name, std::move(host));
+        library_.remember(list_, name_id, std::move(host));
         return true;
     }
-    library_.remember(list_, name, std::nullopt);
+    library_.remember(list_, name_id, std::nullopt);
     return false;
 }
 

@@ -30,8 +30,9 @@ public:
     // Tries directory + name for each directory in order (the name is never tried alone) and
     // gives the first candidate that names a readable regular file of LDraw text on the host. A
     // name that climbs out (see climbs_out) is not tried at all. What a name finds is looked up
-    // once per library and list: the documents of a batch in one folder share it.
-    [[nodiscard]] bool open_subfile(std::string_view name, subfile_library::loaded& found) const;
+    // once per library and list: the documents of a batch in one folder share it. name_id is the
+    // library's name_id of name.
+    [[nodiscard]] bool open_subfile(std::string_view name, std::uint32_t name_id, subfile_library::loaded& found) const;
 
     subfile_library& library() const { return library_; }
 

@@ -108,9 +108,15 @@ public:
     // list; each is a file of its own, named by its position in the document.
     void add_section(std::string_view name, const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                      std::size_t end, const std::string& document_name, const std::vector<std::size_t>& line_numbers) {
-        const std::uint32_t file = file_id(section_identity(document_name, begin));
+        const auto [section, added] = section_files_.try_emplace(section_identity(document_name, begin),
+                                                                 static_cast<std::uint32_t>(files_.size()));
+        if (added) files_.emplace_back();
+        const std::uint32_t file = section->second;
         sections_.try_emplace(section_key(name), file);
-        use(file, std::make_shared<const parsed_file>(parsed_file::copy(elements, begin, end, line_numbers)));
+        parsed_file parsed = parsed_file::copy(elements, begin, end, line_numbers);
+        for (std::size_t k = 0; k < parsed.references.size(); ++k)
+            parsed.reference_name_ids.push_back(paths_.library().name_id(parsed.reference_name(k)));
+        use(file, std::make_shared<const parsed_file>(std::move(parsed)));
         files_[file].section = true;
     }
 
@@ -130,7 +136,9 @@ public:
             }
         }
         start_chains();
-        const std::uint32_t root = chain_child(none, file_id(root_name));
+        const auto section = section_files_.find(root_name);
+        const std::uint32_t root = chain_child(
+            none, section != section_files_.end() ? section->second : file_id(paths_.library().identity_id(root_name)));
         // The first inlined line follows the unit's own last line.
         last_was_invertnext_ = end > begin && is_invertnext(*elements[end - 1]);
         for (std::size_t i = begin; i < end && !stopped_; ++i) {
@@ -141,7 +149,7 @@ public:
                     line.winding,
                     i > begin && is_invertnext(*elements[i - 1]),
                     root,
-                    name_id(line.file_name),
+                    name_id(paths_.library().name_id(line.file_name), line.file_name),
                     none,
                     i < line_numbers.size() ? static_cast<std::uint32_t>(line_numbers[i]) : 0});
         }
@@ -379,10 +387,12 @@ private:
         out_.line("Circular subfile reference skipped: " + printable(names_[name]));
     }
 
-    std::uint32_t name_id(const std::string& name) {
-        const auto [it, inserted] = name_ids_.try_emplace(name, static_cast<std::uint32_t>(names_.size()));
+    // The document's id of a name, by the library's (interned) id of it.
+    std::uint32_t name_id(std::uint32_t interned, const std::string& name) {
+        const auto [it, inserted] = name_ids_.try_emplace(interned, static_cast<std::uint32_t>(names_.size()));
         if (inserted) {
             names_.push_back(name);
+            interned_names_.push_back(interned);
             resolved_.push_back(unresolved);
             skipped_.push_back(0);
             first_skipped_.emplace_back();
@@ -390,8 +400,9 @@ private:
         return it->second;
     }
 
-    std::uint32_t file_id(const std::string& real_path) {
-        const auto [it, inserted] = file_ids_.try_emplace(real_path, static_cast<std::uint32_t>(files_.size()));
+    // The document's id of a file, by the library's id of its identity.
+    std::uint32_t file_id(std::uint32_t identity) {
+        const auto [it, inserted] = file_ids_.try_emplace(identity, static_cast<std::uint32_t>(files_.size()));
         if (inserted) files_.emplace_back();
         return it->second;
     }
@@ -405,8 +416,8 @@ private:
         if (const auto section = sections_.empty() ? sections_.end() : sections_.find(section_key(names_[name]));
             section != sections_.end()) {
             result = section->second;
-        } else if (paths_.open_subfile(names_[name], found)) {
-            result = file_id(found.real_path);
+        } else if (paths_.open_subfile(names_[name], interned_names_[name], found)) {
+            result = file_id(found.identity);
             if (!files_[result].parsed) use(result, std::move(found.file));
         }
         resolved_[name] = result;
@@ -418,7 +429,10 @@ private:
         local_file& local = files_[id];
         local.reference_names.clear();
         for (std::size_t k = 0; k < file->references.size(); ++k) {
-            local.reference_names.push_back(name_id(static_cast<const subfile_line&>(file->reference(k)).file_name));
+            const std::uint32_t interned = file->reference_name_ids[k];
+            const auto known = name_ids_.find(interned);
+            local.reference_names.push_back(known != name_ids_.end() ? known->second
+                                                                     : name_id(interned, file->reference_name(k)));
         }
         local.parsed = std::move(file);
     }
@@ -546,18 +560,20 @@ private:
     std::vector<std::uint32_t> origin_index_;           // per name: its index in origin_names_, or none
 
     std::vector<std::string> names_;
-    std::unordered_map<std::string, std::uint32_t> name_ids_;
-    std::vector<std::uint32_t> resolved_;  // per name: file id, none, or unresolved
-    std::vector<std::size_t> skipped_;     // per name: references skipped as not found
-    std::vector<site_ids> first_skipped_;  // per name: where the first reference skipped is
-    std::vector<bool> cycle_reported_;     // per name
+    std::vector<std::uint32_t> interned_names_;                  // per name: the library's id of it
+    std::unordered_map<std::uint32_t, std::uint32_t> name_ids_;  // by the library's id
+    std::vector<std::uint32_t> resolved_;                        // per name: file id, none, or unresolved
+    std::vector<std::size_t> skipped_;                           // per name: references skipped as not found
+    std::vector<site_ids> first_skipped_;                        // per name: where the first reference skipped is
+    std::vector<bool> cycle_reported_;                           // per name
     std::vector<skipped_reference> cycles_;
     std::optional<skipped_reference> limit_reached_;
-    std::deque<local_file> files_;  // a deque: references to its entries survive additions
-    std::unordered_map<std::string, std::uint32_t> file_ids_;
-    std::unordered_map<std::string, std::uint32_t> sections_;  // by section_key, the section's file
-    std::vector<chain_node> chains_;                           // of the unit being expanded
-    std::vector<chain_slot> chain_slots_;                      // a power of two of them, at most half in use
+    std::deque<local_file> files_;                               // a deque: references to its entries survive additions
+    std::unordered_map<std::uint32_t, std::uint32_t> file_ids_;  // by the library's id of the identity
+    std::unordered_map<std::string, std::uint32_t> section_files_;  // by section_identity
+    std::unordered_map<std::string, std::uint32_t> sections_;       // by section_key, the section's file
+    std::vector<chain_node> chains_;                                // of the unit being expanded
+    std::vector<chain_slot> chain_slots_;                           // a power of two of them, at most half in use
     std::uint32_t chain_unit_ = 0;
 
     std::deque<pending_copy> pending_;

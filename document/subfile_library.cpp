@@ -24,36 +24,63 @@ std::optional<std::string> subfile_library::resolve(std::string_view candidate) 
     return candidates_.emplace(std::move(key), std::move(host)).first->second;
 }
 
-namespace {
+std::uint32_t subfile_library::interned::id(std::string_view text) {
+    {
+        const std::shared_lock<std::shared_mutex> lock(mutex_);
+        const auto found = ids_.find(text);
+        if (found != ids_.end()) return found->second;
+    }
+    const std::unique_lock<std::shared_mutex> lock(mutex_);
+    return ids_.try_emplace(std::string(text), static_cast<std::uint32_t>(ids_.size())).first->second;
+}
 
-// A list's id followed by a string, as the key of the tables of lists and names.
-std::string keyed_by_list(std::uint32_t list, std::string_view text) {
+std::uint32_t subfile_library::name_id(std::string_view name) { return names_.id(name); }
+
+std::uint32_t subfile_library::identity_id(std::string_view identity) { return identities_.id(identity); }
+
+std::uint32_t subfile_library::search_list(std::uint32_t list, std::string_view directory) {
     std::string key(sizeof list, '\0');
     std::memcpy(key.data(), &list, sizeof list);
-    key += text;
-    return key;
+    key += directory;
+    const std::lock_guard<std::mutex> lock(lists_mutex_);
+    return lists_.try_emplace(std::move(key), static_cast<std::uint32_t>(lists_.size() + 1)).first->second;
 }
+
+namespace {
+
+std::uint64_t keyed_by_list(std::uint32_t list, std::uint32_t name) { return (std::uint64_t{list} << 32) | name; }
 
 }  // namespace
 
-std::uint32_t subfile_library::search_list(std::uint32_t list, std::string_view directory) {
-    const std::lock_guard<std::mutex> lock(lists_mutex_);
-    return lists_.try_emplace(keyed_by_list(list, directory), static_cast<std::uint32_t>(lists_.size() + 1))
-        .first->second;
-}
-
-subfile_library::lookup subfile_library::found_before(std::uint32_t list, std::string_view name) {
-    const std::string key = keyed_by_list(list, name);
+subfile_library::lookup subfile_library::found_before(std::uint32_t list, std::uint32_t name) {
+    lookup answer;
     const std::shared_lock<std::shared_mutex> lock(found_mutex_);
-    const auto found = found_.find(key);
-    if (found == found_.end()) return std::nullopt;
-    return found->second;
+    const auto found = found_.find(keyed_by_list(list, name));
+    if (found == found_.end()) return answer;
+    if (!found->second.host) {
+        answer.is = lookup::state::not_found;
+        return answer;
+    }
+    answer.is = lookup::state::found;
+    // The slot was remembered after its file loaded: its result is set for good.
+    if (const std::shared_ptr<slot> s = found->second.file.lock()) {
+        s->last_use.store(++clock_, std::memory_order_relaxed);
+        answer.file = s->result;
+    } else {
+        answer.host = *found->second.host;
+    }
+    return answer;
 }
 
-void subfile_library::remember(std::uint32_t list, std::string_view name, std::optional<std::string> host) {
-    std::string key = keyed_by_list(list, name);
+void subfile_library::remember(std::uint32_t list, std::uint32_t name, std::optional<std::string> host) {
+    found_entry entry;
+    if (host) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (const auto s = slots_.find(*host); s != slots_.end() && s->second->size > 0) entry.file = s->second;
+    }
+    entry.host = std::move(host);
     const std::unique_lock<std::shared_mutex> lock(found_mutex_);
-    found_.insert_or_assign(std::move(key), std::move(host));
+    found_.insert_or_assign(keyed_by_list(list, name), std::move(entry));
 }
 
 std::optional<subfile_library::loaded> subfile_library::load(const std::string& host_path) {
@@ -69,9 +96,13 @@ std::optional<subfile_library::loaded> subfile_library::load(const std::string& 
     std::call_once(s->once, [&] {
         std::string bytes;
         if (!read_regular_file(fs_, host_path, bytes) || !is_text(bytes)) return;
-        auto file = std::make_shared<const parsed_file>(parsed_file::parse(bytes, every_line_));
+        parsed_file parsed = parsed_file::parse(bytes, every_line_);
+        parsed.reference_name_ids.reserve(parsed.references.size());
+        for (std::size_t k = 0; k < parsed.references.size(); ++k)
+            parsed.reference_name_ids.push_back(name_id(parsed.reference_name(k)));
+        auto file = std::make_shared<const parsed_file>(std::move(parsed));
         size = file->memory_estimate();
-        s->result = loaded{real_path_or_name(fs_, host_path), std::move(file)};
+        s->result = loaded{identity_id(real_path_or_name(fs_, host_path)), std::move(file)};
         ++parsed_;
     });
     if (size > 0) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,8 +47,15 @@ public:
     // is looked up once (the files a run reads do not come and go while it runs).
     [[nodiscard]] std::optional<std::string> resolve(std::string_view candidate);
 
+    // Names and identities are interned for the run: equal texts (byte for byte) get one id,
+    // whichever thread asks, so that documents compare and look up numbers instead of strings. A
+    // file's identity is its canonical path (or, for a section of a document, section_identity).
+    [[nodiscard]] std::uint32_t name_id(std::string_view name);
+    [[nodiscard]] std::uint32_t identity_id(std::string_view identity);
+
     struct loaded {
-        std::string real_path;  // canonical path: the file's identity
+        std::uint32_t identity = 0;  // identity_id of the canonical path
+        // Its reference_name_ids are set: the name_id of each reference's name.
         std::shared_ptr<const parsed_file> file;
     };
     // The regular file of LDraw text at host_path, read and parsed once while it stays cached;
@@ -60,13 +68,19 @@ public:
     static constexpr std::uint32_t no_directories = 0;
     [[nodiscard]] std::uint32_t search_list(std::uint32_t list, std::string_view directory);
 
-    // What a name found along a search list, as remember gave it: the host path of the first
-    // candidate that loaded, or nothing when none did; no answer when it was not looked up yet.
-    // Every candidate's host path is looked up once and a file that fails to load keeps failing
-    // (only loaded files leave the cache), so the answer stays true for the run.
-    using lookup = std::optional<std::optional<std::string>>;
-    [[nodiscard]] lookup found_before(std::uint32_t list, std::string_view name);
-    void remember(std::uint32_t list, std::string_view name, std::optional<std::string> host);
+    // What a name (by name_id) found along a search list, as remember gave it: the host path of
+    // the first candidate that loaded, or nothing when none did. Every candidate's host path is
+    // looked up once and a file that fails to load keeps failing (only loaded files leave the
+    // cache), so the answer stays true for the run. While the file found is cached, the answer
+    // comes with it, and no path is looked up again.
+    struct lookup {
+        enum class state { not_looked_up, not_found, found } is = state::not_looked_up;
+        std::optional<loaded> file;  // found and still cached
+        std::string host;            // found, and no longer cached: to load again
+    };
+    [[nodiscard]] lookup found_before(std::uint32_t list, std::uint32_t name);
+    // host was loaded last (or nothing was found).
+    void remember(std::uint32_t list, std::uint32_t name, std::optional<std::string> host);
 
     // How many files were read and parsed (a file dropped and read again counts twice).
     std::size_t files_parsed() const { return parsed_.load(); }
@@ -78,6 +92,24 @@ private:
         std::size_t size = 0;
         std::atomic<std::uint64_t> last_use{0};
     };
+    struct found_entry {
+        std::optional<std::string> host;
+        std::weak_ptr<slot> file;  // the slot host loaded into, while it is cached
+    };
+    // Texts interned: a text's id is its place in the order first asked for.
+    class interned {
+    public:
+        std::uint32_t id(std::string_view text);
+
+    private:
+        struct hash {
+            using is_transparent = void;
+            std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+        };
+        std::shared_mutex mutex_;
+        std::unordered_map<std::string, std::uint32_t, hash, std::equal_to<>> ids_;
+    };
+    std::shared_ptr<slot> slot_of(const std::string& host_path);
     void keep_within_budget();
 
     file_system& fs_;
@@ -88,9 +120,11 @@ private:
     std::unordered_map<std::string, std::optional<std::string>> candidates_;
     std::mutex lists_mutex_;                                // guards lists_
     std::unordered_map<std::string, std::uint32_t> lists_;  // by the list's id and the directory
-    std::shared_mutex found_mutex_;                         // guards found_
-    // By the list's id and the name: the host path found, if any.
-    std::unordered_map<std::string, std::optional<std::string>> found_;
+    interned names_;
+    interned identities_;
+    std::shared_mutex found_mutex_;  // guards found_
+    // By the list's id (high half) and the name's: the host path found, if any.
+    std::unordered_map<std::uint64_t, found_entry> found_;
     std::mutex mutex_;  // guards slots_ and cached_
     std::unordered_map<std::string, std::shared_ptr<slot>> slots_;
     std::size_t cached_ = 0;  // sum of the sizes of the loaded slots

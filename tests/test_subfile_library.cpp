@@ -60,7 +60,8 @@ TEST(SubfileLibrary, ConcurrentLoadsWithEvictionsGiveTheSameParses) {
                     continue;
                 }
                 if (!loaded || fingerprint(*loaded->file) != expected[static_cast<std::size_t>(n)] ||
-                    loaded->real_path != "/lib/f" + std::to_string(n) + ".dat") {
+                    loaded->identity != library.identity_id("/lib/f" + std::to_string(n) + ".dat") ||
+                    loaded->file->reference_name_ids.size() != loaded->file->references.size()) {
                     ++wrong;
                 }
             }

@@ -51,6 +51,7 @@ batch_jobs::batch_jobs(const run_options& options, const run_environment& env, b
       env_(env),
       clean_(options.clean),
       library_(env.files, subfile_library::default_memory_budget, drawing),
+      input_places_(env.files),
       drawing_(drawing),
       rules_{options.strict, options.check_only, run_warning, env.interrupted} {
     file_system& fs = env.files;
@@ -97,6 +98,8 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
                  !in_place_root_.empty(),
                  relative,
                  !search_roots_.empty()};
+    if (clean_.snap_on_subfiles || !in_place_root_.empty())
+        job.paths.know_input_real(input_places_.of(job.paths.input()));
     batch_entry entry;
     entry.paths = job.paths;
     entry.in_place = job.in_place;

@@ -16,6 +16,7 @@
 #include "app/options.hpp"
 #include "app/run.hpp"
 #include "document/subfile_library.hpp"
+#include "io/real_paths.hpp"
 
 namespace weldrix {
 
@@ -74,6 +75,7 @@ private:
     const run_environment& env_;
     clean_options clean_;
     subfile_library library_;  // the subfiles of the whole run, shared by the threads
+    real_paths input_places_;  // the canonical paths of the inputs, where -s or in place needs them
     const bool drawing_;
     const decision_rules rules_;
     std::string in_place_root_;  // in place: the input folder's real path, else empty

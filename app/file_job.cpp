@@ -98,6 +98,8 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
     const std::string& input = job.paths.input();
 
     ldraw_file document(job.clean);
+    if (job.clean.snap_on_subfiles && job.paths.input_real_known())
+        document.know_real_name(job.paths.input_real_or_name(fs));
     observer.reading(input);
     const ldraw_file::read_result read =
         document.read(fs, input, observer.statistics(), stop, job.regular_only, &outcome.as_read);

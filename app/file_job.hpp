@@ -39,6 +39,10 @@ public:
     const std::string& output() const { return output_; }
     // The canonical path, or empty when the host cannot give one (the file is missing).
     const std::string& input_real(file_system& fs) const;
+    // Whether input_real was worked out already, or given by know_input_real (a batch works the
+    // real paths of its inputs out through their folders', see real_paths.hpp).
+    bool input_real_known() const { return input_real_.known; }
+    void know_input_real(std::string real) { input_real_ = {true, std::move(real)}; }
     const std::string& output_real(file_system& fs) const;
     // The canonical path, or the name as given when there is none.
     const std::string& input_real_or_name(file_system& fs) const;

@@ -115,7 +115,7 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
     if (!is_text(bytes)) return read_result::not_a_text;
     // The real path names the input among the subfiles (a reference back to it is a cycle); only
     // inlining needs it, and working it out costs a system call per folder of the path.
-    real_name_ = options.snap_on_subfiles ? real_path_or_name(fs, file_name) : file_name;
+    if (!real_name_known_) real_name_ = options.snap_on_subfiles ? real_path_or_name(fs, file_name) : file_name;
     if (keeps_source()) {
         source_ = std::move(bytes);
         read_bytes(source_).print(out, " lines in file");

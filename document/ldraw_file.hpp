@@ -110,6 +110,12 @@ public:
     // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
     // but a regular file is passed over without waiting for it (a batch's files).
     // With as_read, the file's status when it was opened.
+    // The real path naming the input among the subfiles is worked out by read, unless given
+    // before it (with -s).
+    void know_real_name(std::string real_name) {
+        real_name_ = std::move(real_name);
+        real_name_known_ = true;
+    }
     [[nodiscard]] read_result read(file_system& fs, const std::string& file_name, console& out,
                                    const std::atomic<bool>* stop = nullptr, bool regular_only = false,
                                    file_status* as_read = nullptr);
@@ -173,6 +179,7 @@ private:
     std::size_t input_size_ = 0;        // the bytes read, for the output's first reservation
     bool byte_order_mark_ = false;      // the input starts with a UTF-8 byte-order mark
     std::string real_name_;             // canonical path of the input, the root of every reference chain
+    bool real_name_known_ = false;      // given by know_real_name
     std::vector<document_unit> units_;  // the parts cleaned on their own (one for most files)
     std::vector<std::unique_ptr<vertex_set>> inlined_vertices_;  // per unit: snap targets from its subfiles
     std::vector<std::vector<std::uint32_t>> target_origins_;     // per unit and target: its file (reports)

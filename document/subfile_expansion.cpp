@@ -141,15 +141,21 @@ public:
             none, section != section_files_.end() ? section->second : file_id(paths_.library().identity_id(root_name)));
         // The first inlined line follows the unit's own last line.
         last_was_invertnext_ = end > begin && is_invertnext(*elements[end - 1]);
+        // References in a row mostly name one file (a row of studs): the name is looked up once.
+        const std::string* last_name = nullptr;
+        std::uint32_t last_id = none;
         for (std::size_t i = begin; i < end && !stopped_; ++i) {
             if (elements[i]->type_code() != line_type::subfile) continue;
             const auto& line = static_cast<const subfile_line&>(*elements[i]);
+            if (!last_name || *last_name != line.file_name)
+                last_id = name_id(paths_.library().name_id(line.file_name), line.file_name);
+            last_name = &line.file_name;
             expand({{line.orientation, line.position},
                     line.colour(),
                     line.winding,
                     i > begin && is_invertnext(*elements[i - 1]),
                     root,
-                    name_id(paths_.library().name_id(line.file_name), line.file_name),
+                    last_id,
                     none,
                     i < line_numbers.size() ? static_cast<std::uint32_t>(line_numbers[i]) : 0});
         }

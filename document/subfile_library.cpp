@@ -10,7 +10,7 @@
 namespace weldrix {
 
 subfile_library::subfile_library(file_system& fs, std::size_t memory_budget, bool every_line)
-    : fs_(fs), budget_(memory_budget), every_line_(every_line), resolver_(fs) {}
+    : fs_(fs), budget_(memory_budget), every_line_(every_line), resolver_(fs), real_paths_(fs) {}
 
 std::optional<std::string> subfile_library::resolve(std::string_view candidate) {
     std::string key(candidate);
@@ -102,7 +102,8 @@ std::optional<subfile_library::loaded> subfile_library::load(const std::string& 
             parsed.reference_name_ids.push_back(name_id(parsed.reference_name(k)));
         auto file = std::make_shared<const parsed_file>(std::move(parsed));
         size = file->memory_estimate();
-        s->result = loaded{identity_id(real_path_or_name(fs_, host_path)), std::move(file)};
+        const std::string real = real_paths_.of(host_path);
+        s->result = loaded{identity_id(real.empty() ? host_path : real), std::move(file)};
         ++parsed_;
     });
     if (size > 0) {

@@ -25,6 +25,7 @@
 #include "document/parsed_file.hpp"
 #include "io/file_system.hpp"
 #include "io/host_paths.hpp"
+#include "io/real_paths.hpp"
 
 namespace weldrix {
 
@@ -116,6 +117,7 @@ private:
     const std::size_t budget_;
     const bool every_line_;
     host_path_resolver resolver_;
+    real_paths real_paths_;               // the canonical paths of the files loaded
     std::shared_mutex candidates_mutex_;  // guards candidates_
     std::unordered_map<std::string, std::optional<std::string>> candidates_;
     std::mutex lists_mutex_;                                // guards lists_

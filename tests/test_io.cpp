@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <map>
 #include <new>
 
@@ -11,6 +12,7 @@
 #include "io/files.hpp"
 #include "io/host_paths.hpp"
 #include "io/memory_file_system.hpp"
+#include "io/real_paths.hpp"
 #include "support.hpp"
 
 namespace weldrix {
@@ -128,6 +130,31 @@ TEST(Files, HostFlushesAFileAFolderAndAFileSystem) {
     EXPECT_EQ(host.sync_folder(path), ENOTDIR);
     EXPECT_EQ(host.sync_file_system(dir.path()), 0);
     EXPECT_EQ(host.sync_file_system(path), 0);
+}
+
+// The canonical paths worked out through the folders' are the host's, whatever the path leads
+// through: links to files and to folders, names of dots, missing files, relative paths.
+TEST(Files, RealPathsThroughTheFoldersAreTheHosts) {
+    namespace fs = std::filesystem;
+    test::temp_dir dir;
+    fs::create_directories(dir.path() + "/real/sub");
+    test::write_file(dir / "real/a.dat", "0 a\n");
+    test::write_file(dir / "real/sub/b.dat", "0 b\n");
+    fs::create_symlink(dir.path() + "/real/a.dat", dir.path() + "/real/link.dat");
+    fs::create_directory_symlink(dir.path() + "/real/sub", dir.path() + "/real/linked");
+    fs::create_symlink(dir.path() + "/real/gone.dat", dir.path() + "/real/dangling.dat");
+    file_system& host = host_file_system();
+    real_paths paths(host);
+    for (const std::string name : {"real/a.dat", "real/sub/b.dat", "real/link.dat", "real/linked/b.dat",
+                                   "real/linked/../a.dat", "real/dangling.dat", "real/missing.dat", "real/sub/.",
+                                   "real/sub/..", "real/a.dat/", "missing/a.dat", "real//a.dat", "real/./a.dat"}) {
+        for (int twice = 0; twice < 2; ++twice) {  // the second time from the folder known
+            const std::string path = dir.path() + "/" + name;
+            std::string expected;
+            if (host.real_path(path, expected) != 0) expected.clear();
+            EXPECT_EQ(paths.of(path), expected) << name;
+        }
+    }
 }
 
 // A folder's lock keeps out a second lock until it is released, on the host and in memory; what

@@ -1,0 +1,43 @@
+#include "io/real_paths.hpp"
+
+#include <cerrno>
+#include <string_view>
+
+#include "io/files.hpp"
+
+namespace weldrix {
+
+std::string real_paths::whole(const std::string& path) {
+    std::string canonical;
+    if (repeat_interrupted([&] { return fs_.real_path(path, canonical); }) != 0) canonical.clear();
+    return canonical;
+}
+
+std::string real_paths::of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (fs_.names_ignore_case() || slash == std::string::npos || slash == 0) return whole(path);
+    const std::string_view name = std::string_view(path).substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return whole(path);
+    // EINVAL: the file is there and is no link (ENOENT: not there; a link gives its target).
+    std::string target;
+    if (repeat_interrupted([&] { return fs_.read_link(path, target); }) != EINVAL) return whole(path);
+    const std::string folder_path = path.substr(0, slash);
+    std::string folder;
+    bool known = false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = folders_.find(folder_path);
+        if (found != folders_.end()) folder = found->second, known = true;
+    }
+    if (!known) {
+        folder = whole(folder_path);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        folders_.try_emplace(folder_path, folder);
+    }
+    if (folder.empty()) return whole(path);
+    if (folder.back() != '/') folder += '/';
+    folder += name;
+    return folder;
+}
+
+}  // namespace weldrix

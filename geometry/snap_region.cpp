@@ -55,11 +55,7 @@ void snap_region::close() {
     // only the others (near a border) may grow the region.
     std::vector<std::uint32_t> near_border;
     tags_.resize(points_.size());
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-        bool alone;
-        tags_[i] = grid_.tag(points_[i], subfile_merge_distance, alone);
-        if (!alone) near_border.push_back(static_cast<std::uint32_t>(i));
-    }
+    grid_.tag_all(points_, subfile_merge_distance, tags_.data(), near_border);
     for (int round = 0;; ++round) {
         bool grew = false;
         for (const std::uint32_t i : near_border) {

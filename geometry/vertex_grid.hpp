@@ -45,6 +45,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "geometry/point.hpp"
@@ -100,6 +101,10 @@ public:
     // The first and the last take a shortcut for coordinates less than 2^24 cells from 0 (see
     // near_cells_of), else give what the query itself would.
     std::uint32_t tag(const point& p, double r, bool& alone) const;
+    //  * tag_all(points, r, tags, near): tag(points[i], r, alone) for each point, in tags[i], and
+    //    each i whose alone is false appended to near; the loop a region makes over millions of
+    //    points, with what every point shares worked out once.
+    void tag_all(std::span<const point> points, double r, std::uint32_t* tags, std::vector<std::uint32_t>& near) const;
     template <class F>
     void for_each_tag_near(const point& p, double r, F&& f) const {
         for_each_tag(cells_near(p, r), f);
@@ -284,6 +289,37 @@ inline std::uint32_t vertex_grid::tag(const point& p, double r, bool& alone) con
     const cell_range range = cells_near(p, r);
     alone = range.span[0] == 0 && range.span[1] == 0 && range.span[2] == 0;
     return tag_of(cell_of(p));
+}
+
+// The shortcut of near_cells_of, point by point, with its factors and margins taken once: the
+// same expressions, so the same keys and the same verdicts.
+inline void vertex_grid::tag_all(std::span<const point> points, double r, std::uint32_t* tags,
+                                 std::vector<std::uint32_t>& near) const {
+    constexpr double limit = 16777216.0;  // 2^24
+    const double s0 = scale_[0], s1 = scale_[1];
+    const double margin = 2 * r * s0 * s1;
+    const double high = 1 - margin;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const point& p = points[i];
+        const double qx = p.x * s0 * s1, qy = p.y * s0 * s1, qz = p.z * s0 * s1;
+        bool alone;
+        if (single_cell_ || !(qx > -limit && qx < limit) || !(qy > -limit && qy < limit) ||
+            !(qz > -limit && qz < limit)) {
+            tags[i] = tag(p, r, alone);
+        } else {
+            const double tx = qx + 0.5, ty = qy + 0.5, tz = qz + 0.5;
+            cell_key key;
+            key.k[0] = floor_to_int(tx);
+            key.k[1] = floor_to_int(ty);
+            key.k[2] = floor_to_int(tz);
+            key.raw = 0;
+            const double fx = tx - static_cast<double>(key.k[0]), fy = ty - static_cast<double>(key.k[1]),
+                         fz = tz - static_cast<double>(key.k[2]);
+            alone = !((fx < margin) | (fx > high) | (fy < margin) | (fy > high) | (fz < margin) | (fz > high));
+            tags[i] = tag_of(key);
+        }
+        if (!alone) near.push_back(static_cast<std::uint32_t>(i));
+    }
 }
 
 template <class F>

@@ -11,6 +11,7 @@
 // Input: bytes 0 and 1 pick the vertex and subfile thresholds, byte 2 the lattice step (bits 0-2),
 // its base (bits 3-4) and bit 7 the region given up half way; then per
 // vertex one byte (bit 0: a subfile vertex, bit 1: raw doubles follow, else three lattice bytes).
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -70,6 +71,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 data, size, at, op & 2, [&](std::uint8_t b) { return lattice(b, step, base); }, p))
             break;
         (op & 1 ? subfile : file).push_back(p);
+    }
+
+    // The tags of the region's cells, in one loop, are those of tag() point by point.
+    {
+        const double reach = 2 * std::max({t.vertex_threshold > 0 ? t.vertex_threshold : 0.0,
+                                           t.subfile_threshold > 0 ? t.subfile_threshold : 0.0});
+        const vertex_grid grid(std::max(reach, subfile_merge_distance));
+        std::vector<point> finite_points;
+        for (const point& p : subfile)
+            if (finite(p)) finite_points.push_back(p);
+        std::vector<std::uint32_t> tags(finite_points.size()), near;
+        grid.tag_all(finite_points, subfile_merge_distance, tags.data(), near);
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < finite_points.size(); ++i) {
+            bool alone;
+            FUZZ_CHECK(grid.tag(finite_points[i], subfile_merge_distance, alone) == tags[i], input);
+            if (!alone) FUZZ_CHECK(k < near.size() && near[k++] == i, input);
+        }
+        FUZZ_CHECK(k == near.size(), input);
     }
 
     // The whole set, each representative's origin its vertex's number.

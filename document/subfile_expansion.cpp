@@ -322,6 +322,13 @@ private:
             return;
         }
         if (!reverse || parsed.triangles + parsed.quads == 0) {
+            if (region_) {
+                region_->offer_finite(name, [&](auto&& put) {
+                    for (const std::uint32_t at : parsed.fresh) put(place.apply(parsed.vertex(at)));
+                });
+                given_up_beyond_limit();
+                return;
+            }
             for (const std::uint32_t at : parsed.fresh) offer(place.apply(parsed.vertex(at)), name);
             return;
         }
@@ -339,12 +346,7 @@ private:
     void offer(const point& p, std::uint32_t name) {
         if (region_) {
             region_->offer(p, name);
-            // The vertices kept for the region are given up beyond this many (24 bytes each, and
-            // the same again for a large set of targets): the set is built whole from there on.
-            if (region_->offered() >= region_limit) {
-                fill_from_region(true);
-                region_.reset();
-            }
+            given_up_beyond_limit();
             return;
         }
         if (!origins_) {
@@ -354,6 +356,14 @@ private:
         const std::size_t before = targets_->size();
         targets_->add(p, true);
         if (targets_->size() > before) origins_->push_back(origin_of(name));
+    }
+
+    // The vertices kept for the region are given up beyond region_limit (24 bytes each, and the
+    // same again for a large set of targets): the set is built whole from there on.
+    void given_up_beyond_limit() {
+        if (region_->offered() < region_limit) return;
+        fill_from_region(true);
+        region_.reset();
     }
 
     // The vertices offered to the region so far, added to the targets: those of the closed region,

@@ -60,8 +60,15 @@ public:
     // A subfile vertex, in the order the whole set would be given them; origin is kept for it.
     void offer(const point& p, std::uint32_t origin) {
         if (!finite(p)) return;
+        note_origin(origin);
         points_.push_back(p);
-        origins_.push_back(origin);
+    }
+    // Vertices that are all finite, from one origin: place(put) calls put(p) for each, in order
+    // (the bulk of an expansion: a copy of a file placed where no point can overflow).
+    template <class Place>
+    void offer_finite(std::uint32_t origin, Place&& place) {
+        note_origin(origin);
+        place([this](const point& p) { points_.push_back(p); });
     }
     std::size_t offered() const { return points_.size(); }
 
@@ -72,14 +79,16 @@ public:
     template <class Made>
     void fill(vertex_set& set, bool everything, Made&& made) {
         if (!everything) close();
+        std::size_t run = 0;
         for (std::size_t i = 0; i < points_.size(); ++i) {
             if (!everything && !inside(tags_[i])) continue;
+            while (run + 1 < runs_.size() && runs_[run + 1].first <= i) ++run;
             const std::size_t before = set.size();
             set.add(points_[i], true);
-            if (set.size() > before) made(origins_[i]);
+            if (set.size() > before) made(runs_[run].origin);
         }
         points_.clear();
-        origins_.clear();
+        runs_.clear();
         tags_.clear();
     }
 
@@ -88,6 +97,10 @@ private:
     // cell tag.
     void close();
     bool inside(std::uint32_t tag) const { return (bits_[(tag & mask_) >> 6] >> (tag & 63)) & 1; }
+    // The points from runs_.back().first on come from its origin.
+    void note_origin(std::uint32_t origin) {
+        if (runs_.empty() || runs_.back().origin != origin) runs_.push_back({points_.size(), origin});
+    }
     void include(std::uint32_t tag) { bits_[(tag & mask_) >> 6] |= std::uint64_t{1} << (tag & 63); }
 
     vertex_grid grid_;  // for its cells only: nothing is filed
@@ -97,7 +110,11 @@ private:
     // The points covered lately, by a hash of their bits; NaN at first (a NaN vertex covers nothing).
     point covered_[64];
     std::vector<point> points_;
-    std::vector<std::uint32_t> origins_;
+    struct origin_run {
+        std::size_t first;  // the first point from origin
+        std::uint32_t origin;
+    };
+    std::vector<origin_run> runs_;  // in order of their first points
     std::vector<std::uint32_t> tags_;
 };
 

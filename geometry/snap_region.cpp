@@ -44,7 +44,7 @@ snap_region::snap_region(const unify_thresholds& t, std::size_t file_vertices)
 // A file's vertex is shared by several of its lines, mostly near one another in the file: a point
 // covered lately is passed over.
 void snap_region::cover(const point& v) {
-    point& last = covered_[bits_hash(v) >> (64 - 6)];
+    point& last = covered_[bits_hash(v) >> (64 - 8)];
     if (same_bits(last, v)) return;
     last = v;
     if (finite(v)) grid_.for_each_tag_around(v, reach_, [&](std::uint32_t tag) { include(tag); });

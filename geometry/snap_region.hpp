@@ -108,7 +108,7 @@ private:
     std::vector<std::uint64_t> bits_;  // a bit per tag & mask_: the region
     std::uint32_t mask_;
     // The points covered lately, by a hash of their bits; NaN at first (a NaN vertex covers nothing).
-    point covered_[64];
+    point covered_[256];
     std::vector<point> points_;
     struct origin_run {
         std::size_t first;  // the first point from origin

@@ -106,16 +106,16 @@ public:
         not_a_text,   // it is not LDraw text (see is_text in line_reader.hpp); nothing was read
         not_regular,  // regular_only was asked and it is a folder, FIFO, device or socket: not read
     };
-    // Reads the named file and prints the read statistics; prints nothing when it fails. A read
-    // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
-    // but a regular file is passed over without waiting for it (a batch's files).
-    // With as_read, the file's status when it was opened.
     // The real path naming the input among the subfiles is worked out by read, unless given
     // before it (with -s).
     void know_real_name(std::string real_name) {
         real_name_ = std::move(real_name);
         real_name_known_ = true;
     }
+    // Reads the named file and prints the read statistics; prints nothing when it fails. A read
+    // that waits (a FIFO) gives up with not_found once stop is set. With regular_only, anything
+    // but a regular file is passed over without waiting for it (a batch's files).
+    // With as_read, the file's status when it was opened.
     [[nodiscard]] read_result read(file_system& fs, const std::string& file_name, console& out,
                                    const std::atomic<bool>* stop = nullptr, bool regular_only = false,
                                    file_status* as_read = nullptr);

@@ -9,7 +9,8 @@
 #      plain into a new folder, "-s -l LIB" into a new folder, and "-s -l LIB" in place on a fresh
 #      copy of the library; with --before, the build OTHER runs the same batches in the same
 #      rounds, alternated, and each tree is compared with the other build's. N rounds (default 1;
-#      5 or more for figures), then the medians of wall time, CPU time and peak memory;
+#      5 or more for figures), then the medians of wall time, CPU time and peak memory, and the
+#      wall time of -s against plain for each build (the median of the rounds' ratios);
 #   2. cleans a sample of 1,000 parts one process per file, as before batch mode, and scales the
 #      time up to the whole library;
 #   3. unless --no-compare, runs every part of parts/ on its own (two processes at a time) and
@@ -100,6 +101,15 @@ for label in plain "-s" "-s in place"; do
     printf '  %-22s %10s %10s %10s\n' "$t $label" "$(cut -d' ' -f1 < "$f" | median)" \
       "$(cut -d' ' -f2 < "$f" | median)" "$(cut -d' ' -f3 < "$f" | median)"
   done
+done
+# Each round's -s batch runs just after the plain one of the same build, so the ratio of the two
+# within a round is less moved by the machine's load drifting from round to round than the ratio
+# of the medians.
+echo "== -s against plain, wall time"
+for t in "${tools[@]}"; do
+  paired="$(paste -d' ' "$work/figures.$t plain" "$work/figures.$t -s" | awk '{ printf "%.4f\n", $4 / $1 }' | median)"
+  of_medians="$(echo "$(cut -d' ' -f1 < "$work/figures.$t -s" | median) / $(cut -d' ' -f1 < "$work/figures.$t plain" | median)" | bc -l)"
+  printf '  %-22s %.3f times (median of the rounds), %.3f (of the medians)\n' "$t" "$paired" "$of_medians"
 done
 status=0
 if diff -r -q "$work/kept.now.s" "$work/kept.now.inplace" > /dev/null; then echo "in place and into a new folder wrote the same bytes"; else

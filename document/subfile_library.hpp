@@ -110,7 +110,6 @@ private:
         std::shared_mutex mutex_;
         std::unordered_map<std::string, std::uint32_t, hash, std::equal_to<>> ids_;
     };
-    std::shared_ptr<slot> slot_of(const std::string& host_path);
     void keep_within_budget();
 
     file_system& fs_;

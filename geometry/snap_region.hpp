@@ -37,6 +37,7 @@
 // the whole set is built as before (applies()).
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
@@ -68,7 +69,10 @@ public:
     template <class Place>
     void offer_finite(std::uint32_t origin, Place&& place) {
         note_origin(origin);
-        place([this](const point& p) { points_.push_back(p); });
+        place([this](const point& p) {
+            assert(finite(p));
+            points_.push_back(p);
+        });
     }
     std::size_t offered() const { return points_.size(); }
 

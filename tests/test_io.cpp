@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <new>
+#include <system_error>
 
 #include "app/run.hpp"
 #include "faulty_file_system.hpp"
@@ -140,7 +141,9 @@ TEST(Files, RealPathsThroughTheFoldersAreTheHosts) {
     fs::create_directories(dir.path() + "/real/sub");
     test::write_file(dir / "real/a.dat", "0 a\n");
     test::write_file(dir / "real/sub/b.dat", "0 b\n");
-    fs::create_symlink(dir.path() + "/real/a.dat", dir.path() + "/real/link.dat");
+    std::error_code no_links;  // Wine makes none; there the host is asked whole anyway (case ignored)
+    fs::create_symlink(dir.path() + "/real/a.dat", dir.path() + "/real/link.dat", no_links);
+    if (no_links) GTEST_SKIP() << "the host makes no links: " << no_links.message();
     fs::create_directory_symlink(dir.path() + "/real/sub", dir.path() + "/real/linked");
     fs::create_symlink(dir.path() + "/real/gone.dat", dir.path() + "/real/dangling.dat");
     file_system& host = host_file_system();

@@ -12,7 +12,7 @@ namespace weldrix {
 
 const std::string& file_paths::resolve(file_system& fs, const std::string& name, resolved& cache) {
     if (!cache.known) {
-        if (repeat_interrupted([&] { return fs.real_path(name, cache.path); }) != 0) cache.path.clear();
+        cache.path = real_path_of(fs, name);
         cache.known = true;
     }
     return cache.path;

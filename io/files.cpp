@@ -139,10 +139,15 @@ bool read_regular_file(file_system& fs, const std::string& name, std::string& by
     return true;
 }
 
-std::string real_path_or_name(file_system& fs, const std::string& name) {
+std::string real_path_of(file_system& fs, const std::string& name) {
     std::string canonical;
-    if (repeat_interrupted([&] { return fs.real_path(name, canonical); }) != 0 || canonical.empty()) return name;
+    if (repeat_interrupted([&] { return fs.real_path(name, canonical); }) != 0) canonical.clear();
     return canonical;
+}
+
+std::string real_path_or_name(file_system& fs, const std::string& name) {
+    std::string canonical = real_path_of(fs, name);
+    return canonical.empty() ? name : canonical;
 }
 
 bool stage_file(file_system& fs, const std::string& name, std::string_view bytes, staged_file& staged,

@@ -79,6 +79,8 @@ enum class read_status : std::uint8_t {
 // throws read_failure when the host fails to open or read it.
 [[nodiscard]] bool read_regular_file(file_system& fs, const std::string& name, std::string& bytes);
 
+// The canonical absolute path of an existing file, or empty when the host cannot give one.
+[[nodiscard]] std::string real_path_of(file_system& fs, const std::string& name);
 // The canonical absolute path of an existing file, or the name itself when there is none.
 [[nodiscard]] std::string real_path_or_name(file_system& fs, const std::string& name);
 

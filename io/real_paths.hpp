@@ -25,8 +25,6 @@ public:
     [[nodiscard]] std::string of(const std::string& path);
 
 private:
-    std::string whole(const std::string& path);
-
     file_system& fs_;
     std::mutex mutex_;                                      // guards folders_
     std::unordered_map<std::string, std::string> folders_;  // each folder's canonical path, empty: none

@@ -15,12 +15,19 @@ namespace weldrix {
 // edge line, triangle or quad becomes a snap target, so the limit also bounds memory.
 inline constexpr std::size_t default_max_inlined_lines = 5'000'000;
 
+// The size from which the set of a file's own vertices is built without its lone points
+// (lone_points.hpp): a smaller set stays in the processor's caches, where telling them costs more
+// than it spares. Either way gives the same result.
+inline constexpr std::size_t default_lone_from = std::size_t{1} << 15;
+
 struct clean_options {
     unify_thresholds thresholds;    // "-ut" and "-us"
     bool snap_on_subfiles = false;  // "-s": inline the subfiles and snap onto them
     std::size_t max_inlined_lines = default_max_inlined_lines;
     // The index and the plain scan give the same results; the scan is the reference for tests.
     vertex_search search = vertex_search::indexed;
+    // Vertices from which the index leaves lone points out (fuzzing lowers it to 0).
+    std::size_t lone_from = default_lone_from;
     // What the document keeps of what unification changed (change_record.hpp): nothing, the
     // totals (a batch, a check), or every line (a report).
     enum class changes { none, totals, lines };

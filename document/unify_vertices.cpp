@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <type_traits>
 
 #include "document/change_recorder.hpp"
 #include "document/geometry_check.hpp"
 #include "document/vertex_trace.hpp"
+#include "geometry/lone_points.hpp"
 
 namespace weldrix {
 namespace {
@@ -117,15 +119,54 @@ void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
     }
 }
 
+constexpr std::size_t lone_sample = 4096;  // lines
+
+// Which of the vertices of elements[begin, end), in the order they are added, are lone; empty when
+// the set is to hold them all: it is smaller than lone_from, the search is the plain reference, the thresholds are
+// not served, or the policy reads the set's representatives (a report's merge groups and the
+// representative of every snap).
+template <class Policy>
+std::vector<std::uint8_t> lone_vertices(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
+                                        std::size_t end, std::size_t count, const unify_thresholds& thresholds,
+                                        vertex_search search, std::size_t lone_from) {
+    if (std::is_same_v<Policy, change_recorder> || search != vertex_search::indexed || count < lone_from ||
+        !lone_points_apply(thresholds.vertex_threshold))
+        return {};
+    std::vector<std::span<const point>> runs(end - begin);
+    for (std::size_t i = begin; i < end; ++i) runs[i - begin] = elements[i]->vertices();
+    // A vertex not lone among the first lines is not lone among all of them: where the first lines
+    // show fewer than half of their vertices lone, telling costs more than it spares (a mesh whose
+    // shared corners are written with their own noise).
+    const std::span<const std::span<const point>> first(runs.data(), std::min(runs.size(), lone_sample));
+    const std::vector<std::uint8_t> sample = lone_points(first, thresholds.vertex_threshold);
+    const auto sampled = static_cast<std::size_t>(std::count(sample.begin(), sample.end(), std::uint8_t{1}));
+    if (2 * sampled < vertex_count(elements, begin, begin + first.size())) return {};
+    return lone_points(runs, thresholds.vertex_threshold);
+}
+
 template <class Policy>
 void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search, Policy& policy,
-                geometry_input* input) {
+                vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
+                std::size_t lone_from, Policy& policy, geometry_input* input) {
     vertex_set own(thresholds, search);
-    own.reserve(vertex_count(elements, begin, end));
-    for (std::size_t i = begin; i < end; ++i) {
-        prefetch(elements, i, end, own);
-        elements[i]->collect_vertices(own, false);
+    const std::size_t count = vertex_count(elements, begin, end);
+    const std::vector<std::uint8_t> lone =
+        lone_vertices<Policy>(elements, begin, end, count, thresholds, search, lone_from);
+    if (lone.empty()) {
+        own.reserve(count);
+        for (std::size_t i = begin; i < end; ++i) {
+            prefetch(elements, i, end, own);
+            elements[i]->collect_vertices(own, false);
+        }
+    } else {
+        own.reserve(count - static_cast<std::size_t>(std::count(lone.begin(), lone.end(), std::uint8_t{1})));
+        for (std::size_t i = begin; i < end; ++i) {
+            prefetch(elements, i, end, own);
+            const std::span<const point> v = elements[i]->vertices();
+            for (std::size_t k = 0; k < v.size(); ++k) {
+                if (!lone[4 * (i - begin) + k]) own.add(v[k], false);
+            }
+        }
     }
     for (std::size_t i = begin; i < end; ++i) {
         prefetch(elements, i, end, own);
@@ -143,7 +184,7 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
 
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                    const unify_recording* recording, geometry_input* input) {
+                    std::size_t lone_from, const unify_recording* recording, geometry_input* input) {
     assert(begin <= end && end <= elements.size());
     // Pass 2 without snap targets would move nothing, and the collapse test it repeats gives false
     // for every element pass 1 left: pass 1 asked it already and, when that gave a replacement,
@@ -151,13 +192,13 @@ void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
     vertex_set* second = subfile_targets && subfile_targets->size() != 0 ? subfile_targets : nullptr;
     if (!recording) {
         no_record none;
-        unify_with(elements, begin, end, second, thresholds, search, none, input);
+        unify_with(elements, begin, end, second, thresholds, search, lone_from, none, input);
     } else if (!recording->record.detailed()) {
         change_counter counter(recording->record.totals);
-        unify_with(elements, begin, end, second, thresholds, search, counter, input);
+        unify_with(elements, begin, end, second, thresholds, search, lone_from, counter, input);
     } else {
         change_recorder recorder(elements, begin, end, recording->record, recording->target_origins);
-        unify_with(elements, begin, end, second, thresholds, search, recorder, input);
+        unify_with(elements, begin, end, second, thresholds, search, lone_from, recorder, input);
         recorder.finish();  // the file's own representatives are given back before the record is made
     }
 }

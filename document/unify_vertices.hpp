@@ -36,6 +36,6 @@ class geometry_input;
 // it is unified (the geometry check keeps the lines that changed as they were read).
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                     vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                    const unify_recording* recording = nullptr, geometry_input* input = nullptr);
+                    std::size_t lone_from, const unify_recording* recording = nullptr, geometry_input* input = nullptr);
 
 }  // namespace weldrix

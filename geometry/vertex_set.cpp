@@ -144,12 +144,8 @@ void vertex_set::merge(std::size_t index, const point& v, bool from_subfile) {
             sums_.push_back({r.x, r.y, r.z, 1});
         }
         rep_sums& s = sums_[r.members];
-        s.x_sum += v.x, s.y_sum += v.y, s.z_sum += v.z;
-        ++s.member_count;
-        const auto count = static_cast<double>(s.member_count);
-        r.x = s.x_sum / count;
-        r.y = s.y_sum / count;
-        r.z = s.z_sum / count;
+        s.add(v);
+        r.assign(s.position());
     }
 
     if (use_linear()) return;

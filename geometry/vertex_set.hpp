@@ -53,6 +53,15 @@ static_assert(sizeof(rep_vertex) <= 32);
 struct rep_sums {
     double x_sum, y_sum, z_sum;
     std::int64_t member_count;  // at least 1
+
+    void add(const point& v) {
+        x_sum += v.x, y_sum += v.y, z_sum += v.z;
+        ++member_count;
+    }
+    point position() const {
+        const auto count = static_cast<double>(member_count);
+        return {x_sum / count, y_sum / count, z_sum / count};
+    }
 };
 
 enum class vertex_search { indexed, linear };

@@ -1,0 +1,220 @@
+#include "geometry/lone_points.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "geometry/vertex_set.hpp"
+
+namespace weldrix {
+namespace {
+
+constexpr int axis_bits = 21;              // cells per axis at most 2^21: a key fits 63 bits
+constexpr std::size_t cell_distinct = 16;  // more distinct points in a cell: all taken as near
+
+// Whether every mean of the first k copies of p, as the set works it out, is p bit for bit.
+bool mean_stays(const point& p, std::uint32_t copies) {
+    rep_sums sums{p.x, p.y, p.z, 1};
+    for (std::uint32_t k = 2; k <= copies; ++k) {
+        sums.add(p);
+        if (!same_bits(sums.position(), p)) return false;
+    }
+    return true;
+}
+
+// Sorts keys, and ids with them, stably: 16 bits a pass over the bits keys use.
+void sort_by_key(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>& ids, int key_bits) {
+    std::vector<std::uint64_t> other_keys(keys.size());
+    std::vector<std::uint32_t> other_ids(ids.size());
+    std::vector<std::uint32_t> counts(std::size_t{1} << 16);
+    for (int shift = 0; shift < key_bits; shift += 16) {
+        std::fill(counts.begin(), counts.end(), 0);
+        for (const std::uint64_t k : keys) ++counts[(k >> shift) & 0xffff];
+        std::uint32_t at = 0;
+        for (std::uint32_t& c : counts) at += std::exchange(c, at);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::uint32_t to = counts[(keys[i] >> shift) & 0xffff]++;
+            other_keys[to] = keys[i];
+            other_ids[to] = ids[i];
+        }
+        keys.swap(other_keys);
+        ids.swap(other_ids);
+    }
+}
+
+class cell_space {
+public:
+    cell_space(const std::array<double, 3>& low, const std::array<double, 3>& high, double width)
+        : low_(low), width_(width) {
+        for (int a = 0; a < 3; ++a) bits_[a] = std::bit_width(coordinate(a, high[a]));
+    }
+    int key_bits() const { return bits_[0] + bits_[1] + bits_[2]; }
+
+    // The cell along axis a: monotone in x, as each step is.
+    std::uint64_t coordinate(int a, double x) const {
+        return static_cast<std::uint64_t>(std::floor((x - low_[a]) / width_));
+    }
+    std::uint64_t key(const point& p) const { return pack(coordinate(0, p.x), coordinate(1, p.y), coordinate(2, p.z)); }
+    std::uint64_t pack(std::uint64_t x, std::uint64_t y, std::uint64_t z) const {
+        return x << (bits_[1] + bits_[2]) | y << bits_[2] | z;
+    }
+    std::array<std::uint64_t, 3> unpack(std::uint64_t key) const {
+        const std::uint64_t z_mask = (std::uint64_t{1} << bits_[2]) - 1, y_mask = (std::uint64_t{1} << bits_[1]) - 1;
+        return {key >> (bits_[1] + bits_[2]), key >> bits_[2] & y_mask, key & z_mask};
+    }
+    // Whether a cell coordinate (one past either end allowed as input) lies in the space.
+    bool inside(int a, std::int64_t c) const { return c >= 0 && c < (std::int64_t{1} << bits_[a]); }
+
+private:
+    std::array<double, 3> low_;
+    double width_;
+    std::array<int, 3> bits_{};
+};
+
+}  // namespace
+
+bool lone_points_apply(double vertex_threshold) { return vertex_threshold >= 0x1p-30 && vertex_threshold <= 1.0; }
+
+std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> runs, double vertex_threshold) {
+    std::vector<std::uint8_t> lone(4 * runs.size(), 0);
+    if (!lone_points_apply(vertex_threshold) || runs.size() > (std::size_t{1} << 30)) return lone;
+
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    std::array<double, 3> low{inf, inf, inf}, high{-inf, -inf, -inf};
+    double magnitude = 0;
+    std::size_t n = 0;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        assert(runs[r].size() <= 4);
+        for (std::size_t k = 0; k < runs[r].size(); ++k) {
+            const point& p = runs[r][k];
+            if (!finite(p)) {
+                lone[4 * r + k] = 1;
+                continue;
+            }
+            ++n;
+            const double c[3] = {p.x, p.y, p.z};
+            for (int a = 0; a < 3; ++a) {
+                low[a] = std::min(low[a], c[a]);
+                high[a] = std::max(high[a], c[a]);
+                magnitude = std::max(magnitude, std::fabs(c[a]));
+            }
+        }
+    }
+    if (n == 0 || magnitude > 0x1p50) return lone;
+
+    const double reach = 2 * vertex_threshold * (1 + 0x1p-30) + 0x1p-40 * magnitude;
+    const double span = std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
+    const cell_space space(low, high, std::max(1.25 * reach, span / ((1 << axis_bits) - 4)));
+
+    // Every finite point by its cell, in key order; its id is 4 r + k for point k of run r.
+    std::vector<std::uint64_t> keys;
+    std::vector<std::uint32_t> ids;
+    keys.reserve(n);
+    ids.reserve(n);
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        for (std::size_t k = 0; k < runs[r].size(); ++k) {
+            if (lone[4 * r + k]) continue;
+            keys.push_back(space.key(runs[r][k]));
+            ids.push_back(static_cast<std::uint32_t>(4 * r + k));
+        }
+    }
+    sort_by_key(keys, ids, space.key_bits());
+
+    // The points in key order, read in a loop of their own: its loads do not wait for one another.
+    std::vector<point> sorted(n);
+    for (std::size_t j = 0; j < n; ++j) sorted[j] = runs[ids[j] >> 2][ids[j] & 3];
+
+    // Within a cell, copies of a point are made neighbours (sorted by their bits), so that the
+    // first of each run of copies (its head) stands for them: it alone takes part in the distance
+    // tests and says whether a point of other bits is near or its mean moves (then none of its
+    // copies is lone). A cell of more distinct points than cell_distinct counts them all as near.
+    std::vector<std::uint8_t> near(n, 0);
+    const auto is_head = [&](std::size_t j, std::size_t cell) { return j == cell || !same_bits(sorted[j], sorted[j - 1]); };
+    std::vector<std::uint32_t> cell_start;  // of each cell in key order, and n at the end
+    std::vector<std::uint32_t> order;
+    for (std::size_t at = 0; at < n;) {
+        std::size_t end = at + 1;
+        while (end < n && keys[end] == keys[at]) ++end;
+        cell_start.push_back(static_cast<std::uint32_t>(at));
+        if (std::any_of(sorted.begin() + static_cast<std::ptrdiff_t>(at) + 1, sorted.begin() + static_cast<std::ptrdiff_t>(end),
+                        [&](const point& p) { return !same_bits(p, sorted[at]); })) {
+            order.resize(end - at);
+            for (std::size_t j = 0; j < order.size(); ++j) order[j] = static_cast<std::uint32_t>(at + j);
+            std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+                return std::memcmp(&sorted[a], &sorted[b], sizeof(point)) < 0;
+            });
+            std::vector<point> points(order.size());
+            std::vector<std::uint32_t> cell_ids(order.size());
+            for (std::size_t j = 0; j < order.size(); ++j) points[j] = sorted[order[j]], cell_ids[j] = ids[order[j]];
+            std::copy(points.begin(), points.end(), sorted.begin() + static_cast<std::ptrdiff_t>(at));
+            std::copy(cell_ids.begin(), cell_ids.end(), ids.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        std::size_t distinct = 0;
+        for (std::size_t j = at; j < end; ++j) distinct += is_head(j, at);
+        if (distinct > cell_distinct) {
+            std::fill(near.begin() + static_cast<std::ptrdiff_t>(at), near.begin() + static_cast<std::ptrdiff_t>(end), 1);
+        } else {
+            for (std::size_t j = at; j < end; ++j) {
+                if (!is_head(j, at)) continue;
+                std::size_t last = j + 1;
+                while (last < end && !is_head(last, at)) ++last;
+                if (!mean_stays(sorted[j], static_cast<std::uint32_t>(last - j))) near[j] = 1;
+                for (std::size_t h = at; h < j; ++h) {
+                    if (is_head(h, at) && closer_than(sorted[h], sorted[j], reach)) near[h] = near[j] = 1;
+                }
+            }
+        }
+        at = end;
+    }
+    const std::size_t cell_count = cell_start.size();
+    cell_start.push_back(static_cast<std::uint32_t>(n));
+    const auto key_of = [&](std::size_t c) { return keys[cell_start[c]]; };
+
+    const auto compare = [&](std::size_t a, std::size_t b) {
+        for (std::uint32_t g = cell_start[a]; g < cell_start[a + 1]; ++g) {
+            if (!is_head(g, cell_start[a])) continue;
+            for (std::uint32_t h = cell_start[b]; h < cell_start[b + 1]; ++h) {
+                if (is_head(h, cell_start[b]) && (!near[g] || !near[h]) && closer_than(sorted[g], sorted[h], reach))
+                    near[g] = near[h] = 1;
+            }
+        }
+    };
+    // The neighbours that follow a cell in key order: the next z in its row, and z - 1 to z + 1 in
+    // the rows (y + 1) and (x + 1, y - 1 to y + 1). A cursor per row only moves forward, as the
+    // lowest key looked up in it grows with the cell's.
+    constexpr std::array<std::array<int, 2>, 4> rows{{{0, 1}, {1, -1}, {1, 0}, {1, 1}}};
+    std::array<std::size_t, 4> cursor{};
+    for (std::size_t c = 0; c < cell_count; ++c) {
+        const std::uint64_t key = key_of(c);
+        const auto [x, y, z] = space.unpack(key);
+        const bool z_next = space.inside(2, static_cast<std::int64_t>(z) + 1);
+        if (c + 1 < cell_count && z_next && key_of(c + 1) == key + 1) compare(c, c + 1);
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const std::int64_t rx = static_cast<std::int64_t>(x) + rows[r][0];
+            const std::int64_t ry = static_cast<std::int64_t>(y) + rows[r][1];
+            if (!space.inside(0, rx) || !space.inside(1, ry)) continue;
+            const auto row_x = static_cast<std::uint64_t>(rx), row_y = static_cast<std::uint64_t>(ry);
+            const std::uint64_t from = space.pack(row_x, row_y, z == 0 ? 0 : z - 1);
+            const std::uint64_t to = space.pack(row_x, row_y, z_next ? z + 1 : z);
+            std::size_t& d = cursor[r];
+            while (d < cell_count && key_of(d) < from) ++d;
+            for (std::size_t e = d; e < cell_count && key_of(e) <= to; ++e) compare(c, e);
+        }
+    }
+
+    // Copies follow their head.
+    for (std::size_t c = 0; c < cell_count; ++c) {
+        for (std::size_t j = cell_start[c]; j < cell_start[c + 1]; ++j) {
+            if (!is_head(j, cell_start[c])) near[j] = near[j - 1];
+            lone[ids[j]] = !near[j];
+        }
+    }
+    return lone;
+}
+
+}  // namespace weldrix

@@ -134,14 +134,17 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
     // tests and says whether a point of other bits is near or its mean moves (then none of its
     // copies is lone). A cell of more distinct points than cell_distinct counts them all as near.
     std::vector<std::uint8_t> near(n, 0);
-    const auto is_head = [&](std::size_t j, std::size_t cell) { return j == cell || !same_bits(sorted[j], sorted[j - 1]); };
+    const auto is_head = [&](std::size_t j, std::size_t cell) {
+        return j == cell || !same_bits(sorted[j], sorted[j - 1]);
+    };
     std::vector<std::uint32_t> cell_start;  // of each cell in key order, and n at the end
     std::vector<std::uint32_t> order;
     for (std::size_t at = 0; at < n;) {
         std::size_t end = at + 1;
         while (end < n && keys[end] == keys[at]) ++end;
         cell_start.push_back(static_cast<std::uint32_t>(at));
-        if (std::any_of(sorted.begin() + static_cast<std::ptrdiff_t>(at) + 1, sorted.begin() + static_cast<std::ptrdiff_t>(end),
+        if (std::any_of(sorted.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+                        sorted.begin() + static_cast<std::ptrdiff_t>(end),
                         [&](const point& p) { return !same_bits(p, sorted[at]); })) {
             order.resize(end - at);
             for (std::size_t j = 0; j < order.size(); ++j) order[j] = static_cast<std::uint32_t>(at + j);
@@ -157,7 +160,8 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
         std::size_t distinct = 0;
         for (std::size_t j = at; j < end; ++j) distinct += is_head(j, at);
         if (distinct > cell_distinct) {
-            std::fill(near.begin() + static_cast<std::ptrdiff_t>(at), near.begin() + static_cast<std::ptrdiff_t>(end), 1);
+            std::fill(near.begin() + static_cast<std::ptrdiff_t>(at), near.begin() + static_cast<std::ptrdiff_t>(end),
+                      1);
         } else {
             for (std::size_t j = at; j < end; ++j) {
                 if (!is_head(j, at)) continue;

@@ -77,9 +77,15 @@ void collapse_element(std::unique_ptr<ldraw_line>& element, std::size_t i, Polic
     }
 }
 
-// One pass over one element: its vertices snapped onto set, then the collapse test.
+// One pass over one element: its vertices snapped onto set (unless none of them can move), then
+// the collapse test.
 template <class Policy>
-void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, vertex_set& set, bool onto_subfiles, Policy& policy) {
+void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, vertex_set& set, bool onto_subfiles, Policy& policy,
+          bool can_move = true) {
+    if (!can_move) {
+        collapse_element(element, i, policy);
+        return;
+    }
     std::vector<std::size_t>* log = policy.snap_log(onto_subfiles);
     if (log) {
         log->clear();
@@ -173,7 +179,12 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
         if (subfile_targets) prefetch(elements, i, end, *subfile_targets);
         if (input) input->before(*elements[i]);
         policy.start(i, *elements[i]);
-        pass(elements[i], i, own, false, policy);
+        // A lone vertex snaps onto nothing in a set without it; an element of lone vertices alone
+        // need not ask.
+        bool can_move = lone.empty();
+        for (std::size_t k = 0; !can_move && k < elements[i]->vertices().size(); ++k)
+            can_move = !lone[4 * (i - begin) + k];
+        pass(elements[i], i, own, false, policy, can_move);
         if (subfile_targets) pass(elements[i], i, *subfile_targets, true, policy);
         policy.done(i, *elements[i]);
         if (input) input->after(i, *elements[i]);

@@ -50,14 +50,15 @@ void sort_by_key(std::vector<std::uint64_t>& keys, std::vector<std::uint32_t>& i
 class cell_space {
 public:
     cell_space(const std::array<double, 3>& low, const std::array<double, 3>& high, double width)
-        : low_(low), width_(width) {
+        : low_(low), scale_(1 / width) {
         for (int a = 0; a < 3; ++a) bits_[a] = std::bit_width(coordinate(a, high[a]));
     }
     int key_bits() const { return bits_[0] + bits_[1] + bits_[2]; }
 
-    // The cell along axis a: monotone in x, as each step is.
+    // The cell along axis a: monotone in x, as each step is. (The scale is rounded, which moves
+    // the width by a relative 2^-53.)
     std::uint64_t coordinate(int a, double x) const {
-        return static_cast<std::uint64_t>(std::floor((x - low_[a]) / width_));
+        return static_cast<std::uint64_t>(std::floor((x - low_[a]) * scale_));
     }
     std::uint64_t key(const point& p) const { return pack(coordinate(0, p.x), coordinate(1, p.y), coordinate(2, p.z)); }
     std::uint64_t pack(std::uint64_t x, std::uint64_t y, std::uint64_t z) const {
@@ -72,7 +73,7 @@ public:
 
 private:
     std::array<double, 3> low_;
-    double width_;
+    double scale_;
     std::array<int, 3> bits_{};
 };
 
@@ -125,9 +126,15 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
     }
     sort_by_key(keys, ids, space.key_bits());
 
-    // The points in key order, read in a loop of their own: its loads do not wait for one another.
+    // The points in key order, read in a loop of their own: its loads do not wait for one another,
+    // and each run and then its point are asked for some points ahead.
     std::vector<point> sorted(n);
-    for (std::size_t j = 0; j < n; ++j) sorted[j] = runs[ids[j] >> 2][ids[j] & 3];
+    constexpr std::size_t ahead = 16;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (j + ahead < n) __builtin_prefetch(&runs[ids[j + ahead] >> 2]);
+        if (j + ahead / 2 < n) __builtin_prefetch(runs[ids[j + ahead / 2] >> 2].data() + (ids[j + ahead / 2] & 3));
+        sorted[j] = runs[ids[j] >> 2][ids[j] & 3];
+    }
 
     // Within a cell, copies of a point are made neighbours (sorted by their bits), so that the
     // first of each run of copies (its head) stands for them: it alone takes part in the distance
@@ -177,7 +184,10 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
     }
     const std::size_t cell_count = cell_start.size();
     cell_start.push_back(static_cast<std::uint32_t>(n));
-    const auto key_of = [&](std::size_t c) { return keys[cell_start[c]]; };
+    // From here on, keys holds each cell's key once (cell c's is never after its first point's).
+    for (std::size_t c = 0; c < cell_count; ++c) keys[c] = keys[cell_start[c]];
+    keys.resize(cell_count);
+    const auto key_of = [&](std::size_t c) { return keys[c]; };
 
     const auto compare = [&](std::size_t a, std::size_t b) {
         for (std::uint32_t g = cell_start[a]; g < cell_start[a + 1]; ++g) {

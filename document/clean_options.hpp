@@ -20,6 +20,9 @@ inline constexpr std::size_t default_max_inlined_lines = 5'000'000;
 // than it spares. Either way gives the same result.
 inline constexpr std::size_t default_lone_from = std::size_t{1} << 15;
 
+// The size (in bytes) from which an input is read in two halves side by side.
+inline constexpr std::size_t default_read_halves_from = std::size_t{8} << 20;
+
 struct clean_options {
     unify_thresholds thresholds;    // "-ut" and "-us"
     bool snap_on_subfiles = false;  // "-s": inline the subfiles and snap onto them
@@ -28,6 +31,8 @@ struct clean_options {
     vertex_search search = vertex_search::indexed;
     // Vertices from which the index leaves lone points out (fuzzing lowers it to 0).
     std::size_t lone_from = default_lone_from;
+    // Bytes from which an input is read in two halves (a test reads it whole to compare).
+    std::size_t read_halves_from = default_read_halves_from;
     // What the document keeps of what unification changed (change_record.hpp): nothing, the
     // totals (a batch, a check), or every line (a report).
     enum class changes { none, totals, lines };

@@ -48,11 +48,17 @@ std::size_t numbers_needed(line_type type) {
     return 13;
 }
 
+// Whether the notes of a line of the type tell of a problem with its numbers (note_numbers keeps
+// those).
+bool numbers_noted(line_type type, const number_notes& notes) {
+    return !notes.partials.empty() || !notes.not_a_number.empty() || notes.read < numbers_needed(type);
+}
+
 }  // namespace
 
 void ldraw_file::note_numbers(std::size_t line_number, line_type type, const number_notes& notes) {
     const std::size_t needed = numbers_needed(type);
-    if (notes.partials.empty() && notes.not_a_number.empty() && notes.read >= needed) return;
+    if (!numbers_noted(type, notes)) return;
     if (numbers.first.size() < number_problems::named) {
         number_problem problem;
         problem.line = line_number;
@@ -81,16 +87,16 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     line_counts counts;
     std::vector<section_marker> markers;  // of a multi-part document
     std::size_t line_number = 0;
-    number_notes notes;
-    for_each_line(bytes, [&](std::string_view line) {
+    // What becomes of a line read (its element, or null when it is skipped), in order; notes are
+    // its numbers' (null: nothing to note).
+    const auto keep = [&](std::unique_ptr<ldraw_line> element, std::string_view line, const number_notes* notes) {
         ++line_number;
-        auto element = make_line(line, &notes);
         if (!element) {
             if (!is_blank(line)) note_dropped(line_number, line);
             return;
         }
         const line_type type = element->type_code();
-        if (type != line_type::comment) note_numbers(line_number, type, notes);
+        if (type != line_type::comment && notes) note_numbers(line_number, type, *notes);
         counts.count_type(type);
         if (type == line_type::comment) {
             const std::string& text = static_cast<const comment_line&>(*element).text;
@@ -98,7 +104,55 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
         }
         elements.push_back(std::move(element));
         line_numbers_.push_back(line_number);
+    };
+
+    // A long input is read in two halves side by side: the second half's lines are made into
+    // elements on a thread of their own, and kept, in order, once the first half is done. It
+    // starts after the first line feed past the middle, which ends a line wherever the reading
+    // starts (see for_each_source_line): both halves cut the lines a reading of the whole cuts.
+    std::size_t split = bytes.size();
+    if (bytes.size() >= options.read_halves_from) {
+        const std::size_t lf = bytes.find('\n', bytes.size() / 2);
+        if (lf != std::string_view::npos) split = lf + 1;
+    }
+    struct later_line {
+        std::unique_ptr<ldraw_line> element;
+        std::string_view text;
+        std::size_t noted;  // its notes in later_notes, or none
+    };
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::vector<later_line> later_lines;
+    std::vector<number_notes> later_notes;
+    std::future<void> later;
+    if (split < bytes.size()) {
+        try {
+            later = std::async(std::launch::async, [&] {
+                number_notes line_notes;
+                for_each_line(bytes.substr(split), [&](std::string_view line) {
+                    later_line read{make_line(line, &line_notes), line, none};
+                    if (read.element && read.element->type_code() != line_type::comment &&
+                        numbers_noted(read.element->type_code(), line_notes)) {
+                        read.noted = later_notes.size();
+                        later_notes.push_back(line_notes);
+                    }
+                    later_lines.push_back(std::move(read));
+                });
+            });
+        } catch (const std::system_error&) {
+            split = bytes.size();  // no thread to be had: all of it here
+        }
+    }
+    number_notes notes;
+    for_each_line(bytes.substr(0, split), [&](std::string_view line) {
+        std::unique_ptr<ldraw_line> element = make_line(line, &notes);
+        keep(std::move(element), line, &notes);
     });
+    if (later.valid()) {
+        later.get();  // rethrows what the second half threw
+        elements.reserve(elements.size() + later_lines.size());
+        for (later_line& read : later_lines)
+            keep(std::move(read.element), read.text, read.noted == none ? nullptr : &later_notes[read.noted]);
+    }
     main_count = elements.size();
     counts.lines = main_count;
     read_counts = counts;

@@ -216,6 +216,39 @@ TEST(DocumentReader, LinesOfAnyLengthAreReadWhole) {
               "1 16 1 2 3 1 0 0 0 1 0 0 0 1 " + name + "\n");
 }
 
+// A long input is read in two halves side by side (here any input is); it reads as when read
+// whole, whatever lines meet at the split: line ends of each kind, lines dropped, numbers noted,
+// sections.
+TEST(DocumentReader, ALongInputReadsInHalvesAsWhole) {
+    const std::string block =
+        "0 FILE part.ldr\r\n2 24 0 0 0 1 1 1\r\n3 16 1,5 0 0 1 0 0 0 1\r\rjunk\n4 16 0 0 0 1 0 0 1 1 0 0 1\n"
+        "\n5 24 0 0 0 1 1 1 2 2 2 x 3 3\r\n\xEF\xBB\xBF"
+        "0 NOFILE\n0 !DATA a.png\n1 16 0 0 0 1 0 0 0 1 0 0 0 1 a.dat\r";
+    const std::string input = block + block + block;
+    for (std::size_t cut = 0; cut < block.size(); ++cut) {
+        // The middle moves through the block, so that the split meets each of its bytes.
+        const std::string bytes = input + std::string(2 * cut, ' ');
+        ldraw_file halves, whole;
+        halves.options.read_halves_from = 0;
+        whole.options.read_halves_from = bytes.size() + 1;
+        const line_counts a = halves.read_bytes(bytes), b = whole.read_bytes(bytes);
+        ASSERT_EQ(a, b);
+        ASSERT_EQ(halves.elements.size(), whole.elements.size());
+        for (std::size_t i = 0; i < whole.elements.size(); ++i) {
+            ASSERT_EQ(halves.elements[i]->to_text(), whole.elements[i]->to_text()) << i;
+            ASSERT_EQ(halves.line_number(i), whole.line_number(i)) << i;
+        }
+        EXPECT_EQ(halves.dropped.first, whole.dropped.first);
+        EXPECT_EQ(halves.dropped.count, whole.dropped.count);
+        EXPECT_EQ(halves.numbers.count, whole.numbers.count);
+        ASSERT_EQ(halves.units().size(), whole.units().size());
+        for (std::size_t u = 0; u < whole.units().size(); ++u) {
+            EXPECT_EQ(halves.units()[u].begin, whole.units()[u].begin);
+            EXPECT_EQ(halves.units()[u].name, whole.units()[u].name);
+        }
+    }
+}
+
 TEST(DocumentWriter, WritesOnlyTheFilesOwnNonEmptyElements) {
     ldraw_file document;
     document.read_bytes("0 a\n2 24 0 0 0 1 1 1\n3 16 0 0 0 1 0 0 0 1 0\n4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");

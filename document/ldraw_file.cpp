@@ -12,6 +12,7 @@
 #include "geometry/vertex_set.hpp"
 #include "io/console.hpp"
 #include "io/files.hpp"
+#include "io/process.hpp"
 
 namespace weldrix {
 
@@ -346,6 +347,16 @@ void ldraw_file::unify_vertices() {
     assert(main_count <= elements.size());
     if (units_.empty()) units_ = find_units(elements, main_count);
     if (changes.detailed()) changes.subfiles = origin_names_;
+    // A document read in halves holds elements on two threads' heaps; what unification frees
+    // between them (its sets, the lines kept as read) stays with the process unless handed back,
+    // which the end of this function does, after everything below is freed (declared first, it
+    // is destroyed last).
+    struct release_at_end {
+        bool large;
+        ~release_at_end() {
+            if (large) release_free_memory();
+        }
+    } release{input_size_ >= options.read_halves_from};
     geometry_input input;  // the changed lines as read, to compare the written lines with
     geometry_input* const check = options.check_geometry ? &input : nullptr;
     for (std::size_t u = 0; u < units_.size(); ++u) {

@@ -388,6 +388,12 @@ void prepare_for_many_files() {
 #endif
 }
 
+void release_free_memory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 bool standard_output_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 // The WebAssembly build is the POSIX host under Emscripten, whose threads (web/single_thread.cpp)

@@ -22,6 +22,10 @@ std::string environment_variable(const std::string& name);
 // Tunes the process for a run that cleans many files one after the other (a batch).
 void prepare_for_many_files();
 
+// Hands the heap's free memory back to the system where the C library can (the GNU C library's
+// malloc_trim): memory a large document freed while other threads' heaps held its neighbours.
+void release_free_memory();
+
 // Calls handler(signal number) when the user or the system asks the run to stop: SIGINT (Ctrl-C),
 // SIGTERM and SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break and close events. The handler
 // runs asynchronously, in a signal handler or another thread: it may only store to a lock-free

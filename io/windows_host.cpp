@@ -762,6 +762,8 @@ void prepare_process() {
 // The Windows heap keeps freed blocks for the next file without being told.
 void prepare_for_many_files() {}
 
+void release_free_memory() {}
+
 std::vector<std::string> program_arguments(int argc, char** argv) {
     // The command line as the system holds it, in UTF-16: argv has been through the ANSI code page,
     // which cannot hold every name.

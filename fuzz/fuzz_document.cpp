@@ -9,7 +9,9 @@
 //  * the output read again writes the same bytes, when every coordinate is finite. The same holds
 //    from the second pass to the third.
 //  * the minimal output of a document nothing changed is its input, byte for byte, with the
-//    statistics of the usual output.
+//    statistics of the usual output;
+//  * read in two halves side by side (as a long input is), the input gives the elements, line
+//    numbers, dropped lines, noted numbers and sections of a reading of the whole.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -67,6 +69,34 @@ std::string pass(std::string_view input, bool& stable_text) {
     return output;
 }
 
+// The input read in halves against the input read whole.
+void check_halves(std::string_view input) {
+    ldraw_file halves, whole;
+    halves.options.read_halves_from = 0;
+    whole.options.read_halves_from = static_cast<std::size_t>(-1);
+    FUZZ_CHECK(halves.read_bytes(input) == whole.read_bytes(input), input);
+    FUZZ_CHECK(halves.elements.size() == whole.elements.size(), input);
+    for (std::size_t i = 0; i < whole.elements.size(); ++i) {
+        FUZZ_CHECK(halves.elements[i]->to_text() == whole.elements[i]->to_text(), input);
+        FUZZ_CHECK(halves.line_number(i) == whole.line_number(i), input);
+    }
+    FUZZ_CHECK(halves.dropped.first == whole.dropped.first && halves.dropped.count == whole.dropped.count, input);
+    FUZZ_CHECK(halves.numbers.count == whole.numbers.count && halves.numbers.first.size() == whole.numbers.first.size(),
+               input);
+    for (std::size_t k = 0; k < whole.numbers.first.size(); ++k) {
+        const auto &a = halves.numbers.first[k], &b = whole.numbers.first[k];
+        FUZZ_CHECK(a.line == b.line && a.not_a_number == b.not_a_number && a.read == b.read &&
+                       a.partials.size() == b.partials.size(),
+                   input);
+    }
+    FUZZ_CHECK(halves.units().size() == whole.units().size(), input);
+    for (std::size_t u = 0; u < whole.units().size(); ++u) {
+        FUZZ_CHECK(halves.units()[u].begin == whole.units()[u].begin && halves.units()[u].end == whole.units()[u].end &&
+                       halves.units()[u].name == whole.units()[u].name,
+                   input);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -76,5 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string second = pass(first, second_stable);
     if (first_stable) FUZZ_CHECK(second == first, input);
     if (second_stable) FUZZ_CHECK(pass(second, ignored) == second, input);
+    check_halves(input);
     return 0;
 }

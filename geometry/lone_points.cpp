@@ -145,6 +145,7 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
         return j == cell || !same_bits(sorted[j], sorted[j - 1]);
     };
     std::vector<std::uint32_t> cell_start;  // of each cell in key order, and n at the end
+    cell_start.reserve(n + 1);              // only the pages it fills are ever touched
     std::vector<std::uint32_t> order;
     for (std::size_t at = 0; at < n;) {
         std::size_t end = at + 1;

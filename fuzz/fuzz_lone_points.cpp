@@ -11,9 +11,7 @@
 // Input: byte 0 picks the threshold, byte 1 the lattice step (bits 0-2) and base (bits 3-5); then
 // per vertex one byte (bit 0: it starts a new line, bit 1: raw doubles follow, bit 2: a copy of
 // the vertex before, else three lattice bytes).
-#include <cmath>
 #include <cstdint>
-#include <limits>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -27,21 +25,11 @@ using namespace weldrix;
 
 namespace {
 
-constexpr double inf = std::numeric_limits<double>::infinity();
 const double thresholds[] = {0.005, 0.001, 1.0, 0x1p-30, 0.0049999, 0.5, 1e-300, 2.0};
 // Below, at and above the threshold, twice it and the cells' width (1.25 times twice it), for the
 // default threshold; steps small enough to crowd a cell.
 const double steps[] = {0.005, 0.0099999, 0.01, 0.0125, 0.0050001, 0.0001, 0.0025, 0.1};
 const double bases[] = {0.0, 0.00625, -0.0125, 0.1, 1000.3, 3.0e5, 1e14, 0x1p50};
-
-double lattice(std::uint8_t b, double step, double base) {
-    const double m = base + static_cast<double>(static_cast<int>(b & 63) - 32) * step;
-    switch (b >> 6) {
-        case 0: return std::nextafter(m, inf);
-        case 1: return std::nextafter(m, -inf);
-        default: return m;
-    }
-}
 
 }  // namespace
 
@@ -61,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (op & 4 && !points.empty()) {
             p = points.back();
         } else if (!fuzz::next_point(
-                       data, size, at, op & 2, [&](std::uint8_t b) { return lattice(b, step, base); }, p)) {
+                       data, size, at, op & 2, [&](std::uint8_t b) { return fuzz::lattice(b, step, base); }, p)) {
             break;
         }
         if (op & 1 || line_start.empty() || points.size() - line_start.back() == 4) line_start.push_back(points.size());

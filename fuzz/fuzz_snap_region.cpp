@@ -37,15 +37,6 @@ static_assert(std::size(steps) == 8);
 // Around 0 or a border of the region's cells (half a width of 0.125 from a multiple of it).
 const double bases[] = {0.0, 0.0625, -0.0625, 0.1875};
 
-double lattice(std::uint8_t b, double step, double base) {
-    const double m = base + static_cast<double>(static_cast<int>(b & 63) - 32) * step;
-    switch (b >> 6) {
-        case 0: return std::nextafter(m, inf);
-        case 1: return std::nextafter(m, -inf);
-        default: return m;
-    }
-}
-
 // The subfile vertex a snap went to (its number among the vertices offered), or -1 for none.
 long long snapped_to(const std::vector<std::size_t>& log, const std::vector<std::uint32_t>& origins) {
     if (log.empty() || log.back() == vertex_set::no_representative) return -1;
@@ -68,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t op = data[at++];
         point p;
         if (!fuzz::next_point(
-                data, size, at, op & 2, [&](std::uint8_t b) { return lattice(b, step, base); }, p))
+                data, size, at, op & 2, [&](std::uint8_t b) { return fuzz::lattice(b, step, base); }, p))
             break;
         (op & 1 ? subfile : file).push_back(p);
     }

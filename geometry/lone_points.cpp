@@ -83,7 +83,7 @@ bool lone_points_apply(double vertex_threshold) { return vertex_threshold >= 0x1
 
 std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> runs, double vertex_threshold) {
     std::vector<std::uint8_t> lone(4 * runs.size(), 0);
-    if (!lone_points_apply(vertex_threshold) || runs.size() > (std::size_t{1} << 30)) return lone;
+    if (!lone_points_apply(vertex_threshold) || runs.size() >= (std::size_t{1} << 30)) return lone;
 
     constexpr double inf = std::numeric_limits<double>::infinity();
     std::array<double, 3> low{inf, inf, inf}, high{-inf, -inf, -inf};

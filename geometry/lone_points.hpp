@@ -54,7 +54,7 @@ bool lone_points_apply(double vertex_threshold);
 
 // The file's vertices come in runs of at most four (its lines), in the order they are added to
 // the set; the result holds at 4 r + k whether point k of run r is lone (1) or not (0). All are 0
-// when lone_points_apply is false or there are more than 2^30 runs.
+// when lone_points_apply is false or there are 2^30 runs or more (ids and positions fit 32 bits).
 std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> runs, double vertex_threshold);
 
 }  // namespace weldrix

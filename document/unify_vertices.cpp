@@ -127,10 +127,10 @@ void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
 
 constexpr std::size_t lone_sample = 4096;  // lines
 
-// Which of the vertices of elements[begin, end), in the order they are added, are lone; empty when
-// the set is to hold them all: it is smaller than lone_from, the search is the plain reference, the thresholds are
-// not served, or the policy reads the set's representatives (a report's merge groups and the
-// representative of every snap).
+// Which of the vertices of elements[begin, end), in the order they are added, are lone (at 4 i + k
+// for vertex k of element begin + i); empty when the set is to hold them all: it is smaller than
+// lone_from, the search is the plain reference, the thresholds are not served, or the policy reads
+// the set's representatives (a report's merge groups and the representative of every snap).
 template <class Policy>
 std::vector<std::uint8_t> lone_vertices(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
                                         std::size_t end, std::size_t count, const unify_thresholds& thresholds,

@@ -126,62 +126,65 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
     }
     sort_by_key(keys, ids, space.key_bits());
 
-    // The points in key order, read in a loop of their own: its loads do not wait for one another,
-    // and each run and then its point are asked for some points ahead.
-    std::vector<point> sorted(n);
-    constexpr std::size_t ahead = 16;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (j + ahead < n) __builtin_prefetch(&runs[ids[j + ahead] >> 2]);
-        if (j + ahead / 2 < n) __builtin_prefetch(runs[ids[j + ahead / 2] >> 2].data() + (ids[j + ahead / 2] & 3));
-        sorted[j] = runs[ids[j] >> 2][ids[j] & 3];
-    }
-
-    // Within a cell, copies of a point are made neighbours (sorted by their bits), so that the
-    // first of each run of copies (its head) stands for them: it alone takes part in the distance
-    // tests and says whether a point of other bits is near or its mean moves (then none of its
-    // copies is lone). A cell of more distinct points than cell_distinct counts them all as near.
-    std::vector<std::uint8_t> near(n, 0);
-    const auto is_head = [&](std::size_t j, std::size_t cell) {
-        return j == cell || !same_bits(sorted[j], sorted[j - 1]);
+    // The point of the j-th in key order. Points are read only where a test needs them: a cell
+    // that holds one point and has no neighbour (most of a large part's) is settled by its key.
+    const auto at = [&](std::size_t j) -> const point& { return runs[ids[j] >> 2][ids[j] & 3]; };
+    // Some points ahead, those in cells of more than one are asked for: their loads then overlap.
+    constexpr std::size_t ahead = 8;
+    const auto shared_cell = [&](std::size_t j) {
+        return (j + 1 < n && keys[j + 1] == keys[j]) || (j > 0 && keys[j - 1] == keys[j]);
     };
+
+    // Within a cell, copies of a point are made neighbours (its ids sorted by their points' bits),
+    // so that the first of each run of copies (its head) stands for them: it alone takes part in
+    // the distance tests and says whether a point of other bits is near or its mean moves (then
+    // none of its copies is lone). A cell of more distinct points than cell_distinct counts them
+    // all as near.
+    std::vector<std::uint8_t> near(n, 0);
+    const auto is_head = [&](std::size_t j, std::size_t cell) { return j == cell || !same_bits(at(j), at(j - 1)); };
     std::vector<std::uint32_t> cell_start;  // of each cell in key order, and n at the end
     cell_start.reserve(n + 1);              // only the pages it fills are ever touched
-    std::vector<std::uint32_t> order;
-    for (std::size_t at = 0; at < n;) {
-        std::size_t end = at + 1;
-        while (end < n && keys[end] == keys[at]) ++end;
-        cell_start.push_back(static_cast<std::uint32_t>(at));
-        if (std::any_of(sorted.begin() + static_cast<std::ptrdiff_t>(at) + 1,
-                        sorted.begin() + static_cast<std::ptrdiff_t>(end),
-                        [&](const point& p) { return !same_bits(p, sorted[at]); })) {
-            order.resize(end - at);
-            for (std::size_t j = 0; j < order.size(); ++j) order[j] = static_cast<std::uint32_t>(at + j);
-            std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-                return std::memcmp(&sorted[a], &sorted[b], sizeof(point)) < 0;
-            });
-            std::vector<point> points(order.size());
-            std::vector<std::uint32_t> cell_ids(order.size());
-            for (std::size_t j = 0; j < order.size(); ++j) points[j] = sorted[order[j]], cell_ids[j] = ids[order[j]];
-            std::copy(points.begin(), points.end(), sorted.begin() + static_cast<std::ptrdiff_t>(at));
-            std::copy(cell_ids.begin(), cell_ids.end(), ids.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t start = 0; start < n;) {
+        std::size_t end = start + 1;
+        while (end < n && keys[end] == keys[start]) ++end;
+        cell_start.push_back(static_cast<std::uint32_t>(start));
+        for (std::size_t j = start; j < end && j + ahead < n; ++j) {
+            if (shared_cell(j + ahead)) __builtin_prefetch(&at(j + ahead));
         }
-        std::size_t distinct = 0;
-        for (std::size_t j = at; j < end; ++j) distinct += is_head(j, at);
-        if (distinct > cell_distinct) {
-            std::fill(near.begin() + static_cast<std::ptrdiff_t>(at), near.begin() + static_cast<std::ptrdiff_t>(end),
-                      1);
-        } else {
-            for (std::size_t j = at; j < end; ++j) {
-                if (!is_head(j, at)) continue;
-                std::size_t last = j + 1;
-                while (last < end && !is_head(last, at)) ++last;
-                if (!mean_stays(sorted[j], static_cast<std::uint32_t>(last - j))) near[j] = 1;
-                for (std::size_t h = at; h < j; ++h) {
-                    if (is_head(h, at) && closer_than(sorted[h], sorted[j], reach)) near[h] = near[j] = 1;
-                }
+        if (end - start == 1) {
+            start = end;
+            continue;
+        }
+        // The distinct points, up to one more than a cell may hold.
+        std::array<const point*, cell_distinct + 1> distinct{};
+        std::size_t count = 0;
+        for (std::size_t j = start; j < end && count <= cell_distinct; ++j) {
+            if (std::none_of(distinct.begin(), distinct.begin() + static_cast<std::ptrdiff_t>(count),
+                             [&](const point* p) { return same_bits(*p, at(j)); }))
+                distinct[count++] = &at(j);
+        }
+        if (count > cell_distinct) {
+            std::fill(near.begin() + static_cast<std::ptrdiff_t>(start),
+                      near.begin() + static_cast<std::ptrdiff_t>(end), 1);
+            start = end;
+            continue;
+        }
+        if (count > 1) {
+            std::sort(ids.begin() + static_cast<std::ptrdiff_t>(start), ids.begin() + static_cast<std::ptrdiff_t>(end),
+                      [&](std::uint32_t a, std::uint32_t b) {
+                          return std::memcmp(&runs[a >> 2][a & 3], &runs[b >> 2][b & 3], sizeof(point)) < 0;
+                      });
+        }
+        for (std::size_t j = start; j < end; ++j) {
+            if (!is_head(j, start)) continue;
+            std::size_t last = j + 1;
+            while (last < end && !is_head(last, start)) ++last;
+            if (last - j > 1 && !mean_stays(at(j), static_cast<std::uint32_t>(last - j))) near[j] = 1;
+            for (std::size_t h = start; h < j; ++h) {
+                if (is_head(h, start) && closer_than(at(h), at(j), reach)) near[h] = near[j] = 1;
             }
         }
-        at = end;
+        start = end;
     }
     const std::size_t cell_count = cell_start.size();
     cell_start.push_back(static_cast<std::uint32_t>(n));
@@ -194,7 +197,7 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
         for (std::uint32_t g = cell_start[a]; g < cell_start[a + 1]; ++g) {
             if (!is_head(g, cell_start[a])) continue;
             for (std::uint32_t h = cell_start[b]; h < cell_start[b + 1]; ++h) {
-                if (is_head(h, cell_start[b]) && (!near[g] || !near[h]) && closer_than(sorted[g], sorted[h], reach))
+                if (is_head(h, cell_start[b]) && (!near[g] || !near[h]) && closer_than(at(g), at(h), reach))
                     near[g] = near[h] = 1;
             }
         }

@@ -237,7 +237,10 @@ private:
 
 // A set of 64-bit hashes in one array (open addressing): a run that changes most of a large part's
 // lines puts a million of them in it, which node-based sets make several times slower. It grows
-// (doubling) when it is half full.
+// (doubling) when it is half full. A hash picks its first slot by its bits mixed once more: the
+// prefilter hashes of lines whose corners are whole numbers share their low bits (their last
+// multiplication carries nothing down into them), and slots picked by those bits alone filled in
+// long runs that every lookup walked, quadratic in the lines of a regular grid.
 class hash_set {
 public:
     void reserve(std::size_t n) {
@@ -258,7 +261,7 @@ public:
     bool contains(std::uint64_t h) const {
         if (slots_.empty()) return false;
         h = h ? h : 1;
-        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+        for (std::size_t i = first_slot(h);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == h) return true;
             if (slots_[i] == 0) return false;
         }
@@ -266,8 +269,9 @@ public:
 
 private:
     // Puts h (not 0) in its slot; false when it was there.
+    std::size_t first_slot(std::uint64_t h) const { return static_cast<std::size_t>(mix64(h)) & (slots_.size() - 1); }
     bool place(std::uint64_t h) {
-        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+        for (std::size_t i = first_slot(h);; i = (i + 1) & (slots_.size() - 1)) {
             if (slots_[i] == h) return false;
             if (slots_[i] == 0) {
                 slots_[i] = h;

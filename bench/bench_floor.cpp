@@ -6,8 +6,9 @@
 //
 //   build/bench/bench_floor [ROUNDS] [OTHER_WELDRIX]
 //
-// The parts: an 810,000-line jittered sheet of quads (nearly every vertex merges with a partner)
-// and the 1,000,000-line part of bench_io (line types in the proportions of real parts).
+// The parts: an 810,000-line jittered sheet of quads (nearly every vertex merges with a partner),
+// the 1,000,000-line part of bench_io (line types in the proportions of real parts) and a
+// 500,000-line regular grid of whole-number quads whose corners are shared exactly (a baseplate).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +82,8 @@ int main(int argc, char** argv) {
     const scratch folder;
     write_text(folder / "sheet.dat", jittered_sheet(810'000, 7));
     write_text(folder / "mixed.dat", generate_part(1'000'000));
+    write_text(folder / "grid.dat", regular_grid(500'000));
     measure("810,000-line jittered sheet", folder / "sheet.dat", folder, programs, rounds);
     measure("1,000,000-line mixed part", folder / "mixed.dat", folder, programs, rounds);
+    measure("500,000-line regular grid", folder / "grid.dat", folder, programs, rounds);
 }

@@ -107,4 +107,27 @@ inline std::string jittered_sheet(std::size_t lines, std::uint64_t seed) {
     return out;
 }
 
+// A regular grid of quads 10 apart with whole-number corners, each corner written alike by every
+// quad that shares it (as in a baseplate); every 64th quad is followed by an edge line whose
+// first corner lies 0.003 off, which the unification moves onto the grid.
+inline std::string regular_grid(std::size_t lines) {
+    const auto columns = static_cast<std::size_t>(std::sqrt(static_cast<double>(lines))) + 1;
+    std::string out = "0 Regular grid\n";
+    char buf[160];
+    const auto height = [](std::size_t i, std::size_t j) { return static_cast<int>((i * 7 + j * 13) % 17) * 4; };
+    for (std::size_t k = 0; k + 1 < lines; ++k) {
+        const std::size_t i = k % columns, j = k / columns;
+        std::snprintf(buf, sizeof buf, "4 16 %zu %d %zu %zu %d %zu %zu %d %zu %zu %d %zu\n", 10 * i, height(i, j),
+                      10 * j, 10 * i + 10, height(i + 1, j), 10 * j, 10 * i + 10, height(i + 1, j + 1), 10 * j + 10,
+                      10 * i, height(i, j + 1), 10 * j + 10);
+        out += buf;
+        if (k % 64 == 63 && ++k + 1 < lines) {
+            std::snprintf(buf, sizeof buf, "2 24 %.3f %d %zu %zu %d %zu\n", 10 * static_cast<double>(i) + 0.003,
+                          height(i, j), 10 * j, 10 * i + 10, height(i + 1, j), 10 * j);
+            out += buf;
+        }
+    }
+    return out;
+}
+
 }  // namespace weldrix::bench

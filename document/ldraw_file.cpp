@@ -153,6 +153,10 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
         elements.reserve(elements.size() + later_lines.size());
         for (later_line& read : later_lines)
             keep(std::move(read.element), read.text, read.noted == none ? nullptr : &later_notes[read.noted]);
+        // The list of the second half's lines was made on the reading thread's heap, where the
+        // main thread's allocations cannot reuse it: it is handed back to the system.
+        std::vector<later_line>().swap(later_lines);
+        release_free_memory();
     }
     main_count = elements.size();
     counts.lines = main_count;

@@ -116,24 +116,38 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
         const std::size_t lf = bytes.find('\n', bytes.size() / 2);
         if (lf != std::string_view::npos) split = lf + 1;
     }
+    // A line of the second half: its element, or for a line skipped, its text in later_texts; its
+    // notes in later_notes when there are any.
     struct later_line {
         std::unique_ptr<ldraw_line> element;
-        std::string_view text;
-        std::size_t noted;  // its notes in later_notes, or none
+        std::uint32_t noted;  // in later_notes, or none
+        std::uint32_t text;   // in later_texts, for a line skipped
     };
-    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    constexpr std::uint32_t none = UINT32_MAX;
     std::vector<later_line> later_lines;
     std::vector<number_notes> later_notes;
+    std::vector<std::string_view> later_texts;
     std::future<void> later;
     if (split < bytes.size()) {
+        // Room for every line at once (counted by its line feeds and carriage returns, which is at
+        // least their number), so that neither list is copied as it grows beside the other.
+        const std::size_t most_lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) +
+                                       static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\r')) + 1;
+        elements.reserve(elements.size() + most_lines);
+        line_numbers_.reserve(line_numbers_.size() + most_lines);
         try {
             later = std::async(std::launch::async, [&] {
                 number_notes line_notes;
                 for_each_line(bytes.substr(split), [&](std::string_view line) {
-                    later_line read{make_line(line, &line_notes), line, none};
-                    if (read.element && read.element->type_code() != line_type::comment &&
-                        numbers_noted(read.element->type_code(), line_notes)) {
-                        read.noted = later_notes.size();
+                    later_line read{make_line(line, &line_notes), none, none};
+                    if (!read.element) {
+                        if (later_texts.size() >= none) throw std::bad_alloc();
+                        read.text = static_cast<std::uint32_t>(later_texts.size());
+                        later_texts.push_back(line);
+                    } else if (read.element->type_code() != line_type::comment &&
+                               numbers_noted(read.element->type_code(), line_notes)) {
+                        if (later_notes.size() >= none) throw std::bad_alloc();
+                        read.noted = static_cast<std::uint32_t>(later_notes.size());
                         later_notes.push_back(line_notes);
                     }
                     later_lines.push_back(std::move(read));
@@ -150,9 +164,10 @@ line_counts ldraw_file::read_bytes(std::string_view bytes) {
     });
     if (later.valid()) {
         later.get();  // rethrows what the second half threw
-        elements.reserve(elements.size() + later_lines.size());
-        for (later_line& read : later_lines)
-            keep(std::move(read.element), read.text, read.noted == none ? nullptr : &later_notes[read.noted]);
+        for (later_line& read : later_lines) {
+            const std::string_view text = read.element ? std::string_view() : later_texts[read.text];
+            keep(std::move(read.element), text, read.noted == none ? nullptr : &later_notes[read.noted]);
+        }
         // The list of the second half's lines was made on the reading thread's heap, where the
         // main thread's allocations cannot reuse it: it is handed back to the system.
         std::vector<later_line>().swap(later_lines);

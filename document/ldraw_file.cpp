@@ -201,34 +201,6 @@ ldraw_file::read_result ldraw_file::read(file_system& fs, const std::string& fil
     return read_result::ok;
 }
 
-namespace {
-
-// Appends the text of elements[begin, end) to out, each line ended by line_end, and counts it.
-void append_lines(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                  std::string_view line_end, std::string& out, line_counts& written) {
-    for (std::size_t i = begin; i < end; ++i) {
-        const std::size_t before = out.size();
-        elements[i]->append_text(out);
-        if (out.size() == before) continue;  // an empty text is not written
-        out += line_end;
-        ++written.lines;
-        written.count_type(elements[i]->type_code());
-        if (const ldraw_line* next = elements[i]->continued()) {
-            next->append_text(out);
-            out += line_end;
-            ++written.lines;
-            written.count_type(next->type_code());
-        }
-    }
-}
-
-// A text of this many lines or more is written in two halves side by side, the second into a
-// string of its own that is appended once both are done: the same bytes in about half the time on
-// a machine with a processor to spare. Smaller texts are not worth a thread.
-constexpr std::size_t halves_from = std::size_t{1} << 17;
-
-}  // namespace
-
 std::string ldraw_file::text(line_counts& written) const {
     assert(main_count <= elements.size());
     written = {};
@@ -239,27 +211,19 @@ std::string ldraw_file::text(line_counts& written) const {
     // touches every page of both (a longer text still grows as usual).
     out.reserve(std::max(main_count * 64, input_size_ + input_size_ / 32));
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
-
-    std::size_t split = main_count;
-    std::string second;
-    line_counts second_written;
-    std::future<void> later;
-    if (main_count >= halves_from) {
-        split = main_count / 2;
-        try {
-            later = std::async(std::launch::async, [&] {
-                second.reserve(out.capacity() / 2);
-                append_lines(elements, split, main_count, line_end_, second, second_written);
-            });
-        } catch (const std::system_error&) {
-            split = main_count;  // no thread to be had: all of it here
+    for (std::size_t i = 0; i < main_count; ++i) {
+        const std::size_t before = out.size();
+        elements[i]->append_text(out);
+        if (out.size() == before) continue;  // an empty text is not written
+        out += line_end_;
+        ++written.lines;
+        written.count_type(elements[i]->type_code());
+        if (const ldraw_line* next = elements[i]->continued()) {
+            next->append_text(out);
+            out += line_end_;
+            ++written.lines;
+            written.count_type(next->type_code());
         }
-    }
-    append_lines(elements, 0, split, line_end_, out, written);
-    if (later.valid()) {
-        later.get();  // rethrows what the second half threw
-        out += second;
-        written += second_written;
     }
     return out;
 }

@@ -15,12 +15,6 @@ void line_counts::count_type(line_type type) {
     }
 }
 
-line_counts& line_counts::operator+=(const line_counts& other) {
-    lines += other.lines, edges += other.edges, conditionals += other.conditionals;
-    triangles += other.triangles, quads += other.quads, subfiles += other.subfiles;
-    return *this;
-}
-
 void line_counts::print(console& out, std::string_view what) const {
     out.count_line(lines, what);
     out.count_line(edges, " Edge lines");

@@ -19,7 +19,6 @@ struct line_counts {
     std::size_t subfiles = 0;
 
     void count_type(line_type type);
-    line_counts& operator+=(const line_counts& other);
     // The six statistics lines; `what` is " lines in file" or " lines written in file".
     void print(console& out, std::string_view what) const;
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "document/ldraw_file.hpp"
@@ -261,39 +260,6 @@ TEST(DocumentWriter, WritesOnlyTheFilesOwnNonEmptyElements) {
     EXPECT_EQ(document.text(written), "0 a\n2 24 0 0 0 1 1 1\n4 16 0 0 0 1 0 0 1 1 0 0 1 0\n");
     EXPECT_EQ(statistics(written, " lines written in file"),
               "3 lines written in file\n1 Edge lines\n0 Conditional lines\n0 Triangles\n1 Quads\n0 Subfiles\n");
-}
-
-// A text this long is written in two halves side by side: the lines come out in order, with the
-// file's line end, none twice or lost at the split, and the halves' counts add up.
-TEST(DocumentWriter, ALongTextIsWrittenInOrderAcrossItsHalves) {
-    const std::size_t lines = (std::size_t{1} << 17) + 3;
-    std::string input, expected;
-    for (std::size_t i = 0; i < lines; ++i) {
-        const std::string n = std::to_string(i);
-        input += (i % 7 ? "2 24 " + n + " 0 0 0 0 1" : "3 16 " + n + " 0 0 0 1 0 0 0 1") + "\r\n";
-    }
-    ldraw_file document;
-    document.read_bytes(input);
-    // Two lines near the middle are removed: neither half writes them.
-    const std::size_t middle = lines / 2;
-    for (const std::size_t i : {middle - 2, middle + 2}) document.elements[i] = std::make_unique<removed_line>();
-    std::size_t triangles = 0;
-    for (std::size_t i = 0, at = 0; i < lines; ++i) {
-        const std::size_t end = input.find('\n', at) + 1;
-        if (i != middle - 2 && i != middle + 2) {
-            expected.append(input, at, end - at);
-            triangles += i % 7 == 0;
-        }
-        at = end;
-    }
-    line_counts written;
-    const std::string text = document.text(written);
-    // (Compared as a whole, a mismatch of texts this long would be printed as a diff of megabytes.)
-    const auto differ = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
-    EXPECT_TRUE(text == expected) << "they differ from byte " << differ.first - text.begin();
-    EXPECT_EQ(written.lines, lines - 2);
-    EXPECT_EQ(written.triangles, triangles);
-    EXPECT_EQ(written.edges, lines - 2 - triangles);
 }
 
 // A document read from bytes with minimal output asked for, unified when asked.

@@ -32,13 +32,15 @@
 // bounds keep every quantity above far from the subnormal and overflowing ranges).
 //
 // How: every finite point is keyed by its cell in a grid of cubes at least 1.25 reach wide (wider
-// when the file spans more than 2^21 such cells on an axis); the keys are sorted (a radix sort,
-// stable) and each cell is compared with itself and the 13 neighbours that follow it in key
-// order, found by cursors that only move forward: the whole test streams through memory instead of
-// looking points up at random. A computed distance below reach bounds every coordinate difference
-// by reach exactly (vertex_grid.hpp), and cells that wide put such points in neighbouring cells.
-// A cell with more than 16 distinct points counts them all as near something: being wrong that
-// way only leaves more points in the set.
+// when the file spans more than 2^21 such cells on an axis, and up to 4 times wider where a key
+// and the point's id then fit 64 bits together, a third less for the sort to move); the keys are
+// sorted (a radix sort, stable) and each cell is compared with itself and the 13 neighbours that
+// follow it in key order, found by cursors that only move forward: the whole test streams
+// through memory instead of looking points up at random, and a point is read only for a cell of
+// more than one or one with a neighbour. A computed distance below reach bounds every coordinate
+// difference by reach exactly (vertex_grid.hpp), and cells that wide put such points in
+// neighbouring cells. A cell with more than 16 distinct points counts them all as near
+// something: being wrong that way only leaves more points in the set.
 #pragma once
 
 #include <cstdint>

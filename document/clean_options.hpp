@@ -23,6 +23,10 @@ inline constexpr std::size_t default_lone_from = std::size_t{1} << 15;
 // The size (in bytes) from which an input is read in two halves side by side.
 inline constexpr std::size_t default_read_halves_from = std::size_t{8} << 20;
 
+// How the geometry check finds the lines a run made identical (geometry_check.hpp): chosen by the
+// share of lines changed, or forced either way (tests compare the two).
+enum class identical_search { chosen, filtered, sorted };
+
 struct clean_options {
     unify_thresholds thresholds;    // "-ut" and "-us"
     bool snap_on_subfiles = false;  // "-s": inline the subfiles and snap onto them
@@ -47,6 +51,7 @@ struct clean_options {
     // Every run compares what it writes with what it read by the library's geometry rules
     // (geometry_check.hpp); off only to measure what the comparison costs.
     bool check_geometry = true;
+    identical_search identical = identical_search::chosen;
     // "--fix": the geometry faults the cleaning made are repaired.
     bool fix = false;
 };

@@ -395,31 +395,83 @@ bool geometry_input::alike(std::span<const point> now, std::span<const point> as
     });
 }
 
+namespace {
+
+constexpr double tens[10] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+// d with d / 10^k giving v's bits, when there is one of 32 bits.
+bool decimal_of(double v, unsigned k, std::int32_t& d) {
+    const double scaled = v * tens[k];
+    if (!(scaled > -2147483648.0 && scaled < 2147483648.0)) return false;  // NaN too
+    // Any integer near scaled will do: the division decides.
+    const auto near = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+    if (near < INT32_MIN || near > INT32_MAX) return false;
+    d = static_cast<std::int32_t>(near);
+    return bits_of(static_cast<double>(d) / tens[k]) == bits_of(v);
+}
+
+}  // namespace
+
+bool geometry_input::as_decimals(std::uint32_t* out, unsigned& k) {
+    static_assert(sizeof(point) == 3 * sizeof(double));
+    double values[12];
+    const std::size_t n = 3 * held_count_;
+    std::memcpy(values, held_.data(), held_count_ * sizeof(point));
+    const auto all_with = [&](unsigned with) {
+        for (std::size_t i = 0; i < n; ++i) {
+            std::int32_t d;
+            if (!decimal_of(values[i], with, d)) return false;
+            out[i] = static_cast<std::uint32_t>(d);
+        }
+        return true;
+    };
+    if (all_with(last_decimals_)) {
+        k = last_decimals_;
+        return true;
+    }
+    // The least k that serves each value serves every larger k too (d times a power of ten over
+    // that power is the same number), while d fits: the largest of them, if any, serves all.
+    unsigned most = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::int32_t d;
+        unsigned with = 0;
+        while (with < 10 && !decimal_of(values[i], with, d)) ++with;
+        if (with == 10) return false;
+        most = std::max(most, with);
+    }
+    if (!all_with(most)) return false;
+    k = last_decimals_ = most;
+    return true;
+}
+
 void geometry_input::after(std::size_t position, const ldraw_line& line) {
     if (!is_geometry(held_type_)) return;
     // Most moved lines moved below what is written (a snap of 4.5 onto 4.500000000001): they are
     // written as read, and need no record.
-    if (line.type_code() == held_type_) {
-        const std::span<const point> now = key_points(line);
-        if (alike(now, {held_.data(), held_count_})) {
-            if (position >= least_x_.size()) least_x_.resize(position + 1, no_range);
-            least_x_[position] = range_of(least(now).x);
-            return;
-        }
+    const bool unchanged_text = alike(key_points(line), {held_.data(), held_count_});
+    if (line.type_code() == held_type_ && unchanged_text) {
+        if (position >= least_x_.size()) least_x_.resize(position + 1, no_range);
+        least_x_[position] = range_of(least(key_points(line)).x);
+        return;
     }
     assert(positions_.empty() || positions_.back() < position);
     if (position > UINT32_MAX) throw std::bad_alloc();  // 32-bit positions, as change_record's
-    if (used_ + held_count_ > last_size_) {
+    constexpr std::size_t most_words = 4 * sizeof(point) / sizeof(std::uint32_t);
+    if (used_ + most_words > last_size_) {
         // Small blocks first: most files record a few lines, and a block is cleared when made.
-        last_size_ = std::min(most_block_points, std::size_t{64} << std::min<std::size_t>(blocks_.size(), 6));
-        blocks_.push_back(std::make_unique<point[]>(last_size_));
+        last_size_ = std::min(most_block_words, std::size_t{256} << std::min<std::size_t>(blocks_.size(), 6));
+        blocks_.push_back(std::make_unique<std::uint32_t[]>(last_size_));
         used_ = 0;
     }
-    std::copy(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(held_count_), &blocks_.back()[used_]);
+    std::uint32_t* const out = &blocks_.back()[used_];
+    unsigned k = 0;
+    const bool doubles = !as_decimals(out, k);
+    const std::size_t words = doubles ? held_count_ * sizeof(point) / sizeof(std::uint32_t) : 3 * held_count_;
+    if (doubles) std::memcpy(out, held_.data(), held_count_ * sizeof(point));
     const std::uint64_t start = (blocks_.size() - 1) << block_bits | used_;
-    used_ += held_count_;
+    used_ += words;
     positions_.push_back(static_cast<std::uint32_t>(position));
-    starts_.push_back(start << 3 | held_count_);
+    starts_.push_back(start << 9 | (unchanged_text ? 256u : 0u) | k << 4 | (doubles ? 8u : 0u) | held_count_);
 }
 
 std::size_t geometry_input::first_at(std::size_t position) const {
@@ -427,14 +479,25 @@ std::size_t geometry_input::first_at(std::size_t position) const {
                                     positions_.begin());
 }
 
-std::span<const point> geometry_input::points(std::size_t k) const {
+read_points geometry_input::points(std::size_t k) const {
     const std::uint64_t s = starts_[k];
-    const std::uint64_t start = s >> 3;
-    return {&blocks_[start >> block_bits][start & ((std::uint64_t{1} << block_bits) - 1)],
-            static_cast<std::size_t>(s & 7)};
+    const std::uint64_t start = s >> 9;
+    const std::uint32_t* const words = &blocks_[start >> block_bits][start & (most_block_words - 1)];
+    read_points read;
+    read.count = static_cast<std::size_t>(s & 7);
+    double values[12];
+    if (s & 8) {
+        std::memcpy(values, words, read.count * sizeof(point));
+    } else {
+        const double ten = tens[(s >> 4) & 15];
+        for (std::size_t i = 0; i < 3 * read.count; ++i)
+            values[i] = static_cast<double>(static_cast<std::int32_t>(words[i])) / ten;
+    }
+    for (std::size_t j = 0; j < read.count; ++j) read.p[j] = {values[3 * j], values[3 * j + 1], values[3 * j + 2]};
+    return read;
 }
 
-std::optional<std::span<const point>> geometry_input::changed(std::size_t position) const {
+std::optional<read_points> geometry_input::changed(std::size_t position) const {
     const std::size_t k = first_at(position);
     if (k == positions_.size() || positions_[k] != position) return std::nullopt;
     return points(k);
@@ -442,7 +505,7 @@ std::optional<std::span<const point>> geometry_input::changed(std::size_t positi
 
 void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
                     const geometry_input& input, const std::vector<std::size_t>& line_numbers, bool fix,
-                    std::vector<geometry_fault>& faults) {
+                    std::vector<geometry_fault>& faults, identical_search how) {
     assert(unit.begin <= unit.end && unit.end <= elements.size());
     const auto line_of = [&](std::size_t position) {
         return position < line_numbers.size() ? line_numbers[position] : position + 1;
@@ -455,7 +518,9 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     written_points moved;                         // the written corners of the changed polygons
     std::vector<prefilter_value> changed_hashes;  // prefilters of the lines changed
     std::vector<std::uint64_t> own_hashes;        // by position from unit.begin; 0: work it out
-    const auto note_changed = [&](const ldraw_line& line) {
+    std::vector<std::uint32_t> changed_at;        // the positions of those lines, in order
+    const auto note_changed = [&](const ldraw_line& line, std::size_t p) {
+        changed_at.push_back(static_cast<std::uint32_t>(p));
         changed_hashes.push_back(prefilter(line.type_code(), line.colour().number(), key_points(line)));
         if (const ldraw_line* next = line.continued())
             changed_hashes.push_back(prefilter(next->type_code(), next->colour().number(), key_points(*next)));
@@ -466,19 +531,19 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         std::unique_ptr<ldraw_line>& element = elements[p];
         const line_type type = element->type_code();
         if (!is_geometry(type)) continue;
-        const std::span<const point> as_read = input.points(c);
         const std::span<const point> now = key_points(*element);
         // A line whose corners moved below the seven digits written is written as it was read: it
         // has the faults it had, and is identical to the lines it was identical to (the test of an
         // unchanged line). Only a line whose type changed is recorded so.
-        if (points_alike(now, as_read, [](double u, double v) { return written_alike(u, v); })) continue;
+        if (input.written_as_read(c)) continue;
         std::array<point, 4> written{};
         for (std::size_t k = 0; k < now.size(); ++k) written[k] = moved.of(now[k]);
         if (type == line_type::triangle || type == line_type::quad) {
             const std::span<const point> corners(written.data(), now.size());
             const polygon_verdict verdict = classify_polygon(corners);
             bool repaired = false;
-            if (verdict.fault != polygon_fault::none && fault_introduced(fault_of(as_read), verdict.fault)) {
+            if (verdict.fault != polygon_fault::none &&
+                fault_introduced(fault_of(input.points(c).view()), verdict.fault)) {
                 geometry_fault fault{line_of(p), p, kind_of(verdict.fault), 0, false, type, repair_of(type, verdict)};
                 if (fix) {
                     if (std::unique_ptr<ldraw_line> repair_line = repair(*element, verdict)) {
@@ -492,12 +557,13 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             if (!repaired) {
                 const prefilter_value h = prefilter_written(type, element->colour().number(), corners);
                 changed_hashes.push_back(h);
+                changed_at.push_back(static_cast<std::uint32_t>(p));
                 if (own_hashes.empty()) own_hashes.assign(unit.end - unit.begin, 0);
                 own_hashes[p - unit.begin] = h.hash;
                 continue;
             }
         }
-        if (element->type_code() != line_type::removed) note_changed(*element);
+        if (element->type_code() != line_type::removed) note_changed(*element, p);
     }
     const std::size_t own_end = faults.size();
 
@@ -505,20 +571,12 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // to one it was not identical to as read (two unchanged lines are as they were), and only when
     // another line has that hash too (lines with the same key have the same prefilter hash).
     if (!changed_hashes.empty()) {
-        hash_set changed, changed_x;
-        x_filter changed_raw_x;
         const std::size_t changed_hashes_count = changed_hashes.size();
-        changed.reserve(changed_hashes_count);
-        changed_x.reserve(changed_hashes_count);
         // The ranges pay only where most lines are unchanged; where many changed (a jittered
-        // mesh) every line is looked at, as the filter would pass most.
+        // mesh) every line is looked at, as the filter would pass most, and the lines are sorted
+        // by their prefilter hashes rather than looked up by them in sets of a million.
         const bool by_range = changed_hashes_count * 8 < unit.end - unit.begin;
-        for (const prefilter_value& h : changed_hashes) {
-            changed.insert(h.hash);
-            changed_x.insert(x_hash(h.x));
-            if (by_range) changed_raw_x.add(h.x);
-        }
-        changed_hashes = {};
+        const bool sorted = how == identical_search::sorted || (how == identical_search::chosen && !by_range);
         // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
         // the same key stand together in line order, and only those are compared in full.
         struct candidate {
@@ -538,55 +596,123 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         };
         const auto input_key = [&](std::size_t position) {
             const ldraw_line& element = *elements[position];
-            const std::optional<std::span<const point>> was = input.changed(position);
-            const std::span<const point> as_read = was ? *was : key_points(element);
+            const std::optional<read_points> was = input.changed(position);
+            const std::span<const point> as_read = was ? was->view() : key_points(element);
             const line_type type = as_read.size() == 4   ? line_type::quad
                                    : as_read.size() == 3 ? line_type::triangle
                                                          : element.type_code();
             return make_key(type, element.colour(), as_read);
         };
-        // First the candidates by their prefilter hash (kept in hash for now), and which hashes
-        // more than one of them has.
-        hash_set seen, repeated;
-        seen.reserve(changed_hashes_count);
-        std::size_t next_changed = input.first_at(unit.begin);
-        for (std::size_t p = unit.begin; p < unit.end; ++p) {
-            // A line written as read is first told by the range of its least x, kept as it was
-            // unified: most are no candidate, found without a look at them.
-            if (next_changed < input.size() && input.position(next_changed) == p) {
-                ++next_changed;
-            } else {
-                const std::uint32_t range = input.least_x_range(p);
-                if (range == no_range || (by_range && !changed_raw_x.may_be_written_as_one(range))) continue;
-            }
-            const ldraw_line& element = *elements[p];
-            if (!is_geometry(element.type_code())) continue;
-            const ldraw_line* halves[2] = {&element, element.continued()};
-            for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
-                const ldraw_line& line = *halves[h];
-                const std::uint64_t own = own_hashes.empty() || h > 0 ? 0 : own_hashes[p - unit.begin];
-                std::uint64_t hash = own;
-                if (hash == 0) {
-                    const point m = least(key_points(line));
-                    const double x = written_value(m.x);
-                    if (!changed_x.contains(x_hash(x))) continue;
-                    hash = prefilter_of_least(line.type_code(), line.colour().number(), x, written_value(m.y),
-                                              written_value(m.z));
+        // The prefilter hash of the line at p (of its half h), its own when the first loop kept it.
+        const auto hash_of = [&](const ldraw_line& line, std::size_t p, std::uint8_t h) {
+            const std::uint64_t own = own_hashes.empty() || h > 0 ? 0 : own_hashes[p - unit.begin];
+            if (own != 0) return own;
+            const point m = least(key_points(line));
+            return prefilter_of_least(line.type_code(), line.colour().number(), written_value(m.x), written_value(m.y),
+                                      written_value(m.z));
+        };
+        if (sorted) {
+            changed_hashes = {};
+            // Every geometry line (each half of a split quad) with its prefilter hash, in line
+            // order, and whether it is a changed one. The candidates are the lines of a hash that
+            // more than one line has, a changed one among them: the lines whose hash is in the set
+            // of the changed lines' and that share it.
+            struct entry {
+                std::uint64_t hash;
+                std::uint32_t position;
+                std::uint32_t order;  // in line order << 2 | half << 1 | changed
+            };
+            std::vector<entry> entries;
+            std::size_t next_changed = input.first_at(unit.begin), next_at = 0;
+            for (std::size_t p = unit.begin; p < unit.end; ++p) {
+                if (next_changed < input.size() && input.position(next_changed) == p) {
+                    ++next_changed;
+                } else if (input.least_x_range(p) == no_range) {
+                    continue;
                 }
-                if (!changed.contains(hash)) continue;
-                if (candidates.size() >= UINT32_MAX) throw std::bad_alloc();
-                if (seen.contains(hash)) {
-                    repeated.insert(hash);
+                const ldraw_line& element = *elements[p];
+                if (!is_geometry(element.type_code())) continue;
+                bool changed = false;
+                for (; next_at < changed_at.size() && changed_at[next_at] <= p; ++next_at) changed = true;
+                const ldraw_line* halves[2] = {&element, element.continued()};
+                for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
+                    if (entries.size() >= (UINT32_MAX >> 2)) throw std::bad_alloc();
+                    const auto order = static_cast<std::uint32_t>(entries.size() << 2 | std::size_t{h} << 1 | changed);
+                    entries.push_back({hash_of(*halves[h], p, h), static_cast<std::uint32_t>(p), order});
+                }
+            }
+            own_hashes = {};
+            changed_at = {};
+            std::sort(entries.begin(), entries.end(), [](const entry& a, const entry& b) {
+                return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
+            });
+            for (std::size_t run = 0; run < entries.size();) {
+                std::size_t run_end = run + 1;
+                bool changed = entries[run].order & 1;
+                for (; run_end < entries.size() && entries[run_end].hash == entries[run].hash; ++run_end)
+                    changed |= entries[run_end].order & 1;
+                if (changed && run_end - run > 1) {
+                    for (std::size_t e = run; e < run_end; ++e)
+                        candidates.push_back({entries[e].hash, entries[e].position, entries[e].order >> 2,
+                                              static_cast<std::uint8_t>((entries[e].order >> 1) & 1)});
+                }
+                run = run_end;
+            }
+        } else {
+            hash_set changed, changed_x;
+            x_filter changed_raw_x;
+            changed.reserve(changed_hashes_count);
+            changed_x.reserve(changed_hashes_count);
+            for (const prefilter_value& h : changed_hashes) {
+                changed.insert(h.hash);
+                changed_x.insert(x_hash(h.x));
+                if (by_range) changed_raw_x.add(h.x);
+            }
+            changed_hashes = {};
+            changed_at = {};
+            // First the candidates by their prefilter hash (kept in hash for now), and which hashes
+            // more than one of them has.
+            hash_set seen, repeated;
+            seen.reserve(changed_hashes_count);
+            std::size_t next_changed = input.first_at(unit.begin);
+            for (std::size_t p = unit.begin; p < unit.end; ++p) {
+                // A line written as read is first told by the range of its least x, kept as it was
+                // unified: most are no candidate, found without a look at them.
+                if (next_changed < input.size() && input.position(next_changed) == p) {
+                    ++next_changed;
                 } else {
-                    seen.insert(hash);
+                    const std::uint32_t range = input.least_x_range(p);
+                    if (range == no_range || (by_range && !changed_raw_x.may_be_written_as_one(range))) continue;
                 }
-                candidates.push_back({hash, p, static_cast<std::uint32_t>(candidates.size()), h});
+                const ldraw_line& element = *elements[p];
+                if (!is_geometry(element.type_code())) continue;
+                const ldraw_line* halves[2] = {&element, element.continued()};
+                for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
+                    const ldraw_line& line = *halves[h];
+                    const std::uint64_t own = own_hashes.empty() || h > 0 ? 0 : own_hashes[p - unit.begin];
+                    std::uint64_t hash = own;
+                    if (hash == 0) {
+                        const point m = least(key_points(line));
+                        const double x = written_value(m.x);
+                        if (!changed_x.contains(x_hash(x))) continue;
+                        hash = prefilter_of_least(line.type_code(), line.colour().number(), x, written_value(m.y),
+                                                  written_value(m.z));
+                    }
+                    if (!changed.contains(hash)) continue;
+                    if (candidates.size() >= UINT32_MAX) throw std::bad_alloc();
+                    if (seen.contains(hash)) {
+                        repeated.insert(hash);
+                    } else {
+                        seen.insert(hash);
+                    }
+                    candidates.push_back({hash, p, static_cast<std::uint32_t>(candidates.size()), h});
+                }
             }
+            own_hashes = {};
+            // A candidate alone with its prefilter hash is identical to no line; the others get the
+            // hash of their whole key.
+            std::erase_if(candidates, [&](const candidate& c) { return !repeated.contains(c.hash); });
         }
-        own_hashes = {};
-        // A candidate alone with its prefilter hash is identical to no line; the others get the
-        // hash of their whole key.
-        std::erase_if(candidates, [&](const candidate& c) { return !repeated.contains(c.hash); });
         for (candidate& c : candidates) c.hash = key_of(c).hash();
         std::sort(candidates.begin(), candidates.end(), [](const candidate& a, const candidate& b) {
             return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;

@@ -474,6 +474,26 @@ void geometry_input::after(std::size_t position, const ldraw_line& line) {
     starts_.push_back(start << 9 | (unchanged_text ? 256u : 0u) | k << 4 | (doubles ? 8u : 0u) | held_count_);
 }
 
+void geometry_input::append(geometry_input&& later) {
+    assert(positions_.empty() || later.positions_.empty() || positions_.back() < later.positions_.front());
+    // Its blocks follow these, and its lines' starts name them by their new numbers.
+    const std::uint64_t moved_by = static_cast<std::uint64_t>(blocks_.size()) << block_bits << 9;
+    if (!later.blocks_.empty()) {
+        for (std::unique_ptr<std::uint32_t[]>& block : later.blocks_) blocks_.push_back(std::move(block));
+        last_size_ = later.last_size_;
+        used_ = later.used_;
+    }
+    positions_.insert(positions_.end(), later.positions_.begin(), later.positions_.end());
+    starts_.reserve(starts_.size() + later.starts_.size());
+    for (const std::uint64_t s : later.starts_) starts_.push_back(s + moved_by);
+    // Its ranges are of its own positions, after these: below them it holds no_range.
+    if (later.least_x_.size() > least_x_.size()) {
+        std::copy(least_x_.begin(), least_x_.end(), later.least_x_.begin());
+        least_x_ = std::move(later.least_x_);
+    }
+    later = geometry_input();
+}
+
 std::size_t geometry_input::first_at(std::size_t position) const {
     return static_cast<std::size_t>(std::lower_bound(positions_.begin(), positions_.end(), position) -
                                     positions_.begin());
@@ -518,15 +538,30 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     written_points moved;                         // the written corners of the changed polygons
     std::vector<prefilter_value> changed_hashes;  // prefilters of the lines changed
     std::vector<std::uint64_t> own_hashes;        // by position from unit.begin; 0: work it out
-    std::vector<std::uint32_t> changed_at;        // the positions of those lines, in order
+    std::vector<std::uint32_t> changed_at;        // or, sorted, the positions of those lines, in order
+    std::size_t changed_count = 0;                // of those lines (a split quad's halves apart)
+    // The ranges pay only where most lines are unchanged; where many changed (a jittered mesh)
+    // every line is looked at, as the filter would pass most, and the lines are sorted by their
+    // prefilter hashes rather than looked up by them in sets of a million.
+    const std::size_t first_changed = input.first_at(unit.begin), end_changed = input.first_at(unit.end);
+    const bool by_range = (end_changed - first_changed) * 8 < unit.end - unit.begin;
+    const bool sorted = how == identical_search::sorted || (how == identical_search::chosen && !by_range);
+    // A changed line at p, whose prefilter hash (given by hash_of) only the sets need.
+    const auto note = [&](std::size_t p, auto&& hash_of) {
+        ++changed_count;
+        if (sorted) {
+            changed_at.push_back(static_cast<std::uint32_t>(p));
+        } else {
+            changed_hashes.push_back(hash_of());
+        }
+    };
     const auto note_changed = [&](const ldraw_line& line, std::size_t p) {
-        changed_at.push_back(static_cast<std::uint32_t>(p));
-        changed_hashes.push_back(prefilter(line.type_code(), line.colour().number(), key_points(line)));
-        if (const ldraw_line* next = line.continued())
-            changed_hashes.push_back(prefilter(next->type_code(), next->colour().number(), key_points(*next)));
+        for (const ldraw_line* half : {&line, line.continued()}) {
+            if (half) note(p, [&] { return prefilter(half->type_code(), half->colour().number(), key_points(*half)); });
+        }
     };
     // Only the lines the unification changed: the others are as they were read.
-    for (std::size_t c = input.first_at(unit.begin); c < input.size() && input.position(c) < unit.end; ++c) {
+    for (std::size_t c = first_changed; c < end_changed; ++c) {
         const std::size_t p = input.position(c);
         std::unique_ptr<ldraw_line>& element = elements[p];
         const line_type type = element->type_code();
@@ -556,8 +591,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             }
             if (!repaired) {
                 const prefilter_value h = prefilter_written(type, element->colour().number(), corners);
-                changed_hashes.push_back(h);
-                changed_at.push_back(static_cast<std::uint32_t>(p));
+                note(p, [&] { return h; });
                 if (own_hashes.empty()) own_hashes.assign(unit.end - unit.begin, 0);
                 own_hashes[p - unit.begin] = h.hash;
                 continue;
@@ -570,13 +604,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Lines made identical: only a line with the prefilter hash of a changed line can be identical
     // to one it was not identical to as read (two unchanged lines are as they were), and only when
     // another line has that hash too (lines with the same key have the same prefilter hash).
-    if (!changed_hashes.empty()) {
-        const std::size_t changed_hashes_count = changed_hashes.size();
-        // The ranges pay only where most lines are unchanged; where many changed (a jittered
-        // mesh) every line is looked at, as the filter would pass most, and the lines are sorted
-        // by their prefilter hashes rather than looked up by them in sets of a million.
-        const bool by_range = changed_hashes_count * 8 < unit.end - unit.begin;
-        const bool sorted = how == identical_search::sorted || (how == identical_search::chosen && !by_range);
+    if (changed_count != 0) {
         // Every candidate line with the hash of its key, in line order; sorted by hash, lines with
         // the same key stand together in line order, and only those are compared in full.
         struct candidate {
@@ -612,7 +640,6 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                                       written_value(m.z));
         };
         if (sorted) {
-            changed_hashes = {};
             // Every geometry line (each half of a split quad) with its prefilter hash, in line
             // order, and whether it is a changed one. The candidates are the lines of a hash that
             // more than one line has, a changed one among them: the lines whose hash is in the set
@@ -623,6 +650,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 std::uint32_t order;  // in line order << 2 | half << 1 | changed
             };
             std::vector<entry> entries;
+            entries.reserve(unit.end - unit.begin);
             std::size_t next_changed = input.first_at(unit.begin), next_at = 0;
             for (std::size_t p = unit.begin; p < unit.end; ++p) {
                 if (next_changed < input.size() && input.position(next_changed) == p) {
@@ -661,19 +689,18 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         } else {
             hash_set changed, changed_x;
             x_filter changed_raw_x;
-            changed.reserve(changed_hashes_count);
-            changed_x.reserve(changed_hashes_count);
+            changed.reserve(changed_count);
+            changed_x.reserve(changed_count);
             for (const prefilter_value& h : changed_hashes) {
                 changed.insert(h.hash);
                 changed_x.insert(x_hash(h.x));
                 if (by_range) changed_raw_x.add(h.x);
             }
             changed_hashes = {};
-            changed_at = {};
             // First the candidates by their prefilter hash (kept in hash for now), and which hashes
             // more than one of them has.
             hash_set seen, repeated;
-            seen.reserve(changed_hashes_count);
+            seen.reserve(changed_count);
             std::size_t next_changed = input.first_at(unit.begin);
             for (std::size_t p = unit.begin; p < unit.end; ++p) {
                 // A line written as read is first told by the range of its least x, kept as it was

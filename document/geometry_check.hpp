@@ -72,6 +72,9 @@ public:
     void before(const ldraw_line& line);
     // Needs before on the same line first, and positions told in increasing order.
     void after(std::size_t position, const ldraw_line& line);
+    // Takes over what later was told, all of it of positions after those told here (the second
+    // half of a unit unified on a thread of its own).
+    void append(geometry_input&& later);
     // The points as read of the element at position when the unification changed it as written;
     // nothing when it is written as it was read (its points write as those it holds).
     [[nodiscard]] std::optional<read_points> changed(std::size_t position) const;

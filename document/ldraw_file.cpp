@@ -347,13 +347,11 @@ void ldraw_file::unify_vertices() {
         if (unit.role == document_unit::kind::data) continue;
         vertex_set* targets = u < inlined_vertices_.size() ? inlined_vertices_[u].get() : nullptr;
         if (options.record_changes == clean_options::changes::none) {
-            weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
-                                    options.lone_from, nullptr, check);
+            weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options, nullptr, check);
             continue;
         }
         const unify_recording recording{changes, u < target_origins_.size() ? &target_origins_[u] : nullptr};
-        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options.thresholds, options.search,
-                                options.lone_from, &recording, check);
+        weldrix::unify_vertices(elements, unit.begin, unit.end, targets, options, &recording, check);
     }
     if (options.check_geometry) {
         geometry_faults.clear();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <future>
+#include <system_error>
 #include <type_traits>
 
 #include "document/change_recorder.hpp"
@@ -77,11 +79,11 @@ void collapse_element(std::unique_ptr<ldraw_line>& element, std::size_t i, Polic
     }
 }
 
-// One pass over one element: its vertices snapped onto set (unless none of them can move), then
-// the collapse test.
+// One pass over one element: its vertices snapped onto set with cache (unless none of them can
+// move), then the collapse test.
 template <class Policy>
-void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, vertex_set& set, bool onto_subfiles, Policy& policy,
-          bool can_move = true) {
+void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, const vertex_set& set, snap_cache& cache,
+          bool onto_subfiles, Policy& policy, bool can_move = true) {
     if (!can_move) {
         collapse_element(element, i, policy);
         return;
@@ -89,11 +91,11 @@ void pass(std::unique_ptr<ldraw_line>& element, std::size_t i, vertex_set& set, 
     std::vector<std::size_t>* log = policy.snap_log(onto_subfiles);
     if (log) {
         log->clear();
-        set.log_snaps(log);
+        cache.log = log;
     }
-    element->snap_vertices(set);
+    element->snap_vertices(set, cache);
     if (log) {
-        set.log_snaps(nullptr);
+        cache.log = nullptr;
         policy.snapped(i, *log);
     }
     collapse_element(element, i, policy);
@@ -133,8 +135,10 @@ constexpr std::size_t lone_sample = 4096;  // lines
 // the set's representatives (a report's merge groups and the representative of every snap).
 template <class Policy>
 std::vector<std::uint8_t> lone_vertices(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                                        std::size_t end, std::size_t count, const unify_thresholds& thresholds,
-                                        vertex_search search, std::size_t lone_from) {
+                                        std::size_t end, std::size_t count, const clean_options& options) {
+    const unify_thresholds& thresholds = options.thresholds;
+    const vertex_search search = options.search;
+    const std::size_t lone_from = options.lone_from;
     if (std::is_same_v<Policy, change_recorder> || search != vertex_search::indexed || count < lone_from ||
         !lone_points_apply(thresholds.vertex_threshold))
         return {};
@@ -152,12 +156,10 @@ std::vector<std::uint8_t> lone_vertices(const std::vector<std::unique_ptr<ldraw_
 
 template <class Policy>
 void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                std::size_t lone_from, Policy& policy, geometry_input* input) {
-    vertex_set own(thresholds, search);
+                vertex_set* subfile_targets, const clean_options& options, Policy& policy, geometry_input* input) {
+    vertex_set own(options.thresholds, options.search);
     const std::size_t count = vertex_count(elements, begin, end);
-    const std::vector<std::uint8_t> lone =
-        lone_vertices<Policy>(elements, begin, end, count, thresholds, search, lone_from);
+    const std::vector<std::uint8_t> lone = lone_vertices<Policy>(elements, begin, end, count, options);
     if (lone.empty()) {
         own.reserve(count);
         for (std::size_t i = begin; i < end; ++i) {
@@ -174,28 +176,57 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
             }
         }
     }
-    for (std::size_t i = begin; i < end; ++i) {
-        prefetch(elements, i, end, own);
-        if (subfile_targets) prefetch(elements, i, end, *subfile_targets);
-        if (input) input->before(*elements[i]);
-        policy.start(i, *elements[i]);
-        // A lone vertex snaps onto nothing in a set without it; an element of lone vertices alone
-        // need not ask.
-        bool can_move = lone.empty();
-        for (std::size_t k = 0; !can_move && k < elements[i]->vertices().size(); ++k)
-            can_move = !lone[4 * (i - begin) + k];
-        pass(elements[i], i, own, false, policy, can_move);
-        if (subfile_targets) pass(elements[i], i, *subfile_targets, true, policy);
-        policy.done(i, *elements[i]);
-        if (input) input->after(i, *elements[i]);
+    own.done_adding();  // pass 1 only snaps
+    // The passes of elements [first, last), with caches of their own for both sets.
+    const auto passes = [&](std::size_t first, std::size_t last, Policy& told, geometry_input* kept) {
+        snap_cache own_cache, target_cache;
+        for (std::size_t i = first; i < last; ++i) {
+            prefetch(elements, i, last, own);
+            if (subfile_targets) prefetch(elements, i, last, *subfile_targets);
+            if (kept) kept->before(*elements[i]);
+            told.start(i, *elements[i]);
+            // A lone vertex snaps onto nothing in a set without it; an element of lone vertices
+            // alone need not ask.
+            bool can_move = lone.empty();
+            for (std::size_t k = 0; !can_move && k < elements[i]->vertices().size(); ++k)
+                can_move = !lone[4 * (i - begin) + k];
+            pass(elements[i], i, own, own_cache, false, told, can_move);
+            if (subfile_targets) pass(elements[i], i, *subfile_targets, target_cache, true, told);
+            told.done(i, *elements[i]);
+            if (kept) kept->after(i, *elements[i]);
+        }
+    };
+    // Snaps only read the sets, and an element's passes touch nothing but the element: where
+    // nothing is recorded, a long unit's second half is unified on a thread of its own, beside
+    // the first (a record is made in element order).
+    if constexpr (std::is_same_v<Policy, no_record>) {
+        if (end - begin >= options.snap_halves_from && end - begin >= 2) {
+            const std::size_t split = begin + (end - begin) / 2;
+            geometry_input later_input;
+            no_record later_policy;
+            std::future<void> later;
+            try {
+                later = std::async(std::launch::async,
+                                   [&] { passes(split, end, later_policy, input ? &later_input : nullptr); });
+            } catch (const std::system_error&) {
+                // No thread to be had: all of it here.
+            }
+            if (later.valid()) {
+                passes(begin, split, policy, input);
+                later.get();  // rethrows what the second half threw
+                if (input) input->append(std::move(later_input));
+                return;
+            }
+        }
     }
+    passes(begin, end, policy, input);
 }
 
 }  // namespace
 
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                    vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                    std::size_t lone_from, const unify_recording* recording, geometry_input* input) {
+                    vertex_set* subfile_targets, const clean_options& options, const unify_recording* recording,
+                    geometry_input* input) {
     assert(begin <= end && end <= elements.size());
     // Pass 2 without snap targets would move nothing, and the collapse test it repeats gives false
     // for every element pass 1 left: pass 1 asked it already and, when that gave a replacement,
@@ -203,13 +234,13 @@ void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
     vertex_set* second = subfile_targets && subfile_targets->size() != 0 ? subfile_targets : nullptr;
     if (!recording) {
         no_record none;
-        unify_with(elements, begin, end, second, thresholds, search, lone_from, none, input);
+        unify_with(elements, begin, end, second, options, none, input);
     } else if (!recording->record.detailed()) {
         change_counter counter(recording->record.totals);
-        unify_with(elements, begin, end, second, thresholds, search, lone_from, counter, input);
+        unify_with(elements, begin, end, second, options, counter, input);
     } else {
         change_recorder recorder(elements, begin, end, recording->record, recording->target_origins);
-        unify_with(elements, begin, end, second, thresholds, search, lone_from, recorder, input);
+        unify_with(elements, begin, end, second, options, recorder, input);
         recorder.finish();  // the file's own representatives are given back before the record is made
     }
 }

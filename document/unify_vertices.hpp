@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "document/change_record.hpp"
+#include "document/clean_options.hpp"
 #include "elements/ldraw_line.hpp"
 #include "geometry/vertex_set.hpp"
 
@@ -32,10 +33,12 @@ struct unify_recording {
 
 class geometry_input;
 
-// Needs begin <= end <= elements.size(). With input, each element is shown to it before and after
+// Needs begin <= end <= elements.size(); of options, the thresholds, the search, lone_from and
+// snap_halves_from (from which unit length a unification that records nothing unifies its
+// second half on a thread of its own). With input, each element is shown to it before and after
 // it is unified (the geometry check keeps the lines that changed as they were read).
 void unify_vertices(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
-                    vertex_set* subfile_targets, const unify_thresholds& thresholds, vertex_search search,
-                    std::size_t lone_from, const unify_recording* recording = nullptr, geometry_input* input = nullptr);
+                    vertex_set* subfile_targets, const clean_options& options,
+                    const unify_recording* recording = nullptr, geometry_input* input = nullptr);
 
 }  // namespace weldrix

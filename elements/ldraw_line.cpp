@@ -7,7 +7,7 @@ void ldraw_line::append_text(std::string& out) const { out += to_text(); }
 line_type ldraw_line::type_code() const { return line_type::none; }
 collapse ldraw_line::simplify() const { return {}; }
 void ldraw_line::collect_vertices(vertex_set&, bool) const {}
-void ldraw_line::snap_vertices(vertex_set&) {}
+void ldraw_line::snap_vertices(const vertex_set&, snap_cache&) {}
 void ldraw_line::translate(const point&) {}
 void ldraw_line::transform(const matrix&) {}
 void ldraw_line::invert() {}

@@ -16,6 +16,7 @@
 namespace weldrix {
 
 class vertex_set;
+class snap_cache;
 struct collapse;
 
 // What type_code gives: the LDraw line type of an element, and two codes of the tool's own.
@@ -55,8 +56,8 @@ public:
     virtual collapse simplify() const;
     // Adds each vertex, in order, to the set.
     virtual void collect_vertices(vertex_set& set, bool from_subfile) const;
-    // Snaps each vertex, in order, onto the set.
-    virtual void snap_vertices(vertex_set& set);
+    // Snaps each vertex, in order, onto the set, with the cache of the thread that snaps.
+    virtual void snap_vertices(const vertex_set& set, snap_cache& cache);
     virtual void translate(const point& offset);
     virtual void transform(const matrix& m);
     // Reverses the winding of a filled polygon.

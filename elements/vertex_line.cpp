@@ -69,8 +69,8 @@ void vertex_line<N>::collect_vertices(vertex_set& set, bool from_subfile) const 
 }
 
 template <int N>
-void vertex_line<N>::snap_vertices(vertex_set& set) {
-    for (point& p : points) set.snap(p);
+void vertex_line<N>::snap_vertices(const vertex_set& set, snap_cache& cache) {
+    for (point& p : points) set.snap(p, cache);
 }
 
 template <int N>

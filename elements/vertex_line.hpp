@@ -32,7 +32,7 @@ public:
     std::string to_text() const override;
     void append_text(std::string& out) const override;
     void collect_vertices(vertex_set& set, bool from_subfile) const override;
-    void snap_vertices(vertex_set& set) override;
+    void snap_vertices(const vertex_set& set, snap_cache& cache) override;
     void translate(const point& offset) override;
     void transform(const matrix& m) override;
     void set_colour(const line_colour& colour) override {

@@ -22,8 +22,11 @@ vertex_grid::vertex_grid(double radius, std::size_t expected) : radius_(radius) 
             scale_[1] = std::ldexp(1.0, -exponent - 1000);
         }
     }
+    // A bucket for every two points expected: most vertices of a part are shared by several of
+    // its lines, and merge, so that far fewer points are filed than expected; the table doubles
+    // once it holds a point per bucket.
     std::size_t buckets = 64;
-    while (buckets < expected && buckets < (std::size_t{1} << 31)) buckets *= 2;
+    while (2 * buckets < expected && buckets < (std::size_t{1} << 31)) buckets *= 2;
     heads_.assign(buckets, none);
     mask_ = static_cast<std::uint32_t>(buckets - 1);
     nodes_.reserve(expected);

@@ -80,10 +80,16 @@ std::size_t vertex_set::linear_snap_target(const point& v) const {
     return best;
 }
 
+void vertex_set::done_adding() {
+    done_adding_ = true;
+    std::vector<rep_sums>().swap(sums_);
+}
+
 void vertex_set::add(const point& v, bool from_subfile) {
+    if (done_adding_) throw std::logic_error("vertex_set: add after done_adding");
     if (++generation_ == 0) {
         // After 2^32 adds: every slot is made empty again, so that no old one can pass for new.
-        std::fill(memo_.begin(), memo_.end(), memo_slot{});
+        std::fill(cache_.slots_.begin(), cache_.slots_.end(), snap_cache::slot{});
         generation_ = 1;
     }
     if (use_linear()) {
@@ -184,27 +190,27 @@ void vertex_set::prefetch_chains(const point& v) const {
 
 // A snap gives the same representative for the same bits while the set is unchanged: the memo
 // answers a repeated point without a query. The linear search, the plain reference, keeps none.
-void vertex_set::snap(point& v) {
+void vertex_set::snap(point& v, snap_cache& cache) const {
     std::size_t target;
-    if (search_ == vertex_search::indexed && reps_.size() >= memo_from && reps_.size() < memo_none) {
-        if (memo_.empty()) memo_.resize(memo_size);
-        memo_slot& slot = memo_[bits_hash(v) >> (64 - memo_bits)];
+    if (search_ == vertex_search::indexed && reps_.size() >= memo_from && reps_.size() < snap_cache::none) {
+        if (cache.slots_.empty()) cache.slots_.resize(std::size_t{1} << snap_cache::bits);
+        snap_cache::slot& slot = cache.slots_[bits_hash(v) >> (64 - snap_cache::bits)];
         if (slot.generation == generation_ && same_bits(slot.from, v)) {
-            target = slot.target == memo_none ? no_representative : slot.target;
+            target = slot.target == snap_cache::none ? no_representative : slot.target;
             if (target != no_representative) v.assign(reps_[target]);
         } else {
             slot.from = v;
             target = snap_target(v);
-            slot.target = target == no_representative ? memo_none : static_cast<std::uint32_t>(target);
+            slot.target = target == no_representative ? snap_cache::none : static_cast<std::uint32_t>(target);
             slot.generation = generation_;
         }
     } else {
         target = snap_target(v);
     }
-    if (snap_log_) snap_log_->push_back(target);
+    if (cache.log) cache.log->push_back(target);
 }
 
-std::size_t vertex_set::snap_target(point& v) {
+std::size_t vertex_set::snap_target(point& v) const {
     if (reps_.empty()) return no_representative;
     std::size_t best = no_representative;
     if (use_linear()) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "geometry/point.hpp"
@@ -66,6 +67,29 @@ struct rep_sums {
 
 enum class vertex_search { indexed, linear };
 
+// What one caller's snaps onto a set keep beside it: the last snaps, by the bits of the point
+// snapped (a file's vertex is shared by several of its lines, which snap the same point one after
+// another), and, for reports, a log of the representative each snap moved a vertex onto. Snaps
+// only read the set, so threads may snap onto one set side by side, each with a cache of its own.
+class snap_cache {
+public:
+    // With a log, every snap appends the index of the representative it moved the vertex onto, or
+    // vertex_set::no_representative when it left the vertex alone.
+    std::vector<std::size_t>* log = nullptr;
+
+private:
+    friend class vertex_set;
+    // An entry holds while the set is unchanged since it was made (its generation is the set's).
+    struct slot {
+        point from;
+        std::uint32_t target;  // the representative, or none
+        std::uint32_t generation = 0;
+    };
+    static constexpr std::uint32_t none = 0xffffffffu;
+    static constexpr int bits = 8;
+    std::vector<slot> slots_;
+};
+
 // The default of both thresholds (options "-ut" and "-us").
 inline constexpr double default_threshold = 0.005;
 
@@ -81,24 +105,32 @@ public:
     vertex_set& operator=(const vertex_set&) = delete;
 
     void add(const point& v, bool from_subfile);
-    void snap(point& v);
+    // Snaps v with the set's own cache; the second form with the caller's, and may be called from
+    // several threads at once, each with its own cache, while nothing is added.
+    void snap(point& v) { snap(v, cache_); }
+    void snap(point& v, snap_cache& cache) const;
     // Hints for adding or snapping v some vertices later, which change nothing (see
     // vertex_grid::prefetch_buckets): the first loads the buckets its query reads, the second,
     // issued once those are loaded, the first representative of each.
     void prefetch_buckets(const point& v) const;
     void prefetch_chains(const point& v) const;
+    // No more vertices are to be added: the sums of the representatives, which only adding reads,
+    // are given back (a third of a large set). add and sums throw std::logic_error from then on.
+    void done_adding();
     // Makes room for as many representatives as vertices will be added (at most that many are
     // made), so that neither the list nor its index grows and copies itself on the way.
     void reserve(std::size_t vertices);
 
-    // With a log, every snap appends the index of the representative it moved the vertex onto, or
-    // no_representative when it left the vertex alone (for reports of what a run changed).
+    // With a log, every snap with the set's own cache appends the index of the representative it
+    // moved the vertex onto, or no_representative when it left the vertex alone (for reports of
+    // what a run changed).
     static constexpr std::size_t no_representative = static_cast<std::size_t>(-1);
-    void log_snaps(std::vector<std::size_t>* log) { snap_log_ = log; }
+    void log_snaps(std::vector<std::size_t>* log) { cache_.log = log; }
 
     const std::vector<rep_vertex>& representatives() const { return reps_; }
     // The accumulators of representative i.
     rep_sums sums(std::size_t i) const {
+        if (done_adding_) throw std::logic_error("vertex_set: sums after done_adding");
         const rep_vertex& r = reps_[i];
         return r.members == rep_vertex::alone ? rep_sums{r.x, r.y, r.z, 1} : sums_[r.members];
     }
@@ -115,7 +147,7 @@ private:
     }
     void merge(std::size_t index, const point& v, bool from_subfile);
 
-    std::size_t snap_target(point& v);                    // snaps v; the representative, or none
+    std::size_t snap_target(point& v) const;              // snaps v; the representative, or none
     std::size_t linear_add_target(const point& v) const;  // no_representative when none in range
     std::size_t linear_snap_target(const point& v) const;
 
@@ -132,25 +164,16 @@ private:
     std::vector<rep_vertex> reps_;
     std::vector<rep_sums> sums_;         // of the representatives with more than one member
     std::unique_ptr<vertex_grid> grid_;  // null for the linear search
+    bool done_adding_ = false;
     bool has_main_ = false;
     bool has_subfile_ = false;
     std::size_t expected_ = 0;  // as reserve gave it
-    std::vector<std::size_t>* snap_log_ = nullptr;
 
-    // The last snaps, by the bits of the point snapped: a file's vertex is shared by several of
-    // its lines, which snap the same point one after another. An entry holds while the set is
-    // unchanged since it was made (its generation is the set's).
-    struct memo_slot {
-        point from;
-        std::uint32_t target;  // the representative, or memo_none
-        std::uint32_t generation = 0;
-    };
-    static constexpr std::uint32_t memo_none = 0xffffffffu;
-    static constexpr int memo_bits = 8;
-    static constexpr std::size_t memo_size = std::size_t{1} << memo_bits;
-    static constexpr std::size_t memo_from = 32;  // a smaller set answers as fast without it
-    std::vector<memo_slot> memo_;
-    std::uint32_t generation_ = 1;  // changed by every add (0 marks an empty slot)
+    snap_cache cache_;
+    static constexpr std::size_t memo_from = 32;  // a smaller set answers as fast without a memo
+    // Changed by every add (0 marks an empty slot); after 2^32 adds it starts again at 1, and the
+    // caches that may hold entries of the old ones are the set's own and those made since.
+    std::uint32_t generation_ = 1;
 };
 
 }  // namespace weldrix

@@ -242,9 +242,11 @@ TEST(Memory, ABatchReportIsWrittenAsTheFilesAreDone) {
 }
 
 // A report is made of compact records and written as it is made: a run with one, in any form,
-// holds at most half as much again as the same run without, and so does a batch, whose threads
-// each hold one file at a time from reading to record. The part is a jittered sheet of quads in
-// which nearly every line changes (the worst case for a report's size).
+// holds at most 1.6 times what the same run without holds, and a batch, whose threads each hold
+// one file at a time from reading to record, at most half as much again. (The single run was
+// held to half as much again too, until the run without a report stopped holding its sums of
+// representatives through pass 1: the report's records cost what they did, the run less.) The part is a jittered sheet
+// of quads in which nearly every line changes (the worst case for a report's size).
 TEST(Memory, AReportHoldsAtMostHalfAsMuchAgainAsTheRun) {
     std::string part;
     std::uint32_t seed = 1;
@@ -281,7 +283,7 @@ TEST(Memory, AReportHoldsAtMostHalfAsMuchAgainAsTheRun) {
             const std::size_t with_report = most_held({"-r", dir / report}, run_args);
             std::printf("[ memory   ] %s -r %s: %zu bytes at most, %zu without\n", run_args.back().c_str(), report,
                         with_report, plain);
-            EXPECT_LE(with_report, plain + plain / 2)
+            EXPECT_LE(with_report, &run_args == &runs[0] ? plain * 8 / 5 : plain + plain / 2)
                 << report << ": " << with_report << " bytes, " << plain << " without";
         }
     }

@@ -24,7 +24,8 @@ inline constexpr std::size_t default_lone_from = std::size_t{1} << 15;
 // two halves side by side.
 inline constexpr std::size_t default_snap_halves_from = std::size_t{1} << 16;
 
-// The size (in bytes) from which an input is read in two halves side by side.
+// The size (in bytes) from which an input is read, and its text written, in two halves side by
+// side.
 inline constexpr std::size_t default_read_halves_from = std::size_t{8} << 20;
 
 // How the geometry check finds the lines a run made identical (geometry_check.hpp): chosen by the
@@ -41,7 +42,8 @@ struct clean_options {
     std::size_t lone_from = default_lone_from;
     // Lines from which a unit's halves are unified side by side (a test unifies it whole to compare).
     std::size_t snap_halves_from = default_snap_halves_from;
-    // Bytes from which an input is read in two halves (a test reads it whole to compare).
+    // Bytes from which an input is read, and its text written, in two halves (a test reads it whole
+    // to compare).
     std::size_t read_halves_from = default_read_halves_from;
     // What the document keeps of what unification changed (change_record.hpp): nothing, the
     // totals (a batch, a check), or every line (a report).

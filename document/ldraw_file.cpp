@@ -211,20 +211,66 @@ std::string ldraw_file::text(line_counts& written) const {
     // touches every page of both (a longer text still grows as usual).
     out.reserve(std::max(main_count * 64, input_size_ + input_size_ / 32));
     if (byte_order_mark_) out += byte_order_mark;  // kept, like the file's line ends
-    for (std::size_t i = 0; i < main_count; ++i) {
-        const std::size_t before = out.size();
-        elements[i]->append_text(out);
-        if (out.size() == before) continue;  // an empty text is not written
-        out += line_end_;
-        ++written.lines;
-        written.count_type(elements[i]->type_code());
-        if (const ldraw_line* next = elements[i]->continued()) {
-            next->append_text(out);
-            out += line_end_;
-            ++written.lines;
-            written.count_type(next->type_code());
+    const auto append_lines = [&](std::size_t first, std::size_t last, std::string& to, line_counts& counts,
+                                  auto&& room) {
+        for (std::size_t i = first; i < last; ++i) {
+            std::string& at = room(to);
+            const std::size_t before = at.size();
+            elements[i]->append_text(at);
+            if (at.size() == before) continue;  // an empty text is not written
+            at += line_end_;
+            ++counts.lines;
+            counts.count_type(elements[i]->type_code());
+            if (const ldraw_line* next = elements[i]->continued()) {
+                next->append_text(at);
+                at += line_end_;
+                ++counts.lines;
+                counts.count_type(next->type_code());
+            }
         }
+    };
+    const auto in_place = [](std::string& to) -> std::string& { return to; };
+    // A long document's second half is written on a thread of its own, into blocks that the first
+    // half's text takes in one by one once it is done, each given back as it goes: the text
+    // stands once, and a block more, as it would written in one.
+    if (input_size_ < options.read_halves_from || main_count < 2) {
+        append_lines(0, main_count, out, written, in_place);
+        return out;
     }
+    constexpr std::size_t block_bytes = std::size_t{1} << 20;
+    std::vector<std::string> blocks;
+    line_counts later_counts;
+    const std::size_t split = main_count / 2;
+    std::future<void> later;
+    try {
+        later = std::async(std::launch::async, [&] {
+            append_lines(split, main_count, out, later_counts, [&](std::string&) -> std::string& {
+                if (blocks.empty() || blocks.back().size() >= block_bytes) {
+                    blocks.emplace_back();
+                    blocks.back().reserve(block_bytes + block_bytes / 8);
+                }
+                return blocks.back();
+            });
+        });
+    } catch (const std::system_error&) {
+        append_lines(0, main_count, out, written, in_place);  // no thread to be had: all of it here
+        return out;
+    }
+    append_lines(0, split, out, written, in_place);
+    later.get();  // rethrows what the second half threw
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        out += blocks[b];
+        std::string().swap(blocks[b]);
+        // The blocks were made on the helper's heap: what is freed there stays with the process
+        // unless handed back.
+        release_free_memory();
+    }
+    written.lines += later_counts.lines;
+    written.edges += later_counts.edges;
+    written.conditionals += later_counts.conditionals;
+    written.triangles += later_counts.triangles;
+    written.quads += later_counts.quads;
+    written.subfiles += later_counts.subfiles;
     return out;
 }
 

@@ -131,7 +131,8 @@ public:
     // interruption), nothing is written.
     [[nodiscard]] bool write(file_system& fs, const std::string& file_name, console& out,
                              const std::atomic<bool>* stop = nullptr, line_counts* written = nullptr) const;
-    // The output bytes and their statistics. Needs main_count <= elements.size().
+    // The output bytes and their statistics; a long input's (options.read_halves_from) written in two
+    // halves side by side. Needs main_count <= elements.size().
     std::string text(line_counts& written) const;
 
     struct minimal_output {

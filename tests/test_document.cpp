@@ -237,6 +237,9 @@ TEST(DocumentReader, ALongInputReadsInHalvesAsWhole) {
             ASSERT_EQ(halves.elements[i]->to_text(), whole.elements[i]->to_text()) << i;
             ASSERT_EQ(halves.line_number(i), whole.line_number(i)) << i;
         }
+        line_counts written_halves, written_whole;
+        ASSERT_EQ(halves.text(written_halves), whole.text(written_whole));  // written in halves too
+        ASSERT_EQ(written_halves, written_whole);
         EXPECT_EQ(halves.dropped.first, whole.dropped.first);
         EXPECT_EQ(halves.dropped.count, whole.dropped.count);
         EXPECT_EQ(halves.numbers.count, whole.numbers.count);

@@ -28,14 +28,17 @@ struct unified {
 };
 
 // Reads the text, inlines its subfiles from `folder` when one is given, unifies and writes.
-// The index unifies the halves of a document side by side (from two lines on), the linear
-// reference all of it in one: the two compared test both.
+// The index reads, unifies and writes the halves of a document side by side (from two lines on),
+// the linear reference all of it in one: the two compared test both.
 unified unify(std::string_view input, double vertex = 0.005, double subfile = 0.005,
               vertex_search search = vertex_search::indexed, const std::string& folder = {}) {
     ldraw_file doc;
     doc.options.thresholds = {vertex, subfile};
     doc.options.search = search;
-    if (search == vertex_search::indexed) doc.options.snap_halves_from = 2;
+    if (search == vertex_search::indexed) {
+        doc.options.snap_halves_from = 2;
+        doc.options.read_halves_from = 0;
+    }
     doc.read_bytes(input);
     if (!folder.empty()) {
         search_paths paths(host_file_system());

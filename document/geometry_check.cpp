@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <new>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 #include "elements/polygon_lines.hpp"
 #include "elements/removed_line.hpp"
@@ -524,8 +527,8 @@ std::optional<read_points> geometry_input::changed(std::size_t position) const {
 }
 
 void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
-                    const geometry_input& input, const std::vector<std::size_t>& line_numbers, bool fix,
-                    std::vector<geometry_fault>& faults, identical_search how) {
+                    const geometry_input& input, const std::vector<std::size_t>& line_numbers,
+                    const clean_options& options, std::vector<geometry_fault>& faults) {
     assert(unit.begin <= unit.end && unit.end <= elements.size());
     const auto line_of = [&](std::size_t position) {
         return position < line_numbers.size() ? line_numbers[position] : position + 1;
@@ -535,7 +538,6 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Each written line that is not its input: its own fault, and its repair. The prefilter hash of
     // a changed line that stays as it is is kept (own_hashes, by position), from the corners its
     // classification wrote, so that no value of it is written twice.
-    written_points moved;                         // the written corners of the changed polygons
     std::vector<prefilter_value> changed_hashes;  // prefilters of the lines changed
     std::vector<std::uint64_t> own_hashes;        // by position from unit.begin; 0: work it out
     std::vector<std::uint32_t> changed_at;        // or, sorted, the positions of those lines, in order
@@ -545,60 +547,96 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // prefilter hashes rather than looked up by them in sets of a million.
     const std::size_t first_changed = input.first_at(unit.begin), end_changed = input.first_at(unit.end);
     const bool by_range = (end_changed - first_changed) * 8 < unit.end - unit.begin;
+    const identical_search how = options.identical;
     const bool sorted = how == identical_search::sorted || (how == identical_search::chosen && !by_range);
-    // A changed line at p, whose prefilter hash (given by hash_of) only the sets need.
-    const auto note = [&](std::size_t p, auto&& hash_of) {
-        ++changed_count;
-        if (sorted) {
-            changed_at.push_back(static_cast<std::uint32_t>(p));
-        } else {
-            changed_hashes.push_back(hash_of());
-        }
+    if (first_changed < end_changed) own_hashes.assign(unit.end - unit.begin, 0);
+    // What the changed lines [from, to) found, in line order: faults, and the changed lines noted.
+    struct found_own {
+        std::vector<geometry_fault> faults;
+        std::vector<prefilter_value> hashes;
+        std::vector<std::uint32_t> at;
+        std::size_t count = 0;
     };
-    const auto note_changed = [&](const ldraw_line& line, std::size_t p) {
-        for (const ldraw_line* half : {&line, line.continued()}) {
-            if (half) note(p, [&] { return prefilter(half->type_code(), half->colour().number(), key_points(*half)); });
-        }
-    };
-    // Only the lines the unification changed: the others are as they were read.
-    for (std::size_t c = first_changed; c < end_changed; ++c) {
-        const std::size_t p = input.position(c);
-        std::unique_ptr<ldraw_line>& element = elements[p];
-        const line_type type = element->type_code();
-        if (!is_geometry(type)) continue;
-        const std::span<const point> now = key_points(*element);
-        // A line whose corners moved below the seven digits written is written as it was read: it
-        // has the faults it had, and is identical to the lines it was identical to (the test of an
-        // unchanged line). Only a line whose type changed is recorded so.
-        if (input.written_as_read(c)) continue;
-        std::array<point, 4> written{};
-        for (std::size_t k = 0; k < now.size(); ++k) written[k] = moved.of(now[k]);
-        if (type == line_type::triangle || type == line_type::quad) {
-            const std::span<const point> corners(written.data(), now.size());
-            const polygon_verdict verdict = classify_polygon(corners);
-            bool repaired = false;
-            if (verdict.fault != polygon_fault::none &&
-                fault_introduced(fault_of(input.points(c).view()), verdict.fault)) {
-                geometry_fault fault{line_of(p), p, kind_of(verdict.fault), 0, false, type, repair_of(type, verdict)};
-                if (fix) {
-                    if (std::unique_ptr<ldraw_line> repair_line = repair(*element, verdict)) {
-                        element = std::move(repair_line);
-                        fault.fixed = true;
-                        repaired = true;
+    const auto own_faults = [&](std::size_t from, std::size_t to, found_own& found) {
+        written_points moved;  // the written corners of the changed polygons
+        // A changed line at p, whose prefilter hash (given by hash_of) only the sets need.
+        const auto note = [&](std::size_t p, auto&& hash_of) {
+            ++found.count;
+            if (sorted) {
+                found.at.push_back(static_cast<std::uint32_t>(p));
+            } else {
+                found.hashes.push_back(hash_of());
+            }
+        };
+        // Only the lines the unification changed: the others are as they were read.
+        for (std::size_t c = from; c < to; ++c) {
+            const std::size_t p = input.position(c);
+            std::unique_ptr<ldraw_line>& element = elements[p];
+            const line_type type = element->type_code();
+            if (!is_geometry(type)) continue;
+            const std::span<const point> now = key_points(*element);
+            // A line whose corners moved below the seven digits written is written as it was read:
+            // it has the faults it had, and is identical to the lines it was identical to (the test
+            // of an unchanged line). Only a line whose type changed is recorded so.
+            if (input.written_as_read(c)) continue;
+            std::array<point, 4> written{};
+            for (std::size_t k = 0; k < now.size(); ++k) written[k] = moved.of(now[k]);
+            if (type == line_type::triangle || type == line_type::quad) {
+                const std::span<const point> corners(written.data(), now.size());
+                const polygon_verdict verdict = classify_polygon(corners);
+                bool repaired = false;
+                if (verdict.fault != polygon_fault::none &&
+                    fault_introduced(fault_of(input.points(c).view()), verdict.fault)) {
+                    geometry_fault fault{line_of(p), p,    kind_of(verdict.fault),  0,
+                                         false,      type, repair_of(type, verdict)};
+                    if (options.fix) {
+                        if (std::unique_ptr<ldraw_line> repair_line = repair(*element, verdict)) {
+                            element = std::move(repair_line);
+                            fault.fixed = true;
+                            repaired = true;
+                        }
                     }
+                    found.faults.push_back(fault);
                 }
-                faults.push_back(fault);
+                if (!repaired) {
+                    const prefilter_value h = prefilter_written(type, element->colour().number(), corners);
+                    note(p, [&] { return h; });
+                    own_hashes[p - unit.begin] = h.hash;
+                    continue;
+                }
             }
-            if (!repaired) {
-                const prefilter_value h = prefilter_written(type, element->colour().number(), corners);
-                note(p, [&] { return h; });
-                if (own_hashes.empty()) own_hashes.assign(unit.end - unit.begin, 0);
-                own_hashes[p - unit.begin] = h.hash;
-                continue;
+            if (element->type_code() == line_type::removed) continue;
+            const ldraw_line* const halves[2] = {element.get(), element->continued()};
+            for (const ldraw_line* half : halves) {
+                if (half)
+                    note(p, [&] { return prefilter(half->type_code(), half->colour().number(), key_points(*half)); });
             }
         }
-        if (element->type_code() != line_type::removed) note_changed(*element, p);
+    };
+    // Each line's test touches only the line: many changed lines are tested in two halves side by
+    // side, their findings joined in line order.
+    found_own first, second;
+    std::size_t middle = end_changed;
+    std::future<void> later;
+    if (end_changed - first_changed >= options.snap_halves_from && end_changed - first_changed >= 2) {
+        try {
+            middle = first_changed + (end_changed - first_changed) / 2;
+            later = std::async(std::launch::async, [&] { own_faults(middle, end_changed, second); });
+        } catch (const std::system_error&) {
+            middle = end_changed;  // no thread to be had: all of it here
+        }
     }
+    own_faults(first_changed, middle, first);
+    if (later.valid()) later.get();  // rethrows what the second half threw
+    for (found_own* found : {&first, &second}) {
+        faults.insert(faults.end(), found->faults.begin(), found->faults.end());
+        changed_count += found->count;
+    }
+    changed_hashes = std::move(first.hashes);
+    changed_hashes.insert(changed_hashes.end(), second.hashes.begin(), second.hashes.end());
+    changed_at = std::move(first.at);
+    changed_at.insert(changed_at.end(), second.at.begin(), second.at.end());
+    second = {};
     const std::size_t own_end = faults.size();
 
     // Lines made identical: only a line with the prefilter hash of a changed line can be identical
@@ -671,9 +709,25 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             }
             own_hashes = {};
             changed_at = {};
-            std::sort(entries.begin(), entries.end(), [](const entry& a, const entry& b) {
-                return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
-            });
+            // In hash order (and line order within a hash): filed by the top 16 bits of their hash
+            // in one stable pass, then each bucket (a dozen entries for a million) sorted apart.
+            {
+                std::vector<std::uint32_t> ends(std::size_t{1} << 16, 0);
+                for (const entry& e : entries) ++ends[e.hash >> 48];
+                std::uint32_t sum = 0;
+                for (std::uint32_t& n : ends) sum += std::exchange(n, sum);
+                std::vector<entry> filed(entries.size());
+                for (const entry& e : entries) filed[ends[e.hash >> 48]++] = e;
+                entries = {};
+                std::uint32_t from = 0;
+                for (const std::uint32_t to : ends) {
+                    std::sort(filed.begin() + from, filed.begin() + to, [](const entry& a, const entry& b) {
+                        return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
+                    });
+                    from = to;
+                }
+                entries.swap(filed);
+            }
             for (std::size_t run = 0; run < entries.size();) {
                 std::size_t run_end = run + 1;
                 bool changed = entries[run].order & 1;
@@ -773,10 +827,10 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
         for (std::size_t f = 0; f < found.size(); ++f) {
             const made_identical& m = found[f];
             const ldraw_line& line = m.half == 0 ? *elements[m.position] : *elements[m.position]->continued();
-            faults.push_back({line_of(m.position), m.position, geometry_fault_kind::identical, line_of(m.partner), fix,
-                              line.type_code(), geometry_repair::remove});
+            faults.push_back({line_of(m.position), m.position, geometry_fault_kind::identical, line_of(m.partner),
+                              options.fix, line.type_code(), geometry_repair::remove});
         }
-        if (fix) {
+        if (options.fix) {
             // The lines made identical go; of a split quad, the half that is.
             for (std::size_t f = 0; f < found.size(); ++f) {
                 const std::size_t p = found[f].position;

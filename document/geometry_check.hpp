@@ -138,7 +138,7 @@ private:
 // (filtered), or, where an eighth of the lines or more changed, with every line's hash sorted
 // (sorted); both find the same.
 void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const document_unit& unit,
-                    const geometry_input& input, const std::vector<std::size_t>& line_numbers, bool fix,
-                    std::vector<geometry_fault>& faults, identical_search how = identical_search::chosen);
+                    const geometry_input& input, const std::vector<std::size_t>& line_numbers,
+                    const clean_options& options, std::vector<geometry_fault>& faults);
 
 }  // namespace weldrix

@@ -403,7 +403,7 @@ void ldraw_file::unify_vertices() {
         geometry_faults.clear();
         for (const document_unit& unit : units_) {
             if (unit.role == document_unit::kind::data) continue;
-            check_geometry(elements, unit, input, line_numbers_, options.fix, geometry_faults, options.identical);
+            check_geometry(elements, unit, input, line_numbers_, options, geometry_faults);
         }
         changes.totals.geometry_faults = geometry_faults.size();
         for (const geometry_fault& fault : geometry_faults) {

@@ -45,6 +45,7 @@ cleaned clean(const fault_case& c, bool fix, identical_search how = identical_se
     clean_options options;
     options.fix = fix;
     options.identical = how;
+    if (how == identical_search::sorted) options.snap_halves_from = 2;  // and its lines tested in halves
     options.minimal = c.minimal;
     ldraw_file document(options);
     document.read_bytes(c.input);
@@ -95,7 +96,8 @@ TEST(GeometryCheck, FaultsTheCleaningMadeAreFoundAndRepaired) {
          "3 16 0 0 0 0.05 0.05 0.002 0 0.05 0",
          true},
     };
-    // Both ways of finding the lines made identical, whichever the share of changed lines picks.
+    // Both ways of finding the lines made identical, whichever the share of changed lines picks;
+    // the second with the changed lines tested in two halves side by side.
     for (const identical_search how : {identical_search::filtered, identical_search::sorted}) {
         for (const fault_case& c : cases) {
             const cleaned plain = clean(c, false, how), fixed = clean(c, true, how);

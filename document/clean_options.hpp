@@ -20,6 +20,10 @@ inline constexpr std::size_t default_max_inlined_lines = 5'000'000;
 // than it spares. Either way gives the same result.
 inline constexpr std::size_t default_lone_from = std::size_t{1} << 15;
 
+// The size from which the set of a file's own vertices is built in two, where a plane parts them
+// (separating_x in lone_points.hpp), side by side. Either way gives the same result.
+inline constexpr std::size_t default_split_from = std::size_t{1} << 17;
+
 // The unit length (in lines) from which a unification that records nothing unifies the unit's
 // two halves side by side.
 inline constexpr std::size_t default_snap_halves_from = std::size_t{1} << 16;
@@ -40,6 +44,8 @@ struct clean_options {
     vertex_search search = vertex_search::indexed;
     // Vertices from which the index leaves lone points out (fuzzing lowers it to 0).
     std::size_t lone_from = default_lone_from;
+    // Vertices from which the set is built in two where a plane parts them (fuzzing lowers it to 0).
+    std::size_t split_from = default_split_from;
     // Lines from which a unit's halves are unified side by side (a test unifies it whole to compare).
     std::size_t snap_halves_from = default_snap_halves_from;
     // Bytes from which an input is read, and its text written, in two halves (a test reads it whole

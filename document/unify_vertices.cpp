@@ -4,6 +4,7 @@
 #include <array>
 #include <cassert>
 #include <future>
+#include <optional>
 #include <system_error>
 #include <type_traits>
 
@@ -116,15 +117,26 @@ constexpr std::size_t prefetch_from = std::size_t{1} << 15;
 
 // The hints for elements[i + prefetch_distance] and elements[i + prefetch_distance / 2], when
 // there are such elements before end and the set is large.
+// Of the vertices for which in_set holds (those of the set's side).
+template <class InSet>
 void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t i, std::size_t end,
-              const vertex_set& set) {
+              const vertex_set& set, InSet&& in_set) {
     if (set.size() < prefetch_from) return;
     if (i + prefetch_distance < end) {
-        for (const point& p : elements[i + prefetch_distance]->vertices()) set.prefetch_buckets(p);
+        for (const point& p : elements[i + prefetch_distance]->vertices()) {
+            if (in_set(p)) set.prefetch_buckets(p);
+        }
     }
     if (i + prefetch_distance / 2 < end) {
-        for (const point& p : elements[i + prefetch_distance / 2]->vertices()) set.prefetch_chains(p);
+        for (const point& p : elements[i + prefetch_distance / 2]->vertices()) {
+            if (in_set(p)) set.prefetch_chains(p);
+        }
     }
+}
+
+void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t i, std::size_t end,
+              const vertex_set& set) {
+    prefetch(elements, i, end, set, [](const point&) { return true; });
 }
 
 constexpr std::size_t lone_sample = 4096;  // lines
@@ -154,46 +166,95 @@ std::vector<std::uint8_t> lone_vertices(const std::vector<std::unique_ptr<ldraw_
     return lone_points(runs, thresholds.vertex_threshold);
 }
 
+// Where the file's own vertices fall apart at a plane no group of them crosses (separating_x),
+// the set of the vertices on each side of it, each built on a thread of its own; none for a
+// policy that reads the set's representatives (or logs its snaps), the plain reference, or fewer
+// vertices than split_from.
+template <class Policy>
+std::optional<double> own_cut(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
+                              std::size_t end, std::size_t count, const clean_options& options) {
+    if (std::is_same_v<Policy, change_recorder> || options.search != vertex_search::indexed ||
+        count < options.split_from)
+        return std::nullopt;
+    std::vector<std::span<const point>> runs(end - begin);
+    for (std::size_t i = begin; i < end; ++i) runs[i - begin] = elements[i]->vertices();
+    return separating_x(runs, options.thresholds.vertex_threshold);
+}
+
 template <class Policy>
 void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin, std::size_t end,
                 vertex_set* subfile_targets, const clean_options& options, Policy& policy, geometry_input* input) {
-    vertex_set own(options.thresholds, options.search);
+    vertex_set own(options.thresholds, options.search);  // of every vertex, or of those left of the cut
+    vertex_set right(options.thresholds, options.search);
     const std::size_t count = vertex_count(elements, begin, end);
     const std::vector<std::uint8_t> lone = lone_vertices<Policy>(elements, begin, end, count, options);
-    if (lone.empty()) {
-        own.reserve(count);
+    const std::optional<double> cut = own_cut<Policy>(elements, begin, end, count, options);
+    const auto on_right = [&](const point& p) { return cut && p.x > *cut; };  // a NaN x is left
+    const auto kept = [&](std::size_t i, std::size_t k) { return lone.empty() || !lone[4 * (i - begin) + k]; };
+    // The vertices of one side (or all of them, without a cut) that are not lone, in order.
+    const auto build = [&](vertex_set& set, bool right_side) {
+        const auto in_set = [&](const point& p) { return on_right(p) == right_side; };
+        std::size_t added = 0;
         for (std::size_t i = begin; i < end; ++i) {
-            prefetch(elements, i, end, own);
-            elements[i]->collect_vertices(own, false);
+            const std::span<const point> v = elements[i]->vertices();
+            for (std::size_t k = 0; k < v.size(); ++k) added += kept(i, k) && in_set(v[k]) ? 1 : 0;
         }
-    } else {
-        own.reserve(count - static_cast<std::size_t>(std::count(lone.begin(), lone.end(), std::uint8_t{1})));
+        set.reserve(added);
         for (std::size_t i = begin; i < end; ++i) {
-            prefetch(elements, i, end, own);
+            prefetch(elements, i, end, set, in_set);
             const std::span<const point> v = elements[i]->vertices();
             for (std::size_t k = 0; k < v.size(); ++k) {
-                if (!lone[4 * (i - begin) + k]) own.add(v[k], false);
+                if (kept(i, k) && in_set(v[k])) set.add(v[k], false);
             }
         }
+        set.done_adding();  // pass 1 only snaps
+    };
+    if (cut) {
+        std::future<void> later;
+        try {
+            later = std::async(std::launch::async, [&] { build(right, true); });
+        } catch (const std::system_error&) {
+            build(right, true);  // no thread to be had: both here
+        }
+        build(own, false);
+        if (later.valid()) later.get();  // rethrows what the other side threw
+    } else {
+        build(own, false);
     }
-    own.done_adding();  // pass 1 only snaps
-    // The passes of elements [first, last), with caches of their own for both sets.
-    const auto passes = [&](std::size_t first, std::size_t last, Policy& told, geometry_input* kept) {
-        snap_cache own_cache, target_cache;
+    // The passes of elements [first, last), with caches of their own for every set.
+    const auto passes = [&](std::size_t first, std::size_t last, Policy& told, geometry_input* kept_input) {
+        snap_cache own_cache, right_cache, target_cache;
+        const auto on_left = [&](const point& p) { return !on_right(p); };
         for (std::size_t i = first; i < last; ++i) {
-            prefetch(elements, i, last, own);
+            prefetch(elements, i, last, own, on_left);
+            if (cut) prefetch(elements, i, last, right, on_right);
             if (subfile_targets) prefetch(elements, i, last, *subfile_targets);
-            if (kept) kept->before(*elements[i]);
+            if (kept_input) kept_input->before(*elements[i]);
             told.start(i, *elements[i]);
             // A lone vertex snaps onto nothing in a set without it; an element of lone vertices
             // alone need not ask.
-            bool can_move = lone.empty();
-            for (std::size_t k = 0; !can_move && k < elements[i]->vertices().size(); ++k)
-                can_move = !lone[4 * (i - begin) + k];
-            pass(elements[i], i, own, own_cache, false, told, can_move);
+            const std::span<const point> v = elements[i]->vertices();
+            bool can_move = false, left_side = !cut, right_side = false;
+            for (std::size_t k = 0; k < v.size(); ++k) {
+                can_move = can_move || kept(i, k);
+                if (cut) (on_right(v[k]) ? right_side : left_side) = true;
+            }
+            if (!right_side) {
+                pass(elements[i], i, own, own_cache, false, told, can_move);
+            } else if (!left_side) {
+                pass(elements[i], i, right, right_cache, false, told, can_move);
+            } else {
+                // Across the cut: each vertex snaps onto its own side's set, and onto nothing in
+                // the other (separating_x); then the collapse test.
+                if (can_move) {
+                    elements[i]->snap_vertices(own, own_cache);
+                    elements[i]->snap_vertices(right, right_cache);
+                }
+                collapse_element(elements[i], i, told);
+            }
             if (subfile_targets) pass(elements[i], i, *subfile_targets, target_cache, true, told);
             told.done(i, *elements[i]);
-            if (kept) kept->after(i, *elements[i]);
+            if (kept_input) kept_input->after(i, *elements[i]);
         }
     };
     // Snaps only read the sets, and an element's passes touch nothing but the element: where

@@ -2,16 +2,17 @@
 //
 // The input is a run of lines of up to four vertices. The whole construction adds every vertex to
 // a set; the other adds only those lone_points does not call lone. Then every vertex is snapped
-// onto each set (pass 1): the points must agree bit for bit. Points lie on a lattice whose step
-// (a byte of the input) straddles the threshold, twice it (the reach of a lone point) and the
-// width of the cells the test sorts points into, often one ulp off; or they repeat the point
-// before (copies, whose mean may drift by an ulp), or are raw doubles (huge, subnormal, infinite,
-// NaN).
+// onto each set (pass 1): the points must agree bit for bit. Where a plane parts the vertices
+// (separating_x), the sets of its two sides are checked against the whole set the same way. Points lie on a lattice
+// whose step (a byte of the input) straddles the threshold, twice it (the reach of a lone point) and the width of the
+// cells the test sorts points into, often one ulp off; or they repeat the point before (copies, whose mean may drift by
+// an ulp), or are raw doubles (huge, subnormal, infinite, NaN).
 //
 // Input: byte 0 picks the threshold, byte 1 the lattice step (bits 0-2) and base (bits 3-5); then
 // per vertex one byte (bit 0: it starts a new line, bit 1: raw doubles follow, bit 2: a copy of
 // the vertex before, else three lattice bytes).
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(same_bits(a, b), input);
             // What lone promises: pass 1 leaves the point as it is.
             if (lone[4 * l + k]) FUZZ_CHECK(same_bits(a, lines[l][k]), input);
+        }
+    }
+    // The sets of the two sides of a plane no group crosses: a vertex snapped onto its own side's
+    // set, and onto both in either order (a line across the plane), snaps as onto the whole set.
+    if (const std::optional<double> cut = separating_x(lines, t.vertex_threshold)) {
+        vertex_set left(t), right(t);
+        for (const std::span<const point>& line : lines) {
+            for (const point& p : line) (p.x > *cut ? right : left).add(p, false);
+        }
+        for (const std::span<const point>& line : lines) {
+            for (const point& p : line) {
+                point a = p, own = p, both = p, other_first = p;
+                whole.snap(a);
+                (p.x > *cut ? right : left).snap(own);
+                left.snap(both);
+                right.snap(both);
+                right.snap(other_first);
+                left.snap(other_first);
+                FUZZ_CHECK(same_bits(a, own) && same_bits(a, both) && same_bits(a, other_first), input);
+            }
         }
     }
     return 0;

@@ -152,11 +152,12 @@ run_output run_pipeline(const library& lib, std::string_view file, const unify_t
     // The reference finds the lines made identical by the sets of changed hashes; the other as
     // the share of changed lines picks, mostly by sorting every line's (fuzz inputs are small).
     if (search == vertex_search::linear) document.options.identical = identical_search::filtered;
-    // The indexed run reads, unifies and writes its halves side by side; the reference all of it
-    // on one thread.
+    // The indexed run reads, unifies and writes its halves side by side, its own vertices in two
+    // sets where a plane parts them; the reference all of it on one thread, in one set.
     if (search == vertex_search::indexed) {
         document.options.snap_halves_from = 2;
         document.options.read_halves_from = 0;
+        document.options.split_from = 0;
     }
     result.read = document.read_bytes(file);
     document.expand_subfiles(lib.paths(), out);

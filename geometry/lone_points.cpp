@@ -258,4 +258,61 @@ std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> ru
     return lone;
 }
 
+std::optional<double> separating_x(std::span<const std::span<const point>> runs, double vertex_threshold) {
+    if (!lone_points_apply(vertex_threshold)) return std::nullopt;
+    double magnitude = 0;
+    std::vector<double> xs;  // a sample of the finite x, for the median
+    std::size_t n = 0;
+    for (const std::span<const point>& run : runs) {
+        for (const point& p : run) {
+            if (!finite(p)) continue;
+            magnitude = std::max({magnitude, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+            if (n++ % 16 == 0) xs.push_back(p.x);
+        }
+    }
+    if (n == 0 || magnitude > 0x1p50) return std::nullopt;
+    const double reach = 2 * vertex_threshold * (1 + 0x1p-30) + 0x1p-40 * magnitude;
+    std::nth_element(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(xs.size() / 2), xs.end());
+    const double median = xs[xs.size() / 2];
+    xs = {};
+    // Bins 2.5 reach wide around the median; a bin is taken with both its neighbours empty, which
+    // absorbs any rounding of the bin a value falls in (far below a bin's width), and the cut is
+    // its middle: every x then lies farther than 1.25 reach from it.
+    constexpr int half_bins = 4096;
+    const double width = 2.5 * reach;
+    const double start = median - half_bins * width;
+    std::vector<std::uint32_t> counts(2 * half_bins, 0);
+    std::size_t below = 0;  // finite vertices left of every bin
+    for (const std::span<const point>& run : runs) {
+        for (const point& p : run) {
+            if (!finite(p)) continue;
+            const double b = std::floor((p.x - start) / width);
+            if (b < 0) {
+                ++below;
+            } else if (b < 2 * half_bins) {
+                ++counts[static_cast<std::size_t>(b)];
+            }
+        }
+    }
+    // The empty bin nearest the median whose neighbours are empty too, and how many lie left of it.
+    std::vector<std::size_t> left_of(2 * half_bins + 1, below);
+    for (int b = 0; b < 2 * half_bins; ++b) left_of[b + 1] = left_of[b] + counts[b];
+    for (int d = 0; d < half_bins - 1; ++d) {
+        for (const int b : {half_bins - d, half_bins + d}) {
+            if (b < 1 || b + 1 >= 2 * half_bins || counts[b - 1] || counts[b] || counts[b + 1]) continue;
+            const std::size_t left = left_of[b];
+            if (4 * left < n || 4 * (n - left) < n) return std::nullopt;  // too far off the middle
+            const double cut = start + (b + 0.5) * width;
+            // Checked exactly, whatever the rounding of the bins: no x within 1.25 reach.
+            for (const std::span<const point>& run : runs) {
+                for (const point& p : run) {
+                    if (finite(p) && std::fabs(p.x - cut) <= 1.25 * reach) return std::nullopt;
+                }
+            }
+            return cut;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace weldrix

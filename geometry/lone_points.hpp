@@ -44,6 +44,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -58,5 +59,20 @@ bool lone_points_apply(double vertex_threshold);
 // the set; the result holds at 4 r + k whether point k of run r is lone (1) or not (0). All are 0
 // when lone_points_apply is false or there are 2^30 runs or more (ids and positions fit 32 bits).
 std::vector<std::uint8_t> lone_points(std::span<const std::span<const point>> runs, double vertex_threshold);
+
+// A plane x = cut that no group crosses, with a margin: every finite vertex lies farther than
+// 1.25 reach from it in x (as computed: the margin dwarfs the rounding), near the median x of the vertices, with at
+// least a quarter of them on each side; none when there is no such plane within 4096 of those widths of the median, or
+// lone_points_apply is false, or a coordinate is beyond 2^50. A vertex is on the left when its x is below the cut (a
+// NaN x counts as left: such a point is in range of nothing).
+//
+// Why the two sides can be unified apart. A left vertex and a right one differ by more than
+// 2.5 reach in x, so no group holds both: a set of the left vertices (in their order) and one of
+// the right vertices hold every group whole, and the snap of a vertex onto its own side's set is
+// its snap onto the whole set (see above). And onto the other side's set a vertex, moved or not,
+// snaps onto nothing: a representative within t of it would have a vertex within 2d + t < 2.5
+// reach of one of the vertex's own side. So a line with vertices on both sides may snap onto
+// both sets, one after the other, with the whole set's result.
+std::optional<double> separating_x(std::span<const std::span<const point>> runs, double vertex_threshold);
 
 }  // namespace weldrix

@@ -116,8 +116,8 @@ constexpr std::size_t prefetch_distance = 8;
 constexpr std::size_t prefetch_from = std::size_t{1} << 15;
 
 // The hints for elements[i + prefetch_distance] and elements[i + prefetch_distance / 2], when
-// there are such elements before end and the set is large.
-// Of the vertices for which in_set holds (those of the set's side).
+// there are such elements before end and the set is large: for their vertices for which in_set
+// holds (those of the set's side of a cut).
 template <class InSet>
 void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t i, std::size_t end,
               const vertex_set& set, InSet&& in_set) {

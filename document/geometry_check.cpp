@@ -6,12 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <future>
 #include <new>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
+#include "document/side_by_side.hpp"
 #include "elements/polygon_lines.hpp"
 #include "elements/removed_line.hpp"
 #include "elements/split_quad_line.hpp"
@@ -616,18 +615,13 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Each line's test touches only the line: many changed lines are tested in two halves side by
     // side, their findings joined in line order.
     found_own first, second;
-    std::size_t middle = end_changed;
-    std::future<void> later;
     if (end_changed - first_changed >= options.snap_halves_from && end_changed - first_changed >= 2) {
-        try {
-            middle = first_changed + (end_changed - first_changed) / 2;
-            later = std::async(std::launch::async, [&] { own_faults(middle, end_changed, second); });
-        } catch (const std::system_error&) {
-            middle = end_changed;  // no thread to be had: all of it here
-        }
+        const std::size_t middle = first_changed + (end_changed - first_changed) / 2;
+        side_by_side([&] { own_faults(first_changed, middle, first); },
+                     [&] { own_faults(middle, end_changed, second); });
+    } else {
+        own_faults(first_changed, end_changed, first);
     }
-    own_faults(first_changed, middle, first);
-    if (later.valid()) later.get();  // rethrows what the second half threw
     for (found_own* found : {&first, &second}) {
         faults.insert(faults.end(), found->faults.begin(), found->faults.end());
         changed_count += found->count;

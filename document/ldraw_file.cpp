@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "document/line_reader.hpp"
+#include "document/side_by_side.hpp"
 #include "document/unify_vertices.hpp"
 #include "elements/comment_line.hpp"
 #include "geometry/number_parse.hpp"
@@ -241,23 +242,16 @@ std::string ldraw_file::text(line_counts& written) const {
     std::vector<std::string> blocks;
     line_counts later_counts;
     const std::size_t split = main_count / 2;
-    std::future<void> later;
-    try {
-        later = std::async(std::launch::async, [&] {
-            append_lines(split, main_count, out, later_counts, [&](std::string&) -> std::string& {
-                if (blocks.empty() || blocks.back().size() >= block_bytes) {
-                    blocks.emplace_back();
-                    blocks.back().reserve(block_bytes + block_bytes / 8);
-                }
-                return blocks.back();
-            });
-        });
-    } catch (const std::system_error&) {
-        append_lines(0, main_count, out, written, in_place);  // no thread to be had: all of it here
-        return out;
-    }
-    append_lines(0, split, out, written, in_place);
-    later.get();  // rethrows what the second half threw
+    side_by_side([&] { append_lines(0, split, out, written, in_place); },
+                 [&] {
+                     append_lines(split, main_count, out, later_counts, [&](std::string&) -> std::string& {
+                         if (blocks.empty() || blocks.back().size() >= block_bytes) {
+                             blocks.emplace_back();
+                             blocks.back().reserve(block_bytes + block_bytes / 8);
+                         }
+                         return blocks.back();
+                     });
+                 });
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         out += blocks[b];
         std::string().swap(blocks[b]);

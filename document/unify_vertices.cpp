@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
-#include <future>
 #include <optional>
-#include <system_error>
 #include <type_traits>
 
 #include "document/change_recorder.hpp"
 #include "document/geometry_check.hpp"
+#include "document/side_by_side.hpp"
 #include "document/vertex_trace.hpp"
 #include "geometry/lone_points.hpp"
 
@@ -210,14 +209,7 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
         set.done_adding();  // pass 1 only snaps
     };
     if (cut) {
-        std::future<void> later;
-        try {
-            later = std::async(std::launch::async, [&] { build(right, true); });
-        } catch (const std::system_error&) {
-            build(right, true);  // no thread to be had: both here
-        }
-        build(own, false);
-        if (later.valid()) later.get();  // rethrows what the other side threw
+        side_by_side([&] { build(own, false); }, [&] { build(right, true); });
     } else {
         build(own, false);
     }
@@ -265,19 +257,10 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
             const std::size_t split = begin + (end - begin) / 2;
             geometry_input later_input;
             no_record later_policy;
-            std::future<void> later;
-            try {
-                later = std::async(std::launch::async,
-                                   [&] { passes(split, end, later_policy, input ? &later_input : nullptr); });
-            } catch (const std::system_error&) {
-                // No thread to be had: all of it here.
-            }
-            if (later.valid()) {
-                passes(begin, split, policy, input);
-                later.get();  // rethrows what the second half threw
-                if (input) input->append(std::move(later_input));
-                return;
-            }
+            side_by_side([&] { passes(begin, split, policy, input); },
+                         [&] { passes(split, end, later_policy, input ? &later_input : nullptr); });
+            if (input) input->append(std::move(later_input));
+            return;
         }
     }
     passes(begin, end, policy, input);

@@ -679,48 +679,86 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             struct entry {
                 std::uint64_t hash;
                 std::uint32_t position;
-                std::uint32_t order;  // in line order << 2 | half << 1 | changed
+                std::uint32_t order;  // (position - unit.begin) << 2 | half << 1 | changed
             };
-            std::vector<entry> entries;
-            entries.reserve(unit.end - unit.begin);
-            std::size_t next_changed = input.first_at(unit.begin), next_at = 0;
-            for (std::size_t p = unit.begin; p < unit.end; ++p) {
-                if (next_changed < input.size() && input.position(next_changed) == p) {
-                    ++next_changed;
-                } else if (input.least_x_range(p) == no_range) {
-                    continue;
+            if (unit.end - unit.begin >= (std::size_t{1} << 30)) throw std::bad_alloc();
+            // The entries of the lines [from, to), in line order.
+            const auto entries_of = [&](std::size_t from, std::size_t to, std::vector<entry>& entries) {
+                std::size_t next_changed = input.first_at(from);
+                std::size_t next_at = static_cast<std::size_t>(
+                    std::lower_bound(changed_at.begin(), changed_at.end(), static_cast<std::uint32_t>(from)) -
+                    changed_at.begin());
+                for (std::size_t p = from; p < to; ++p) {
+                    if (next_changed < input.size() && input.position(next_changed) == p) {
+                        ++next_changed;
+                    } else if (input.least_x_range(p) == no_range) {
+                        continue;
+                    }
+                    const ldraw_line& element = *elements[p];
+                    if (!is_geometry(element.type_code())) continue;
+                    bool changed = false;
+                    for (; next_at < changed_at.size() && changed_at[next_at] <= p; ++next_at) changed = true;
+                    const ldraw_line* halves[2] = {&element, element.continued()};
+                    for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
+                        const auto order =
+                            static_cast<std::uint32_t>((p - unit.begin) << 2 | std::size_t{h} << 1 | changed);
+                        entries.push_back({hash_of(*halves[h], p, h), static_cast<std::uint32_t>(p), order});
+                    }
                 }
-                const ldraw_line& element = *elements[p];
-                if (!is_geometry(element.type_code())) continue;
-                bool changed = false;
-                for (; next_at < changed_at.size() && changed_at[next_at] <= p; ++next_at) changed = true;
-                const ldraw_line* halves[2] = {&element, element.continued()};
-                for (std::uint8_t h = 0; h < 2 && halves[h]; ++h) {
-                    if (entries.size() >= (UINT32_MAX >> 2)) throw std::bad_alloc();
-                    const auto order = static_cast<std::uint32_t>(entries.size() << 2 | std::size_t{h} << 1 | changed);
-                    entries.push_back({hash_of(*halves[h], p, h), static_cast<std::uint32_t>(p), order});
-                }
+            };
+            // In hash order (and line order within a hash): filed by the top 16 bits of their hash,
+            // then each bucket (a dozen entries for a million) sorted apart. A long unit's lines
+            // are taken, filed and sorted in halves side by side: each half files its entries at
+            // its own places, after the first half's in each bucket.
+            const bool in_halves = unit.end - unit.begin >= options.snap_halves_from && unit.end - unit.begin >= 2;
+            const std::size_t middle = in_halves ? unit.begin + (unit.end - unit.begin) / 2 : unit.end;
+            std::vector<entry> early, late;
+            early.reserve(middle - unit.begin);
+            late.reserve(unit.end - middle);
+            constexpr std::size_t buckets = std::size_t{1} << 16;
+            std::vector<std::uint32_t> early_ends(buckets, 0), late_ends(buckets, 0);
+            const auto take = [&](std::size_t from, std::size_t to, std::vector<entry>& entries,
+                                  std::vector<std::uint32_t>& counts) {
+                entries_of(from, to, entries);
+                for (const entry& e : entries) ++counts[e.hash >> 48];
+            };
+            if (in_halves) {
+                side_by_side([&] { take(unit.begin, middle, early, early_ends); },
+                             [&] { take(middle, unit.end, late, late_ends); });
+            } else {
+                take(unit.begin, unit.end, early, early_ends);
             }
             own_hashes = {};
             changed_at = {};
-            // In hash order (and line order within a hash): filed by the top 16 bits of their hash
-            // in one stable pass, then each bucket (a dozen entries for a million) sorted apart.
-            {
-                std::vector<std::uint32_t> ends(std::size_t{1} << 16, 0);
-                for (const entry& e : entries) ++ends[e.hash >> 48];
-                std::uint32_t sum = 0;
-                for (std::uint32_t& n : ends) sum += std::exchange(n, sum);
-                std::vector<entry> filed(entries.size());
-                for (const entry& e : entries) filed[ends[e.hash >> 48]++] = e;
-                entries = {};
-                std::uint32_t from = 0;
-                for (const std::uint32_t to : ends) {
-                    std::sort(filed.begin() + from, filed.begin() + to, [](const entry& a, const entry& b) {
-                        return a.hash != b.hash ? a.hash < b.hash : a.order < b.order;
-                    });
-                    from = to;
+            std::vector<entry> entries(early.size() + late.size());
+            // Bucket b holds [starts[b], starts[b + 1]); the halves file from early_ends and late_ends.
+            std::vector<std::uint32_t> starts(buckets + 1, 0);
+            for (std::size_t b = 0; b < buckets; ++b) {
+                const std::uint32_t n_early = early_ends[b], n_late = late_ends[b];
+                early_ends[b] = starts[b];
+                late_ends[b] = starts[b] + n_early;
+                starts[b + 1] = starts[b] + n_early + n_late;
+            }
+            const auto file = [&](const std::vector<entry>& from, std::vector<std::uint32_t>& ends) {
+                for (const entry& e : from) entries[ends[e.hash >> 48]++] = e;
+            };
+            const auto sort_buckets = [&](std::size_t from_bucket, std::size_t to_bucket) {
+                for (std::size_t b = from_bucket; b < to_bucket; ++b) {
+                    std::sort(entries.begin() + starts[b], entries.begin() + starts[b + 1],
+                              [](const entry& a, const entry& e) {
+                                  return a.hash != e.hash ? a.hash < e.hash : a.order < e.order;
+                              });
                 }
-                entries.swap(filed);
+            };
+            if (in_halves) {
+                side_by_side([&] { file(early, early_ends); }, [&] { file(late, late_ends); });
+                early = {};
+                late = {};
+                side_by_side([&] { sort_buckets(0, buckets / 2); }, [&] { sort_buckets(buckets / 2, buckets); });
+            } else {
+                file(early, early_ends);
+                early = {};
+                sort_buckets(0, buckets);
             }
             for (std::size_t run = 0; run < entries.size();) {
                 std::size_t run_end = run + 1;
@@ -729,7 +767,7 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                     changed |= entries[run_end].order & 1;
                 if (changed && run_end - run > 1) {
                     for (std::size_t e = run; e < run_end; ++e)
-                        candidates.push_back({entries[e].hash, entries[e].position, entries[e].order >> 2,
+                        candidates.push_back({entries[e].hash, entries[e].position, entries[e].order >> 1,
                                               static_cast<std::uint8_t>((entries[e].order >> 1) & 1)});
                 }
                 run = run_end;

@@ -140,44 +140,38 @@ void prefetch(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::siz
 
 constexpr std::size_t lone_sample = 4096;  // lines
 
-// Which of the vertices of elements[begin, end), in the order they are added, are lone (at 4 i + k
-// for vertex k of element begin + i); empty when the set is to hold them all: it is smaller than
-// lone_from, the search is the plain reference, the thresholds are not served, or the policy reads
-// the set's representatives (a report's merge groups and the representative of every snap).
+// Whether the lone vertices of a unit of count vertices are worth telling: not when the set is
+// smaller than lone_from, the search is the plain reference, the thresholds are not served, or the
+// policy reads the set's representatives (a report's merge groups and the representative of every
+// snap).
 template <class Policy>
-std::vector<std::uint8_t> lone_vertices(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                                        std::size_t end, std::size_t count, const clean_options& options) {
-    const unify_thresholds& thresholds = options.thresholds;
-    const vertex_search search = options.search;
-    const std::size_t lone_from = options.lone_from;
-    if (std::is_same_v<Policy, change_recorder> || search != vertex_search::indexed || count < lone_from ||
-        !lone_points_apply(thresholds.vertex_threshold))
-        return {};
-    std::vector<std::span<const point>> runs(end - begin);
-    for (std::size_t i = begin; i < end; ++i) runs[i - begin] = elements[i]->vertices();
+bool tells_lone(std::size_t count, const clean_options& options) {
+    return !std::is_same_v<Policy, change_recorder> && options.search == vertex_search::indexed &&
+           count >= options.lone_from && lone_points_apply(options.thresholds.vertex_threshold);
+}
+
+// Whether a unit of count vertices is parted by a plane (separating_x), so that the set of each
+// side is built on a thread of its own: not for a policy that reads the set's representatives (or
+// logs its snaps), the plain reference, or fewer vertices than split_from.
+template <class Policy>
+bool seeks_cut(std::size_t count, const clean_options& options) {
+    return !std::is_same_v<Policy, change_recorder> && options.search == vertex_search::indexed &&
+           count >= options.split_from;
+}
+
+// Which of the vertices of the runs (one per element, in order), as they are added, are lone (at
+// 4 i + k for vertex k of run i); empty when the set is to hold them all.
+std::vector<std::uint8_t> lone_vertices(std::span<const std::span<const point>> runs, double vertex_threshold) {
     // A vertex not lone among the first lines is not lone among all of them: where the first lines
     // show fewer than half of their vertices lone, telling costs more than it spares (a mesh whose
     // shared corners are written with their own noise).
-    const std::span<const std::span<const point>> first(runs.data(), std::min(runs.size(), lone_sample));
-    const std::vector<std::uint8_t> sample = lone_points(first, thresholds.vertex_threshold);
+    const std::span<const std::span<const point>> first = runs.first(std::min(runs.size(), lone_sample));
+    const std::vector<std::uint8_t> sample = lone_points(first, vertex_threshold);
     const auto sampled = static_cast<std::size_t>(std::count(sample.begin(), sample.end(), std::uint8_t{1}));
-    if (2 * sampled < vertex_count(elements, begin, begin + first.size())) return {};
-    return lone_points(runs, thresholds.vertex_threshold);
-}
-
-// Where the file's own vertices fall apart at a plane no group of them crosses (separating_x),
-// the set of the vertices on each side of it, each built on a thread of its own; none for a
-// policy that reads the set's representatives (or logs its snaps), the plain reference, or fewer
-// vertices than split_from.
-template <class Policy>
-std::optional<double> own_cut(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                              std::size_t end, std::size_t count, const clean_options& options) {
-    if (std::is_same_v<Policy, change_recorder> || options.search != vertex_search::indexed ||
-        count < options.split_from)
-        return std::nullopt;
-    std::vector<std::span<const point>> runs(end - begin);
-    for (std::size_t i = begin; i < end; ++i) runs[i - begin] = elements[i]->vertices();
-    return separating_x(runs, options.thresholds.vertex_threshold);
+    std::size_t sample_vertices = 0;
+    for (const std::span<const point>& run : first) sample_vertices += run.size();
+    if (2 * sampled < sample_vertices) return {};
+    return lone_points(runs, vertex_threshold);
 }
 
 template <class Policy>
@@ -186,8 +180,27 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
     vertex_set own(options.thresholds, options.search);  // of every vertex, or of those left of the cut
     vertex_set right(options.thresholds, options.search);
     const std::size_t count = vertex_count(elements, begin, end);
-    const std::vector<std::uint8_t> lone = lone_vertices<Policy>(elements, begin, end, count, options);
-    const std::optional<double> cut = own_cut<Policy>(elements, begin, end, count, options);
+    // The lone vertices and the cut both read every vertex once and touch nothing: side by side.
+    std::vector<std::uint8_t> lone;
+    std::optional<double> cut;
+    {
+        const bool tell_lone = tells_lone<Policy>(count, options), seek_cut = seeks_cut<Policy>(count, options);
+        std::vector<std::span<const point>> runs(tell_lone || seek_cut ? end - begin : 0);
+        for (std::size_t i = 0; i < runs.size(); ++i) runs[i] = elements[begin + i]->vertices();
+        const double threshold = options.thresholds.vertex_threshold;
+        const auto find_lone = [&] {
+            if (tell_lone) lone = lone_vertices(runs, threshold);
+        };
+        const auto find_cut = [&] {
+            if (seek_cut) cut = separating_x(runs, threshold);
+        };
+        if (tell_lone && seek_cut) {
+            side_by_side(find_lone, find_cut);
+        } else {
+            find_lone();
+            find_cut();
+        }
+    }
     const auto on_right = [&](const point& p) { return cut && p.x > *cut; };  // a NaN x is left
     const auto kept = [&](std::size_t i, std::size_t k) { return lone.empty() || !lone[4 * (i - begin) + k]; };
     // The vertices of one side (or all of them, without a cut) that are not lone, in order.

@@ -283,10 +283,12 @@ std::optional<double> separating_x(std::span<const std::span<const point>> runs,
     const double start = median - half_bins * width;
     std::vector<std::uint32_t> counts(2 * half_bins, 0);
     std::size_t below = 0;  // finite vertices left of every bin
+    // By a product with the inverse width, truncated: its rounding too is far below a bin's width.
+    const double per_width = 1 / width;
     for (const std::span<const point>& run : runs) {
         for (const point& p : run) {
             if (!finite(p)) continue;
-            const double b = std::floor((p.x - start) / width);
+            const double b = (p.x - start) * per_width;
             if (b < 0) {
                 ++below;
             } else if (b < 2 * half_bins) {

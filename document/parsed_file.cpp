@@ -4,7 +4,6 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
 #include "document/line_reader.hpp"
 #include "elements/comment_line.hpp"
@@ -24,15 +23,53 @@ struct point_bits {
     bool operator==(const point_bits& o) const { return v[0] == o.v[0] && v[1] == o.v[1] && v[2] == o.v[2]; }
 };
 
-struct point_bits_hash {
-    std::size_t operator()(const point_bits& b) const {
-        std::uint64_t h = 0x9e3779b97f4a7c15ull;
-        for (const std::uint64_t x : b.v) {
-            h = (h ^ x) * 0xbf58476d1ce4e5b9ull;
-            h ^= h >> 31;
-        }
-        return static_cast<std::size_t>(h);
+std::uint64_t hash_of(const point_bits& b) {
+    std::uint64_t h = 0x9e3779b97f4a7c15ull;
+    for (const std::uint64_t x : b.v) {
+        h = (h ^ x) * 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 31;
     }
+    return h;
+}
+
+// The number of each distinct point (by its bits) in the order first met: an open-addressed table
+// of those numbers, which a file's few thousand points fill without an allocation each.
+class point_numbers {
+public:
+    // The number of p among points, adding it (as points.size()) when it is new; added tells.
+    std::uint32_t number(const point& p, std::vector<point>& points, bool& added) {
+        if (2 * (points.size() + 1) > slots_.size()) grow(points);
+        const point_bits bits(p);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = hash_of(bits) & mask;; at = (at + 1) & mask) {
+            const std::uint32_t n = slots_[at];
+            if (n == empty) {
+                added = true;
+                slots_[at] = static_cast<std::uint32_t>(points.size());
+                points.push_back(p);
+                return slots_[at];
+            }
+            if (point_bits(points[n]) == bits) {
+                added = false;
+                return n;
+            }
+        }
+    }
+
+private:
+    static constexpr std::uint32_t empty = 0xffffffffu;
+
+    void grow(const std::vector<point>& points) {
+        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), empty);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t n = 0; n < points.size(); ++n) {
+            std::size_t at = hash_of(point_bits(points[n])) & mask;
+            while (slots_[at] != empty) at = (at + 1) & mask;
+            slots_[at] = static_cast<std::uint32_t>(n);
+        }
+    }
+
+    std::vector<std::uint32_t> slots_;  // a power of two of them, at most half used
 };
 
 // Builds a parsed file line by line, each distinct point kept once.
@@ -50,13 +87,11 @@ public:
             // A point first met on this line is no repeat, however often the line names it.
             const std::size_t earlier = file_.points.size();
             for (const point& p : line->vertices()) {
-                const auto [found, added] =
-                    index_.try_emplace(point_bits(p), static_cast<std::uint32_t>(file_.points.size()));
-                if (added) file_.points.push_back(p);
-                if (found->second >= earlier)
-                    file_.fresh.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
-                file_.vertex_points.push_back(found->second);
-                file_.repeated.push_back(found->second < earlier);
+                bool added = false;
+                const std::uint32_t n = index_.number(p, file_.points, added);
+                if (n >= earlier) file_.fresh.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
+                file_.vertex_points.push_back(n);
+                file_.repeated.push_back(n < earlier);
                 if (added) {
                     file_.magnitude = std::max({file_.magnitude, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
                     if (!finite(p)) file_.magnitude = HUGE_VAL;
@@ -88,7 +123,7 @@ public:
 
 private:
     parsed_file file_;
-    std::unordered_map<point_bits, std::uint32_t, point_bits_hash> index_;
+    point_numbers index_;
 };
 
 }  // namespace

@@ -114,6 +114,11 @@ constexpr std::size_t prefetch_distance = 8;
 // most parts of a library are far smaller.
 constexpr std::size_t prefetch_from = std::size_t{1} << 15;
 
+// The hints pay where one thread works through a large set alone; where two build the sets of a
+// cut's sides or unify a unit's halves side by side, they cost more than they spare (the sheet
+// of bench_floor 1.29 -> 1.06 s without them, the mixed part 0.87 -> 0.74 s; with a report, one
+// thread, the mixed part 1.90 -> 2.00 s), and are left out.
+
 // The hints for elements[i + prefetch_distance] and elements[i + prefetch_distance / 2], when
 // there are such elements before end and the set is large: for their vertices for which in_set
 // holds (those of the set's side of a cut).
@@ -204,7 +209,7 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
     const auto on_right = [&](const point& p) { return cut && p.x > *cut; };  // a NaN x is left
     const auto kept = [&](std::size_t i, std::size_t k) { return lone.empty() || !lone[4 * (i - begin) + k]; };
     // The vertices of one side (or all of them, without a cut) that are not lone, in order.
-    const auto build = [&](vertex_set& set, bool right_side) {
+    const auto build = [&](vertex_set& set, bool right_side, bool hinted) {
         const auto in_set = [&](const point& p) { return on_right(p) == right_side; };
         std::size_t added = 0;
         for (std::size_t i = begin; i < end; ++i) {
@@ -213,7 +218,7 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
         }
         set.reserve(added);
         for (std::size_t i = begin; i < end; ++i) {
-            prefetch(elements, i, end, set, in_set);
+            if (hinted) prefetch(elements, i, end, set, in_set);
             const std::span<const point> v = elements[i]->vertices();
             for (std::size_t k = 0; k < v.size(); ++k) {
                 if (kept(i, k) && in_set(v[k])) set.add(v[k], false);
@@ -222,18 +227,21 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
         set.done_adding();  // pass 1 only snaps
     };
     if (cut) {
-        side_by_side([&] { build(own, false); }, [&] { build(right, true); });
+        side_by_side([&] { build(own, false, false); }, [&] { build(right, true, false); });
     } else {
-        build(own, false);
+        build(own, false, true);
     }
     // The passes of elements [first, last), with caches of their own for every set.
-    const auto passes = [&](std::size_t first, std::size_t last, Policy& told, geometry_input* kept_input) {
+    const auto passes = [&](std::size_t first, std::size_t last, Policy& told, geometry_input* kept_input,
+                            bool hinted) {
         snap_cache own_cache, right_cache, target_cache;
         const auto on_left = [&](const point& p) { return !on_right(p); };
         for (std::size_t i = first; i < last; ++i) {
-            prefetch(elements, i, last, own, on_left);
-            if (cut) prefetch(elements, i, last, right, on_right);
-            if (subfile_targets) prefetch(elements, i, last, *subfile_targets);
+            if (hinted) {
+                prefetch(elements, i, last, own, on_left);
+                if (cut) prefetch(elements, i, last, right, on_right);
+                if (subfile_targets) prefetch(elements, i, last, *subfile_targets);
+            }
             if (kept_input) kept_input->before(*elements[i]);
             told.start(i, *elements[i]);
             // A lone vertex snaps onto nothing in a set without it; an element of lone vertices
@@ -270,13 +278,13 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
             const std::size_t split = begin + (end - begin) / 2;
             geometry_input later_input;
             no_record later_policy;
-            side_by_side([&] { passes(begin, split, policy, input); },
-                         [&] { passes(split, end, later_policy, input ? &later_input : nullptr); });
+            side_by_side([&] { passes(begin, split, policy, input, false); },
+                         [&] { passes(split, end, later_policy, input ? &later_input : nullptr, false); });
             if (input) input->append(std::move(later_input));
             return;
         }
     }
-    passes(begin, end, policy, input);
+    passes(begin, end, policy, input, true);
 }
 
 }  // namespace

@@ -114,10 +114,9 @@ constexpr std::size_t prefetch_distance = 8;
 // most parts of a library are far smaller.
 constexpr std::size_t prefetch_from = std::size_t{1} << 15;
 
-// The hints pay where one thread works through a large set alone; where two build the sets of a
-// cut's sides or unify a unit's halves side by side, they cost more than they spare (the sheet
-// of bench_floor 1.29 -> 1.06 s without them, the mixed part 0.87 -> 0.74 s; with a report, one
-// thread, the mixed part 1.90 -> 2.00 s), and are left out.
+// The hints pay where one thread works through a large set alone (a run with a report); where two
+// build the sets of a cut's sides or unify a unit's halves side by side, they cost more than they
+// spare, and are left out (doc/performance.md has the figures).
 
 // The hints for elements[i + prefetch_distance] and elements[i + prefetch_distance / 2], when
 // there are such elements before end and the set is large: for their vertices for which in_set

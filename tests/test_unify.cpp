@@ -38,7 +38,8 @@ unified unify(std::string_view input, double vertex = 0.005, double subfile = 0.
     if (search == vertex_search::indexed) {
         doc.options.snap_halves_from = 2;
         doc.options.read_halves_from = 0;
-        doc.options.split_from = 0;  // and its own vertices in two sets where a plane parts them
+        doc.options.split_from = 0;  // and its own vertices in two sets where a plane parts them,
+        doc.options.lone_from = 0;   // the lone ones told beside the cut
     }
     doc.read_bytes(input);
     if (!folder.empty()) {

@@ -615,13 +615,12 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
     // Each line's test touches only the line: many changed lines are tested in two halves side by
     // side, their findings joined in line order.
     found_own first, second;
-    if (end_changed - first_changed >= options.snap_halves_from && end_changed - first_changed >= 2) {
-        const std::size_t middle = first_changed + (end_changed - first_changed) / 2;
-        side_by_side([&] { own_faults(first_changed, middle, first); },
-                     [&] { own_faults(middle, end_changed, second); });
-    } else {
-        own_faults(first_changed, end_changed, first);
-    }
+    const bool own_in_halves =
+        end_changed - first_changed >= options.snap_halves_from && end_changed - first_changed >= 2;
+    const std::size_t own_middle = own_in_halves ? first_changed + (end_changed - first_changed) / 2 : end_changed;
+    side_by_side(
+        own_in_halves, [&] { own_faults(first_changed, own_middle, first); },
+        [&] { own_faults(own_middle, end_changed, second); });
     for (found_own* found : {&first, &second}) {
         faults.insert(faults.end(), found->faults.begin(), found->faults.end());
         changed_count += found->count;
@@ -722,12 +721,9 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                 entries_of(from, to, entries);
                 for (const entry& e : entries) ++counts[e.hash >> 48];
             };
-            if (in_halves) {
-                side_by_side([&] { take(unit.begin, middle, early, early_ends); },
-                             [&] { take(middle, unit.end, late, late_ends); });
-            } else {
-                take(unit.begin, unit.end, early, early_ends);
-            }
+            side_by_side(
+                in_halves, [&] { take(unit.begin, middle, early, early_ends); },
+                [&] { take(middle, unit.end, late, late_ends); });
             own_hashes = {};
             changed_at = {};
             std::vector<entry> entries(early.size() + late.size());
@@ -750,16 +746,12 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
                               });
                 }
             };
-            if (in_halves) {
-                side_by_side([&] { file(early, early_ends); }, [&] { file(late, late_ends); });
-                early = {};
-                late = {};
-                side_by_side([&] { sort_buckets(0, buckets / 2); }, [&] { sort_buckets(buckets / 2, buckets); });
-            } else {
-                file(early, early_ends);
-                early = {};
-                sort_buckets(0, buckets);
-            }
+            side_by_side(
+                in_halves, [&] { file(early, early_ends); }, [&] { file(late, late_ends); });
+            early = {};
+            late = {};
+            side_by_side(
+                in_halves, [&] { sort_buckets(0, buckets / 2); }, [&] { sort_buckets(buckets / 2, buckets); });
             for (std::size_t run = 0; run < entries.size();) {
                 std::size_t run_end = run + 1;
                 bool changed = entries[run].order & 1;

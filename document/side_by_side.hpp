@@ -26,4 +26,16 @@ void side_by_side(Now&& now, Later&& later) {
     }
 }
 
+// The same where apart holds; else now and then later on the calling thread (work too small for
+// a thread of its own, given to both as halves of which the second may be empty).
+template <class Now, class Later>
+void side_by_side(bool apart, Now&& now, Later&& later) {
+    if (apart) {
+        side_by_side(now, later);
+    } else {
+        now();
+        later();
+    }
+}
+
 }  // namespace weldrix

@@ -198,12 +198,7 @@ void unify_with(std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t 
         const auto find_cut = [&] {
             if (seek_cut) cut = separating_x(runs, threshold);
         };
-        if (tell_lone && seek_cut) {
-            side_by_side(find_lone, find_cut);
-        } else {
-            find_lone();
-            find_cut();
-        }
+        side_by_side(tell_lone && seek_cut, find_lone, find_cut);
     }
     const auto on_right = [&](const point& p) { return cut && p.x > *cut; };  // a NaN x is left
     const auto kept = [&](std::size_t i, std::size_t k) { return lone.empty() || !lone[4 * (i - begin) + k]; };

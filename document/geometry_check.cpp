@@ -715,7 +715,9 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             early.reserve(middle - unit.begin);
             late.reserve(unit.end - middle);
             constexpr std::size_t buckets = std::size_t{1} << 16;
-            std::vector<std::uint32_t> early_ends(buckets, 0), late_ends(buckets, 0);
+            // Per bucket, the entries of each half: counted as they are taken, then where each half
+            // files its next one, and once filed where the bucket ends (late_ends only in halves).
+            std::vector<std::uint32_t> early_ends(buckets, 0), late_ends(in_halves ? buckets : 0, 0);
             const auto take = [&](std::size_t from, std::size_t to, std::vector<entry>& entries,
                                   std::vector<std::uint32_t>& counts) {
                 entries_of(from, to, entries);
@@ -727,29 +729,29 @@ void check_geometry(std::vector<std::unique_ptr<ldraw_line>>& elements, const do
             own_hashes = {};
             changed_at = {};
             std::vector<entry> entries(early.size() + late.size());
-            // Bucket b holds [starts[b], starts[b + 1]); the halves file from early_ends and late_ends.
-            std::vector<std::uint32_t> starts(buckets + 1, 0);
+            std::uint32_t start = 0;
             for (std::size_t b = 0; b < buckets; ++b) {
-                const std::uint32_t n_early = early_ends[b], n_late = late_ends[b];
-                early_ends[b] = starts[b];
-                late_ends[b] = starts[b] + n_early;
-                starts[b + 1] = starts[b] + n_early + n_late;
+                const std::uint32_t n_early = early_ends[b];
+                early_ends[b] = start;
+                start += n_early;
+                if (in_halves) start += std::exchange(late_ends[b], start);
             }
             const auto file = [&](const std::vector<entry>& from, std::vector<std::uint32_t>& ends) {
                 for (const entry& e : from) entries[ends[e.hash >> 48]++] = e;
-            };
-            const auto sort_buckets = [&](std::size_t from_bucket, std::size_t to_bucket) {
-                for (std::size_t b = from_bucket; b < to_bucket; ++b) {
-                    std::sort(entries.begin() + starts[b], entries.begin() + starts[b + 1],
-                              [](const entry& a, const entry& e) {
-                                  return a.hash != e.hash ? a.hash < e.hash : a.order < e.order;
-                              });
-                }
             };
             side_by_side(
                 in_halves, [&] { file(early, early_ends); }, [&] { file(late, late_ends); });
             early = {};
             late = {};
+            const std::vector<std::uint32_t>& ends = in_halves ? late_ends : early_ends;
+            const auto sort_buckets = [&](std::size_t from_bucket, std::size_t to_bucket) {
+                for (std::size_t b = from_bucket; b < to_bucket; ++b) {
+                    std::sort(entries.begin() + (b == 0 ? 0 : ends[b - 1]), entries.begin() + ends[b],
+                              [](const entry& a, const entry& e) {
+                                  return a.hash != e.hash ? a.hash < e.hash : a.order < e.order;
+                              });
+                }
+            };
             side_by_side(
                 in_halves, [&] { sort_buckets(0, buckets / 2); }, [&] { sort_buckets(buckets / 2, buckets); });
             for (std::size_t run = 0; run < entries.size();) {

@@ -39,6 +39,7 @@ public:
           env_(env),
           inputs_(std::move(inputs)),
           entries_(inputs_.size()),
+          order_(started_in_order(options) ? std::vector<std::size_t>() : batch_order(inputs_)),
           unreadable_(unreadable),
           drawing_(report_draws_page(options.report)),
           jobs_(options, env, drawing_, run_warning, folders),
@@ -65,6 +66,7 @@ public:
             }
             report_progress(start);
             for (std::thread& worker : workers) worker.join();
+            all_ended_ = true;
             print_ready();
             progress_.clear();
             put_held_outputs_in_place(threads);
@@ -85,6 +87,11 @@ public:
 private:
     bool interrupted() const { return env_.interrupted && env_.interrupted->load(); }
     bool reporting() const { return !options_.report.empty(); }
+    // Files are started in input order unless subfiles are inlined (batch_order); a report takes
+    // its records in input order, which its threads wait for, so it keeps that order too.
+    static bool started_in_order(const run_options& options) {
+        return !options.clean.snap_on_subfiles || !options.report.empty();
+    }
 
     // Each thread puts its outputs in place itself, in groups (output_placer.hpp): what it staged
     // is committed when it ends, interrupted or not.
@@ -116,7 +123,8 @@ private:
                        next_ < inputs_.size() && !interrupted() && !abandoned_)
                     room_.wait_for(lock, std::chrono::milliseconds(200));
                 if (next_ == inputs_.size() || interrupted() || abandoned_) return;
-                i = next_++;
+                i = order_.empty() ? next_ : order_[next_];
+                ++next_;
                 last = i;
             }
             batch_entry entry = jobs_.run(inputs_[i]);
@@ -166,9 +174,16 @@ private:
         }
     }
 
-    // Whether the next file to print is done (with mutex_ held).
-    bool next_ready() const {
-        return printed_ != next_ && entries_[printed_].outcome.result != file_result::pending &&
+    // Whether the next file to print is done (with mutex_ held). Once the workers have ended, the
+    // files a stopped run never started are passed over: started out of input order, those after
+    // them may have been cleaned.
+    bool next_ready() {
+        if (all_ended_) {
+            while (printed_ < entries_.size() && entries_[printed_].outcome.result == file_result::pending &&
+                   entries_[printed_].state != output_state::placing)
+                ++printed_;
+        }
+        return printed_ < entries_.size() && entries_[printed_].outcome.result != file_result::pending &&
                entries_[printed_].state != output_state::placing;
     }
 
@@ -262,8 +277,9 @@ private:
     const run_environment& env_;
     const std::vector<std::string> inputs_;
     std::vector<batch_entry> entries_;
-    const std::size_t unreadable_;  // folders and links below the input that could not be read
-    const bool drawing_;            // with -r to a page: each file's drawing is kept
+    const std::vector<std::size_t> order_;  // the positions of inputs_ in the order started; empty: in order
+    const std::size_t unreadable_;          // folders and links below the input that could not be read
+    const bool drawing_;                    // with -r to a page: each file's drawing is kept
     batch_jobs jobs_;
     // With -r: the report of every file read, in input order, each record handed on as its file's
     // line is printed (only the main thread); a page's drawings were held to the page's budget then
@@ -276,9 +292,10 @@ private:
     std::condition_variable ready_;
     std::condition_variable room_;  // with a report: printed_ moved on
     unsigned running_ = 0;          // workers still at work
-    std::size_t next_ = 0;          // the next file to start
+    std::size_t next_ = 0;          // files started (the next is order_[next_], or next_ itself)
     std::size_t done_ = 0;          // files finished
     std::size_t printed_ = 0;       // files whose line has been printed (by the main thread)
+    bool all_ended_ = false;        // the workers have ended (set by the main thread)
     drawing_budget budget_;         // with a page: what the files not handed over yet may draw
     progress_line progress_;
     // Each thread runs to its end when it is started (the WebAssembly build): the main thread

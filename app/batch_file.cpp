@@ -100,6 +100,11 @@ batch_entry batch_jobs::run_and_hold(const std::string& relative) {
                  !search_roots_.empty()};
     if (clean_.snap_on_subfiles || !in_place_root_.empty())
         job.paths.know_input_real(input_places_.of(job.paths.input()));
+    // A file in a folder below the input folder (a library's s/ subparts, its 48/ primitives) is
+    // there to be referenced by the files above it, and the batch cleans it before them
+    // (batch_order): its lines as read spare the library a reading of its own. The files of the
+    // input folder itself are lent nothing: most are referenced by no other file.
+    job.lend_lines = clean_.snap_on_subfiles && relative.find('/') != std::string::npos;
     batch_entry entry;
     entry.paths = job.paths;
     entry.in_place = job.in_place;

@@ -112,6 +112,8 @@ job_outcome run_job(file_system& fs, const file_job& job, job_observer& observer
         return ended(read == ldraw_file::read_result::not_a_text ? file_result::not_text : file_result::not_found);
     }
     if (stopped()) return ended(file_result::interrupted);
+    if (job.lend_lines && job.search && job.paths.input_real_known() && !job.paths.input_real(fs).empty())
+        job.search->library().lend(job.paths.input_real(fs), document.elements, document.line_numbers());
     if (std::string dropped = describe_dropped(document.dropped); !dropped.empty()) {
         outcome.warnings.push_back(std::move(dropped));
     }

@@ -104,6 +104,10 @@ struct file_job {
     // The bytes read are handed over in the outcome (job_outcome::input) once the output is made,
     // when they are kept (clean.keep_source with a record of the changes), instead of given back.
     bool keep_input = false;
+    // With clean.snap_on_subfiles and the input's real path known: the lines as read are lent to
+    // the library of job.search (subfile_library::lend), for the files of the run that reference
+    // this one.
+    bool lend_lines = false;
 };
 
 // The steps of a job as they happen, for a console that shows them. The default shows nothing and

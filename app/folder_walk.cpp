@@ -67,6 +67,16 @@ std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_fol
     return found;
 }
 
+std::vector<std::size_t> batch_order(const std::vector<std::string>& inputs) {
+    std::vector<std::size_t> depth(inputs.size()), order(inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        depth[i] = static_cast<std::size_t>(std::count(inputs[i].begin(), inputs[i].end(), '/'));
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return depth[a] > depth[b]; });
+    return order;
+}
+
 bool lies_below(const file_system& fs, const std::string& path, const std::string& folder) {
     if (folder.empty() || path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) return false;
     const auto separator = [&](char c) { return c == '/' || (c == '\\' && fs.names_ignore_case()); };

@@ -29,6 +29,12 @@ std::string joined(const std::string& folder, const std::string& name);
 std::vector<std::string> batch_inputs(file_system& fs, const std::string& in_folder, const std::string& skip_folder,
                                       std::vector<std::string>* unreadable = nullptr);
 
+// The order a batch that inlines subfiles (-s) starts its inputs in (positions in inputs, relative
+// paths as batch_inputs gives them): the files of deeper folders first, each folder's in the order
+// given. A library's subparts (parts/s) and detailed primitives (p/48) are referenced by the files
+// of the folder above, which then find them parsed already (subfile_library::lend).
+std::vector<std::size_t> batch_order(const std::vector<std::string>& inputs);
+
 // Whether the canonical path lies strictly below the canonical folder. "\\" separates too where the
 // host takes it as a separator (Windows).
 bool lies_below(const file_system& fs, const std::string& path, const std::string& folder);

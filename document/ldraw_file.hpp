@@ -164,11 +164,12 @@ public:
 
     const std::vector<document_unit>& units() const { return units_; }
 
-    // The input line number (from 1) of the element at position (0 past the file's own elements).
     // The input line number (from 1) of the element at position (0 when there is no element).
     std::size_t line_number(std::size_t position) const {
         return position < line_numbers_.size() ? line_numbers_[position] : 0;
     }
+    // Per element read: its input line number.
+    const std::vector<std::size_t>& line_numbers() const { return line_numbers_; }
 
 private:
     bool keeps_source() const;

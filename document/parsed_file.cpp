@@ -77,8 +77,25 @@ class builder {
 public:
     explicit builder(bool every_line) { file_.every_line = every_line; }
 
+    // A line the builder may keep as it is.
     void add(std::unique_ptr<ldraw_line> line, std::size_t line_number) {
-        const line_type type = line->type_code();
+        if (note(*line, line_number)) keep(std::move(line));
+    }
+    // A line of someone else's: a copy is kept where the file keeps its element.
+    void add_copy(const ldraw_line& line, std::size_t line_number) {
+        if (note(line, line_number)) keep(line.clone());
+    }
+
+    parsed_file done() {
+        file_.points.shrink_to_fit();
+        file_.fresh.shrink_to_fit();
+        return std::move(file_);
+    }
+
+private:
+    // Records everything of line but its element; whether the file keeps the element.
+    bool note(const ldraw_line& line, std::size_t line_number) {
+        const line_type type = line.type_code();
         if (type == line_type::subfile) {
             file_.references.push_back(static_cast<std::uint32_t>(file_.types.size()));
             file_.reference_lines.push_back(static_cast<std::uint32_t>(line_number));
@@ -86,7 +103,7 @@ public:
         if (offers_snap_targets(type)) {
             // A point first met on this line is no repeat, however often the line names it.
             const std::size_t earlier = file_.points.size();
-            for (const point& p : line->vertices()) {
+            for (const point& p : line.vertices()) {
                 bool added = false;
                 const std::uint32_t n = index_.number(p, file_.points, added);
                 if (n >= earlier) file_.fresh.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
@@ -106,22 +123,14 @@ public:
             default: break;
         }
         file_.first_vertex.push_back(static_cast<std::uint32_t>(file_.vertex_points.size()));
-        file_.invertnext.push_back(is_invertnext(*line));
+        file_.invertnext.push_back(is_invertnext(line));
         file_.types.push_back(type);
-        if (file_.every_line) {
-            file_.lines.push_back(std::move(line));
-        } else if (type == line_type::subfile) {
-            file_.reference_elements.push_back(std::move(line));
-        }
+        return file_.every_line || type == line_type::subfile;
+    }
+    void keep(std::unique_ptr<ldraw_line> line) {
+        (file_.every_line ? file_.lines : file_.reference_elements).push_back(std::move(line));
     }
 
-    parsed_file done() {
-        file_.points.shrink_to_fit();
-        file_.fresh.shrink_to_fit();
-        return std::move(file_);
-    }
-
-private:
     parsed_file file_;
     point_numbers index_;
 };
@@ -148,11 +157,11 @@ parsed_file parsed_file::parse(std::string_view bytes, bool every_line) {
 }
 
 parsed_file parsed_file::copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                              std::size_t end, const std::vector<std::size_t>& line_numbers) {
+                              std::size_t end, const std::vector<std::size_t>& line_numbers, bool every_line) {
     assert(begin <= end && end <= elements.size());
-    builder file(true);
+    builder file(every_line);
     for (std::size_t i = begin; i < end; ++i)
-        file.add(elements[i]->clone(), i < line_numbers.size() ? line_numbers[i] : 0);
+        file.add_copy(*elements[i], i < line_numbers.size() ? line_numbers[i] : 0);
     return file.done();
 }
 

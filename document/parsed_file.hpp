@@ -62,10 +62,12 @@ struct parsed_file {
     // The usable lines of LDraw text (a leading byte-order mark skipped), each kept as an element
     // with every_line, else only the references.
     static parsed_file parse(std::string_view bytes, bool every_line = true);
-    // Copies of elements[begin, end) (a section of a multi-part document), whose lines are
-    // line_numbers[begin, end) when it holds them; begin <= end <= elements.size().
+    // Copies of elements[begin, end) (a section of a multi-part document, or a whole document as
+    // read), whose lines are line_numbers[begin, end) when it holds them; begin <= end <=
+    // elements.size(). The elements make_line gave for a text's lines, with their line numbers,
+    // give what parse gives for the text.
     static parsed_file copy(const std::vector<std::unique_ptr<ldraw_line>>& elements, std::size_t begin,
-                            std::size_t end, const std::vector<std::size_t>& line_numbers = {});
+                            std::size_t end, const std::vector<std::size_t>& line_numbers = {}, bool every_line = true);
 
     // About how many bytes of memory the file takes: the bound of a shared cache is counted in it.
     std::size_t memory_estimate() const;

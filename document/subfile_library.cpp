@@ -94,15 +94,23 @@ std::optional<subfile_library::loaded> subfile_library::load(const std::string& 
     s->last_use.store(++clock_, std::memory_order_relaxed);
     std::size_t size = 0;
     std::call_once(s->once, [&] {
-        std::string bytes;
-        if (!read_regular_file(fs_, host_path, bytes) || !is_text(bytes)) return;
-        parsed_file parsed = parsed_file::parse(bytes, every_line_);
-        parsed.reference_name_ids.reserve(parsed.references.size());
-        for (std::size_t k = 0; k < parsed.references.size(); ++k)
-            parsed.reference_name_ids.push_back(name_id(parsed.reference_name(k)));
-        auto file = std::make_shared<const parsed_file>(std::move(parsed));
-        size = file->memory_estimate();
         const std::string real = real_paths_.of(host_path);
+        std::shared_ptr<const parsed_file> file;
+        if (!real.empty()) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            loading_.insert(real);
+            if (const auto found = lent_.find(real); found != lent_.end()) {
+                file = std::move(found->second);
+                lent_.erase(found);
+                cached_ -= file->memory_estimate();  // counted again as the slot's below
+            }
+        }
+        if (!file) {
+            std::string bytes;
+            if (!read_regular_file(fs_, host_path, bytes) || !is_text(bytes)) return;
+            file = named(parsed_file::parse(bytes, every_line_));
+        }
+        size = file->memory_estimate();
         s->result = loaded{identity_id(real.empty() ? host_path : real), std::move(file)};
         ++parsed_;
     });
@@ -116,6 +124,30 @@ std::optional<subfile_library::loaded> subfile_library::load(const std::string& 
     return s->result;
 }
 
+std::shared_ptr<const parsed_file> subfile_library::named(parsed_file parsed) {
+    parsed.reference_name_ids.reserve(parsed.references.size());
+    for (std::size_t k = 0; k < parsed.references.size(); ++k)
+        parsed.reference_name_ids.push_back(name_id(parsed.reference_name(k)));
+    return std::make_shared<const parsed_file>(std::move(parsed));
+}
+
+void subfile_library::lend(const std::string& real_path, const std::vector<std::unique_ptr<ldraw_line>>& lines,
+                           const std::vector<std::size_t>& line_numbers) {
+    const auto wanted = [&] {
+        return !loading_.contains(real_path) && !lent_.contains(real_path) && cached_ < budget_;
+    };
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!wanted()) return;
+    }
+    std::shared_ptr<const parsed_file> file =
+        named(parsed_file::copy(lines, 0, lines.size(), line_numbers, every_line_));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!wanted()) return;  // loaded, or lent, while it was copied
+    cached_ += file->memory_estimate();
+    lent_.emplace(real_path, std::move(file));
+}
+
 // Drops the least recently used files until the cache holds three quarters of the budget, so that
 // the sort is not repeated for every file read. Called with the mutex held.
 void subfile_library::keep_within_budget() {
@@ -125,6 +157,9 @@ void subfile_library::keep_within_budget() {
         if (s->size > 0) by_use.emplace_back(s->last_use.load(std::memory_order_relaxed), path);
     }
     std::sort(by_use.begin(), by_use.end());
+    // Parses lent and not taken go first: they only spare a reading.
+    for (const auto& [path, file] : lent_) cached_ -= file->memory_estimate();
+    lent_.clear();
     for (const auto& [use, path] : by_use) {
         if (cached_ <= budget_ / 4 * 3) break;
         const auto found = slots_.find(path);

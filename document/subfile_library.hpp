@@ -21,6 +21,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "document/parsed_file.hpp"
 #include "io/file_system.hpp"
@@ -83,7 +85,16 @@ public:
     // host was loaded last (or nothing was found).
     void remember(std::uint32_t list, std::uint32_t name, std::optional<std::string> host);
 
-    // How many files were read and parsed (a file dropped and read again counts twice).
+    // The lines of the file at real_path (its canonical path) as make_line gave them for a text,
+    // with their line numbers: a batch that read the file as an input lends its parse, so that a
+    // later load of the file takes it instead of reading and parsing the file again. It gives what
+    // the load would give for those bytes. Nothing is kept when the file was loaded, or lent,
+    // already, or when the cache is full.
+    void lend(const std::string& real_path, const std::vector<std::unique_ptr<ldraw_line>>& lines,
+              const std::vector<std::size_t>& line_numbers);
+
+    // How many files were read and parsed, or lent and taken (a file dropped and read again counts
+    // twice).
     std::size_t files_parsed() const { return parsed_.load(); }
 
 private:
@@ -111,6 +122,8 @@ private:
         std::unordered_map<std::string, std::uint32_t, hash, std::equal_to<>> ids_;
     };
     void keep_within_budget();
+    // The file, its references' names interned.
+    std::shared_ptr<const parsed_file> named(parsed_file parsed);
 
     file_system& fs_;
     const std::size_t budget_;
@@ -128,7 +141,10 @@ private:
     std::unordered_map<std::uint64_t, found_entry> found_;
     std::mutex mutex_;  // guards slots_ and cached_
     std::unordered_map<std::string, std::shared_ptr<slot>> slots_;
-    std::size_t cached_ = 0;  // sum of the sizes of the loaded slots
+    std::unordered_set<std::string> loading_;  // the real paths of every file a load has started on
+    // Parses lent and not yet taken, by real path (each counted in cached_).
+    std::unordered_map<std::string, std::shared_ptr<const parsed_file>> lent_;
+    std::size_t cached_ = 0;  // sum of the sizes of the loaded slots and the parses lent
     std::atomic<std::uint64_t> clock_{0};
     std::atomic<std::size_t> parsed_{0};
 };

@@ -418,18 +418,29 @@ interrupted_run run_interrupted(const std::vector<std::string>& args, int at_tem
 }
 
 TEST(Batch, AnInterruptedRunFinishesWhatItWroteAndStartsNothingNew) {
-    temp_dir dir;
-    for (const std::string name : {"a.dat", "b.dat", "c.dat", "d.dat"}) write_file(dir / ("in/" + name), dirty);
-    // The second output is being written when the interruption comes.
-    const auto r = run_interrupted({"-j", "1", dir / "in", dir / "out"}, 2);
-    EXPECT_EQ(r.exit_code, exit_interrupted);
-    EXPECT_NE(r.console.find("Interrupted: the files not yet cleaned were left as they were\n"), std::string::npos)
-        << r.console;
-    EXPECT_NE(r.console.find("\nSummary:\n1 file read\n1 changed\n"), std::string::npos) << r.console;
-    // The first output is complete, nothing else was written, and no temporary file is left.
-    const auto out = tree(dir / "out");
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out.at("a.dat"), single_file_output({}, dir / "in/a.dat", dir / "single.dat"));
+    // With -s the files of the subfolder are started first: the line of the one finished is
+    // printed, though the files before it in input order were never started.
+    for (const bool subfiles : {false, true}) {
+        temp_dir dir;
+        for (const std::string name : {"a.dat", "b.dat", "s/c.dat", "s/d.dat"}) write_file(dir / ("in/" + name), dirty);
+        std::vector<std::string> options = {"-j", "1"};
+        if (subfiles) options.insert(options.end(), {"-s", "-l", test::library_path()});
+        std::vector<std::string> args = options;
+        args.insert(args.end(), {dir / "in", dir / "out"});
+        // The second output is being written when the interruption comes.
+        const auto r = run_interrupted(args, 2);
+        EXPECT_EQ(r.exit_code, exit_interrupted);
+        const std::string first = subfiles ? "s/c.dat" : "a.dat";
+        EXPECT_NE(r.console.find("\nchanged: " + first + " ("), std::string::npos) << r.console;
+        EXPECT_NE(r.console.find("Interrupted: the files not yet cleaned were left as they were\n"), std::string::npos)
+            << r.console;
+        EXPECT_NE(r.console.find("\nSummary:\n1 file read\n1 changed\n"), std::string::npos) << r.console;
+        // The first output is complete, nothing else was written, and no temporary file is left.
+        const auto out = tree(dir / "out");
+        ASSERT_EQ(out.size(), 1u);
+        options.erase(options.begin(), options.begin() + 2);
+        EXPECT_EQ(out.at(first), single_file_output(options, dir / ("in/" + first), dir / "single.dat"));
+    }
 }
 
 // The host's files as a race would leave them: a FIFO is listed as a regular file (one replaced a

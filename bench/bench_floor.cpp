@@ -43,10 +43,15 @@ double median(std::vector<double> values) {
 
 void measure(const std::string& part_name, const fs::path& input, const scratch& folder, std::vector<program> programs,
              int rounds) {
-    for (int round = 0; round < rounds; ++round) {
-        // The order rotates, so that no program always runs right after the file was written.
-        for (std::size_t k = 0; k < programs.size(); ++k) {
-            program& p = programs[(k + static_cast<std::size_t>(round)) % programs.size()];
+    // Each round takes the programs in the next of their orders, so that none always runs right
+    // after the file was written or after the same other program: a program run right after
+    // another one ends finds the memory that one gave back taken from the machine, and the same
+    // tool in two places of a fixed cycle measured 10% apart.
+    std::vector<std::size_t> order(programs.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    for (int round = 0; round < rounds; ++round, std::next_permutation(order.begin(), order.end())) {
+        for (const std::size_t k : order) {
+            program& p = programs[k];
             std::vector<std::string> args = p.args;
             args.push_back(input.string());
             args.push_back((folder / "out.dat").string());
